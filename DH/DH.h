@@ -1,0 +1,96 @@
+// The protocol codec: builds command frames, cuts verified frames out of the
+// received byte stream, decodes them and names the protocol's codes.
+//
+// A frame is ASCII text: "~", VER ADR CID1 CID2/RTN, LENGTH (LCHKSUM + LENID),
+// INFO, CHKSUM, carriage return; every byte as two hexadecimal characters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+// Header of a frame. Passed as one 32-bit value whose lowest byte is Ver and
+// whose highest byte is CID2 (RTN in a reply).
+struct TDH_Header {
+    std::uint8_t Ver = 0;
+    std::uint8_t Addr = 0;
+    std::uint8_t CID1 = 0;
+    std::uint8_t CID2 = 0;
+
+    constexpr std::uint32_t ToUInt32() const {
+        return std::uint32_t{Ver} | (std::uint32_t{Addr} << 8) | (std::uint32_t{CID1} << 16) |
+               (std::uint32_t{CID2} << 24);
+    }
+    static constexpr TDH_Header FromUInt32(std::uint32_t v) {
+        return TDH_Header{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+    }
+    friend constexpr bool operator==(const TDH_Header&, const TDH_Header&) = default;
+};
+static_assert(sizeof(TDH_Header) == 4);
+
+class TDH;
+
+// A frame event: Frame holds one frame exactly as received, from its "~" to
+// its carriage return inclusive (Frame.size() is the frame's Size). The bytes
+// are valid only during the call.
+using TRecDHFrameEvent = std::function<void(TDH& Sender, std::span<const std::uint8_t> Frame)>;
+
+class TDH {
+public:
+    static constexpr std::size_t InputBufferSize = 1024;
+
+    TDH();
+    ~TDH();
+    TDH(const TDH&) = delete;
+    TDH& operator=(const TDH&) = delete;
+
+    // --- frame format and command builder (stateless) ---
+
+    // Sum of Buffer[1] .. Buffer[size-1] (the SOI is never summed), returned
+    // as its two's complement modulo 65536.
+    static std::uint16_t CalcChkSum(std::span<const std::uint8_t> Buffer);
+    static std::uint8_t CalcLChkSum(std::uint16_t LENID);
+    static std::uint16_t GetCmdInfoLen(std::uint8_t CID2);
+    static std::uint16_t GetCmdPacketLen(std::uint8_t CID2);
+    // Writes the whole command frame into Packet, which must hold
+    // 18 + 2 * Datas.size() bytes; LENID comes from the CID2's INFO length.
+    static void GenCmdPacket(TDH_Header Header, std::span<std::uint8_t> Packet,
+                             std::span<const std::uint8_t> Datas);
+    // Decodes the (Frame.size() - 2) / 2 character pairs after the SOI into
+    // Packet; never writes more than Packet.size() bytes.
+    static void DeCodeFrame(std::span<const std::uint8_t> Frame, std::span<std::uint8_t> Packet);
+    static std::vector<std::uint8_t> DeCodeFrame(std::span<const std::uint8_t> Frame);
+    static std::string RtnToString(std::uint8_t RTN);
+
+    // --- protocol vocabulary ---
+    static std::string CID1ToString(std::uint8_t CID1);
+    static std::string CID2ToString(std::uint8_t CID2);
+    static std::string DataFlagToString(std::uint8_t DataFlag);
+    static std::string GetStandAiString(std::uint8_t CID1, std::int32_t Index);
+    static std::string GetStandDiString(std::uint8_t CID1, std::int32_t Index);
+    static std::string GetStandAlarmString(std::uint8_t CID1, std::int32_t Index);
+    static std::string GetStandParamString(std::uint8_t CID1, std::int32_t Index);
+
+    // --- receive assembler ---
+
+    // Appends a received block and reports every complete frame in it, in
+    // order: OnRecDHFrame, then OnRecDHCorrectFrame or OnRecDHErrorFrame.
+    void ReceiveData(std::span<const std::uint8_t> Buffer);
+
+    // Number of bytes held: an incomplete frame waiting for its end.
+    std::size_t HeldSize() const { return FInBufferSize; }
+
+    TRecDHFrameEvent OnRecDHFrame;
+    TRecDHFrameEvent OnRecDHErrorFrame;
+    TRecDHFrameEvent OnRecDHCorrectFrame;
+
+    static bool CheckFrame(std::span<const std::uint8_t> Frame);
+
+private:
+    std::array<std::uint8_t, InputBufferSize> FInputBuffer{};
+    std::size_t FInBufferSize = 0;
+};
