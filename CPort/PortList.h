@@ -1,0 +1,44 @@
+// The serial ports present on this machine, as names that TCustomComPort::SetPort accepts.
+//
+// A port in the device folder is named as the kernel names it ("ttyS0", "ttyUSB0", "ttyV0"); a
+// port anywhere else is named by its full path ("/home/me/vport").
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Where the scan looks. Tests point these at a fake tree.
+struct TPortScanRoots {
+    std::string Sys = "/sys";  // sysfs: <Sys>/class/tty/<name>/...
+    std::string Dev = "/dev";  // device nodes and the links to pseudo-terminals
+};
+
+// Roots used by ListSerialPorts(Ports) and the port selector; "/sys" and "/dev" unless changed.
+TPortScanRoots DefaultPortScanRoots();
+void SetDefaultPortScanRoots(TPortScanRoots Roots);
+
+// Replaces the contents of Ports with the ports present, sorted by PortNameLess, duplicates kept:
+// - serial devices that sysfs shows (on-board UARTs, USB adapters ttyUSB*/ttyACM*, other serial
+//   drivers), leaving out the legacy ports that the serial driver reports as of unknown type
+//   (no UART behind them) and those without a node in the device folder;
+// - symbolic links directly in the device folder that point to a pseudo-terminal (pts/N), the
+//   usual way of making a virtual port pair as root (socat, the bundled simulator).
+// A missing or unreadable tree gives an empty list; nothing is reported.
+void ListSerialPorts(std::vector<std::string>& Ports);
+void ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots);
+
+// Case-insensitive ascending order ("ttyS1" < "ttyS10" < "ttyS2"); names equal but for letter
+// case fall back to plain byte order so that the result does not depend on input order.
+bool PortNameLess(std::string_view A, std::string_view B);
+void SortPortNames(std::vector<std::string>& Ports);
+
+// The device path a port name stands for: a name holding '/' is a path, any other name lives in
+// the device folder.
+std::string PortDevicePath(std::string_view Port, const TPortScanRoots& Roots);
+
+// True when Port names a character device, directly or through symbolic links. Used to offer a
+// stored port that the scan cannot see (for instance a link to a pseudo-terminal in a folder of the
+// user's, made without root rights).
+bool PortDeviceExists(std::string_view Port, const TPortScanRoots& Roots);
+bool PortDeviceExists(std::string_view Port);
