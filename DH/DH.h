@@ -40,7 +40,7 @@ class TDH;
 using TRecDHFrameEvent = std::function<void(TDH& Sender, std::span<const std::uint8_t> Frame)>;
 
 class TDH {
-public:
+  public:
     static constexpr std::size_t InputBufferSize = 1024;
 
     TDH();
@@ -57,7 +57,8 @@ public:
     static std::uint16_t GetCmdInfoLen(std::uint8_t CID2);
     static std::uint16_t GetCmdPacketLen(std::uint8_t CID2);
     // Writes the whole command frame into Packet, which must hold
-    // 18 + 2 * Datas.size() bytes; LENID comes from the CID2's INFO length.
+    // 18 + 2 * Datas.size() bytes (std::length_error otherwise); LENID comes
+    // from the CID2's INFO length, never from Datas.size().
     static void GenCmdPacket(TDH_Header Header, std::span<std::uint8_t> Packet,
                              std::span<const std::uint8_t> Datas);
     // Decodes the (Frame.size() - 2) / 2 character pairs after the SOI into
@@ -79,6 +80,11 @@ public:
 
     // Appends a received block and reports every complete frame in it, in
     // order: OnRecDHFrame, then OnRecDHCorrectFrame or OnRecDHErrorFrame.
+    // A frame runs from the last "~" before a carriage return to that carriage
+    // return; frames longer than InputBufferSize bytes are dropped silently.
+    // A frame is reported once: when a handler throws, the exception leaves
+    // this call, the frame is gone and the rest of the block is dropped.
+    // A handler must not feed the same codec (std::logic_error).
     void ReceiveData(std::span<const std::uint8_t> Buffer);
 
     // Number of bytes held: an incomplete frame waiting for its end.
@@ -90,7 +96,13 @@ public:
 
     static bool CheckFrame(std::span<const std::uint8_t> Frame);
 
-private:
+  private:
+    // Raises OnRecDHFrame, then the check event, for one frame.
+    void ExtractFrame(std::span<const std::uint8_t> Frame);
+
+    // The held incomplete frame: empty, or a "~" followed by bytes that are
+    // neither "~" nor a carriage return, at most InputBufferSize - 1 of them.
     std::array<std::uint8_t, InputBufferSize> FInputBuffer{};
     std::size_t FInBufferSize = 0;
+    bool FInReceive = false;  // guards against a handler feeding the codec
 };

@@ -1,0 +1,371 @@
+#include "DH.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+constexpr std::uint8_t SOI = 0x7E;  // "~"
+constexpr std::uint8_t EOI = 0x0D;  // carriage return
+
+// Frame without INFO: SOI, 12 header/LENGTH characters, 4 CHKSUM characters, EOI.
+constexpr std::size_t MinFrameSize = 18;
+
+// One received character to its nibble: lower case counts as upper case and
+// anything that is no hexadecimal digit counts as 0.
+constexpr std::array<std::uint8_t, 256> MakeNibbleTable() {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] = static_cast<std::uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        t[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c)
+        t[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+    return t;
+}
+constexpr std::array<std::uint8_t, 256> NibbleTable = MakeNibbleTable();
+
+constexpr std::uint8_t HexCharToNibble(std::uint8_t c) {
+    return NibbleTable[c];
+}
+
+constexpr std::uint8_t NibbleToHexChar(unsigned v) {
+    constexpr char digits[] = "0123456789ABCDEF";
+    return static_cast<std::uint8_t>(digits[v & 0xF]);
+}
+
+constexpr std::uint8_t HexStrToByte(std::uint8_t hi, std::uint8_t lo) {
+    return static_cast<std::uint8_t>((HexCharToNibble(hi) << 4) | HexCharToNibble(lo));
+}
+
+// Writes the two characters of a byte at Pos and advances Pos by two.
+inline void PutHexByte(std::uint8_t* out, std::size_t& Pos, std::uint8_t v) {
+    out[Pos++] = NibbleToHexChar(v >> 4);
+    out[Pos++] = NibbleToHexChar(v);
+}
+
+const std::uint8_t* FindFirst(const std::uint8_t* p, std::size_t n, std::uint8_t v) {
+    return n ? static_cast<const std::uint8_t*>(std::memchr(p, v, n)) : nullptr;
+}
+
+const std::uint8_t* FindLast(const std::uint8_t* p, std::size_t n, std::uint8_t v) {
+    return n ? static_cast<const std::uint8_t*>(memrchr(p, v, n)) : nullptr;
+}
+
+std::string ChannelFallback(std::int32_t Index) {
+    return "通道" + std::to_string(Index) + ":";
+}
+
+}  // namespace
+
+TDH::TDH() = default;
+TDH::~TDH() = default;
+
+// ---------------------------------------------------------------------------
+// Frame format and command builder
+
+std::uint16_t TDH::CalcChkSum(std::span<const std::uint8_t> Buffer) {
+    std::uint32_t sum = 0;
+    for (std::size_t i = 1; i < Buffer.size(); ++i)
+        sum += Buffer[i];
+    return static_cast<std::uint16_t>(~sum + 1);
+}
+
+std::uint8_t TDH::CalcLChkSum(std::uint16_t LENID) {
+    const unsigned n = ((LENID >> 8) & 0xF) + ((LENID >> 4) & 0xF) + (LENID & 0xF);
+    return static_cast<std::uint8_t>((~n + 1) & 0xF);
+}
+
+std::uint16_t TDH::GetCmdInfoLen(std::uint8_t CID2) {
+    switch (CID2) {
+        case 0x45:
+        case 0x4A:
+        case 0x4B:
+        case 0x4C:
+        case 0x80:
+            return 1;
+        case 0x48:
+            return 5;
+        case 0x49:
+            return 3;
+        case 0x4E:
+            return 7;
+        default:
+            return 0;
+    }
+}
+
+std::uint16_t TDH::GetCmdPacketLen(std::uint8_t CID2) {
+    return static_cast<std::uint16_t>((GetCmdInfoLen(CID2) + 9) * 2);
+}
+
+void TDH::GenCmdPacket(TDH_Header Header, std::span<std::uint8_t> Packet,
+                       std::span<const std::uint8_t> Datas) {
+    if (Packet.size() < MinFrameSize || Datas.size() > (Packet.size() - MinFrameSize) / 2) {
+        throw std::length_error("TDH::GenCmdPacket: packet buffer too small for the frame");
+    }
+    std::uint8_t* out = Packet.data();
+    std::size_t pos = 0;
+    out[pos++] = SOI;
+    PutHexByte(out, pos, Header.Ver);
+    PutHexByte(out, pos, Header.Addr);
+    PutHexByte(out, pos, Header.CID1);
+    PutHexByte(out, pos, Header.CID2);
+    const std::uint16_t lenid = static_cast<std::uint16_t>(2 * GetCmdInfoLen(Header.CID2));
+    const std::uint16_t length =
+        static_cast<std::uint16_t>((CalcLChkSum(lenid) << 12) | (lenid & 0x0FFF));
+    PutHexByte(out, pos, static_cast<std::uint8_t>(length >> 8));
+    PutHexByte(out, pos, static_cast<std::uint8_t>(length));
+    for (std::uint8_t b : Datas)
+        PutHexByte(out, pos, b);
+    const std::uint16_t chk = CalcChkSum(Packet.first(pos));
+    PutHexByte(out, pos, static_cast<std::uint8_t>(chk >> 8));
+    PutHexByte(out, pos, static_cast<std::uint8_t>(chk));
+    out[pos] = EOI;
+}
+
+void TDH::DeCodeFrame(std::span<const std::uint8_t> Frame, std::span<std::uint8_t> Packet) {
+    const std::size_t pairs = Frame.size() >= 2 ? (Frame.size() - 2) / 2 : 0;
+    const std::size_t n = std::min(pairs, Packet.size());
+    const std::uint8_t* in = Frame.data() + 1;
+    for (std::size_t i = 0; i < n; ++i)
+        Packet[i] = HexStrToByte(in[2 * i], in[2 * i + 1]);
+}
+
+std::vector<std::uint8_t> TDH::DeCodeFrame(std::span<const std::uint8_t> Frame) {
+    std::vector<std::uint8_t> packet(Frame.size() >= 2 ? (Frame.size() - 2) / 2 : 0);
+    DeCodeFrame(Frame, packet);
+    return packet;
+}
+
+std::string TDH::RtnToString(std::uint8_t RTN) {
+    switch (RTN) {
+        case 0x00:
+            return "正常";
+        case 0x01:
+            return "通信版本错";
+        case 0x02:
+            return "CHKSUM错";
+        case 0x03:
+            return "LCHKSUM错";
+        case 0x04:
+            return "CID2无效";
+        case 0x05:
+            return "命令格式错";
+        case 0x06:
+            return "无效数据";
+        default:
+            break;
+    }
+    if (RTN >= 0x80 && RTN <= 0xEF) return "其它错误(用户自定义)";
+    return "无效RTN";
+}
+
+// ---------------------------------------------------------------------------
+// Receive assembler and frame check
+
+bool TDH::CheckFrame(std::span<const std::uint8_t> Frame) {
+    const std::size_t size = Frame.size();
+    if (size < MinFrameSize || size % 2 != 0) return false;
+    const std::uint8_t* f = Frame.data();
+    const std::uint16_t received = static_cast<std::uint16_t>(
+        (HexStrToByte(f[size - 5], f[size - 4]) << 8) | HexStrToByte(f[size - 3], f[size - 2]));
+    if (received != CalcChkSum(Frame.first(size - 5))) return false;
+    const std::uint16_t lenid = static_cast<std::uint16_t>(
+        (HexCharToNibble(f[10]) << 8) | (HexCharToNibble(f[11]) << 4) | HexCharToNibble(f[12]));
+    return HexCharToNibble(f[9]) == CalcLChkSum(lenid);
+}
+
+void TDH::ExtractFrame(std::span<const std::uint8_t> Frame) {
+    if (OnRecDHFrame) OnRecDHFrame(*this, Frame);
+    if (CheckFrame(Frame)) {
+        if (OnRecDHCorrectFrame) OnRecDHCorrectFrame(*this, Frame);
+    } else {
+        if (OnRecDHErrorFrame) OnRecDHErrorFrame(*this, Frame);
+    }
+}
+
+// The stream is cut like this:
+//  - bytes outside a frame are dropped until a "~" starts one;
+//  - a frame ends at the first carriage return after its "~";
+//  - a "~" inside a frame starts the frame afresh, dropping what came before
+//    it (a stray SOI never swallows the next reply);
+//  - a frame that grows beyond InputBufferSize bytes is dropped as soon as it
+//    does, and the search goes on with the following bytes.
+// Frames that lie wholly inside the block are reported straight from it;
+// only an incomplete frame at the end of a block is copied into FInputBuffer.
+// The state is settled before a frame's events run, so an exception from a
+// handler cannot make the same frame appear again.
+void TDH::ReceiveData(std::span<const std::uint8_t> Buffer) {
+    if (FInReceive) throw std::logic_error("TDH::ReceiveData called from its own frame event");
+    FInReceive = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{FInReceive};
+
+    const std::uint8_t* p = Buffer.data();
+    const std::uint8_t* const end = p + Buffer.size();
+
+    // Continue the held frame.
+    if (FInBufferSize > 0 && p != end) {
+        const std::size_t room = InputBufferSize - FInBufferSize;  // bytes it may still take
+        const std::size_t window = std::min<std::size_t>(room, end - p);
+        const std::uint8_t* cr = FindFirst(p, window, EOI);
+        const std::size_t scan = cr ? static_cast<std::size_t>(cr - p) : window;
+        if (FindFirst(p, scan, SOI)) {
+            FInBufferSize = 0;  // a new "~" restarts; the held bytes go
+        } else if (cr) {
+            const std::size_t add = scan + 1;
+            std::memcpy(FInputBuffer.data() + FInBufferSize, p, add);
+            const std::size_t size = FInBufferSize + add;
+            FInBufferSize = 0;
+            p = cr + 1;
+            ExtractFrame(std::span<const std::uint8_t>(FInputBuffer.data(), size));
+        } else if (window == static_cast<std::size_t>(end - p) && window < room) {
+            std::memcpy(FInputBuffer.data() + FInBufferSize, p, window);
+            FInBufferSize += window;
+            return;
+        } else {
+            FInBufferSize = 0;  // would grow beyond the buffer: no frame is this long
+            p += window;
+        }
+    }
+
+    while (p != end) {
+        const std::uint8_t* soi = FindFirst(p, end - p, SOI);
+        if (!soi) return;  // nothing here starts a frame
+        p = soi;
+        const std::size_t window = std::min<std::size_t>(InputBufferSize, end - p);
+        const std::uint8_t* cr = FindFirst(p + 1, window - 1, EOI);
+        if (cr) {
+            // The frame begins at the last "~" before its carriage return.
+            const std::uint8_t* start = FindLast(p, cr - p, SOI);
+            p = cr + 1;
+            ExtractFrame(std::span<const std::uint8_t>(start, p));
+            continue;
+        }
+        const std::uint8_t* last = FindLast(p, window, SOI);
+        if (last != p) {
+            p = last;  // a later "~" restarts the frame; look again from there
+            continue;
+        }
+        if (window < InputBufferSize) {
+            // Incomplete and short enough to be completed by the next block.
+            std::memcpy(FInputBuffer.data(), p, window);
+            FInBufferSize = window;
+            return;
+        }
+        p += window;  // InputBufferSize bytes and no end: dropped
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Protocol vocabulary
+
+std::string TDH::CID1ToString(std::uint8_t CID1) {
+    static constexpr const char* kHighVoltageEtc[] = {
+        "进线柜(高压配电设备)", "出线柜(高压配电设备)",
+        "母联柜(高压配电设备)", "直流操作电源柜(高压配电设备)",
+        "进线柜(低压配电设备)", "配电柜(低压配电设备)",
+        "稳压器(低压配电设备)", "预留",
+        "柴油发电机组",         "燃气发电机组",
+        "不间断电源(UPS)",      "逆变器"};
+    static constexpr const char* kPower[] = {"开关电源系统(交流配电)", "开关电源系统(整流器)",
+                                             "开关电源系统(直流配电)", "太阳能供电设备",
+                                             "直流-直流变换器",        "风力发电设备",
+                                             "蓄电池监测装置"};
+    static constexpr const char* kAirCon[] = {"分散空调", "集中空调设备(冷冻系统)",
+                                              "集中空调设备(空调系统)", "集中空调设备(配电系统)"};
+    if (CID1 >= 0xD0) return "自定义设备";
+    if (CID1 == 0x90) return "通用采集器";
+    if (CID1 == 0x80) return "环境";
+    if (CID1 >= 0x20 && CID1 <= 0x2B) return kHighVoltageEtc[CID1 - 0x20];
+    if (CID1 >= 0x40 && CID1 <= 0x46) return kPower[CID1 - 0x40];
+    if (CID1 >= 0x60 && CID1 <= 0x63) return kAirCon[CID1 - 0x60];
+    return "预留";
+}
+
+std::string TDH::CID2ToString(std::uint8_t CID2) {
+    static constexpr const char* kCommands[] = {"获取模拟量量化后的数据(浮点数)",
+                                                "获取模拟量量化后的数据(定点数)",
+                                                "获取开关输入状态",
+                                                "获取告警状态",
+                                                "遥控",
+                                                "获取系统参数(浮点数)",
+                                                "获取系统参数(定点数)",
+                                                "设定系统参数(浮点数)",
+                                                "设定系统参数(定点数)",
+                                                "获取系统历史数据(浮点数)",
+                                                "获取系统历史数据(定点数)",
+                                                "获取历史告警",
+                                                "获取检测模块时间",
+                                                "设定检测模块时间",
+                                                "获取通信协议版本号",
+                                                "获取设备地址",
+                                                "获取设备厂商信息"};
+    static_assert(std::size(kCommands) == 0x51 - 0x41 + 1);
+    if (CID2 >= 0x41 && CID2 <= 0x51) return kCommands[CID2 - 0x41];
+    if (CID2 >= 0x80 && CID2 <= 0xEF) return "用户自定义";
+    return "无效的CID2";
+}
+
+std::string TDH::DataFlagToString(std::uint8_t DataFlag) {
+    std::string s = "\t告警：";
+    s += (DataFlag & 0x01) ? '1' : '0';
+    s += "\t开关：";
+    s += (DataFlag & 0x10) ? '0' : '1';
+    s += "\t子机号：";
+    s += std::to_string(((DataFlag >> 1) & 0x7) + 1);
+    return s;
+}
+
+std::string TDH::GetStandAiString(std::uint8_t CID1, std::int32_t Index) {
+    static constexpr const char* kNames[] = {"主机工作线/相电压AB/A",
+                                             "主机工作线/相电压BC/B",
+                                             "主机工作线/相电压CA/C",
+                                             "主机工作电流A相",
+                                             "主机工作电流B相",
+                                             "主机工作电流C相",
+                                             "送风温度",
+                                             "回风温度",
+                                             "送风湿度",
+                                             "回风湿度",
+                                             "压缩机吸气压力",
+                                             "压缩机排气压力"};
+    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(std::size(kNames)))
+        return kNames[Index - 1];
+    return ChannelFallback(Index);
+}
+
+std::string TDH::GetStandDiString(std::uint8_t CID1, std::int32_t Index) {
+    if (CID1 == 0x60 && Index == 1) return "空调状态";
+    return ChannelFallback(Index);
+}
+
+std::string TDH::GetStandAlarmString(std::uint8_t CID1, std::int32_t Index) {
+    static constexpr const char* kNames[] = {"主机工作线/相电压AB/A",
+                                             "主机工作线/相电压BC/B",
+                                             "主机工作线/相电压CA/C",
+                                             "主机工作电流A相",
+                                             "主机工作电流B相",
+                                             "主机工作电流C相",
+                                             "回风温度",
+                                             "回风湿度",
+                                             "过滤器",
+                                             "压缩机",
+                                             "风机"};
+    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(std::size(kNames)))
+        return kNames[Index - 1];
+    return ChannelFallback(Index);
+}
+
+std::string TDH::GetStandParamString(std::uint8_t CID1, std::int32_t Index) {
+    static constexpr const char* kNames[] = {"空调开机温度", "空调关机温度", "回风温度上限",
+                                             "回风温度下限", "回风湿度上限", "回风湿度下限",
+                                             "温度设定值"};
+    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(std::size(kNames)))
+        return kNames[Index - 1];
+    return ChannelFallback(Index);
+}
