@@ -1,0 +1,66 @@
+#include "MessageBoxes.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <limits>
+
+namespace MessageBoxes {
+namespace {
+THook& Hook() {
+    static THook hook;
+    return hook;
+}
+
+void Show(QWidget* Owner, const TBox& Box) {
+    if (Hook()) {
+        Hook()(Owner, Box);
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, Box.Title, Box.Text, QMessageBox::Ok, Owner);
+    box.exec();
+}
+}  // namespace
+
+void SetHook(THook NewHook) {
+    Hook() = std::move(NewHook);
+}
+
+void ShowError(QWidget* Owner, const QString& Text) {
+    Show(Owner, TBox{TBoxKind::Error, QStringLiteral("错误"), Text});
+}
+
+void ShowApplicationError(QWidget* Owner, const QString& Text) {
+    QString title = QGuiApplication::applicationDisplayName();
+    if (title.isEmpty()) title = QCoreApplication::applicationName();
+    Show(Owner, TBox{TBoxKind::ApplicationError, title, Text});
+}
+
+}  // namespace MessageBoxes
+
+std::optional<int> TryStrToInt(QStringView Text) {
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < Text.size() && (Text[i] == u'+' || Text[i] == u'-')) {
+        negative = Text[i] == u'-';
+        ++i;
+    }
+    if (i == Text.size()) return std::nullopt;
+    // Stop as soon as the magnitude leaves what 32 bits can hold (INT_MIN included).
+    long long value = 0;
+    for (; i < Text.size(); ++i) {
+        const char16_t c = Text[i].unicode();
+        if (c < u'0' || c > u'9') return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
+            return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+int StrToInt(const QString& Text) {
+    if (auto value = TryStrToInt(Text)) return *value;
+    throw EConvertError(QStringLiteral("'%1' is not a valid integer value").arg(Text));
+}
