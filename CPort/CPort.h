@@ -31,6 +31,7 @@
 // PumpHandOver(Timeout) in its own loop, which waits for a pending event and processes it.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -478,11 +479,13 @@ class TCustomComPort {
     virtual void LoadFromIni(TIniFile& Ini);
     virtual void OpenDevice();
     virtual void CloseDevice();
-    virtual void ApplyPortSettings();
+    // Runs the three settings steps; stops at the first that fails and returns false.
+    virtual bool ApplyPortSettings();
 
-    void ApplyQueueSizes();
-    void ApplyControlBlock();
-    void ApplyTimeoutValues();
+    // Each step acts only when CanApply(); returns false when it reported a failure.
+    bool ApplyQueueSizes();
+    bool ApplyControlBlock();
+    bool ApplyTimeoutValues();
     // Whether a settings step acts now: open and no update pending.
     bool CanApply() const;
 
@@ -504,6 +507,9 @@ class TCustomComPort {
     // thread is told to stop. Returns false when stopping.
     bool HandOverFromThread(std::uint32_t Bit, int Error);
     void WaitForStop();
+    // Waits for Pause or the stop signal; false when stopping.
+    bool PauseUnlessStopped(std::chrono::milliseconds Pause);
+    void ThreadFinished();
 
     std::string FName;
     std::shared_ptr<IComPlatform> FPlatform;

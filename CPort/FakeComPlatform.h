@@ -104,5 +104,4 @@ class TFakeComPlatform : public IComPlatform,
     int FOpenCount = 0;
     int FWaiting = 0;
     int FWaitCalls = 0;
-    std::uint64_t FGeneration = 0;  // bumped by every change a waiter must look at
 };

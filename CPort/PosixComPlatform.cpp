@@ -1,0 +1,290 @@
+// The POSIX platform: serial devices and pseudo-terminals under Linux.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <linux/serial.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "ComPlatform.h"
+#include "PosixLine.h"
+
+std::string IComPlatform::ErrorText(int Error) const {
+    char Text[256] = {};
+    // GNU strerror_r returns the text, which may or may not be in Text.
+    const char* Result = ::strerror_r(Error, Text, sizeof Text);
+    return Result ? std::string(Result) : std::string();
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+template <class F>
+int RetryEintr(F&& Call) {
+    for (;;) {
+        const int Result = Call();
+        if (Result >= 0 || errno != EINTR) return Result;
+    }
+}
+
+bool NoModemLines(int Error) {
+    return Error == ENOTTY || Error == EINVAL;
+}
+
+class TPosixDevice final : public IComDevice {
+  public:
+    TPosixDevice(int Fd, int StopFd) : FFd(Fd), FStopFd(StopFd) {}
+    ~TPosixDevice() override { Close(); }
+
+    int SetupQueues(std::int32_t InputSize, std::int32_t OutputSize) override {
+        // The kernel sizes its tty queues itself; the sizes only have to make sense.
+        if (InputSize <= 0 || OutputSize <= 0) return EINVAL;
+        return FFd < 0 ? EBADF : 0;
+    }
+
+    int SetState(const TComControlBlock& Block) override {
+        if (FFd < 0) return EBADF;
+        return posixline::Apply(FFd, Block);
+    }
+
+    int SetTimeouts(const TComTimeoutValues& Timeouts) override {
+        if (FFd < 0) return EBADF;
+        FWriteMultiplier.store(Timeouts.WriteTotalTimeoutMultiplier);
+        FWriteConstant.store(Timeouts.WriteTotalTimeoutConstant);
+        return 0;
+    }
+
+    int SetEventMask(std::uint32_t Mask) override {
+        FMask.store(Mask);
+        return 0;
+    }
+
+    TComWaitResult WaitEvent(std::uint32_t& Mask, int& Error) override {
+        for (;;) {
+            if (FCancelled.load()) return TComWaitResult::Stopped;
+            const bool WantRx = (FMask.load() & ComEventBits::RxChar) != 0;
+            pollfd Fds[2] = {{FFd, static_cast<short>(WantRx ? POLLIN : 0), 0},
+                             {FStopFd, POLLIN, 0}};
+            const int Ready = ::poll(Fds, 2, -1);
+            if (Ready < 0) {
+                if (errno == EINTR) continue;
+                Error = errno;
+                return TComWaitResult::Failed;
+            }
+            if (Fds[1].revents != 0 || FCancelled.load()) return TComWaitResult::Stopped;
+            const short Got = Fds[0].revents;
+            if (Got & (POLLHUP | POLLERR | POLLNVAL)) {
+                // Bytes that arrived before the hang-up are still delivered first.
+                int Waiting = 0;
+                if (WantRx && !(Got & POLLNVAL) && ::ioctl(FFd, FIONREAD, &Waiting) == 0 &&
+                    Waiting > 0) {
+                    Mask = ComEventBits::RxChar;
+                    return TComWaitResult::Events;
+                }
+                Error = (Got & POLLNVAL) ? EBADF : EIO;
+                return TComWaitResult::HangUp;
+            }
+            if (Got & POLLIN) {
+                Mask = ComEventBits::RxChar;
+                return TComWaitResult::Events;
+            }
+        }
+    }
+
+    void CancelWait() override {
+        FCancelled.store(true);
+        const std::uint64_t One = 1;
+        // The counter only has to become readable; a full counter is readable already.
+        [[maybe_unused]] const ssize_t Ignored = ::write(FStopFd, &One, sizeof One);
+    }
+
+    int Read(std::span<std::uint8_t> Buffer, std::size_t& Done) override {
+        Done = 0;
+        if (FFd < 0) return EBADF;
+        if (Buffer.empty()) return 0;
+        for (;;) {
+            const ssize_t Got = ::read(FFd, Buffer.data(), Buffer.size());
+            if (Got >= 0) {
+                Done = static_cast<std::size_t>(Got);
+                return 0;
+            }
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+            return errno;
+        }
+    }
+
+    int Write(std::span<const std::uint8_t> Buffer, std::size_t& Done) override {
+        Done = 0;
+        if (FFd < 0) return EBADF;
+        const std::uint64_t Multiplier = FWriteMultiplier.load();
+        const std::uint64_t Constant = FWriteConstant.load();
+        const bool Limited = Multiplier != 0 || Constant != 0;
+        const Clock::time_point Deadline =
+            Clock::now() + std::chrono::milliseconds(Multiplier * Buffer.size() + Constant);
+        auto Remaining = [&]() -> int {  // ms left, -1 without limit
+            if (!Limited) return -1;
+            const auto Left =
+                std::chrono::ceil<std::chrono::milliseconds>(Deadline - Clock::now()).count();
+            return Left > 0 ? static_cast<int>(std::min<long long>(Left, 1 << 30)) : 0;
+        };
+
+        while (Done < Buffer.size()) {
+            const ssize_t Put = ::write(FFd, Buffer.data() + Done, Buffer.size() - Done);
+            if (Put > 0) {
+                Done += static_cast<std::size_t>(Put);
+                continue;
+            }
+            if (Put < 0 && errno == EINTR) continue;
+            if (Put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+            const int Left = Remaining();
+            if (Left == 0) break;  // cut off by the write time-out
+            pollfd Fd{FFd, POLLOUT, 0};
+            const int Ready = ::poll(&Fd, 1, Left);
+            if (Ready < 0 && errno != EINTR) return errno;
+            if (Ready > 0 && (Fd.revents & (POLLHUP | POLLERR | POLLNVAL))) return EIO;
+        }
+
+        // Wait until the driver has sent everything, with the same deadline: tcdrain could wait
+        // for ever on a line that never drains.
+        for (;;) {
+            int Queued = 0;
+            if (::ioctl(FFd, TIOCOUTQ, &Queued) != 0) {
+                if (errno == EINTR) continue;
+                break;  // no queue to watch
+            }
+            if (Queued <= 0) break;
+            if (Remaining() == 0) {
+                // Cut off: what is still queued was not sent and is dropped.
+                Done -= std::min<std::size_t>(static_cast<std::size_t>(Queued), Done);
+                ::tcflush(FFd, TCOFLUSH);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return 0;
+    }
+
+    int Purge(std::uint32_t Flags) override {
+        if (FFd < 0) return EBADF;
+        const bool Tx = Flags & (ComPurgeFlags::TxAbort | ComPurgeFlags::TxClear);
+        const bool Rx = Flags & (ComPurgeFlags::RxAbort | ComPurgeFlags::RxClear);
+        if (!Tx && !Rx) return 0;
+        const int Queue = Tx && Rx ? TCIOFLUSH : (Tx ? TCOFLUSH : TCIFLUSH);
+        return RetryEintr([&] { return ::tcflush(FFd, Queue); }) == 0 ? 0 : errno;
+    }
+
+    int ClearError(std::uint32_t& Errors, std::uint32_t& InQueue) override {
+        Errors = 0;
+        InQueue = 0;
+        if (FFd < 0) return EBADF;
+        int Waiting = 0;
+        if (RetryEintr([&] { return ::ioctl(FFd, FIONREAD, &Waiting); }) != 0) return errno;
+        InQueue = Waiting > 0 ? static_cast<std::uint32_t>(Waiting) : 0;
+
+        // Line errors come from the driver's counters: whatever grew since the last call.
+        serial_icounter_struct Counts{};
+        if (::ioctl(FFd, TIOCGICOUNT, &Counts) == 0) {
+            if (FHaveCounts) {
+                if (Counts.frame != FCounts.frame) Errors |= ComErrorBits::Frame;
+                if (Counts.parity != FCounts.parity) Errors |= ComErrorBits::RxParity;
+                if (Counts.overrun != FCounts.overrun) Errors |= ComErrorBits::Overrun;
+                if (Counts.brk != FCounts.brk) Errors |= ComErrorBits::Break;
+                if (Counts.buf_overrun != FCounts.buf_overrun) Errors |= ComErrorBits::RxOver;
+            }
+            FCounts = Counts;
+            FHaveCounts = true;
+        }
+        return 0;
+    }
+
+    int ModemStatus(std::uint32_t& Status) override {
+        Status = 0;
+        if (FFd < 0) return EBADF;
+        int Lines = 0;
+        if (RetryEintr([&] { return ::ioctl(FFd, TIOCMGET, &Lines); }) != 0) {
+            // No modem lines at all (a pseudo-terminal): every line is off.
+            return NoModemLines(errno) ? 0 : errno;
+        }
+        if (Lines & TIOCM_CTS) Status |= ComModemBits::CtsOn;
+        if (Lines & TIOCM_DSR) Status |= ComModemBits::DsrOn;
+        if (Lines & TIOCM_RNG) Status |= ComModemBits::RingOn;
+        if (Lines & TIOCM_CD) Status |= ComModemBits::RlsdOn;
+        return 0;
+    }
+
+    int Close() override {
+        if (FFd < 0) return 0;
+        ::ioctl(FFd, TIOCNXCL);
+        // close() is not retried: the descriptor is gone whatever it answers.
+        const int Result = ::close(FFd);
+        const int Error = Result == 0 || errno == EINTR ? 0 : errno;
+        FFd = -1;
+        if (FStopFd >= 0) ::close(FStopFd);
+        FStopFd = -1;
+        return Error;
+    }
+
+  private:
+    int FFd;
+    int FStopFd;
+    std::atomic<bool> FCancelled{false};
+    std::atomic<std::uint32_t> FMask{0};
+    std::atomic<std::uint32_t> FWriteMultiplier{100};
+    std::atomic<std::uint32_t> FWriteConstant{1000};
+    serial_icounter_struct FCounts{};
+    bool FHaveCounts = false;
+};
+
+class TPosixComPlatform final : public IComPlatform {
+  public:
+    std::unique_ptr<IComDevice> Open(const std::string& Port, int& Error) override {
+        Error = 0;
+        if (Port.empty() || Port.find('\0') != std::string::npos) {
+            Error = ENOENT;
+            return nullptr;
+        }
+        // "ttyUSB0" is a device under /dev; an absolute path is taken as it is.
+        const std::string Path = Port.front() == '/' ? Port : "/dev/" + Port;
+        const int Fd = RetryEintr(
+            [&] { return ::open(Path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+        if (Fd < 0) {
+            Error = errno;
+            return nullptr;
+        }
+        auto Fail = [&](int Cause) -> std::unique_ptr<IComDevice> {
+            ::close(Fd);
+            Error = Cause;
+            return nullptr;
+        };
+        if (!::isatty(Fd)) return Fail(ENOTTY);
+        // TIOCEXCL keeps other openers out but not root; the lock keeps out every other user
+        // of this component, root included.
+        if (RetryEintr([&] { return ::flock(Fd, LOCK_EX | LOCK_NB); }) != 0)
+            return Fail(errno == EWOULDBLOCK ? EBUSY : errno);
+        if (::ioctl(Fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(errno);
+        const int StopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (StopFd < 0) {
+            const int Cause = errno;
+            ::ioctl(Fd, TIOCNXCL);
+            return Fail(Cause);
+        }
+        return std::make_unique<TPosixDevice>(Fd, StopFd);
+    }
+};
+
+}  // namespace
+
+std::shared_ptr<IComPlatform> PosixComPlatform() {
+    static const std::shared_ptr<IComPlatform> Instance = std::make_shared<TPosixComPlatform>();
+    return Instance;
+}
