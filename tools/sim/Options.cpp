@@ -1,0 +1,264 @@
+#include "Options.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace acsim {
+namespace {
+
+std::optional<long long> ParseInt(const std::string& s) {
+    if (s.empty()) return std::nullopt;
+    int base = 10;
+    std::string_view v = s;
+    if (v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X')) {
+        base = 16;
+        v.remove_prefix(2);
+    }
+    long long out = 0;
+    auto [p, ec] = std::from_chars(v.data(), v.data() + v.size(), out, base);
+    if (ec != std::errc{} || p != v.data() + v.size()) return std::nullopt;
+    return out;
+}
+
+std::optional<double> ParseReal(const std::string& s) {
+    if (s.empty()) return std::nullopt;
+    double out = 0;
+    auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+    if (ec != std::errc{} || p != s.data() + s.size() || !std::isfinite(out)) return std::nullopt;
+    return out;
+}
+
+}  // namespace
+
+std::string HelpText() {
+    return R"(Usage: ac_sim [OPTION]...
+Plays the air-conditioner controller (the slave of the frame protocol) on a
+serial line, so that the monitoring tool can be run without hardware.
+
+Line:
+  (default)            make a pseudo-terminal pair and print the port path the
+                       tool should open
+  --link PATH          also place a symbolic link to that port at PATH (an
+                       existing link there is replaced; another file is not)
+  --device PATH        answer on an existing serial device instead (a USB
+                       adapter on a bench); opened with the project's serial
+                       component
+  --baud N             line speed of --device (default 9600; 8 data bits, no
+                       parity, 1 stop bit)
+  --pace BAUD          send replies byte by byte with the timing of a line at
+                       BAUD (default 9600 on a pseudo-terminal; off on a device,
+                       whose line sets the pace itself); 0 sends at once
+  --no-pace            same as --pace 0
+  --turnaround MS      pause between a command and its reply (default 10)
+
+Device:
+  --addr N             the controller's address, 0..255 (default 1); frames
+                       for other addresses get no reply, as on an RS-485 bus
+  --proto-ver V        protocol version: the VER of every reply, and the VER a
+                       command must carry (default 0x10, shown as 1.0)
+  --units alt|0|1      unit described by the replies to 0x42, 0x43 and 0x44:
+                       alternately unit 0 and 1 (default), or always one; a
+                       command carrying one INFO byte selects the unit itself
+  --name TEXT          device name of reply 0x51 (at most 30 bytes)
+  --soft-ver TEXT      software version of reply 0x51 (at most 20 bytes)
+  --vendor TEXT        vendor name of reply 0x51 (at most 20 bytes)
+  --alarm-every SEC    mean seconds between alarm events, an alarm raised or
+                       cleared (default 6; 0 keeps all alarms quiet)
+  --hour-seconds SEC   seconds of running counted as one running hour
+                       (default 10, so that the counters visibly move)
+  --seed N             seed of every random choice (default 1): equal seeds and
+                       equal traffic give equal runs
+
+  Commands answered: 0x42 analog values, 0x43 switch states, 0x44 alarms (two
+  units, DATAFLAG unit index 0 and 1), 0x45 remote on (0x10) / off (0x1F),
+  0x47 the sixteen user parameters, 0x49 set one of them (codes 0x80..0x86,
+  0xC0..0xC8; other codes and out-of-range choices get RTN 6), 0x4F protocol
+  version (in VER), 0x50 address (in ADR), 0x51 name, software version and
+  vendor. A frame failing its CHKSUM gets RTN 2, its LCHKSUM RTN 3; a wrong VER
+  RTN 1; an unknown CID2 or another device type RTN 4; a frame too short, of
+  odd length, or whose LENID or INFO does not fit the command RTN 5.
+
+Faults (RATE is a share of replies from 0 to 1):
+  --drop RATE          send no reply
+  --delay RATE         send the reply late ...
+  --delay-ms MS        ... by this much (default 600, past the tool's next
+                       command with its default timing)
+  --corrupt RATE       damage one CHKSUM character
+  --noise RATE         send 1..--noise-max random bytes (never "~") before the
+                       reply
+  --noise-max N        (default 12)
+  --stray RATE         send a stray "~" and a few characters, without an end of
+                       frame, before the reply
+  --split RATE         write the reply in pieces of 1..--split-max bytes ...
+  --split-max N        (default 4)
+  --split-gap MS       ... with this pause between them (default 8)
+  --rtn CODE           answer valid commands with this RTN and no INFO ...
+  --rtn-rate RATE      ... this share of the time (default 1)
+  --vanish-after SEC   close the line after SEC seconds (the pseudo-terminal
+                       disappears, as an unplugged adapter would)
+  --back-after SEC     come back SEC seconds after vanishing, on a new
+                       pseudo-terminal behind the same --link; without it the
+                       simulator ends when it vanishes
+
+Output:
+  -v, --verbose        log every command and reply on standard output
+  --log FILE           log every command and reply to FILE ("-": standard
+                       output); one line each, written as it happens
+  -h, --help           show this help
+
+Ends cleanly on SIGINT or SIGTERM: the link is removed and the counts of
+commands and replies are printed. Exit status 0, 1 when the line fails, 2 for
+a bad command line.
+)";
+}
+
+ParseResult ParseOptions(const std::vector<std::string>& args) {
+    Options o;
+    std::string error;
+    auto fail = [&](std::string msg) {
+        if (error.empty()) error = std::move(msg);
+        return false;
+    };
+    auto rate = [&](const std::string& opt, double& dst) {
+        return [&, opt](const std::string& v) {
+            auto r = ParseReal(v);
+            if (!r || *r < 0 || *r > 1)
+                return fail(opt + ": '" + v + "' is not a rate between 0 and 1");
+            dst = *r;
+            return true;
+        };
+    };
+    auto real = [&](const std::string& opt, double& dst, double lo, double hi) {
+        return [&, opt, lo, hi](const std::string& v) {
+            auto r = ParseReal(v);
+            if (!r || *r < lo || *r > hi)
+                return fail(opt + ": '" + v + "' is not a number from " + std::to_string(lo) +
+                            " to " + std::to_string(hi));
+            dst = *r;
+            return true;
+        };
+    };
+    auto integer = [&](const std::string& opt, long long lo, long long hi, auto store) {
+        return [&, opt, lo, hi, store](const std::string& v) {
+            auto r = ParseInt(v);
+            if (!r || *r < lo || *r > hi)
+                return fail(opt + ": '" + v + "' is not an integer from " + std::to_string(lo) +
+                            " to " + std::to_string(hi));
+            store(*r);
+            return true;
+        };
+    };
+    auto text = [&](const std::string& opt, std::string& dst, std::size_t max) {
+        return [&, opt, max](const std::string& v) {
+            if (v.size() > max)
+                return fail(opt + ": '" + v + "' is longer than " + std::to_string(max) + " bytes");
+            dst = v;
+            return true;
+        };
+    };
+    auto& c = o.controller;
+    auto& f = o.faults;
+    std::map<std::string, std::function<bool(const std::string&)>> withValue{
+        {"--link",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--link: empty path") : (o.link = v, true);
+         }},
+        {"--device",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--device: empty path") : (o.device = v, true);
+         }},
+        {"--baud",
+         integer("--baud", 50, 4000000, [&](long long v) { o.baud = static_cast<int>(v); })},
+        {"--pace",
+         integer("--pace", 0, 4000000, [&](long long v) { o.pace = static_cast<int>(v); })},
+        {"--turnaround", real("--turnaround", o.turnaroundMs, 0, 60000)},
+        {"--addr",
+         integer("--addr", 0, 255, [&](long long v) { c.address = static_cast<std::uint8_t>(v); })},
+        {"--proto-ver",
+         integer("--proto-ver", 0, 255,
+                 [&](long long v) { c.protocolVersion = static_cast<std::uint8_t>(v); })},
+        {"--units",
+         [&](const std::string& v) {
+             if (v == "alt")
+                 c.units = UnitChoice::Alternate;
+             else if (v == "0")
+                 c.units = UnitChoice::Unit0;
+             else if (v == "1")
+                 c.units = UnitChoice::Unit1;
+             else
+                 return fail("--units: '" + v + "' is not one of alt, 0, 1");
+             return true;
+         }},
+        {"--name", text("--name", c.identity.name, 30)},
+        {"--soft-ver", text("--soft-ver", c.identity.softVersion, 20)},
+        {"--vendor", text("--vendor", c.identity.vendor, 20)},
+        {"--alarm-every", real("--alarm-every", c.alarmEventSeconds, 0, 86400)},
+        {"--hour-seconds", real("--hour-seconds", c.secondsPerHour, 0.001, 86400)},
+        {"--seed", integer("--seed", 0, 0xFFFFFFFFLL,
+                           [&](long long v) {
+                               c.seed = static_cast<std::uint32_t>(v);
+                               f.seed = static_cast<std::uint32_t>(v) ^ 0x5A5A5A5Au;
+                           })},
+        {"--drop", rate("--drop", f.drop)},
+        {"--delay", rate("--delay", f.delay)},
+        {"--delay-ms", real("--delay-ms", f.delayMs, 0, 60000)},
+        {"--corrupt", rate("--corrupt", f.corrupt)},
+        {"--noise", rate("--noise", f.noise)},
+        {"--noise-max",
+         integer("--noise-max", 1, 512, [&](long long v) { f.noiseMax = static_cast<int>(v); })},
+        {"--stray", rate("--stray", f.stray)},
+        {"--split", rate("--split", f.split)},
+        {"--split-max",
+         integer("--split-max", 1, 1024, [&](long long v) { f.splitMax = static_cast<int>(v); })},
+        {"--split-gap", real("--split-gap", f.splitGapMs, 0, 10000)},
+        {"--rtn",
+         integer("--rtn", 0, 255, [&](long long v) { f.rtn = static_cast<std::uint8_t>(v); })},
+        {"--rtn-rate", rate("--rtn-rate", f.rtnRate)},
+        {"--vanish-after", real("--vanish-after", o.vanishAfter, 0, 1e7)},
+        {"--back-after", real("--back-after", o.backAfter, 0, 1e7)},
+        {"--log",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--log: empty path") : (o.logPath = v, true);
+         }},
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string a = args[i];
+        if (a == "-h" || a == "--help") {
+            o.help = true;
+            continue;
+        }
+        if (a == "-v" || a == "--verbose") {
+            o.verbose = true;
+            continue;
+        }
+        if (a == "--no-pace") {
+            o.pace = 0;
+            continue;
+        }
+        std::optional<std::string> value;
+        if (auto eq = a.find('='); a.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = a.substr(eq + 1);
+            a.resize(eq);
+        }
+        auto it = withValue.find(a);
+        if (it == withValue.end()) return {std::nullopt, "unknown option '" + args[i] + "'"};
+        if (!value) {
+            if (i + 1 >= args.size()) return {std::nullopt, a + ": a value is missing"};
+            value = args[++i];
+        }
+        if (!it->second(*value)) return {std::nullopt, error};
+    }
+    if (o.help) return {o, ""};
+    if (!o.device.empty() && !o.link.empty())
+        return {std::nullopt,
+                "--link makes a link to a pseudo-terminal; it does not go with --device"};
+    if (o.backAfter >= 0 && o.vanishAfter < 0)
+        return {std::nullopt, "--back-after needs --vanish-after"};
+    if (o.pace < 0) o.pace = o.device.empty() ? 9600 : 0;
+    return {o, ""};
+}
+
+}  // namespace acsim
