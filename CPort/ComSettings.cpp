@@ -1,0 +1,79 @@
+// Storing the line settings in, and loading them from, the settings file.
+#include "CPort.h"
+#include "ComText.h"
+#include "IniFile.h"
+
+namespace {
+
+constexpr int kStoreFailed = 16;
+constexpr int kLoadFailed = 17;
+
+}  // namespace
+
+void TCustomComPort::StoreSettings(TStoreType StoreType, const std::string& StoreTo) {
+    bool Failed = false;
+    try {
+        // There is no registry on this platform; asking for it must not look like success.
+        if (StoreType != TStoreType::StIniFile) {
+            Failed = true;
+        } else {
+            TIniFile Ini(StoreTo);
+            StoreToIni(Ini);
+        }
+    } catch (...) {
+        // The first key that cannot be written ends the store; keys written before it stay.
+        Failed = true;
+    }
+    if (Failed) ReportError(kStoreFailed, 0);
+}
+
+void TCustomComPort::LoadSettings(TStoreType StoreType, const std::string& LoadFrom) {
+    bool Failed = false;
+    // Values change one by one; nothing is applied to an open port until all are in.
+    BeginUpdate();
+    try {
+        if (StoreType != TStoreType::StIniFile) {
+            Failed = true;
+        } else {
+            TIniFile Ini(LoadFrom);
+            LoadFromIni(Ini);
+        }
+    } catch (...) {
+        Failed = true;  // values read before the failure stay set
+    }
+    try {
+        EndUpdate();
+    } catch (...) {
+        Failed = true;
+    }
+    if (Failed) ReportError(kLoadFailed, 0);
+}
+
+void TCustomComPort::StoreToIni(TIniFile& Ini) {
+    if (!FStoredProps.Contains(TStoredProp::SpBasic)) return;
+    Ini.WriteString(FName, "Port", FPort);
+    Ini.WriteString(FName, "BaudRate", BaudRateToText(FBaudRate));
+    if (FBaudRate == TBaudRate::BrCustom)
+        Ini.WriteInteger(FName, "CustomBaudRate", FCustomBaudRate);
+    Ini.WriteString(FName, "StopBits", StopBitsToText(FStopBits));
+    Ini.WriteString(FName, "DataBits", DataBitsToText(FDataBits));
+    Ini.WriteString(FName, "Parity", ParityToText(FParity.Bits()));
+    Ini.WriteString(FName, "FlowControl", FlowControlToText(FFlowControl.FlowControl()));
+}
+
+void TCustomComPort::LoadFromIni(TIniFile& Ini) {
+    if (!FStoredProps.Contains(TStoredProp::SpBasic)) return;
+    // Every read falls back on the current value, so a missing key (or file) changes nothing.
+    SetPort(Ini.ReadString(FName, "Port", FPort));
+    SetBaudRate(TextToBaudRate(Ini.ReadString(FName, "BaudRate", BaudRateToText(FBaudRate))));
+    if (FBaudRate == TBaudRate::BrCustom) {
+        // A text that is no number gives 9600; a missing key keeps the custom rate in use.
+        if (Ini.ValueExists(FName, "CustomBaudRate"))
+            SetCustomBaudRate(Ini.ReadInteger(FName, "CustomBaudRate", 9600));
+    }
+    SetStopBits(TextToStopBits(Ini.ReadString(FName, "StopBits", StopBitsToText(FStopBits))));
+    SetDataBits(TextToDataBits(Ini.ReadString(FName, "DataBits", DataBitsToText(FDataBits))));
+    FParity.SetBits(TextToParity(Ini.ReadString(FName, "Parity", ParityToText(FParity.Bits()))));
+    FFlowControl.SetFlowControl(TextToFlowControl(
+        Ini.ReadString(FName, "FlowControl", FlowControlToText(FFlowControl.FlowControl()))));
+}
