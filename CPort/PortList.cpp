@@ -48,12 +48,6 @@ std::string DeviceNodeName(const fs::path& TtyDir) {
     return Name;
 }
 
-// Name under which the selector shows a node of the device folder.
-std::string PortNameOf(const std::string& NodeName, const TPortScanRoots& Roots) {
-    if (NodeName.find('/') == std::string::npos) return NodeName;
-    return (fs::path(Roots.Dev) / NodeName).string();
-}
-
 void ScanSysfs(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
     std::error_code Ec;
     const fs::path ClassDir = fs::path(Roots.Sys) / "class" / "tty";
@@ -67,7 +61,7 @@ void ScanSysfs(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
         if (const auto Type = FirstLine(TtyDir / "type"); Type && *Type == "0") continue;
         const std::string Node = DeviceNodeName(TtyDir);
         if (!fs::exists(fs::path(Roots.Dev) / Node, E2)) continue;
-        Found.push_back(PortNameOf(Node, Roots));
+        Found.push_back(Node);
     }
 }
 
@@ -155,7 +149,7 @@ void ListSerialPorts(std::vector<std::string>& Ports) {
 }
 
 std::string PortDevicePath(std::string_view Port, const TPortScanRoots& Roots) {
-    if (Port.find('/') != std::string_view::npos) return std::string(Port);
+    if (Port.starts_with('/')) return std::string(Port);
     return (fs::path(Roots.Dev) / std::string(Port)).string();
 }
 

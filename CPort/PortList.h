@@ -1,7 +1,7 @@
 // The serial ports present on this machine, as names that TCustomComPort::SetPort accepts.
 //
-// A port in the device folder is named as the kernel names it ("ttyS0", "ttyUSB0", "ttyV0"); a
-// port anywhere else is named by its full path ("/home/me/vport").
+// A port in the device folder is named as the kernel names it, relative to that folder ("ttyS0",
+// "ttyUSB0", "ttyV0"); a port anywhere else is named by its absolute path ("/home/me/vport").
 #pragma once
 
 #include <string>
@@ -33,8 +33,8 @@ void ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Root
 bool PortNameLess(std::string_view A, std::string_view B);
 void SortPortNames(std::vector<std::string>& Ports);
 
-// The device path a port name stands for: a name holding '/' is a path, any other name lives in
-// the device folder.
+// The device path a port name stands for: an absolute path is taken as it is, any other name is
+// relative to the device folder.
 std::string PortDevicePath(std::string_view Port, const TPortScanRoots& Roots);
 
 // True when Port names a character device, directly or through symbolic links. Used to offer a

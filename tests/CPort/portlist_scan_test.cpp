@@ -69,6 +69,9 @@ TEST_F(PortListTest, FindsRealUsbAndVirtualPortsButNoPhantoms) {
     AddTty("tty0", "", /*WithDevice=*/false);  // virtual terminal
     AddTty("console", "", false, false);
     AddTty("ttyS2", "4", true, /*WithNode=*/false);  // no node: cannot be opened
+    // A node in a subfolder: sysfs writes '!' for '/', and no uevent names it here.
+    fs::create_directories(Root / "sys" / "class" / "tty" / "usb!ttyX" / "device");
+    Write(Root / "dev" / "usb" / "ttyX", "");
     Write(Root / "dev" / "pts" / "3", "");
     Write(Root / "dev" / "pts" / "ptmx", "");
     Write(Root / "dev" / "null", "");
@@ -80,7 +83,8 @@ TEST_F(PortListTest, FindsRealUsbAndVirtualPortsButNoPhantoms) {
     AddLink("ptmx", "pts/ptmx");
     AddLink("console", "pts/3");
     AddLink("stdin", "/proc/self/fd/0");
-    EXPECT_EQ(List(), (Names{"ttyACM0", "ttyAMA0", "ttyS0", "ttyUSB0", "ttyV0", "ttyV1", "ttyV2"}));
+    EXPECT_EQ(List(), (Names{"ttyACM0", "ttyAMA0", "ttyS0", "ttyUSB0", "ttyV0", "ttyV1", "ttyV2",
+                             "usb/ttyX"}));
 }
 
 TEST_F(PortListTest, SortsCaseInsensitivelyAndKeepsDuplicates) {
@@ -152,6 +156,7 @@ TEST_F(PortListTest, DeviceCheckAcceptsCharacterDevicesAndLinksToThem) {
     }
     EXPECT_EQ(PortDevicePath("ttyS0", Roots), (Root / "dev" / "ttyS0").string());
     EXPECT_EQ(PortDevicePath("/x/y", Roots), "/x/y");
+    EXPECT_EQ(PortDevicePath("pts/3", Roots), (Root / "dev" / "pts" / "3").string());
     ::close(Master);
     ::close(Slave);
 }
