@@ -1,6 +1,7 @@
 // The profile-file layer: reads, in-place writes, atomic replacement and failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -233,13 +234,39 @@ TEST_F(IniFileTest, WriteFailuresThrowAndLeaveTheFileAlone) {
     EXPECT_EQ(FilesInDir(), 2u);  // the file and sub/, no temporary leftovers
 }
 
-TEST_F(IniFileTest, WriteIntoReadOnlyFolderFailsWithoutRoot) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+TEST_F(IniFileTest, WriteIntoReadOnlyFolderFails) {
+    // The folder may be read but not written. Root writes anywhere, so as root the write runs in
+    // a child process that has dropped to an unprivileged user.
     Put("[S]\nK=1\n");
-    fs::permissions(Dir, fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_THROW(TIniFile(Path).WriteString("S", "K", "2"), EIniFileError);
-    fs::permissions(Dir, fs::perms::owner_all);
+    fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(Path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::others_read);
+    auto TryWrite = [&]() -> int {
+        try {
+            TIniFile(Path).WriteString("S", "K", "2");
+            return 0;
+        } catch (const EIniFileError&) {
+            return 1;
+        }
+    };
+    if (::geteuid() != 0) {
+        fs::permissions(Dir, fs::perms::owner_write, fs::perm_options::remove);
+        EXPECT_EQ(TryWrite(), 1);
+    } else {
+        const pid_t Child = ::fork();
+        ASSERT_GE(Child, 0);
+        if (Child == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+            ::_exit(TryWrite());
+        }
+        int Status = 0;
+        ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
+        ASSERT_TRUE(WIFEXITED(Status));
+        EXPECT_EQ(WEXITSTATUS(Status), 1);  // 0 would be a write that claimed success
+    }
     EXPECT_EQ(Get(), "[S]\nK=1\n");
+    EXPECT_EQ(FilesInDir(), 1u);
 }
 
 }  // namespace

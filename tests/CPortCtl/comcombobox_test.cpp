@@ -231,6 +231,13 @@ class ComComboBoxTest : public QObject {
         QCOMPARE(Box->Text(), QString("ttyUSB0"));  // the choice stays on its item
         Box->SetText(Link);
         QCOMPARE(Box->Text(), Link);
+        // The chosen name is one the serial component opens.
+        TComPort Real("ComPort1");
+        Real.SetEvents({});
+        Real.SetPort(Box->Text().toStdString());
+        Real.Open();
+        QVERIFY(Real.Connected());
+        Real.Close();
 
         TComComboBox Rates;  // only a port list takes ports
         Rates.SetComProperty(TComProperty::CpBaudRate);
