@@ -1,0 +1,296 @@
+// ac_sim as a process: a client on the pseudo-terminal it makes, as the tool
+// would be, and the process's start, signals, vanishing and exit.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <DH.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (pred()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return pred();
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "acsim-XXXXXX").string();
+        path_ = mkdtemp(t.data());
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// The simulator process, its standard output and error in files.
+class Sim {
+  public:
+    Sim(const fs::path& dir, std::vector<std::string> args) : out_(dir / "out"), err_(dir / "err") {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> argv{const_cast<char*>(AC_SIM)};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(AC_SIM, argv.data());
+            _exit(127);
+        }
+    }
+    ~Sim() {
+        if (pid_ > 0 && !status_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Exit status after the signal, or nothing when it did not end in time.
+    std::optional<int> Stop(int sig, std::chrono::milliseconds limit = 10s) {
+        kill(pid_, sig);
+        return Wait(limit);
+    }
+    std::optional<int> Wait(std::chrono::milliseconds limit) {
+        WaitFor(
+            [&] {
+                int st = 0;
+                if (waitpid(pid_, &st, WNOHANG) == pid_) status_ = st;
+                return status_.has_value();
+            },
+            limit);
+        if (!status_ || !WIFEXITED(*status_)) return std::nullopt;
+        return WEXITSTATUS(*status_);
+    }
+    std::string Out() const { return ReadFile(out_); }
+    std::string Err() const { return ReadFile(err_); }
+
+  private:
+    fs::path out_, err_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// The tool's side of the line.
+class Client {
+  public:
+    explicit Client(const fs::path& port) {
+        fd_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0) {
+            termios t{};
+            tcgetattr(fd_, &t);
+            cfmakeraw(&t);
+            tcsetattr(fd_, TCSANOW, &t);
+        }
+    }
+    ~Client() {
+        if (fd_ >= 0) close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+
+    void Send(std::uint8_t cid2, std::uint8_t addr = 1) {
+        std::string f(TDH::GetCmdPacketLen(cid2), '\0');
+        TDH::GenCmdPacket(TDH_Header{0x10, addr, 0x60, cid2},
+                          {reinterpret_cast<std::uint8_t*>(f.data()), f.size()}, {});
+        ASSERT_EQ(write(fd_, f.data(), f.size()), static_cast<ssize_t>(f.size()));
+    }
+    // Reads up to and including a carriage return; empty when none came in time.
+    std::string ReadFrame(std::chrono::milliseconds limit) {
+        const auto end = Clock::now() + limit;
+        std::string got;
+        while (Clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            if (p.revents & POLLHUP) return got;
+            char c;
+            while (read(fd_, &c, 1) == 1) {
+                got.push_back(c);
+                if (c == '\r')
+                    return got.substr(got.find('~') == std::string::npos ? 0 : got.find('~'));
+            }
+        }
+        return "";
+    }
+    bool HungUp(std::chrono::milliseconds limit) {
+        return WaitFor(
+            [&] {
+                pollfd p{fd_, POLLIN, 0};
+                return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR));
+            },
+            limit);
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+bool Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(p, ec);
+}
+
+bool Valid(const std::string& frame) {
+    return TDH::CheckFrame({reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()});
+}
+
+}  // namespace
+
+TEST(SimProcess, AnswersAtLineSpeedIgnoresOtherAddressesAndStopsCleanly) {
+    TempDir dir;
+    const fs::path link = dir.path() / "ttyAC0";
+    const fs::path log = dir.path() / "log";
+    Sim sim(dir.path(), {"--link", link.string(), "--log", log.string()});
+    ASSERT_TRUE(WaitFor([&] { return Exists(link); }, 10s)) << sim.Err();
+    EXPECT_NE(sim.Out().find(fs::read_symlink(link).string()), std::string::npos)
+        << "the port path is printed";
+
+    Client tool(link);
+    ASSERT_TRUE(tool.ok());
+    const auto t0 = Clock::now();
+    tool.Send(0x42);
+    const std::string reply = tool.ReadFrame(5s);
+    const auto took = Clock::now() - t0;
+    ASSERT_EQ(reply.size(), 18u + 2 * 38) << reply;
+    EXPECT_TRUE(Valid(reply));
+    // 94 characters at 9600 baud, ten bit times each, take at least 97 ms.
+    EXPECT_GE(took, 90ms);
+    EXPECT_LE(took, 3s);
+
+    tool.Send(0x42, 2);
+    EXPECT_EQ(tool.ReadFrame(400ms), "") << "a reply to another address";
+
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    EXPECT_FALSE(fs::is_symlink(link)) << "the link stays behind";
+    const std::string out = sim.Out();
+    EXPECT_NE(out.find("commands=2 ignored=1 intact=1"), std::string::npos) << out;
+    const std::string lines = ReadFile(log);
+    EXPECT_NE(lines.find("reply cid2=42 rtn=00 unit=0 fate=intact frame=" +
+                         reply.substr(0, reply.size() - 1) + "\\r"),
+              std::string::npos)
+        << lines;
+}
+
+TEST(SimProcess, FaultsAreCountedAndLogged) {
+    TempDir dir;
+    const fs::path link = dir.path() / "port";
+    Sim sim(dir.path(), {"--link", link.string(), "--no-pace", "--drop", "0.5", "--corrupt", "0.5",
+                         "--seed", "5", "-v"});
+    ASSERT_TRUE(WaitFor([&] { return Exists(link); }, 10s)) << sim.Err();
+    Client tool(link);
+    ASSERT_TRUE(tool.ok());
+    int good = 0, bad = 0, none = 0;
+    for (int i = 0; i < 20; ++i) {
+        tool.Send(0x43);
+        const std::string r = tool.ReadFrame(700ms);
+        if (r.empty())
+            ++none;
+        else if (Valid(r))
+            ++good;
+        else
+            ++bad;
+    }
+    EXPECT_EQ(sim.Stop(SIGINT), 0);
+    const std::string out = sim.Out();
+    std::ostringstream expect;
+    expect << "intact=" << good << " corrupted=" << bad << " delayed=0 dropped=" << none;
+    EXPECT_NE(out.find(expect.str()), std::string::npos) << expect.str() << "\n" << out;
+    EXPECT_GT(good, 0);
+    EXPECT_GT(bad, 0);
+    EXPECT_GT(none, 0);
+}
+
+TEST(SimProcess, VanishesLikeAnUnpluggedAdapterAndComesBackBehindTheLink) {
+    TempDir dir;
+    const fs::path link = dir.path() / "port";
+    Sim sim(dir.path(),
+            {"--link", link.string(), "--no-pace", "--vanish-after", "1", "--back-after", "0.5"});
+    ASSERT_TRUE(WaitFor([&] { return Exists(link); }, 10s)) << sim.Err();
+    {
+        Client tool(link);
+        ASSERT_TRUE(tool.ok());
+        tool.Send(0x4F);
+        EXPECT_TRUE(Valid(tool.ReadFrame(3s)));
+        EXPECT_TRUE(tool.HungUp(10s)) << "the line did not go away";
+    }
+    ASSERT_TRUE(WaitFor([&] { return sim.Out().find("vanished") != std::string::npos; }, 5s));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            Client again(link);
+            return again.ok();
+        },
+        10s))
+        << "the line did not come back";
+    Client tool(link);
+    tool.Send(0x50);
+    EXPECT_TRUE(Valid(tool.ReadFrame(3s)));
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+}
+
+TEST(SimProcess, VanishingForGoodEndsTheProcess) {
+    TempDir dir;
+    const fs::path link = dir.path() / "port";
+    Sim sim(dir.path(), {"--link", link.string(), "--vanish-after", "0.3"});
+    EXPECT_EQ(sim.Wait(10s), 0);
+    EXPECT_FALSE(fs::is_symlink(link));
+}
+
+TEST(SimProcess, RefusesBadCommandLinesAndForeignFiles) {
+    TempDir dir;
+    {
+        Sim sim(dir.path(), {"--corrupt", "7"});
+        EXPECT_EQ(sim.Wait(10s), 2);
+        EXPECT_NE(sim.Err().find("--corrupt"), std::string::npos);
+        EXPECT_NE(sim.Err().find("--help"), std::string::npos);
+    }
+    {
+        const fs::path file = dir.path() / "precious";
+        std::ofstream(file) << "keep me";
+        Sim sim(dir.path(), {"--link", file.string()});
+        EXPECT_EQ(sim.Wait(10s), 1);
+        EXPECT_EQ(ReadFile(file), "keep me");
+    }
+    {
+        Sim sim(dir.path(), {"--help"});
+        EXPECT_EQ(sim.Wait(10s), 0);
+        EXPECT_NE(sim.Out().find("--vanish-after"), std::string::npos);
+    }
+}
