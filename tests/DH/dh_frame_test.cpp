@@ -33,6 +33,7 @@ const CommandCase kCommands[] = {
     {0x42, {}, "~100160420000FDB2\r"},
     {0x45, {0x10}, "~10016045E00210FD37\r"},
     {0x49, {0x80, 0x00, 0x19}, "~10016049A006800019FC62\r"},
+    {0x49, {0x80, 0x00, 0x20}, "~10016049A006800020FC6A\r"},
 };
 
 TEST(DHFrame, BuildsTheCommandFramesOfTheProtocol) {
