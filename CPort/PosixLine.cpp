@@ -3,6 +3,8 @@
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <array>
 #include <cerrno>
@@ -61,6 +63,15 @@ int SetLine(int Fd, int Line, bool On) {
     int Bits = Line;
     const int Error = Ioctl(Fd, On ? TIOCMBIS : TIOCMBIC, &Bits);
     return NoModemLines(Error) ? 0 : Error;
+}
+
+// A pseudo-terminal slave (majors 136 to 143): it has no wire, and its driver always keeps
+// 8 bits without parity whatever it is told.
+bool IsPseudoTerminal(int Fd) {
+    struct stat St {};
+    if (::fstat(Fd, &St) != 0 || !S_ISCHR(St.st_mode)) return false;
+    const unsigned Major = major(St.st_rdev);
+    return Major >= 136 && Major <= 143;
 }
 
 }  // namespace
@@ -135,7 +146,10 @@ int Apply(int Fd, const TComControlBlock& Block) {
     // read the state back and refuse the settings when the character format did not hold.
     struct termios2 Check {};
     if (const int Error = Ioctl(Fd, TCGETS2, &Check); Error != 0) return Error;
-    constexpr tcflag_t kFormat = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+    // A pseudo-terminal passes every byte as it is, so its fixed width and parity are no loss.
+    const tcflag_t kFormat = IsPseudoTerminal(Fd)
+                                 ? tcflag_t{PARODD | CMSPAR | CSTOPB}
+                                 : tcflag_t{CSIZE | PARENB | PARODD | CMSPAR | CSTOPB};
     if ((Check.c_cflag & kFormat) != (Tio.c_cflag & kFormat)) return EINVAL;
 
     if (const int Error = SetLine(Fd, TIOCM_DTR, Block.DtrControl == 1); Error != 0) return Error;

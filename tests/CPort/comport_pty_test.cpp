@@ -1,0 +1,406 @@
+// The serial component on a real pseudo-terminal, as a user with a virtual port meets it.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CPort.h"
+#include "PosixLine.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct TReport {
+    TComExceptions Kind;
+    std::int64_t WinError;
+    std::string WinMessage;
+};
+
+double CpuSeconds() {
+    rusage Usage{};
+    getrusage(RUSAGE_SELF, &Usage);
+    return static_cast<double>(Usage.ru_utime.tv_sec + Usage.ru_stime.tv_sec) +
+           static_cast<double>(Usage.ru_utime.tv_usec + Usage.ru_stime.tv_usec) / 1e6;
+}
+
+class PtyPortTest : public ::testing::Test {
+  protected:
+    int Master = -1;
+    std::string SlavePath;
+    std::vector<TReport> Reports;
+    std::function<void(const TReport&)> OnReport;
+    TComPort Port{"ComPort1"};  // the POSIX platform, pumped by this thread
+
+    void SetUp() override {
+        int Slave = -1;
+        char Name[256] = {};
+        ASSERT_EQ(openpty(&Master, &Slave, Name, nullptr, nullptr), 0) << std::strerror(errno);
+        SlavePath = Name;
+        close(Slave);  // the component opens the port itself, by name
+        fcntl(Master, F_SETFD, FD_CLOEXEC);
+        Port.SetPort(SlavePath);
+        Port.SetTriggersOnRxChar(false);
+        Port.SetSyncMethod(TSyncMethod::SmWindowSync);
+    }
+
+    void TearDown() override {
+        Port.OnRxBuf = nullptr;
+        OnReport = nullptr;
+        Port.Close();
+        if (Master >= 0) close(Master);
+    }
+
+    void BindHandler() {
+        Port.OnException = [this](TCustomComPort&, TComExceptions Kind, const std::string&,
+                                  std::int64_t WinError, const std::string& WinMessage) {
+            Reports.push_back({Kind, WinError, WinMessage});
+            if (OnReport) OnReport(Reports.back());
+        };
+    }
+
+    bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 15s) {
+        const auto Deadline = std::chrono::steady_clock::now() + Limit;
+        while (!Done()) {
+            if (std::chrono::steady_clock::now() > Deadline) return false;
+            Port.PumpHandOver(20ms);
+        }
+        return true;
+    }
+
+    // Reads from the master until Count bytes came or the deadline passed.
+    std::string ReadMaster(std::size_t Count, std::chrono::milliseconds Limit = 10s) {
+        std::string Got;
+        const auto Deadline = std::chrono::steady_clock::now() + Limit;
+        while (Got.size() < Count && std::chrono::steady_clock::now() < Deadline) {
+            pollfd Fd{Master, POLLIN, 0};
+            if (poll(&Fd, 1, 50) <= 0) continue;
+            char Buffer[4096];
+            const ssize_t n = read(Master, Buffer, sizeof Buffer);
+            if (n > 0) Got.append(Buffer, static_cast<std::size_t>(n));
+        }
+        return Got;
+    }
+
+    void WriteMaster(const std::string& Bytes) {
+        std::size_t Done = 0;
+        while (Done < Bytes.size()) {
+            const ssize_t n = write(Master, Bytes.data() + Done, Bytes.size() - Done);
+            ASSERT_GT(n, 0) << std::strerror(errno);
+            Done += static_cast<std::size_t>(n);
+        }
+    }
+
+    termios SlaveState() {
+        termios t{};
+        EXPECT_EQ(tcgetattr(Master, &t), 0);  // the master reads the slave's line state
+        return t;
+    }
+};
+
+TEST_F(PtyPortTest, OpensAndClosesByPathAndByNameUnderDev) {
+    Port.Open();
+    EXPECT_TRUE(Port.Connected());
+    EXPECT_TRUE(Port.ThreadCreated());
+    Port.Close();
+    EXPECT_FALSE(Port.Connected());
+    EXPECT_FALSE(Port.ThreadCreated());
+
+    ASSERT_EQ(SlavePath.rfind("/dev/", 0), 0u);
+    Port.SetPort(SlavePath.substr(5));  // "pts/N" names the device under /dev
+    Port.Open();
+    EXPECT_TRUE(Port.Connected());
+    // Opened again after closing: nothing of the first open is left holding the port.
+    Port.Close();
+    Port.Open();
+    EXPECT_TRUE(Port.Connected());
+}
+
+struct LineCase {
+    TBaudRate Rate;
+    speed_t Speed;  // classic code, or 0 for a rate that only has a number
+    std::int64_t Number;
+    TDataBits Data;
+    TParityBits Parity;
+    tcflag_t ParityFlags;
+    TStopBits Stop;
+};
+
+class PtyLineTest : public PtyPortTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(PtyLineTest, LineSettingsReachTheTerminal) {
+    const LineCase& c = GetParam();
+    Port.SetBaudRate(c.Rate);
+    Port.SetDataBits(c.Data);
+    Port.Parity().SetBits(c.Parity);
+    Port.SetStopBits(c.Stop);
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    const termios t = SlaveState();
+    if (c.Speed != 0) {
+        EXPECT_EQ(cfgetospeed(&t), c.Speed);
+    }
+    EXPECT_EQ(posixline::OutputSpeed(Master), c.Number);
+    // The pty driver itself always keeps 8 bits without parity enable (a pty has no wire); the
+    // parity kind (odd, mark, space) and the stop bits stay as set.
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), c.ParityFlags & (PARODD | CMSPAR));
+    EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.Stop == TStopBits::SbTwoStopBits);
+    EXPECT_TRUE(t.c_cflag & CREAD);
+    EXPECT_TRUE(t.c_cflag & CLOCAL);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    // Raw: nothing echoed, no lines, no signals, no CR/NL translation either way.
+    EXPECT_EQ(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | INLCR | IGNCR | IXON | IXOFF | ISTRIP), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PtyLineTest,
+    ::testing::Values(LineCase{TBaudRate::Br9600, B9600, 9600, TDataBits::DbEight,
+                               TParityBits::PrNone, 0, TStopBits::SbOneStopBit},
+                      LineCase{TBaudRate::Br19200, B19200, 19200, TDataBits::DbSeven,
+                               TParityBits::PrEven, PARENB, TStopBits::SbTwoStopBits},
+                      LineCase{TBaudRate::Br115200, B115200, 115200, TDataBits::DbFive,
+                               TParityBits::PrOdd, PARENB | PARODD, TStopBits::SbOneStopBit},
+                      LineCase{TBaudRate::Br14400, 0, 14400, TDataBits::DbSix, TParityBits::PrMark,
+                               PARENB | PARODD | CMSPAR, TStopBits::SbTwoStopBits},
+                      LineCase{TBaudRate::Br56000, 0, 56000, TDataBits::DbEight,
+                               TParityBits::PrSpace, PARENB | CMSPAR, TStopBits::SbOneStopBit},
+                      LineCase{TBaudRate::Br128000, 0, 128000, TDataBits::DbEight,
+                               TParityBits::PrNone, 0, TStopBits::SbOneStopBit},
+                      LineCase{TBaudRate::Br256000, 0, 256000, TDataBits::DbSeven,
+                               TParityBits::PrNone, 0, TStopBits::SbOneStopBit}));
+
+TEST_F(PtyPortTest, ChangesWhileOpenAndCustomRatesApply) {
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    Port.SetBaudRate(TBaudRate::Br38400);
+    termios t = SlaveState();
+    EXPECT_EQ(cfgetospeed(&t), B38400);
+    Port.SetCustomBaudRate(31250);
+    Port.SetBaudRate(TBaudRate::BrCustom);
+    EXPECT_EQ(posixline::OutputSpeed(Master), 31250);
+    Port.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
+    t = SlaveState();
+    EXPECT_TRUE((t.c_iflag & IXON) && (t.c_iflag & IXOFF));
+    EXPECT_EQ(t.c_cc[VSTART], 17);
+    EXPECT_EQ(t.c_cc[VSTOP], 19);
+    Port.FlowControl().SetFlowControl(TFlowControl::FcHardware);
+    t = SlaveState();
+    EXPECT_TRUE(t.c_cflag & CRTSCTS);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+}
+
+TEST_F(PtyPortTest, SettingsThePlatformCannotTakeFailWithCode7) {
+    BindHandler();
+    struct Case {
+        const char* Name;
+        std::function<void(TCustomComPort&)> Set;
+    };
+    const Case Cases[] = {
+        {"1.5 stop bits", [](TCustomComPort& p) { p.SetStopBits(TStopBits::SbOne5StopBits); }},
+        {"zero custom rate",
+         [](TCustomComPort& p) {
+             p.SetBaudRate(TBaudRate::BrCustom);
+             p.SetCustomBaudRate(0);
+         }},
+        {"DTR handshake",
+         [](TCustomComPort& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::DtrHandshake); }},
+    };
+    for (const Case& c : Cases) {
+        SCOPED_TRACE(c.Name);
+        TComPort Fresh("ComPort1");
+        Fresh.SetPort(SlavePath);
+        Fresh.OnException = Port.OnException;
+        Reports.clear();
+        c.Set(Fresh);
+        Fresh.Open();
+        ASSERT_EQ(Reports.size(), 1u);
+        EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_SetStateFailed);
+        EXPECT_EQ(Reports[0].WinError, EINVAL);
+        EXPECT_FALSE(Fresh.Connected());
+        // The device was released: the port opens with sound settings.
+        Port.Open();
+        EXPECT_TRUE(Port.Connected());
+        Port.Close();
+    }
+}
+
+TEST_F(PtyPortTest, WriteReachesTheMasterByteForByte) {
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    std::string All;
+    for (int i = 0; i < 256; ++i)
+        All.push_back(static_cast<char>(i));
+    const std::string Frame = "~10016042E00202FD3A\r";
+    EXPECT_EQ(Port.Write(All.data(), static_cast<std::int32_t>(All.size())), 256);
+    EXPECT_EQ(Port.Write(Frame.data(), static_cast<std::int32_t>(Frame.size())),
+              static_cast<std::int32_t>(Frame.size()));
+    EXPECT_EQ(ReadMaster(All.size() + Frame.size()), All + Frame);
+}
+
+TEST_F(PtyPortTest, ReceivedBytesArriveThroughOnRxBufInOrderNoneTwice) {
+    std::string Received;
+    const auto Me = std::this_thread::get_id();
+    bool OnPumpThread = true;
+    Port.OnRxBuf = [&](TCustomComPort&, std::span<const std::uint8_t> Buffer) {
+        OnPumpThread = OnPumpThread && std::this_thread::get_id() == Me;
+        Received.append(Buffer.begin(), Buffer.end());
+    };
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    std::string Sent;
+    for (int i = 0; i < 30; ++i) {
+        // CR, LF, ^C, ^S, DEL and bytes above 0x7F must all pass unchanged.
+        std::string Chunk = "~2001604A" + std::to_string(i) + "\r\n\x03\x13\x7f\xff";
+        WriteMaster(Chunk);
+        Sent += Chunk;
+        if (i % 4 == 0) Port.PumpHandOver(5ms);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return Received.size() >= Sent.size(); }))
+        << Received.size() << " of " << Sent.size();
+    EXPECT_EQ(Received, Sent);
+    EXPECT_TRUE(OnPumpThread);
+    // Nothing more arrives afterwards.
+    Port.PumpHandOver(200ms);
+    EXPECT_EQ(Received, Sent);
+    // Nothing was echoed back to the sender.
+    EXPECT_EQ(ReadMaster(1, 100ms), "");
+}
+
+TEST_F(PtyPortTest, SecondOpenOfTheSamePortFailsWithCode1) {
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    TComPort Second("Second");
+    Second.SetPort(SlavePath);
+    std::vector<TReport> Got;
+    Second.OnException = [&](TCustomComPort&, TComExceptions Kind, const std::string&,
+                             std::int64_t WinError, const std::string& WinMessage) {
+        Got.push_back({Kind, WinError, WinMessage});
+    };
+    Second.Open();  // as root too: the lock holds where the exclusive mode does not
+    ASSERT_EQ(Got.size(), 1u);
+    EXPECT_EQ(Got[0].Kind, TComExceptions::CE_OpenFailed);
+    EXPECT_EQ(Got[0].WinError, EBUSY);
+    EXPECT_EQ(Got[0].WinMessage.rfind("System Error.  Code: " + std::to_string(EBUSY) + ".\r\n", 0),
+              0u);
+    EXPECT_FALSE(Second.Connected());
+    EXPECT_FALSE(Second.ThreadCreated());
+    // The first still works.
+    EXPECT_EQ(Port.Write("ok", 2), 2);
+    EXPECT_EQ(ReadMaster(2), "ok");
+    // Without a handler the failure raises.
+    Second.OnException = nullptr;
+    try {
+        Second.Open();
+        FAIL() << "Open did not raise";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), 1);
+        EXPECT_EQ(e.WinCode(), EBUSY);
+        EXPECT_EQ(std::string(e.what()),
+                  "Unable to open com port (Error: " + std::to_string(EBUSY) + ")");
+    }
+    // Once the first lets go, the second gets it.
+    Port.Close();
+    Second.Open();
+    EXPECT_TRUE(Second.Connected());
+}
+
+TEST_F(PtyPortTest, MissingOrNonTerminalPortFailsWithCode1) {
+    BindHandler();
+    Port.SetPort("ttyDoesNotExist42");
+    Port.Open();
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_OpenFailed);
+    EXPECT_EQ(Reports[0].WinError, ENOENT);
+    EXPECT_EQ(Reports[0].WinMessage,
+              "System Error.  Code: " + std::to_string(ENOENT) + ".\r\n" + std::strerror(ENOENT));
+    EXPECT_FALSE(Port.Connected());
+
+    const std::string Plain = ::testing::TempDir() + "not_a_port.txt";
+    std::ofstream(Plain) << "x";
+    Reports.clear();
+    Port.SetPort(Plain);
+    Port.Open();
+    ASSERT_EQ(Reports.size(), 1u);
+    EXPECT_EQ(Reports[0].WinError, ENOTTY);
+    EXPECT_FALSE(Port.Connected());
+    std::remove(Plain.c_str());
+}
+
+TEST_F(PtyPortTest, MasterClosingGivesOneReadFailureAndTheHandlerCloses) {
+    BindHandler();
+    OnReport = [&](const TReport&) {
+        if (Port.Connected()) Port.Close();  // what the window does
+    };
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    close(Master);
+    Master = -1;
+    ASSERT_TRUE(PumpUntil([&] { return !Port.Connected(); }));
+    int ReadFailures = 0;
+    for (const auto& r : Reports) {
+        if (r.Kind == TComExceptions::CE_ReadFailed) {
+            ++ReadFailures;
+        } else {
+            // Closing a port whose device has gone may also fail to abort its transfers.
+            EXPECT_EQ(r.Kind, TComExceptions::CE_PurgeFailed);
+        }
+    }
+    EXPECT_EQ(ReadFailures, 1);
+    EXPECT_FALSE(Port.ThreadCreated());
+    const double Before = CpuSeconds();
+    EXPECT_FALSE(Port.PumpHandOver(500ms));
+    EXPECT_LT(CpuSeconds() - Before, 0.1);
+}
+
+TEST_F(PtyPortTest, HungUpPortStaysQuietWhileLeftOpen) {
+    BindHandler();
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    close(Master);
+    Master = -1;
+    ASSERT_TRUE(PumpUntil([&] { return !Reports.empty(); }));
+    EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_ReadFailed);
+    EXPECT_GT(Reports[0].WinError, 0);
+    // The event thread now blocks until stopped: no reports, no CPU.
+    const double Before = CpuSeconds();
+    EXPECT_FALSE(Port.PumpHandOver(600ms));
+    EXPECT_LT(CpuSeconds() - Before, 0.1);
+    EXPECT_EQ(Reports.size(), 1u);
+    const auto Start = std::chrono::steady_clock::now();
+    Port.Close();
+    EXPECT_LT(std::chrono::steady_clock::now() - Start, 5s);
+    EXPECT_FALSE(Port.ThreadCreated());
+}
+
+TEST_F(PtyPortTest, WriteToAnUnreadPeerEndsByTheWriteTimeout) {
+    Port.Timeouts().SetWriteTotalMultiplier(0);
+    Port.Timeouts().SetWriteTotalConstant(300);
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    // Far more than the terminal buffers hold while nobody reads the master.
+    const std::vector<std::uint8_t> Big(4 << 20, 'A');
+    const auto Start = std::chrono::steady_clock::now();
+    const std::int32_t Sent = Port.Write(Big);
+    const auto Took = std::chrono::steady_clock::now() - Start;
+    EXPECT_GT(Sent, 0);
+    EXPECT_LT(Sent, static_cast<std::int32_t>(Big.size()));
+    EXPECT_GE(Took, 250ms);
+    EXPECT_LT(Took, 5s);
+}
+
+}  // namespace
