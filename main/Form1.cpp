@@ -17,19 +17,7 @@
 #include <algorithm>
 #include <vector>
 
-#if __has_include("ComComboBox.h")
 #include "ComComboBox.h"
-#else
-// Stand-in until the port selector lands.
-enum class TComProperty { CpNone, CpPort };
-class TComComboBox : public QComboBox {
-  public:
-    using QComboBox::QComboBox;
-    void SetComProperty(TComProperty) {}
-    void SetAutoApply(bool) {}
-    void AddPortIfPresent(const QString&) {}
-};
-#endif
 #include "MessageBoxes.h"
 #include "PortHandOver.h"
 #include "Timer.h"
@@ -351,7 +339,7 @@ void TForm1::FormCreate() {
 
     // Select the stored port; offer it when it exists but the scan did not list it.
     const QString stored = QString::fromStdString(ComPort1->Port());
-    cbPort->AddPortIfPresent(stored);
+    cbPort->AddPortIfPresent(stored.toStdString());
     for (int i = 0; i < cbPort->count(); ++i) {
         if (cbPort->itemText(i).compare(stored, Qt::CaseInsensitive) == 0) {
             cbPort->setCurrentIndex(i);
@@ -448,7 +436,7 @@ void TForm1::StartComm() {
         return;
     }
     try {
-        ComPort1->SetPort(cbPort->currentText().toStdString());
+        ComPort1->SetPort(cbPort->Text().toStdString());
         ComPort1->Open();
     } catch (const std::exception&) {
         // Reported below from the port's state; never leave a half-open port.
@@ -479,7 +467,7 @@ void TForm1::StartComm() {
         }
     }
 
-    // A bad poll interval leaves the link open without automatic polling: the
+    // A bad poll interval leaves the link open with automatic polling off: the
     // interval box can only be corrected while the link is open.
     QString intervalError;
     if (cbAutoQuery->isChecked()) {
@@ -489,6 +477,10 @@ void TForm1::StartComm() {
         } else {
             intervalError =
                 QStringLiteral("'%1' is not a valid integer value").arg(edQueryInterval->text());
+            // Polling cannot run on this interval: show it switched off, so that
+            // ticking the box again after the correction starts it.
+            cbAutoQuery->setChecked(false);
+            cbAutoQueryClick();
         }
     }
     PageControl1->setEnabled(true);
@@ -760,7 +752,9 @@ void TForm1::Decode_SM_Info(TDH_Header Header, const std::uint8_t* DataInfo,
         &TForm1::Decode_50_Info,  // 0x50 device address
         &TForm1::Decode_51_Info,  // 0x51 vendor information
     };
-    if (Header.CID2 < 0x41 || Header.CID2 > 0x51) return;
-    if (const TDecoder decoder = decoders[Header.CID2 - 0x41])
-        (this->*decoder)(Header, DataInfo, DataSize);
+    const TDecoder decoder =
+        Header.CID2 >= 0x41 && Header.CID2 <= 0x51 ? decoders[Header.CID2 - 0x41] : nullptr;
+    if (OnDispatch)
+        OnDispatch(Header, std::span<const std::uint8_t>(DataInfo, DataSize), decoder != nullptr);
+    if (decoder) (this->*decoder)(Header, DataInfo, DataSize);
 }

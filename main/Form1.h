@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -87,6 +88,11 @@ class TForm1 : public QWidget {
     void SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2);
     void SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd);
     void SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value);
+
+    // Observes every reply that reaches the dispatcher: its header, its INFO bytes
+    // and whether a decoder is registered for the header's CID2.
+    std::function<void(TDH_Header Header, std::span<const std::uint8_t> Info, bool HasDecoder)>
+        OnDispatch;
 
     // Appends a command at the tail of the queue and enables the send timer.
     void QueueCommand(TIntCMD Item);

@@ -1,0 +1,285 @@
+// The window on the serial component's fake platform: failures injected where a
+// real port cannot be made to fail on demand.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QThread>
+#include <cerrno>
+#include <thread>
+
+#include "FakeComPlatform.h"
+#include "FormTestSupport.h"
+#include "Timer.h"
+
+namespace {
+const QString FakePort = QStringLiteral("COM7");
+
+struct TFakeRig {
+    TSettingsDir Settings;
+    std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
+    TBoxCatcher Catcher;
+    std::unique_ptr<TForm1> Form;
+
+    TFakeRig() {
+        Form = std::make_unique<TForm1>(Settings.Path(), Platform);
+        SelectPort(*Form, FakePort);
+    }
+    bool Open() {
+        Form->btnCommOpen->click();
+        return Form->ComPort1->Connected();
+    }
+    bool OpenQuiet() {
+        if (!Open()) return false;
+        Form->cbAutoQuery->click();
+        return !Form->cbAutoQuery->isChecked();
+    }
+    // The closed state after a close, without any message box.
+    void VerifyClosedQuietly() const {
+        TForm1& f = *Form;
+        QVERIFY(!f.ComPort1->Connected());
+        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("打开串口"));
+        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：断开"));
+        QVERIFY(!f.grpCmdSetting->isEnabled());
+        QVERIFY(!f.PageControl1->isEnabled());
+        QVERIFY(f.cbBaudrate->isEnabled());
+        QVERIFY(f.FSendCmdList.empty());
+        QVERIFY(!f.Timer1->Enabled());
+        QVERIFY(!f.Timer2->Enabled());
+        QCOMPARE(Platform->OpenDevices(), 0);
+        QVERIFY(Catcher.Boxes.empty());
+    }
+};
+
+std::string ReplyFrom(std::uint8_t Addr) {
+    // RTN 0 and no INFO, as the codec builds a frame without INFO.
+    std::vector<std::uint8_t> packet(TDH::GetCmdPacketLen(0x00));
+    TDH::GenCmdPacket(TDH_Header{0x10, Addr, 0x60, 0x00}, packet, {});
+    return std::string(packet.begin(), packet.end());
+}
+}  // namespace
+
+class Form1FakeTest : public QObject {
+    Q_OBJECT
+  private slots:
+    // A write failure inside a send tick closes the link at once, without a box
+    // and without touching the released queue; the frame still shows in Memo1.
+    void writeFailureInSendTick() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        for (int i = 0; i < 4; ++i)
+            f.btnReadAlarm->click();
+        rig.Platform->FailOn(TFakeOp::Write, EIO);
+        f.Timer2Timer();
+        rig.VerifyClosedQuietly();
+        QCOMPARE(f.Memo1->toPlainText(), Echo(CommandFrame(1, 0x44)));
+        QCOMPARE(int{f.FLastCID2}, 0x44);
+    }
+
+    // The same when the poll cycle's own timers run into the failure.
+    void writeFailureWhilePolling() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        rig.Platform->FailOn(TFakeOp::Write, EIO);
+        QVERIFY(rig.Open());
+        QVERIFY(QTest::qWaitFor([&] { return !f.ComPort1->Connected(); }, 5000));
+        rig.VerifyClosedQuietly();
+        QTest::qWait(600);  // the timers stay off
+        QVERIFY(!f.Timer1->Enabled());
+        QVERIFY(!f.Timer2->Enabled());
+    }
+
+    // A port that vanishes while open closes the link without a message.
+    void vanishingPort() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.Open());
+        QVERIFY(rig.Platform->WaitUntilWaiting(5000));
+        rig.Platform->HangUp(ENXIO);
+        QVERIFY(QTest::qWaitFor([&] { return !f.ComPort1->Connected(); }, 5000));
+        rig.VerifyClosedQuietly();
+    }
+
+    // Opening fails: the box, the closed state, nothing stored, no polling.
+    void openFailures_data() {
+        QTest::addColumn<int>("failure");  // 0 busy, 1 line settings refused
+        QTest::newRow("held by another program") << 0;
+        QTest::newRow("line settings refused") << 1;
+    }
+    void openFailures() {
+        QFETCH(int, failure);
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        if (failure == 0) rig.Platform->SetBusy(FakePort.toStdString());
+        if (failure == 1) rig.Platform->FailOn(TFakeOp::SetState, EINVAL);
+        f.btnCommOpen->click();
+        QVERIFY(!f.ComPort1->Connected());
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        const auto& box = rig.Catcher.Boxes[0];
+        QCOMPARE(box.Kind, MessageBoxes::TBoxKind::Error);
+        QCOMPARE(box.Title, QStringLiteral("错误"));
+        QCOMPARE(box.Text, QStringLiteral("打开串口失败，串口已被其它应用程序打开。"));
+        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("打开串口"));
+        QVERIFY(!f.grpCmdSetting->isEnabled());
+        QVERIFY(!f.PageControl1->isEnabled());
+        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：断开"));  // came as a report
+        QCOMPARE(rig.Platform->OpenDevices(), 0);
+        QVERIFY(rig.Settings.Read().isEmpty());
+        QTest::qWait(700);
+        QVERIFY(rig.Platform->Written().empty());
+    }
+
+    // No port to choose: the box, and nothing opened.
+    void noPortSelectable() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        f.findChild<QComboBox*>(QStringLiteral("cbPort"))->clear();
+        rig.Platform->ClearCalls();
+        f.btnCommOpen->click();
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::Error);
+        QCOMPARE(rig.Catcher.Boxes[0].Title, QStringLiteral("错误"));
+        QCOMPARE(rig.Catcher.Boxes[0].Text, QStringLiteral("无可用的串口！"));
+        QVERIFY(rig.Platform->Calls().empty());
+        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：未连接"));
+        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("打开串口"));
+    }
+
+    // A failure reported while the link closes does not start the close again.
+    void failureWhileClosing() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.Open());
+        rig.Platform->FailOn(TFakeOp::Purge, EIO);
+        f.btnCommOpen->click();
+        rig.VerifyClosedQuietly();
+        rig.Platform->ClearFailure(TFakeOp::Purge);
+        QVERIFY(rig.Open());  // and the link opens again
+    }
+
+    // Selector entries map to the component's values; no entry gives the defaults.
+    void selectorMapping() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        TComPort& p = *f.ComPort1;
+        const TBaudRate rates[] = {TBaudRate::Br300,   TBaudRate::Br600,   TBaudRate::Br1200,
+                                   TBaudRate::Br2400,  TBaudRate::Br4800,  TBaudRate::Br9600,
+                                   TBaudRate::Br19200, TBaudRate::Br38400, TBaudRate::Br57600,
+                                   TBaudRate::Br115200};
+        for (int i = 0; i < 10; ++i) {
+            f.cbBaudrate->setCurrentIndex(i);
+            f.cbBaudrateChange();
+            QCOMPARE(p.BaudRate(), rates[i]);
+        }
+        const TDataBits bits[] = {TDataBits::DbFive, TDataBits::DbSix, TDataBits::DbSeven,
+                                  TDataBits::DbEight};
+        for (int i = 0; i < 4; ++i) {
+            f.cbDatabits->setCurrentIndex(i);
+            f.cbDatabitsChange();
+            QCOMPARE(p.DataBits(), bits[i]);
+        }
+        const TParityBits parities[] = {TParityBits::PrEven, TParityBits::PrOdd,
+                                        TParityBits::PrNone, TParityBits::PrMark,
+                                        TParityBits::PrSpace};
+        for (int i = 0; i < 5; ++i) {
+            f.cbParity->setCurrentIndex(i);
+            f.cbParityChange();
+            QCOMPARE(p.Parity().Bits(), parities[i]);
+        }
+        const TStopBits stops[] = {TStopBits::SbOneStopBit, TStopBits::SbOne5StopBits,
+                                   TStopBits::SbTwoStopBits};
+        for (int i = 0; i < 3; ++i) {
+            f.cbStopBits->setCurrentIndex(i);
+            f.cbStopBitsChange();
+            QCOMPARE(p.StopBits(), stops[i]);
+        }
+        for (QComboBox* box : {f.cbBaudrate, f.cbDatabits, f.cbParity, f.cbStopBits})
+            box->setCurrentIndex(-1);
+        f.cbBaudrateChange();
+        f.cbDatabitsChange();
+        f.cbParityChange();
+        f.cbStopBitsChange();
+        QCOMPARE(p.BaudRate(), TBaudRate::Br9600);
+        QCOMPARE(p.DataBits(), TDataBits::DbEight);
+        QCOMPARE(p.Parity().Bits(), TParityBits::PrNone);
+        QCOMPARE(p.StopBits(), TStopBits::SbOneStopBit);
+    }
+
+    // Stored settings are used although the selectors show their first values;
+    // a pick replaces one value; the values in effect are stored on opening.
+    void storedAndPickedLineSettings() {
+        {
+            TFakeRig rig;
+            rig.Settings.Write("[ComPort1]\nPort=COM7\nBaudRate=19200\n");
+            rig.Form = std::make_unique<TForm1>(rig.Settings.Path(), rig.Platform);
+            SelectPort(*rig.Form, FakePort);
+            QCOMPARE(rig.Form->cbBaudrate->currentText(), QStringLiteral("9600"));
+            QVERIFY(rig.Open());
+            QCOMPARE(rig.Platform->LastState().BaudRate, 19200);
+            QVERIFY(rig.Settings.Read().contains("BaudRate=19200"));
+        }
+        {
+            TFakeRig rig;
+            TForm1& f = *rig.Form;
+            f.cbBaudrate->setCurrentIndex(9);
+            emit f.cbBaudrate->activated(9);
+            f.cbParity->setCurrentIndex(0);
+            emit f.cbParity->activated(0);
+            QVERIFY(rig.Open());
+            QCOMPARE(rig.Platform->LastState().BaudRate, 115200);
+            QCOMPARE(int{rig.Platform->LastState().Parity}, 2);  // even
+            QCOMPARE(int{rig.Platform->LastState().ByteSize}, 8);
+            const QString stored = rig.Settings.Read();
+            QVERIFY2(stored.contains("BaudRate=115200"), qPrintable(stored));
+            QVERIFY2(stored.contains("Parity=Even"), qPrintable(stored));
+            // The design's line: DTR and RTS off, no flow control; read time-outs 10, 1, 10.
+            QCOMPARE(int{rig.Platform->LastState().DtrControl}, 0);
+            QCOMPARE(int{rig.Platform->LastState().RtsControl}, 0);
+            QVERIFY(!rig.Platform->LastState().OutxCtsFlow);
+            QVERIFY(!rig.Platform->LastState().OutX);
+            QCOMPARE(rig.Platform->LastTimeouts().ReadIntervalTimeout, 10u);
+            QCOMPARE(rig.Platform->LastTimeouts().ReadTotalTimeoutMultiplier, 1u);
+            QCOMPARE(rig.Platform->LastTimeouts().ReadTotalTimeoutConstant, 10u);
+        }
+    }
+
+    // Received blocks reach the window on its own thread, one at a time, in order.
+    void receivedBlocksInOrder() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        std::vector<int> seen;
+        const Qt::HANDLE gui = QThread::currentThreadId();
+        bool offThread = false;
+        f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
+            if (QThread::currentThreadId() != gui) offThread = true;
+            seen.push_back(h.Addr);
+        };
+        constexpr int count = 40;
+        std::thread feeder([&] {
+            for (int i = 0; i < count; ++i) {
+                const std::string frame = ReplyFrom(static_cast<std::uint8_t>(i));
+                // Each frame in two pieces, to be joined by the codec.
+                rig.Platform->Feed(frame.substr(0, 7));
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                rig.Platform->Feed(frame.substr(7));
+            }
+        });
+        const bool all = QTest::qWaitFor([&] { return seen.size() >= count; }, 10000);
+        feeder.join();
+        QVERIFY(all);
+        QVERIFY(!offThread);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(seen[static_cast<std::size_t>(i)], i);
+        QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo(ReplyFrom(count - 1)));
+    }
+};
+
+QTEST_MAIN(Form1FakeTest)
+#include "form1_fake_test.moc"

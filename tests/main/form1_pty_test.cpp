@@ -1,0 +1,672 @@
+// The real window on a pseudo-terminal, the test playing the controller.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <algorithm>
+
+#include "FormTestSupport.h"
+#include "Timer.h"
+
+namespace {
+// A window whose port selector offers the pseudo-terminal.
+struct TRig {
+    TSettingsDir Settings;
+    TPtyController Pty;
+    TBoxCatcher Catcher;
+    std::unique_ptr<TForm1> Form;
+
+    explicit TRig(const QString& SettingsPath = {}) {
+        Form = std::make_unique<TForm1>(SettingsPath.isEmpty() ? Settings.Path() : SettingsPath);
+        SelectPort(*Form, Pty.SlavePath());
+    }
+    bool Open() {
+        Form->btnCommOpen->click();
+        return Form->ComPort1->Connected();
+    }
+    // Open with automatic polling switched off: only the test's commands travel.
+    bool OpenQuiet() {
+        if (!Open()) return false;
+        Form->cbAutoQuery->click();
+        return !Form->cbAutoQuery->isChecked();
+    }
+};
+
+std::uint8_t Cid2Of(const std::string& Frame) {
+    // "~" VER(2) ADR(2) CID1(2) CID2(2)
+    return static_cast<std::uint8_t>(std::stoi(Frame.substr(7, 2), nullptr, 16));
+}
+
+bool Near(qint64 Value, qint64 Expected, qint64 Tolerance) {
+    return std::abs(Value - Expected) <= Tolerance;
+}
+
+// Generous: other builds share the two cores.
+constexpr qint64 Tolerance = 150;
+}  // namespace
+
+class Form1PtyTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initialWindow() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        QCOMPARE(f.objectName(), QStringLiteral("Form1"));
+        QCOMPARE(f.windowTitle(), QStringLiteral("基站空调专用PC（Ver1.0-D）"));
+        QCOMPARE(f.size(), QSize(817, 714));
+
+        struct TText {
+            const char* Name;
+            QString Text;
+        };
+        const TText texts[] = {
+            {"Label1", "串口号："},
+            {"Label2", "波特率："},
+            {"Label3", "数据位："},
+            {"Label4", "校验位："},
+            {"Label5", "停止位："},
+            {"Label9", "地址："},
+            {"Label10", "监控轮询时间："},
+            {"Label11", "毫秒"},
+            {"Label6", "应答超时："},
+            {"Label7", "毫秒"},
+            {"Label14", "通讯状态：未连接"},
+            {"Label13", "手动获取："},
+            {"Label8", "发送"},
+            {"Label12", "接收："},
+            {"lblComRes", ""},
+        };
+        for (const auto& t : texts) {
+            auto* label = f.findChild<QLabel*>(QLatin1String(t.Name));
+            QVERIFY2(label, t.Name);
+            QCOMPARE(label->text(), t.Text);
+        }
+        const TText buttons[] = {{"btnCommOpen", "打开串口"},
+                                 {"btnReadSwitch", "读取开关量"},
+                                 {"btnReadAnalog", "读取模拟量"},
+                                 {"btnReadAlarm", "读取告警"}};
+        for (const auto& b : buttons) {
+            auto* button = f.findChild<QPushButton*>(QLatin1String(b.Name));
+            QVERIFY2(button, b.Name);
+            QCOMPARE(button->text(), b.Text);
+            QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+            QCOMPARE(button->size(), QSize(75, 25));
+        }
+        QCOMPARE(f.grpComm->title(), QStringLiteral("串口设置"));
+        QCOMPARE(f.grpCmdSetting->title(), QStringLiteral("监控设置"));
+        QCOMPARE(f.grpComm->geometry(), QRect(8, 2, 797, 49));
+        QCOMPARE(f.grpCmdSetting->geometry(), QRect(8, 47, 797, 79));
+        QCOMPARE(f.PageControl1->geometry(), QRect(8, 129, 801, 498));
+        QCOMPARE(f.Memo1->geometry(), QRect(47, 629, 762, 37));
+        QCOMPARE(f.Memo2->geometry(), QRect(47, 672, 762, 37));
+        QCOMPARE(f.btnCommOpen->pos(), QPoint(638, 18));
+        QCOMPARE(f.edAddr->pos(), QPoint(61, 20));
+        QCOMPARE(f.Label14->pos(), QPoint(572, 22));
+        QCOMPARE(f.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QCOMPARE(f.Memo2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+
+        // Selectors: lists, initial entries, hand cursor.
+        struct TList {
+            QComboBox* Box;
+            QStringList Items;
+            QString Current;
+        };
+        const TList lists[] = {
+            {f.cbBaudrate,
+             {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"},
+             "9600"},
+            {f.cbDatabits, {"5", "6", "7", "8"}, "8"},
+            {f.cbParity, {"偶", "奇", "无", "标志", "空格"}, "无"},
+            {f.cbStopBits, {"1", "1.5", "2"}, "1"},
+        };
+        for (const auto& l : lists) {
+            QStringList items;
+            for (int i = 0; i < l.Box->count(); ++i)
+                items << l.Box->itemText(i);
+            QCOMPARE(items, l.Items);
+            QCOMPARE(l.Box->currentText(), l.Current);
+            QCOMPARE(l.Box->cursor().shape(), Qt::PointingHandCursor);
+        }
+        auto* port = f.findChild<QComboBox*>(QStringLiteral("cbPort"));
+        QVERIFY(port);
+        QCOMPARE(port->cursor().shape(), Qt::PointingHandCursor);
+
+        // Edit boxes: texts, limits, centred.
+        QCOMPARE(f.edAddr->text(), QStringLiteral("1"));
+        QCOMPARE(f.edAddr->maxLength(), 3);
+        QCOMPARE(f.edQueryInterval->text(), QStringLiteral("500"));
+        QVERIFY(f.edQueryInterval->maxLength() > 100);
+        QCOMPARE(f.edRespOvTime->text(), QStringLiteral("350"));
+        QCOMPARE(f.edRespOvTime->maxLength(), 3);
+        for (QLineEdit* e : {f.edAddr, f.edQueryInterval, f.edRespOvTime})
+            QCOMPARE(e->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        QVERIFY(f.cbAutoQuery->isChecked());
+        QCOMPARE(f.cbAutoQuery->text(), QStringLiteral("自动轮询"));
+
+        // Tabs in order; the first shown.
+        QStringList tabs;
+        QStringList names;
+        for (int i = 0; i < f.PageControl1->count(); ++i) {
+            tabs << f.PageControl1->tabText(i);
+            names << f.PageControl1->widget(i)->objectName();
+        }
+        QCOMPARE(tabs, (QStringList{"监控  (空调1)", "监控 (空调2)", "用户参数", "获取用户参数",
+                                    "获取协议版本号", "获取设备地址", "获取设备厂商信息"}));
+        QCOMPARE(names, (QStringList{"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4",
+                                     "TabSheet6", "TabSheet7", "TabSheet8"}));
+        QCOMPARE(f.PageControl1->currentIndex(), 0);
+
+        // Components by name.
+        QVERIFY(f.findChild<QObject*>(QStringLiteral("ComPort1")));
+        QVERIFY(f.findChild<TTimer*>(QStringLiteral("Timer1")));
+        QVERIFY(f.findChild<TTimer*>(QStringLiteral("Timer2")));
+        QVERIFY(f.Timer1->Enabled());
+        QCOMPARE(f.Timer1->Interval(), 500);
+        QVERIFY(!f.Timer2->Enabled());
+        QCOMPARE(f.Timer2->Interval(), 500);
+        QCOMPARE(f.FLastCID2, std::uint8_t{0xFF});
+        QCOMPARE(f.FIntCmd.Param, std::uint8_t{0x80});
+        QCOMPARE(f.FIntCmd.Value, std::uint16_t{25});
+
+        // Tab order: serial settings, monitoring settings, pages, logs.
+        const QWidget* expected[] = {
+            port,           f.cbBaudrate,   f.cbDatabits,    f.cbParity,
+            f.cbStopBits,   f.btnCommOpen,  f.edAddr,        f.edQueryInterval,
+            f.edRespOvTime, f.cbAutoQuery,  f.btnReadSwitch, f.btnReadAnalog,
+            f.btnReadAlarm, f.PageControl1, f.Memo1,         f.Memo2};
+        std::vector<const QWidget*> chain;
+        QWidget* w = port;
+        do {
+            if (std::find(std::begin(expected), std::end(expected), w) != std::end(expected))
+                chain.push_back(w);
+            w = w->nextInFocusChain();
+        } while (w != port && chain.size() < std::size(expected));
+        QVERIFY(std::equal(chain.begin(), chain.end(), std::begin(expected), std::end(expected)));
+    }
+
+    // Enabled states and texts in each state of the link's lifecycle.
+    void lifecycleStates() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        auto check = [&](bool Open, const QString& Caption, const QString& Status) {
+            QCOMPARE(f.btnCommOpen->text(), Caption);
+            for (QWidget* s :
+                 {static_cast<QWidget*>(f.findChild<QComboBox*>("cbPort")),
+                  static_cast<QWidget*>(f.cbBaudrate), static_cast<QWidget*>(f.cbDatabits),
+                  static_cast<QWidget*>(f.cbParity), static_cast<QWidget*>(f.cbStopBits)})
+                QCOMPARE(s->isEnabled(), !Open);
+            QCOMPARE(f.grpCmdSetting->isEnabled(), Open);
+            QCOMPARE(f.PageControl1->isEnabled(), Open);
+            QCOMPARE(f.Label14->text(), Status);
+            QCOMPARE(f.ComPort1->Connected(), Open);
+            if (!Open) {
+                QVERIFY(f.FSendCmdList.empty());
+                QVERIFY(!f.Timer2->Enabled());
+            }
+        };
+        check(false, "打开串口", "通讯状态：未连接");
+        QVERIFY(f.btnReadSwitch->isEnabledTo(f.grpCmdSetting));  // although polling starts ticked
+        QVERIFY(rig.Open());
+        check(true, "关闭串口", "通讯状态：未连接");
+        QVERIFY(f.Timer1->Enabled());
+        // The settings of this opening are kept.
+        const QString stored = rig.Settings.Read();
+        QVERIFY2(stored.contains("[ComPort1]"), qPrintable(stored));
+        QVERIFY2(stored.contains("Port=" + rig.Pty.SlavePath()), qPrintable(stored));
+        QVERIFY2(stored.contains("BaudRate=9600"), qPrintable(stored));
+
+        f.cbAutoQuery->click();  // off: the read buttons follow
+        QVERIFY(!f.Timer1->Enabled());
+        QVERIFY(f.btnReadAnalog->isEnabled());
+        f.cbAutoQuery->click();  // on again
+        QVERIFY(f.Timer1->Enabled());
+        QVERIFY(!f.btnReadAnalog->isEnabled());
+
+        f.btnCommOpen->click();
+        check(false, "打开串口", "通讯状态：断开");
+        QVERIFY(!f.Timer1->Enabled());
+        QVERIFY(rig.Catcher.Boxes.empty());
+    }
+
+    // The senders put exactly these frames on the line and echo them in Memo1.
+    void senders_data() {
+        QTest::addColumn<int>("kind");  // 0 no data, 1 remote, 2 set parameter
+        QTest::addColumn<int>("addr");
+        QTest::addColumn<int>("arg");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("lastCid2");
+        QTest::newRow("read analog")
+            << 0 << 1 << 0x42 << 0 << QByteArray("~100160420000FDB2\r") << 0x42;
+        QTest::newRow("remote") << 1 << 1 << 0x10 << 0 << QByteArray("~10016045E00210FD37\r")
+                                << 0x45;
+        QTest::newRow("set parameter")
+            << 2 << 1 << 0x80 << 32 << QByteArray("~10016049A006800020FC6A\r") << 0x49;
+        QTest::newRow("value high byte first")
+            << 2 << 1 << 0x80 << 300 << QByteArray("~10016049A00680012C") << 0x49;
+        QTest::newRow("address 200") << 0 << 200 << 0x43 << 0 << QByteArray("~10C86043") << 0x43;
+    }
+    void senders() {
+        QFETCH(int, kind);
+        QFETCH(int, addr);
+        QFETCH(int, arg);
+        QFETCH(int, value);
+        QFETCH(QByteArray, frame);
+        QFETCH(int, lastCid2);
+        TRig rig;
+        QVERIFY(rig.OpenQuiet());
+        TForm1& f = *rig.Form;
+        const auto a = static_cast<std::uint8_t>(addr);
+        const auto p = static_cast<std::uint8_t>(arg);
+        if (kind == 0) f.SendNoDataCmd(a, p);
+        if (kind == 1) f.SendRemoteCmd(a, p);
+        if (kind == 2) f.SendSetParamsCmd(a, p, static_cast<std::uint16_t>(value));
+        QCOMPARE(int{f.FLastCID2}, lastCid2);
+        QVERIFY(rig.Pty.WaitFrames(1));
+        const std::string& sent = rig.Pty.Frames()[0].Bytes;
+        // A row names the whole frame, or (when it has no carriage return) its start.
+        if (frame.endsWith('\r'))
+            QCOMPARE(QByteArray::fromStdString(sent), frame);
+        else
+            QVERIFY2(QByteArray::fromStdString(sent).startsWith(frame), sent.c_str());
+        QCOMPARE(f.Memo1->toPlainText(), Echo(sent));
+        if (kind == 0 && addr == 1 && arg == 0x42)
+            QCOMPARE(f.Memo1->toPlainText(),
+                     QStringLiteral("7E 31 30 30 31 36 30 34 32 30 30 30 30 46 44 42 32 0D "));
+        if (addr == 200) QVERIFY(f.Memo1->toPlainText().startsWith("7E 31 30 43 38 "));
+    }
+
+    // With the defaults the three poll commands repeat every 1500 ms, each sent
+    // 350, 200 and 50 ms after the poll tick that queued it.
+    void pollCycleTimeLine() {
+        TRig rig;
+        QVERIFY(rig.Open());
+        QVERIFY(rig.Pty.WaitFrames(7, 8000));
+        const auto& frames = rig.Pty.Frames();
+        const std::uint8_t order[] = {0x42, 0x43, 0x44, 0x42, 0x43, 0x44, 0x42};
+        for (std::size_t i = 0; i < 7; ++i) {
+            QCOMPARE(int{Cid2Of(frames[i].Bytes)}, int{order[i]});
+            QCOMPARE(frames[i].Bytes, CommandFrame(1, order[i]));
+        }
+        const qint64 gaps[] = {350, 350, 800, 350, 350, 800};
+        for (std::size_t i = 0; i < 6; ++i) {
+            const qint64 gap = frames[i + 1].At - frames[i].At;
+            QVERIFY2(Near(gap, gaps[i], Tolerance),
+                     qPrintable(QStringLiteral("gap %1: %2 ms").arg(i).arg(gap)));
+        }
+        QVERIFY(Near(frames[6].At - frames[3].At, 1500, Tolerance));
+        QCOMPARE(rig.Form->Memo1->toPlainText(), Echo(frames[6].Bytes));
+    }
+
+    // Read buttons: one command each, behind each other; the first send comes
+    // 500 ms after the press (the send timer's first interval), then one per time-out.
+    void readButtons() {
+        TRig rig;
+        QVERIFY(rig.OpenQuiet());
+        TForm1& f = *rig.Form;
+        const qint64 pressed = rig.Pty.Now();
+        f.btnReadSwitch->click();
+        f.btnReadAnalog->click();
+        f.btnReadAlarm->click();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{3});
+        QVERIFY(rig.Pty.WaitFrames(3));
+        const auto& frames = rig.Pty.Frames();
+        QCOMPARE(frames[0].Bytes, CommandFrame(1, 0x43));
+        QCOMPARE(frames[1].Bytes, CommandFrame(1, 0x42));
+        QCOMPARE(frames[2].Bytes, CommandFrame(1, 0x44));
+        QVERIFY2(Near(frames[0].At - pressed, 500, Tolerance),
+                 qPrintable(QString::number(frames[0].At - pressed)));
+        QVERIFY(Near(frames[1].At - frames[0].At, 350, Tolerance));
+        QVERIFY(Near(frames[2].At - frames[1].At, 350, Tolerance));
+        // The queue is worked off and the send timer goes off by itself.
+        QVERIFY(QTest::qWaitFor([&] { return !f.Timer2->Enabled(); }, 3000));
+        QVERIFY(f.FSendCmdList.empty());
+        QCOMPARE(rig.Pty.Frames().size(), std::size_t{3});
+    }
+
+    // Replies: receive log, reply label, status label, dispatch.
+    void replies() {
+        TRig rig;
+        QVERIFY(rig.OpenQuiet());
+        TForm1& f = *rig.Form;
+        std::vector<std::pair<TDH_Header, std::vector<std::uint8_t>>> dispatched;
+        f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t> info, bool) {
+            dispatched.emplace_back(h, std::vector<std::uint8_t>(info.begin(), info.end()));
+        };
+        auto receive = [&](const std::string& Frame) {
+            const QString before = f.Memo2->toPlainText();
+            const QString label = f.lblComRes->text();
+            const std::size_t calls = dispatched.size();
+            rig.Pty.Send(Frame);
+            // Every frame of this test has a visible effect: wait for it.
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return f.Memo2->toPlainText() != before || f.lblComRes->text() != label ||
+                           dispatched.size() != calls;
+                },
+                3000));
+        };
+
+        // A correct reply before any command: logged, status set, no decoder.
+        receive("~100160000000FDB8\r");
+        QCOMPARE(f.Memo2->toPlainText(),
+                 QStringLiteral(" 7E 31 30 30 31 36 30 30 30 30 30 30 30 46 44 42 38 0D "));
+        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(dispatched.size(), std::size_t{1});
+        QCOMPARE(int{dispatched[0].first.CID2}, 0xFF);
+
+        // RTN 2: the code's text, status unchanged, nothing dispatched.
+        f.Label14->setText("marker");
+        receive("~100160020000FDB6\r");
+        QCOMPARE(f.lblComRes->text(), QString::fromStdString(TDH::RtnToString(2)));
+        QVERIFY(!f.lblComRes->text().isEmpty());
+        QCOMPARE(f.Label14->text(), QStringLiteral("marker"));
+        QCOMPARE(dispatched.size(), std::size_t{1});
+
+        // RTN 0x80: only the log changes.
+        receive("~100160800000FDB0\r");
+        QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo("~100160800000FDB0\r"));
+        QCOMPARE(f.lblComRes->text(), QString::fromStdString(TDH::RtnToString(2)));
+        QCOMPARE(dispatched.size(), std::size_t{1});
+
+        // A wrong checksum: error text, log keeps the previous frame.
+        receive("~100160000000FDB9\r");
+        QCOMPARE(f.lblComRes->text(), QStringLiteral("接收错误帧："));
+        QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo("~100160800000FDB0\r"));
+        QCOMPARE(f.Label14->text(), QStringLiteral("marker"));
+
+        // A reply with RTN 0 after a remote command clears the reply label.
+        f.SendRemoteCmd(1, 0x10);
+        receive("~100160000000FDB8\r");
+        QCOMPARE(f.lblComRes->text(), QString());
+        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(int{dispatched.back().first.CID2}, 0x45);
+
+        // A late reply goes to the last command sent, INFO from the frame size.
+        f.SendNoDataCmd(1, 0x42);
+        f.SendNoDataCmd(1, 0x43);
+        receive("~10016000C0040001FCE0\r");
+        QCOMPARE(int{dispatched.back().first.CID2}, 0x43);
+        QCOMPARE(int{dispatched.back().first.Ver}, 0x10);
+        QCOMPARE(int{dispatched.back().first.Addr}, 0x01);
+        QCOMPARE(int{dispatched.back().first.CID1}, 0x60);
+        QCOMPARE(dispatched.back().second, (std::vector<std::uint8_t>{0x00, 0x01}));
+    }
+
+    // Two frames in one received block are handled in order; the second shows.
+    void twoFramesInOneBlock() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        std::vector<int> order;
+        f.OnDispatch = [&](TDH_Header, std::span<const std::uint8_t> info, bool) {
+            order.push_back(static_cast<int>(info.size()));
+        };
+        const std::string first = "~10016000C0040001FCE0\r";
+        const std::string second = "~100160000000FDB8\r";
+        const std::string block = first + second;
+        f.ComPort1RxBuf(*f.ComPort1, std::span(reinterpret_cast<const std::uint8_t*>(block.data()),
+                                               block.size()));
+        QCOMPARE(order, (std::vector<int>{2, 0}));
+        QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo(second));
+    }
+
+    // The decoder table: which CID2 of the last command has a decoder.
+    void decoderTable() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        const std::vector<int> withDecoder{0x42, 0x43, 0x44, 0x47, 0x4F, 0x50, 0x51};
+        for (int cid2 : {0x00, 0x40, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A,
+                         0x4E, 0x4F, 0x50, 0x51, 0x52, 0xFF}) {
+            bool seen = false;
+            bool has = false;
+            f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t>, bool HasDecoder) {
+                seen = true;
+                has = HasDecoder;
+                QCOMPARE(int{h.CID2}, cid2);
+            };
+            f.Label14->clear();
+            f.Decode_SM_Info(TDH_Header{0x10, 1, 0x60, static_cast<std::uint8_t>(cid2)}, nullptr,
+                             0);
+            QVERIFY(seen);
+            QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：正常"));
+            const bool expected =
+                std::find(withDecoder.begin(), withDecoder.end(), cid2) != withDecoder.end();
+            QVERIFY2(has == expected, qPrintable(QString::number(cid2, 16)));
+        }
+    }
+
+    // Closing releases the backlog; reopening starts empty at poll step 0 and
+    // keeps the logs and the last command.
+    void closeAndReopen() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.Open());
+        f.SendNoDataCmd(1, 0x47);
+        QVERIFY(rig.Pty.WaitFrames(1));
+        for (int i = 0; i < 5; ++i)
+            f.btnReadAlarm->click();
+        QVERIFY(f.FSendCmdList.size() >= 5);
+        f.btnCommOpen->click();
+        QVERIFY(!f.ComPort1->Connected());
+        QVERIFY(f.FSendCmdList.empty());
+        QVERIFY(!f.Timer2->Enabled());
+        const QString memo1 = f.Memo1->toPlainText();
+        QTest::qWait(700);  // nothing leaves while closed
+        rig.Pty.ClearFrames();
+
+        QVERIFY(rig.Open());
+        QCOMPARE(f.FQueryStep, 0);
+        QVERIFY(f.FSendCmdList.empty());
+        QCOMPARE(int{f.FLastCID2}, 0x47);
+        QCOMPARE(f.Memo1->toPlainText(), memo1);
+        QVERIFY(rig.Pty.WaitFrames(1, 3000));
+        QCOMPARE(rig.Pty.Frames()[0].Bytes, CommandFrame(1, 0x42));
+    }
+
+    // A poll interval shorter than the reply time-out: the queue holds at most
+    // one poll command, and a button's command waits behind at most that one.
+    void pollBacklogBounded() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.Open());
+        f.edQueryInterval->setText("100");
+        std::size_t most = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 2000) {
+            QTest::qWait(10);
+            most = std::max(most, f.FSendCmdList.size());
+        }
+        QVERIFY2(most <= 1, qPrintable(QString::number(most)));
+        // A button's command (here the protocol-version read) waits behind at most one poll.
+        const std::size_t before = rig.Pty.Frames().size();
+        f.QueueCommand(TIntCMD{0x4F, 0, 0});
+        QVERIFY(f.FSendCmdList.size() <= 2);
+        QVERIFY(rig.Pty.WaitFrames(before + 2, 3000));
+        const auto& frames = rig.Pty.Frames();
+        QVERIFY(Cid2Of(frames[before].Bytes) == 0x4F || Cid2Of(frames[before + 1].Bytes) == 0x4F);
+        // The polls keep their order: 42, 43, 44, 42, ...
+        std::vector<int> polls;
+        for (const auto& fr : frames)
+            if (Cid2Of(fr.Bytes) != 0x4F) polls.push_back(Cid2Of(fr.Bytes));
+        QVERIFY(polls.size() >= 5);
+        for (std::size_t i = 0; i < polls.size(); ++i)
+            QCOMPARE(polls[i], 0x42 + static_cast<int>(i % 3));
+        f.btnCommOpen->click();
+        QVERIFY(f.FSendCmdList.empty());
+    }
+
+    // Bad numbers in the boxes: the error box, and the queue as the tick left it.
+    void badAddressAndInterval_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty") << ""
+                               << "'' is not a valid integer value";
+        QTest::newRow("pasted letters") << "1x"
+                                        << "'1x' is not a valid integer value";
+        QTest::newRow("above a byte") << "300"
+                                      << "'300' is not a valid device address: enter a number "
+                                         "from 0 to 255";
+        QTest::newRow("negative") << "-1"
+                                  << "'-1' is not a valid device address: enter a number from 0 "
+                                     "to 255";
+    }
+    void badAddressAndInterval() {
+        QFETCH(QString, address);
+        QFETCH(QString, message);
+        TRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        f.edAddr->setText(address);
+        f.btnReadAnalog->click();
+        f.Timer2Timer();  // the send tick, now
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::ApplicationError);
+        QCOMPARE(rig.Catcher.Boxes[0].Text, message);
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{1});
+        QCOMPARE(int{f.FSendCmdList.front().Custom}, 0x42);
+        QVERIFY(!f.Timer2->Enabled());
+        QCOMPARE(int{f.FLastCID2}, 0xFF);
+        QTest::qWait(200);
+        QVERIFY(rig.Pty.Frames().empty());
+
+        // A good address sends the waiting item; "0" is address 0.
+        f.edAddr->setText("0");
+        f.Timer2Timer();
+        QVERIFY(rig.Pty.WaitFrames(1));
+        QCOMPARE(rig.Pty.Frames()[0].Bytes, CommandFrame(0, 0x42));
+        QVERIFY(f.FSendCmdList.empty());
+        QVERIFY(f.Timer2->Enabled());
+
+        // A bad time-out ends the send tick after its send, the send timer off.
+        f.edRespOvTime->setText("");
+        f.btnReadAlarm->click();
+        f.Timer2Timer();
+        QVERIFY(rig.Pty.WaitFrames(2));
+        QVERIFY(f.FSendCmdList.empty());
+        QVERIFY(!f.Timer2->Enabled());
+        QCOMPARE(rig.Catcher.Boxes.back().Text, QStringLiteral("'' is not a valid integer value"));
+
+        // A bad poll interval: the tick appends its command but starts no send.
+        f.edRespOvTime->setText("350");
+        f.cbAutoQuery->click();  // polling on
+        f.edQueryInterval->setText("5x");
+        const std::size_t boxes = rig.Catcher.Boxes.size();
+        f.Timer1Timer();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{1});
+        QVERIFY(!f.Timer2->Enabled());
+        QCOMPARE(rig.Catcher.Boxes.size(), boxes + 1);
+        QCOMPARE(rig.Catcher.Boxes.back().Text,
+                 QStringLiteral("'5x' is not a valid integer value"));
+    }
+
+    // Opening with a bad poll interval: the link opens (the box can only be
+    // corrected while open) with automatic polling off, and the operator is told.
+    void openWithBadInterval() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        f.edQueryInterval->setText("");
+        QVERIFY(rig.Open());
+        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("关闭串口"));
+        QVERIFY(f.grpCmdSetting->isEnabled());
+        QVERIFY(f.PageControl1->isEnabled());
+        QVERIFY(!f.Timer1->Enabled());
+        QVERIFY(!f.cbAutoQuery->isChecked());
+        QVERIFY(f.btnReadAnalog->isEnabled());
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::ApplicationError);
+        QCOMPARE(rig.Catcher.Boxes[0].Text, QStringLiteral("'' is not a valid integer value"));
+        QTest::qWait(700);
+        QVERIFY(rig.Pty.Frames().empty());
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        // Corrected and polling ticked again: the poll runs.
+        f.edQueryInterval->setText("200");
+        f.cbAutoQuery->click();
+        QVERIFY(rig.Pty.WaitFrames(1, 3000));
+        QCOMPARE(rig.Pty.Frames()[0].Bytes, CommandFrame(1, 0x42));
+    }
+
+    // Settings that cannot be stored: the link stays fully open, the operator is told.
+    void openWithUnwritableSettings() {
+        TRig rig(QStringLiteral("/nonexistent-folder-of-the-test/ComSetting.ini"));
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.Open());
+        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("关闭串口"));
+        QVERIFY(f.grpCmdSetting->isEnabled());
+        QVERIFY(f.PageControl1->isEnabled());
+        QVERIFY(f.Timer1->Enabled());
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::Error);
+        QCOMPARE(rig.Catcher.Boxes[0].Title, QStringLiteral("错误"));
+        QVERIFY(rig.Catcher.Boxes[0].Text.contains("/nonexistent-folder-of-the-test"));
+        QVERIFY(rig.Pty.WaitFrames(1, 3000));  // and it polls
+    }
+
+    // The digit filter on the numeric boxes.
+    void digitFilter() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        f.grpCmdSetting->setEnabled(true);
+        f.edAddr->clear();
+        QTest::keyClicks(f.edAddr, "a-1 b2");
+        QCOMPARE(f.edAddr->text(), QStringLiteral("12"));
+        QTest::keyClick(f.edAddr, Qt::Key_Backspace);
+        QCOMPARE(f.edAddr->text(), QStringLiteral("1"));
+        QTest::keyClicks(f.edAddr, "2345");
+        QCOMPARE(f.edAddr->text(), QStringLiteral("123"));  // three characters at most
+        f.edQueryInterval->clear();
+        QTest::keyClicks(f.edQueryInterval, "12345678x9");
+        QCOMPARE(f.edQueryInterval->text(), QStringLiteral("123456789"));
+        f.edRespOvTime->clear();
+        QTest::keyClicks(f.edRespOvTime, "+9.");
+        for (const QString& text : {QStringLiteral("１"), QStringLiteral("五")}) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+            QApplication::sendEvent(f.edRespOvTime, &press);
+        }
+        QCOMPARE(f.edRespOvTime->text(), QStringLiteral("9"));
+        // The handler itself.
+        for (char16_t c : {u'0', u'5', u'9', char16_t(8)}) {
+            QChar key(c);
+            f.edIntKeyPress(f.edAddr, key);
+            QCOMPARE(key, QChar(c));
+        }
+        for (char16_t c : {u'a', u'-', u' ', u'/', u':', char16_t(0xFF11)}) {
+            QChar key(c);
+            f.edIntKeyPress(f.edAddr, key);
+            QVERIFY(key.isNull());
+        }
+    }
+
+    // The stored port is selected when the window is created.
+    void storedPortSelected() {
+        TSettingsDir settings;
+        TPtyController pty;
+        settings.Write("[ComPort1]\nPort=" + pty.SlavePath() + "\nBaudRate=19200\n");
+        TForm1 form(settings.Path());
+        auto* port = form.findChild<QComboBox*>(QStringLiteral("cbPort"));
+        QCOMPARE(port->currentText(), pty.SlavePath());
+        QCOMPARE(form.cbBaudrate->currentText(), QStringLiteral("9600"));
+        QCOMPARE(form.ComPort1->BaudRate(), TBaudRate::Br19200);
+    }
+
+    // Closing the window while the link is open closes the port first.
+    void closeWindowWhileOpen() {
+        TRig rig;
+        QVERIFY(rig.Open());
+        QVERIFY(rig.Form->close());
+        QVERIFY(!rig.Form->ComPort1->Connected());
+        QVERIFY(rig.Form->FSendCmdList.empty());
+        QTest::qWait(300);
+        rig.Form.reset();
+    }
+};
+
+QTEST_MAIN(Form1PtyTest)
+#include "form1_pty_test.moc"
