@@ -317,6 +317,9 @@ void TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
         if (Error != ENOENT) FailWrite(FFileName);
         Content.emplace();
     } else {
+        // A settings file made read-only stays as it is, although the folder would allow
+        // replacing it.
+        if (::access(Target.c_str(), W_OK) != 0) FailWrite(FFileName);
         struct stat St {};
         if (::stat(Target.c_str(), &St) == 0) KeepMode = St.st_mode & 07777;
     }

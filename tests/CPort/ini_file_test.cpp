@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -234,39 +235,55 @@ TEST_F(IniFileTest, WriteFailuresThrowAndLeaveTheFileAlone) {
     EXPECT_EQ(FilesInDir(), 2u);  // the file and sub/, no temporary leftovers
 }
 
-TEST_F(IniFileTest, WriteIntoReadOnlyFolderFails) {
-    // The folder may be read but not written. Root writes anywhere, so as root the write runs in
-    // a child process that has dropped to an unprivileged user.
-    Put("[S]\nK=1\n");
-    fs::permissions(Dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec);
-    fs::permissions(Path, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                              fs::perms::others_read);
-    auto TryWrite = [&]() -> int {
+// Runs Write as an unprivileged user (root writes anywhere) and tells whether it threw
+// EIniFileError (1), succeeded (0) or could not run (2).
+int ExitCodeAsNobody(const std::function<void()>& Write) {
+    auto Run = [&]() -> int {
         try {
-            TIniFile(Path).WriteString("S", "K", "2");
+            Write();
             return 0;
         } catch (const EIniFileError&) {
             return 1;
         }
     };
-    if (::geteuid() != 0) {
-        fs::permissions(Dir, fs::perms::owner_write, fs::perm_options::remove);
-        EXPECT_EQ(TryWrite(), 1);
-    } else {
-        const pid_t Child = ::fork();
-        ASSERT_GE(Child, 0);
-        if (Child == 0) {
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-            ::_exit(TryWrite());
-        }
-        int Status = 0;
-        ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
-        ASSERT_TRUE(WIFEXITED(Status));
-        EXPECT_EQ(WEXITSTATUS(Status), 1);  // 0 would be a write that claimed success
+    if (::geteuid() != 0) return Run();
+    const pid_t Child = ::fork();
+    if (Child < 0) return 2;
+    if (Child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        ::_exit(Run());
     }
+    int Status = 0;
+    if (::waitpid(Child, &Status, 0) != Child || !WIFEXITED(Status)) return 2;
+    return WEXITSTATUS(Status);
+}
+
+TEST_F(IniFileTest, ReadOnlyFolderOrFileRefusesTheWrite) {
+    Put("[S]\nK=1\n");
+    const auto ReadOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    const auto Traverse = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    // The folder may be read but not written; the file itself would take the write.
+    fs::permissions(Dir, ReadOnly | Traverse);
+    fs::permissions(
+        Path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write | ReadOnly);
+    EXPECT_EQ(ExitCodeAsNobody([&] { TIniFile(Path).WriteString("S", "K", "2"); }), 1);
     EXPECT_EQ(Get(), "[S]\nK=1\n");
     EXPECT_EQ(FilesInDir(), 1u);
+
+    // The folder is the user's own and writable, the file is read-only.
+    fs::permissions(Dir, fs::perms::owner_all | Traverse | ReadOnly);
+    fs::permissions(Path, ReadOnly);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(Dir.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(Path.c_str(), 65534, 65534), 0);
+    }
+    EXPECT_EQ(ExitCodeAsNobody([&] { TIniFile(Path).WriteString("S", "K", "3"); }), 1);
+    EXPECT_EQ(Get(), "[S]\nK=1\n");
+    EXPECT_EQ(FilesInDir(), 1u);
+    // Writable again, the same user's write goes through.
+    fs::permissions(Path, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(ExitCodeAsNobody([&] { TIniFile(Path).WriteString("S", "K", "4"); }), 0);
+    EXPECT_EQ(Get(), "[S]\nK=4\n");
 }
 
 }  // namespace
