@@ -297,8 +297,8 @@ void TComThread::Execute() {
                 break;
         }
     }
-    FDevice.SetEventMask(0);
-    FDevice.Purge(ComPurgeFlags::TxClear | ComPurgeFlags::RxClear);
+    // The way out (event mask 0, driver queues discarded) is taken by Close once this thread
+    // has ended, so it can never race the main thread still reading a handed-over event.
     FComPort.ThreadFinished();
 }
 
@@ -680,6 +680,10 @@ void TCustomComPort::StopEventThread() {
     FEventThread->Join();
     FEventThread.reset();
     FThreadCreated = false;
+    if (FHandle) {
+        FHandle->SetEventMask(0);
+        FHandle->Purge(ComPurgeFlags::TxClear | ComPurgeFlags::RxClear);
+    }
 }
 
 bool TCustomComPort::HandOverFromThread(std::uint32_t Bit, int Error) {
