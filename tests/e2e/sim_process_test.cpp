@@ -22,93 +22,13 @@
 #include <thread>
 #include <vector>
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
+#include "SimHarness.h"
+
+using namespace simharness;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return pred();
-}
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string t = (fs::temp_directory_path() / "acsim-XXXXXX").string();
-        path_ = mkdtemp(t.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-// The simulator process, its standard output and error in files.
-class Sim {
-  public:
-    Sim(const fs::path& dir, std::vector<std::string> args) : out_(dir / "out"), err_(dir / "err") {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv{const_cast<char*>(AC_SIM)};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(AC_SIM, argv.data());
-            _exit(127);
-        }
-    }
-    ~Sim() {
-        if (pid_ > 0 && !status_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    // Exit status after the signal, or nothing when it did not end in time.
-    std::optional<int> Stop(int sig, std::chrono::milliseconds limit = 10s) {
-        kill(pid_, sig);
-        return Wait(limit);
-    }
-    std::optional<int> Wait(std::chrono::milliseconds limit) {
-        WaitFor(
-            [&] {
-                int st = 0;
-                if (waitpid(pid_, &st, WNOHANG) == pid_) status_ = st;
-                return status_.has_value();
-            },
-            limit);
-        if (!status_ || !WIFEXITED(*status_)) return std::nullopt;
-        return WEXITSTATUS(*status_);
-    }
-    std::string Out() const { return ReadFile(out_); }
-    std::string Err() const { return ReadFile(err_); }
-
-  private:
-    fs::path out_, err_;
-    pid_t pid_ = -1;
-    std::optional<int> status_;
-};
+using Sim = SimProcess;
 
 // The tool's side of the line.
 class Client {

@@ -252,7 +252,11 @@ TEST(SimControllerConfig, IdentityAddressAndVersionAreThoseConfigured) {
     const auto ver = ctl.Handle(Bytes(Command(0x4F, {}, 12, 0x21)));
     ASSERT_TRUE(ver);
     EXPECT_EQ(ver->frame.substr(1, 4), "210C");
-    EXPECT_EQ(ctl.Handle(Bytes(Command(0x4F, {}, 12, 0x10)))->rtn, 1);  // the tool's usual VER
+    // The version query is answered whatever VER it carries; other commands are not.
+    const auto asked = ctl.Handle(Bytes(Command(0x4F, {}, 12, 0x10)));
+    EXPECT_EQ(asked->rtn, 0);
+    EXPECT_EQ(asked->frame.substr(1, 2), "21");
+    EXPECT_EQ(ctl.Handle(Bytes(Command(0x50, {}, 12, 0x10)))->rtn, 1);
     const auto info = ctl.Handle(Bytes(Command(0x51, {}, 12, 0x21)))->info;
     const std::string text(info.begin(), info.end());
     EXPECT_EQ(text, "ABC" + std::string(27, ' ') + "V2" + std::string(18, ' ') + "Vendor X" +

@@ -377,7 +377,9 @@ std::optional<Reply> Controller::Handle(std::span<const std::uint8_t> frame) {
         case CommandFrame::Verdict::Ok:
             break;
     }
-    if (c.ver != cfg_.protocolVersion) return ErrorReply(c.cid2, RtnVer);
+    // The version query is how a master learns the version, so it is answered
+    // whatever VER it carries.
+    if (c.ver != cfg_.protocolVersion && c.cid2 != 0x4F) return ErrorReply(c.cid2, RtnVer);
     if (c.cid1 != kCid1) return ErrorReply(c.cid2, RtnCid2);
 
     const auto& info = c.info;

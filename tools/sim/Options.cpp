@@ -75,10 +75,11 @@ Device:
   units, DATAFLAG unit index 0 and 1), 0x45 remote on (0x10) / off (0x1F),
   0x47 the sixteen user parameters, 0x49 set one of them (codes 0x80..0x86,
   0xC0..0xC8; other codes and out-of-range choices get RTN 6), 0x4F protocol
-  version (in VER), 0x50 address (in ADR), 0x51 name, software version and
-  vendor. A frame failing its CHKSUM gets RTN 2, its LCHKSUM RTN 3; a wrong VER
-  RTN 1; an unknown CID2 or another device type RTN 4; a frame too short, of
-  odd length, or whose LENID or INFO does not fit the command RTN 5.
+  version (in VER, whatever VER the query carries), 0x50 address (in ADR),
+  0x51 name, software version and vendor. A frame failing its CHKSUM gets
+  RTN 2, its LCHKSUM RTN 3; a wrong VER RTN 1; an unknown CID2 or another
+  device type RTN 4; a frame too short, of odd length, or whose LENID or INFO
+  does not fit the command RTN 5.
 
 Faults (RATE is a share of replies from 0 to 1):
   --drop RATE          send no reply

@@ -1,0 +1,169 @@
+// The simulator as a child process for tests: a temporary folder, the process
+// with its output in files, its frame log read back, and waiting with deadlines.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace simharness {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+inline std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Polls pred until it holds or the time is up; `idle` runs between polls (an
+// event loop, or a plain sleep).
+template <class Pred, class Idle>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit, Idle idle) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+        if (pred()) return true;
+        idle();
+    }
+    return pred();
+}
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
+    return WaitFor(pred, limit, [] { std::this_thread::sleep_for(10ms); });
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "acsim-XXXXXX").string();
+        if (mkdtemp(t.data())) path_ = t;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path_.empty()) fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// One line "reply ..." of the simulator's log.
+struct LoggedReply {
+    double at = 0;
+    std::uint8_t cid2 = 0, rtn = 0;
+    int unit = -1;
+    std::string fate;  // intact, corrupted, delayed, dropped
+    bool noise = false, stray = false, split = false;
+    std::string frame;  // "~" to carriage return, as built
+};
+
+inline std::vector<LoggedReply> ParseReplies(const std::string& log) {
+    std::vector<LoggedReply> out;
+    std::istringstream in(log);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream w(line);
+        LoggedReply r;
+        std::string kind;
+        if (!(w >> r.at >> kind) || kind != "reply") continue;
+        std::string tok;
+        bool complete = false;
+        while (w >> tok) {
+            const auto eq = tok.find('=');
+            const std::string key = tok.substr(0, eq);
+            const std::string val = eq == std::string::npos ? "" : tok.substr(eq + 1);
+            if (key == "cid2")
+                r.cid2 = static_cast<std::uint8_t>(std::stoi(val, nullptr, 16));
+            else if (key == "rtn")
+                r.rtn = static_cast<std::uint8_t>(std::stoi(val, nullptr, 16));
+            else if (key == "unit")
+                r.unit = std::stoi(val);
+            else if (key == "fate")
+                r.fate = val;
+            else if (key == "noise")
+                r.noise = true;
+            else if (key == "stray")
+                r.stray = true;
+            else if (key == "split")
+                r.split = true;
+            else if (key == "frame" && val.size() >= 2 && val.ends_with("\\r")) {
+                r.frame = val.substr(0, val.size() - 2) + "\r";
+                complete = true;
+            }
+        }
+        if (complete) out.push_back(std::move(r));
+    }
+    return out;
+}
+
+// The simulator process, its standard output and error in files.
+class SimProcess {
+  public:
+    SimProcess(const fs::path& dir, std::vector<std::string> args)
+        : out_(dir / "sim.out"), err_(dir / "sim.err") {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char*> argv{const_cast<char*>(AC_SIM)};
+            for (auto& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(AC_SIM, argv.data());
+            _exit(127);
+        }
+    }
+    ~SimProcess() {
+        if (pid_ > 0 && !status_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // Exit status after the signal, or nothing when it did not end in time.
+    std::optional<int> Stop(int sig, std::chrono::milliseconds limit = 10s) {
+        if (!status_) kill(pid_, sig);
+        return Wait(limit);
+    }
+    std::optional<int> Wait(std::chrono::milliseconds limit) {
+        WaitFor(
+            [&] {
+                int st = 0;
+                if (!status_ && waitpid(pid_, &st, WNOHANG) == pid_) status_ = st;
+                return status_.has_value();
+            },
+            limit);
+        if (!status_ || !WIFEXITED(*status_)) return std::nullopt;
+        return WEXITSTATUS(*status_);
+    }
+    std::string Out() const { return ReadFile(out_); }
+    std::string Err() const { return ReadFile(err_); }
+
+  private:
+    fs::path out_, err_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+}  // namespace simharness
