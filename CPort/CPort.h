@@ -21,8 +21,10 @@
 //     thread (e.g. QMetaObject::invokeMethod(obj, [&Port]{ Port.ProcessHandOver(); },
 //     Qt::QueuedConnection)).
 //   - A call of ProcessHandOver() with nothing pending is harmless and returns false, so a late
-//     queued call after Close() does no harm. The hand-over object and any queued call must
-//     not outlive the component (destroy the component first, or guard with a QPointer).
+//     queued call after Close() does no harm. The hand-over object must stay alive while the
+//     port is open (Close and the destructor wait for the event thread), and a queued call must
+//     never reach a destroyed component: use the hand-over QObject as the context of the queued
+//     call and destroy it together with the component, so pending calls are dropped.
 //   - ProcessHandOver() never throws: an exception escaping the handling of an event (an
 //     EComPort when no OnException handler is bound, or one thrown by OnRxBuf) goes to
 //     OnHandOverException when bound, otherwise its message is written to standard error.
@@ -398,6 +400,7 @@ class TCustomComPort {
 
     // Reports a failure with Code 1..24: to OnException when bound, otherwise by raising
     // EComPort. WinError > 0 is a platform error code; 0 or below carries no platform text.
+    // Any other code is a programming error: std::out_of_range.
     void ReportError(int Code, std::int64_t WinError);
 
     // Main-thread side of the event hand-over. ProcessHandOver takes the pending event, if
@@ -430,6 +433,8 @@ class TCustomComPort {
     void SetSyncMethod(TSyncMethod Value);  // refused with code 14 while open
     TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
     void SetEventThreadPriority(TThreadPriority Value);  // refused with code 14 while open
+    // true (the default): received data fires OnRxChar with the count and stays in the driver;
+    // false: the bytes are read and handed to OnRxBuf.
     bool TriggersOnRxChar() const { return FTriggersOnRxChar; }
     void SetTriggersOnRxChar(bool Value) { FTriggersOnRxChar = Value; }
     TStoredProps StoredProps() const { return FStoredProps; }
