@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -213,4 +214,44 @@ TEST(SimProcess, RefusesBadCommandLinesAndForeignFiles) {
         EXPECT_EQ(sim.Wait(10s), 0);
         EXPECT_NE(sim.Out().find("--vanish-after"), std::string::npos);
     }
+}
+
+TEST(SimProcess, AnswersOnAnExistingSerialDevice) {
+    // A pseudo-terminal slave stands in for the USB adapter; the test holds the
+    // master, the far end of the cable.
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    termios t{};
+    tcgetattr(slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(slave, TCSANOW, &t);
+    close(slave);
+    tcgetattr(master, &t);
+    cfmakeraw(&t);
+    tcsetattr(master, TCSANOW, &t);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    TempDir dir;
+    Sim sim(dir.path(), {"--device", name, "--baud", "19200", "--addr", "3"});
+    ASSERT_TRUE(WaitFor([&] { return sim.Out().find(name) != std::string::npos; }, 10s))
+        << sim.Err();
+    std::string cmd(18, '\0');
+    TDH::GenCmdPacket(TDH_Header{0x10, 3, 0x60, 0x50},
+                      {reinterpret_cast<std::uint8_t*>(cmd.data()), cmd.size()}, {});
+    ASSERT_EQ(write(master, cmd.data(), cmd.size()), 18);
+    std::string got;
+    WaitFor(
+        [&] {
+            char buf[64];
+            const ssize_t n = read(master, buf, sizeof buf);
+            if (n > 0) got.append(buf, static_cast<std::size_t>(n));
+            return got.find('\r') != std::string::npos;
+        },
+        10s);
+    EXPECT_EQ(got, "~100360000000FDB6\r");
+    EXPECT_TRUE(Valid(got));
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    EXPECT_NE(sim.Out().find("commands=1 ignored=0 intact=1"), std::string::npos) << sim.Out();
+    close(master);
 }
