@@ -174,9 +174,25 @@ class WindowE2eTest : public QObject {
         // The stored port is the one selected.
         QCOMPARE(rig.form->cbPort->currentText(), rig.LinkPath());
         QVERIFY(rig.Open());
-        QVERIFY2(rig.Until([&] { return rig.PolledBothUnits(2); }), rig.Log().c_str());
+        // Automatic polling fills both panels within a few poll cycles.
+        QVERIFY2(rig.Until([&] {
+            return rig.PolledBothUnits(1) && rig.PanelText(0, "lblAnVolA") != "未检测" &&
+                   rig.PanelText(1, "lblAnVolA") != "未检测";
+        }),
+                 rig.Log().c_str());
         QVERIFY(rig.Settle());
         QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：正常"));
+        // Then one read at a time, each waiting for its reply, so that no reply
+        // can be taken for the next command's on a busy machine: every kind
+        // twice, once for each unit.
+        for (QPushButton* read :
+             {rig.form->btnReadAnalog, rig.form->btnReadAnalog, rig.form->btnReadSwitch,
+              rig.form->btnReadSwitch, rig.form->btnReadAlarm, rig.form->btnReadAlarm}) {
+            const long before = rig.dispatched;
+            read->click();
+            QVERIFY(rig.Until([&] { return rig.dispatched == before + 1; }));
+        }
+        QVERIFY(rig.Settle());
 
         const auto replies = rig.Replies();
         for (int unit : {0, 1}) {
