@@ -1,5 +1,7 @@
 #include "GetUnitParams.h"
 
+#include "DesignGroupBox.h"
+
 #include <QGroupBox>
 #include <QLabel>
 
@@ -65,9 +67,8 @@ int ValueLeft(const QLabel* caption, int designLeft) {
 TfrmGetUnitParams::TfrmGetUnitParams(QWidget* parent) : QFrame(parent) {
     setObjectName(QStringLiteral("frmGetUnitParams"));
     resize(DesignWidth, DesignHeight);
-
     // The owner gives the group its caption when it places the panel.
-    grpParams = new QGroupBox(QStringLiteral("·"), this);
+    grpParams = new TDesignGroupBox(QStringLiteral("·"), this);
     grpParams->setObjectName(QStringLiteral("grpParams"));
     grpParams->setGeometry(8, 0, 625, 120);
 

@@ -1,5 +1,7 @@
 #include "MonitorUnit.h"
 
+#include "DesignGroupBox.h"
+
 #include <QFont>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -124,10 +126,10 @@ const FieldSpec Fields[] = {
 constexpr int GroupLeft = 14;
 constexpr int GroupWidth = 651;
 
-// Value labels carry a font of their own (the design font, regular) so that
-// a change of the window font leaves the readings' look alone.
-QFont ValueFont() {
-    QFont f(QStringLiteral("Tahoma"));
+// Value labels carry a font of their own, the design font at its design
+// size, regular, so that later changes of the panel's font leave the
+// readings' look alone.
+QFont ValueFont(QFont f) {
     f.setPixelSize(11);
     f.setWeight(QFont::Normal);
     f.setItalic(false);
@@ -155,13 +157,13 @@ TfrmMonitorUnit::TfrmMonitorUnit(QWidget* parent) : QFrame(parent) {
     resize(DesignWidth, DesignHeight);
 
     for (const GroupSpec& g : Groups) {
-        auto* box = new QGroupBox(QString::fromUtf8(g.Caption), this);
+        auto* box = new TDesignGroupBox(QString::fromUtf8(g.Caption), this);
         box->setObjectName(QString::fromUtf8(g.Name));
         box->setGeometry(GroupLeft, g.Top, GroupWidth, g.Height);
         this->*g.Member = box;
     }
 
-    const QFont valueFont = ValueFont();
+    const QFont valueFont = ValueFont(font());
     // The desktop's grey text, the colour of a value not yet detected.
     const QColor grey = QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
     FValueLabels.reserve(std::size(Fields));

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 
+#include "DesignGroupBox.h"
 #include "Form1.h"
 #include "GetUnitParams.h"
 #include "MessageBoxes.h"
@@ -62,7 +63,7 @@ QRadioButton* AddRadio(QWidget* Parent, const char* Name, const QString& Caption
 
 // A group box painted in the button-face colour instead of the tab's background.
 QGroupBox* AddFacedGroup(QWidget* Parent, const char* Name, const QString& Caption, QRect Rect) {
-    auto* g = new QGroupBox(Caption, Parent);
+    auto* g = new TDesignGroupBox(Caption, Parent);
     g->setObjectName(QLatin1String(Name));
     g->setGeometry(Rect);
     QPalette pal = g->palette();
@@ -94,7 +95,7 @@ constexpr int RadioLefts[] = {19, 106, 193, 281, 368, 455, 543};
 
 QGroupBox* AddRadioGroup(QWidget* Parent, const char* Name, const char* Caption, int Top,
                          std::span<const RadioSpec> Radios, std::size_t Checked) {
-    auto* g = new QGroupBox(QString::fromUtf8(Caption), Parent);
+    auto* g = new TDesignGroupBox(QString::fromUtf8(Caption), Parent);
     g->setObjectName(QLatin1String(Name));
     g->setGeometry(24, Top, 609, 49);
     for (std::size_t i = 0; i < Radios.size(); ++i) {
@@ -135,7 +136,9 @@ void TForm1::CreatePanels() {
     FGetParams = new TfrmGetUnitParams(TabSheet4);
     FGetParams->move(39, 15);
     FGetParams->grpParams->setTitle(QStringLiteral("空调参数"));
-    QPushButton* getParam = AddButton(TabSheet4, "btnGetParam", QStringLiteral("读取"), 281, 448);
+    // The design's top of 448 would cut the button's foot at the tab's lower
+    // edge; 444 shows it whole.
+    QPushButton* getParam = AddButton(TabSheet4, "btnGetParam", QStringLiteral("读取"), 281, 444);
     connect(getParam, &QPushButton::clicked, this, [this] { btnGetParamClick(); });
 
     // Remote control.
@@ -146,9 +149,10 @@ void TForm1::CreatePanels() {
     QPushButton* remoteButton = AddButton(remote, "btnRemote", QStringLiteral("确定"), 574, 24);
     connect(remoteButton, &QPushButton::clicked, this, [this] { btnRemoteClick(); });
 
-    // Parameter editor.
+    // Parameter editor. The design's 370 pixels would run 2 pixels past the
+    // foot of the tab and cut the group's lower border; 366 keeps it whole.
     QGroupBox* editor =
-        AddFacedGroup(TabSheet3, "GroupBox1", QStringLiteral("用户参数"), QRect(16, 103, 745, 370));
+        AddFacedGroup(TabSheet3, "GroupBox1", QStringLiteral("用户参数"), QRect(16, 103, 745, 366));
     AddLabel(editor, QStringLiteral("cmbSetParamCaption"), QStringLiteral("参数："), 53, 40);
     auto* params = new QComboBox(editor);
     params->setObjectName(QStringLiteral("cmbSetParam"));

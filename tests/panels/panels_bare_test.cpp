@@ -30,7 +30,7 @@ class PanelsBareTest : public QObject {
         FHost->setObjectName("host");
         // The window's design font, which the panels inherit.
         QFont font;
-        font.setFamilies({QStringLiteral("Tahoma")});
+        font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("WenQuanYi Micro Hei")});
         font.setPixelSize(11);
         FHost->setFont(font);
         FMonitors = {new TfrmMonitorUnit(FHost.get()), new TfrmMonitorUnit(FHost.get())};
@@ -124,6 +124,7 @@ class PanelsBareTest : public QObject {
     }
 
     void monitorPanelStartsNotDetected() {
+        FHost->show();
         TfrmMonitorUnit& m = *FMonitors[0];
         QCOMPARE(m.size(), QSize(685, 472));
         QCOMPARE(m.ValueLabels().size(), std::size_t{67});
@@ -135,6 +136,9 @@ class PanelsBareTest : public QObject {
                      qPrintable(l->objectName()));
             QVERIFY(m.CaptionOf(l) != nullptr);
             QVERIFY(m.CaptionOf(l)->text().endsWith(QStringLiteral("：")));
+            // Captions take the font of the window the panel sits in.
+            QCOMPARE(m.CaptionOf(l)->font().pixelSize(), 11);
+            QCOMPARE(m.CaptionOf(l)->font().families(), FHost->font().families());
         }
         const std::vector<QLabel*> hidden = {m.lblSwOutFan, m.lblSwPump, m.lblOduCoilTempSen,
                                              m.lblAlWaterLevel, m.lblAlPump};
@@ -160,6 +164,7 @@ class PanelsBareTest : public QObject {
     }
 
     void parameterPanelStartsUnknown() {
+        FHost->show();
         TfrmGetUnitParams& p = *FParams;
         QCOMPARE(p.size(), QSize(641, 125));
         QCOMPARE(p.grpParams->title(), QStringLiteral("·"));
@@ -169,6 +174,8 @@ class PanelsBareTest : public QObject {
             QCOMPARE(l->text(), QStringLiteral("未知"));
             QCOMPARE(FontColor(l), clWindowText());
             QVERIFY(p.CaptionOf(l) != nullptr);
+            QCOMPARE(l->font().families(), FHost->font().families());
+            QCOMPARE(p.CaptionOf(l)->font().families(), FHost->font().families());
         }
     }
 
