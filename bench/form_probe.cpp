@@ -1,0 +1,667 @@
+// Measures the real main window (TForm1 with its serial component, codec and
+// decoders) from outside the product, against a controller on a pseudo-terminal.
+//
+//   form_probe poll   --port P --sim-log F [--seconds 60] [--cycles 200]
+//       idle cost of the polling window, wakes of the serial event thread, and
+//       the send times of the poll commands as the simulator logged them
+//   form_probe reply  [--replies 1000]
+//       time from the write of a reply's last byte (by an in-process writer
+//       that plays the controller on a pseudo-terminal of its own) to its
+//       decoded values being in the panel's labels
+//   form_probe soak   --port P --sim-log F [--commands 50000] [--interval 5]
+//                     [--timeout 2]
+//       a long compressed run: every reply decoded, resident memory over time
+//   form_probe faults --port P --sim-log F [--seconds 20]
+//       the window under the simulator's line faults: no hang, bounded queue,
+//       every intact reply decoded, the link restored after the line vanished
+//
+// Every result is printed as one "key=value" line; bench/run.sh reads them.
+// Exit status 0 when the run could be carried out, 1 when it could not (the
+// figures then say why), 2 for a bad command line.
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ComComboBox.h"
+#include "Controller.h"
+#include "Form1.h"
+#include "Frame.h"
+#include "MessageBoxes.h"
+#include "MonitorUnit.h"
+#include "Timer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double NowMs() {
+    return std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
+}
+
+template <class T>
+void Put(const std::string& Key, const T& Value) {
+    std::ostringstream s;
+    s << Key << '=' << Value << '\n';
+    std::fputs(s.str().c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// --- the process as the kernel sees it -------------------------------------
+
+long StatusKb(const std::string& Path, const std::string& Key) {
+    std::ifstream in(Path);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind(Key + ":", 0) == 0)
+            return std::strtol(line.c_str() + Key.size() + 1, nullptr, 10);
+    return -1;
+}
+
+long RssKb() {
+    return StatusKb("/proc/self/status", "VmRSS");
+}
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+std::set<int> Tasks() {
+    std::set<int> out;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+        out.insert(std::atoi(e.path().filename().c_str()));
+    return out;
+}
+
+// Times the thread was switched out: each blocking wait that ended counts one.
+long Switches(int Tid) {
+    const std::string p = "/proc/self/task/" + std::to_string(Tid) + "/status";
+    const long v = StatusKb(p, "voluntary_ctxt_switches");
+    const long n = StatusKb(p, "nonvoluntary_ctxt_switches");
+    return v < 0 || n < 0 ? -1 : v + n;
+}
+
+long Switches(const std::set<int>& Tids) {
+    long sum = 0;
+    for (int t : Tids)
+        sum += std::max(0L, Switches(t));
+    return sum;
+}
+
+// --- the event loop ----------------------------------------------------------
+
+// Runs the event loop for Ms milliseconds, sleeping while nothing happens.
+void RunFor(double Ms) {
+    QEventLoop loop;
+    QTimer::singleShot(std::max(0, static_cast<int>(Ms)), Qt::PreciseTimer, &loop,
+                       &QEventLoop::quit);
+    loop.exec();
+}
+
+template <class Pred>
+bool RunUntil(Pred Done, double TimeoutMs) {
+    const double end = NowMs() + TimeoutMs;
+    while (!Done()) {
+        if (NowMs() >= end) return false;
+        RunFor(5);
+    }
+    return true;
+}
+
+// --- statistics --------------------------------------------------------------
+
+double Percentile(std::vector<double> V, double P) {
+    if (V.empty()) return NAN;
+    std::sort(V.begin(), V.end());
+    const double rank = P / 100.0 * static_cast<double>(V.size() - 1);
+    const auto lo = static_cast<std::size_t>(std::floor(rank));
+    const auto hi = std::min(lo + 1, V.size() - 1);
+    return V[lo] + (V[hi] - V[lo]) * (rank - static_cast<double>(lo));
+}
+
+// --- the simulator's log ---------------------------------------------------------
+
+struct SimEntry {
+    double t = 0;  // seconds since the simulator started
+    std::string text;
+};
+
+std::vector<SimEntry> ReadSimLog(const std::string& Path) {
+    std::vector<SimEntry> out;
+    std::ifstream in(Path);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto sp = line.find(' ');
+        if (sp == std::string::npos) continue;
+        out.push_back({std::strtod(line.c_str(), nullptr), line.substr(sp + 1)});
+    }
+    return out;
+}
+
+// The CID2 of a logged command frame "command ~VVAACCDD...".
+std::optional<int> CommandCid2(const std::string& Text) {
+    if (Text.rfind("command ~", 0) != 0 || Text.size() < 17) return std::nullopt;
+    return std::stoi(Text.substr(15, 2), nullptr, 16);
+}
+
+std::string Field(const std::string& Text, const std::string& Name) {
+    const auto at = Text.find(" " + Name + "=");
+    if (at == std::string::npos) return {};
+    const auto from = at + Name.size() + 2;
+    const auto end = Name == "frame" ? Text.size() : Text.find(' ', from);
+    return Text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+// A received frame as the simulator logs it: the carriage return as "\r".
+std::string Logged(std::span<const std::uint8_t> Frame) {
+    std::string s;
+    for (std::uint8_t b : Frame) {
+        if (b == '\r')
+            s += "\\r";
+        else
+            s.push_back(static_cast<char>(b));
+    }
+    return s;
+}
+
+// --- the window under test -----------------------------------------------------
+
+struct Options {
+    std::string mode;
+    std::string port;
+    std::string simLog;
+    double seconds = -1;
+    int cycles = 200;
+    int replies = 1000;
+    int commands = 50000;
+    int interval = 5;
+    int timeout = 2;
+};
+
+class Window {
+  public:
+    explicit Window(const std::string& Port) {
+        MessageBoxes::SetHook([this](QWidget*, const MessageBoxes::TBox& Box) {
+            Boxes.push_back(Box.Text.toStdString());
+        });
+        const QString ini = Dir.filePath(QStringLiteral("ComSetting.ini"));
+        if (QFile f(ini); f.open(QIODevice::WriteOnly))
+            f.write(("[ComPort1]\nPort=" + Port + "\n").c_str());
+        Form = std::make_unique<TForm1>(ini);
+        Form->show();
+        RunFor(50);
+        const QString port = QString::fromStdString(Port);
+        if (Form->cbPort->Text() != port) {
+            Form->cbPort->addItem(port);
+            Form->cbPort->setCurrentIndex(Form->cbPort->count() - 1);
+        }
+        // Every reply that reaches the intake, as the codec cut it.
+        auto correct = Form->FDH->OnRecDHCorrectFrame;
+        Form->FDH->OnRecDHCorrectFrame = [this, correct](TDH& Sender,
+                                                         std::span<const std::uint8_t> Frame) {
+            ++CorrectFrames;
+            if (KeepFrames) Received.push_back(Logged(Frame));
+            correct(Sender, Frame);
+        };
+        auto error = Form->FDH->OnRecDHErrorFrame;
+        Form->FDH->OnRecDHErrorFrame = [this, error](TDH& Sender,
+                                                     std::span<const std::uint8_t> Frame) {
+            ++ErrorFrames;
+            error(Sender, Frame);
+        };
+        Form->OnDispatch = [this](TDH_Header, std::span<const std::uint8_t>, bool) {
+            ++Dispatched;
+        };
+        // Commands that leave, and the length of the queue after every tick.
+        auto poll = Form->Timer1->OnTimer;
+        Form->Timer1->OnTimer = [this, poll] {
+            poll();
+            MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
+        };
+        auto send = Form->Timer2->OnTimer;
+        Form->Timer2->OnTimer = [this, send] {
+            const std::size_t before = Form->FSendCmdList.size();
+            send();
+            if (before > 0 && Form->ComPort1->Connected()) ++Sent;
+            MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
+            if (OnSent) OnSent();
+        };
+    }
+    ~Window() {
+        if (Form) {
+            if (Form->ComPort1->Connected()) Form->btnCommOpen->click();
+            Form->close();
+            Form.reset();
+        }
+        MessageBoxes::SetHook(nullptr);
+    }
+
+    bool Open() {
+        Form->btnCommOpen->click();
+        return Form->ComPort1->Connected();
+    }
+    void AutoPoll(bool On) {
+        Form->cbAutoQuery->setChecked(On);
+        Form->cbAutoQueryClick();
+    }
+
+    QTemporaryDir Dir;
+    std::unique_ptr<TForm1> Form;
+    std::vector<std::string> Boxes;
+    std::vector<std::string> Received;
+    bool KeepFrames = false;
+    std::uint64_t CorrectFrames = 0, ErrorFrames = 0, Dispatched = 0, Sent = 0;
+    std::size_t MaxQueue = 0;
+    std::function<void()> OnSent;
+};
+
+// --- poll: idle cost, event-thread wakes, poll punctuality ------------------------
+
+int RunPoll(const Options& O) {
+    const double measureS = O.seconds > 0 ? O.seconds : 60;
+    Window w(O.port);
+    const std::set<int> before = Tasks();
+    if (!w.Open()) {
+        Put("error", "the window did not open " + O.port);
+        return 1;
+    }
+    std::set<int> thread;
+    for (int t : Tasks())
+        if (!before.count(t)) thread.insert(t);
+    std::uint64_t blocks = 0;
+    auto rx = w.Form->ComPort1->OnRxBuf;
+    w.Form->ComPort1->OnRxBuf = [&blocks, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
+        ++blocks;
+        rx(S, B);
+    };
+    const double openedAt = NowMs();
+
+    RunFor(2000);  // the first poll cycle settles
+    const double cpu0 = CpuSeconds(), wall0 = NowMs();
+    const long wakes0 = Switches(thread);
+    const std::uint64_t blocks0 = blocks;
+    RunFor(measureS * 1000);
+    const double cpu1 = CpuSeconds(), wall1 = NowMs();
+    const long wakes1 = Switches(thread);
+    const std::uint64_t blocks1 = blocks;
+    Put("idle_seconds", (wall1 - wall0) / 1000);
+    Put("idle_cpu_pct", 100.0 * (cpu1 - cpu0) / ((wall1 - wall0) / 1000));
+    Put("event_threads", thread.size());
+    Put("event_thread_wakes", wakes1 - wakes0);
+    Put("rx_blocks", blocks1 - blocks0);
+
+    // The rest of the poll cycles, then a quiet link: no traffic, so no wake.
+    const double pollMs = O.cycles * 1500.0 + 2500;
+    const double left = pollMs - (NowMs() - openedAt);
+    if (left > 0) RunFor(left);
+    Put("rss_kb_polling", RssKb());
+    w.AutoPoll(false);
+    RunFor(3000);
+    const long quiet0 = Switches(thread);
+    const double mainQuiet0 = static_cast<double>(Switches(static_cast<int>(getpid())));
+    RunFor(5000);
+    Put("quiet_event_thread_wakes", Switches(thread) - quiet0);
+    Put("quiet_main_thread_wakes",
+        static_cast<double>(Switches(static_cast<int>(getpid()))) - mainQuiet0);
+    Put("boxes", w.Boxes.size());
+    Put("dispatched", w.Dispatched);
+
+    // Send times of the poll commands at the simulator, against the time-line:
+    // 0x42, 0x43 and 0x44 leave 350, 700 and 1050 ms into each 1500 ms cycle.
+    std::vector<double> at;  // ms
+    std::vector<int> cid2;
+    for (const SimEntry& e : ReadSimLog(O.simLog))
+        if (auto c = CommandCid2(e.text)) {
+            at.push_back(e.t * 1000);
+            cid2.push_back(*c);
+        }
+    std::size_t first = 0;
+    while (first < cid2.size() && cid2[first] != 0x42)
+        ++first;
+    std::vector<double> offsetInCycle, cycleOf;
+    int orderErrors = 0;
+    static constexpr double offset[] = {0, 350, 700};
+    std::vector<double> base;
+    for (std::size_t i = first; i < cid2.size(); ++i) {
+        const std::size_t k = i - first;
+        const int cycle = static_cast<int>(k / 3);
+        if (cycle >= O.cycles) break;
+        if (cid2[i] != 0x42 + static_cast<int>(k % 3)) ++orderErrors;
+        base.push_back(at[i] - 1500.0 * cycle - offset[k % 3]);
+    }
+    const double anchor = Percentile(base, 50);
+    std::vector<double> dev, gapDev;
+    for (std::size_t j = 0; j < base.size(); ++j) {
+        dev.push_back(std::abs(base[j] - anchor));
+        if (j > 0) gapDev.push_back(std::abs(base[j] - base[j - 1]));
+    }
+    Put("poll_commands", base.size());
+    Put("poll_cycles", base.size() / 3);
+    Put("poll_order_errors", orderErrors);
+    Put("poll_dev_p50_ms", Percentile(dev, 50));
+    Put("poll_dev_p99_ms", Percentile(dev, 99));
+    Put("poll_dev_max_ms", dev.empty() ? NAN : *std::max_element(dev.begin(), dev.end()));
+    Put("poll_gap_dev_p99_ms", Percentile(gapDev, 99));
+    return 0;
+}
+
+// --- reply: from the last byte written to the decoded values in the labels ---------
+
+QString PanelText(const TfrmMonitorUnit& Panel) {
+    QString s;
+    for (const QLabel* l : Panel.ValueLabels())
+        s += l->text() + QLatin1Char('\x1f');
+    return s;
+}
+
+int RunReply(const Options& O) {
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        Put("error", "no pseudo-terminal");
+        return 1;
+    }
+    const std::string path = ttyname(slave);
+    Window w(path);
+    w.AutoPoll(false);  // only the writer's replies reach the window
+    if (!w.Open()) {
+        Put("error", "the window did not open " + path);
+        return 1;
+    }
+    w.Form->FLastCID2 = 0x42;  // the replies answer a read of the analog values
+    const TfrmMonitorUnit* panel = w.Form->FMonitors[0];
+
+    constexpr int warmup = 20;
+    const int total = O.replies + warmup;
+    std::vector<double> latency(static_cast<std::size_t>(total), NAN);
+    std::atomic<int> posted{-1}, seen{-1};
+    std::atomic<double> postedAt{0};
+    std::atomic<bool> done{false};
+    int missed = 0;
+
+    QString last = PanelText(*panel);
+    auto rx = w.Form->ComPort1->OnRxBuf;
+    w.Form->ComPort1->OnRxBuf = [&, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
+        rx(S, B);
+        const double t = NowMs();
+        const QString now = PanelText(*panel);
+        if (now == last) return;
+        last = now;
+        const int i = posted.load();
+        latency[static_cast<std::size_t>(i)] = t - postedAt.load();
+        seen.store(i);
+    };
+
+    std::thread writer([&] {
+        acsim::Controller sim(acsim::ControllerConfig{});
+        std::mt19937 rng(7);
+        std::uniform_int_distribution<int> pauseUs(1000, 4000);
+        for (int i = 0; i < total; ++i) {
+            std::vector<std::uint8_t> info = sim.AnalogInfo(0);
+            // A value of its own in the first reading, so that every reply shows.
+            const auto v = static_cast<std::uint16_t>(1000 + i);
+            info[1] = static_cast<std::uint8_t>(v >> 8);
+            info[2] = static_cast<std::uint8_t>(v);
+            const std::string frame = acsim::BuildReply(0x10, 0x01, 0x60, 0x00, info);
+            std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(rng)));
+            postedAt.store(NowMs());
+            posted.store(i);
+            if (write(master, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size()))
+                break;
+            const double end = NowMs() + 2000;
+            while (seen.load() < i && NowMs() < end)
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            if (seen.load() < i) ++missed;
+        }
+        done.store(true);
+    });
+    RunUntil([&] { return done.load(); }, total * 2500.0 + 5000);
+    writer.join();
+
+    std::vector<double> measured;
+    for (int i = warmup; i < total; ++i)
+        if (!std::isnan(latency[static_cast<std::size_t>(i)]))
+            measured.push_back(latency[static_cast<std::size_t>(i)]);
+    Put("reply_count", measured.size());
+    Put("reply_missed", missed);
+    Put("reply_p50_ms", Percentile(measured, 50));
+    Put("reply_p99_ms", Percentile(measured, 99));
+    Put("reply_max_ms",
+        measured.empty() ? NAN : *std::max_element(measured.begin(), measured.end()));
+    close(master);
+    close(slave);
+    return 0;
+}
+
+// --- soak: a long compressed run ----------------------------------------------------
+
+int RunSoak(const Options& O) {
+    Window w(O.port);
+    w.Form->edQueryInterval->setText(QString::number(O.interval));
+    w.Form->edRespOvTime->setText(QString::number(O.timeout));
+    long rssAt1000 = -1;
+    std::vector<long> curve;
+    w.OnSent = [&] {
+        if (w.Sent == 1000) rssAt1000 = RssKb();
+        if (w.Sent % 5000 == 0) curve.push_back(RssKb());
+    };
+    if (!w.Open()) {
+        Put("error", "the window did not open " + O.port);
+        return 1;
+    }
+    const double start = NowMs();
+    // Commands leave every few milliseconds; look at the count now and then.
+    const bool reached = RunUntil([&] { return w.Sent >= static_cast<std::uint64_t>(O.commands); },
+                                  O.commands * O.interval * 4.0 + 60000);
+    w.AutoPoll(false);
+    RunUntil([&] { return w.Form->FSendCmdList.empty(); }, 5000);
+    RunFor(500);  // the last replies arrive
+    const long rssEnd = RssKb();
+    Put("soak_seconds", (NowMs() - start) / 1000);
+    Put("soak_reached", reached ? 1 : 0);
+    Put("soak_sent", w.Sent);
+    Put("soak_correct_frames", w.CorrectFrames);
+    Put("soak_error_frames", w.ErrorFrames);
+    Put("soak_dispatched", w.Dispatched);
+    Put("soak_max_queue", w.MaxQueue);
+    Put("soak_rss_kb_1000", rssAt1000);
+    Put("soak_rss_kb_end", rssEnd);
+    Put("soak_rss_growth_kb", rssEnd - rssAt1000);
+    std::string c;
+    for (long kb : curve) {
+        if (!c.empty()) c.push_back(',');
+        c.append(std::to_string(kb));
+    }
+    Put("soak_rss_curve_kb", c);
+    Put("soak_still_open", w.Form->ComPort1->Connected() ? 1 : 0);
+
+    long commands = 0, intact = 0;
+    for (const SimEntry& e : ReadSimLog(O.simLog)) {
+        if (CommandCid2(e.text)) ++commands;
+        if (e.text.rfind("reply ", 0) == 0 && Field(e.text, "fate") == "intact" &&
+            Field(e.text, "rtn") == "00")
+            ++intact;
+    }
+    Put("soak_sim_commands", commands);
+    Put("soak_sim_intact_replies", intact);
+    return 0;
+}
+
+// --- faults: the window under line faults --------------------------------------------
+
+int RunFaults(const Options& O) {
+    const double seconds = O.seconds > 0 ? O.seconds : 20;
+    Window w(O.port);
+    w.KeepFrames = true;
+    if (!w.Open()) {
+        Put("error", "the window did not open " + O.port);
+        return 1;
+    }
+    // The main loop's pulse: how long it ever went without turning.
+    double lastBeat = NowMs(), maxStall = 0;
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const double t = NowMs();
+        maxStall = std::max(maxStall, t - lastBeat);
+        lastBeat = t;
+    });
+    beat.start(20);
+    // An operator who finds the link closed opens it again.
+    int closes = 0, reopens = 0;
+    double closedAt = -1, downMs = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (w.Form->ComPort1->Connected()) return;
+        if (closedAt < 0) {
+            closedAt = NowMs();
+            ++closes;
+        }
+        if (w.Open()) {
+            ++reopens;
+            downMs += NowMs() - closedAt;
+            closedAt = -1;
+        }
+    });
+    watch.start(250);
+    RunFor(seconds * 1000);
+    watch.stop();
+    w.AutoPoll(false);
+    RunFor(2000);  // late and paced replies still on their way arrive
+    beat.stop();
+
+    // Every reply the simulator sent whole and in time must have been decoded,
+    // in the order it was sent. Replies cut off by the line vanishing are not.
+    const std::vector<SimEntry> log = ReadSimLog(O.simLog);
+    std::vector<double> vanished;
+    for (const SimEntry& e : log)
+        if (e.text == "vanished") vanished.push_back(e.t);
+    struct Sent {
+        double t;
+        std::string frame;
+    };
+    std::vector<Sent> intact;
+    long commands = 0, delayed = 0, corrupted = 0, dropped = 0;
+    for (const SimEntry& e : log) {
+        if (CommandCid2(e.text)) ++commands;
+        if (e.text.rfind("reply ", 0) != 0) continue;
+        const std::string fate = Field(e.text, "fate");
+        if (fate == "delayed") ++delayed;
+        if (fate == "corrupted") ++corrupted;
+        if (fate == "dropped") ++dropped;
+        if (fate == "intact") intact.push_back({e.t, Field(e.text, "frame")});
+    }
+    std::size_t matched = 0, r = 0, missing = 0, missingAtVanish = 0;
+    for (const Sent& f : intact) {
+        std::size_t at = r;
+        while (at < w.Received.size() && w.Received[at] != f.frame)
+            ++at;
+        if (at < w.Received.size()) {
+            ++matched;
+            r = at + 1;
+            continue;
+        }
+        // Never decoded: excusable only when the line vanished while it was on its way.
+        const bool cut = std::any_of(vanished.begin(), vanished.end(),
+                                     [&](double v) { return f.t <= v && v - f.t < 1.0; });
+        ++(cut ? missingAtVanish : missing);
+    }
+    Put("fault_sim_commands", commands);
+    Put("fault_intact", intact.size());
+    Put("fault_intact_decoded", matched);
+    Put("fault_missing", missing);
+    Put("fault_missing_at_vanish", missingAtVanish);
+    Put("fault_delayed", delayed);
+    Put("fault_corrupted", corrupted);
+    Put("fault_dropped", dropped);
+    Put("fault_correct_frames", w.CorrectFrames);
+    Put("fault_error_frames", w.ErrorFrames);
+    Put("fault_max_queue", w.MaxQueue);
+    Put("fault_max_stall_ms", maxStall);
+    Put("fault_closes", closes);
+    Put("fault_reopens", reopens);
+    Put("fault_down_ms", downMs);
+    Put("fault_open_at_end", w.Form->ComPort1->Connected() ? 1 : 0);
+    Put("fault_lblComRes", w.Form->lblComRes->text().toStdString());
+    return 0;
+}
+
+std::optional<Options> Parse(int argc, char** argv) {
+    if (argc < 2) return std::nullopt;
+    Options o;
+    o.mode = argv[1];
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string k = argv[i], v = argv[i + 1];
+        if (k == "--port")
+            o.port = v;
+        else if (k == "--sim-log")
+            o.simLog = v;
+        else if (k == "--seconds")
+            o.seconds = std::atof(v.c_str());
+        else if (k == "--cycles")
+            o.cycles = std::atoi(v.c_str());
+        else if (k == "--replies")
+            o.replies = std::atoi(v.c_str());
+        else if (k == "--commands")
+            o.commands = std::atoi(v.c_str());
+        else if (k == "--interval")
+            o.interval = std::atoi(v.c_str());
+        else if (k == "--timeout")
+            o.timeout = std::atoi(v.c_str());
+        else
+            return std::nullopt;
+    }
+    if (o.mode != "reply" && (o.port.empty() || o.simLog.empty())) return std::nullopt;
+    return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> o = Parse(argc, argv);
+    if (!o) {
+        std::fputs("usage: form_probe poll|reply|soak|faults [--port P --sim-log F] ...\n", stderr);
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    int qargc = 1;
+    char* qargv[] = {argv[0], nullptr};
+    QApplication app(qargc, qargv);
+    if (o->mode == "poll") return RunPoll(*o);
+    if (o->mode == "reply") return RunReply(*o);
+    if (o->mode == "soak") return RunSoak(*o);
+    if (o->mode == "faults") return RunFaults(*o);
+    std::fputs("unknown mode\n", stderr);
+    return 2;
+}

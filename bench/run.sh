@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# Runs every measurement and prints the table of figures with the goal beside each,
+# then the fault matrix. Not a test: nothing here runs in the test step.
+#
+#   bash bench/run.sh            full runs (about 15 minutes on 2 cores)
+#   BENCH_QUICK=1 bash bench/run.sh   short runs, for a look at the numbers
+#
+# Builds what it needs in Release in $BENCH_BUILD_DIR (default build-bench).
+# The window runs offscreen against the simulator ac_sim on a pseudo-terminal;
+# the start-up time is taken from the real program on a private Xvfb display.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+build=${BENCH_BUILD_DIR:-build-bench}
+quick=${BENCH_QUICK:-0}
+
+if ((quick)); then
+    idle_s=10 cycles=20 replies=300 soak_n=5000 fault_s=8 startup_runs=5
+else
+    idle_s=60 cycles=200 replies=1000 soak_n=50000 fault_s=20 startup_runs=11
+fi
+
+bash tools/deps.sh >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=ON -DBUILD_BENCH=ON \
+    -DBUILD_TESTING=OFF -DSANITIZE=OFF -DBUILD_FUZZERS=OFF >/dev/null
+cmake --build "$build" -j2 --target dh_bench form_probe form_probe_lsan startup_probe AirConTool \
+    ac_sim >/dev/null
+
+work=$(mktemp -d)
+sim_pid= xvfb_pid=
+cleanup() {
+    [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work
+
+log() { echo "-- $*" >&2; }
+# The value of key in a file of key=value lines; "n/a" when absent.
+val() { local v; v=$(grep -m1 "^$2=" "$1" 2>/dev/null | cut -d= -f2-); echo "${v:-n/a}"; }
+
+# start_sim NAME [ac_sim options]: the simulator behind $work/NAME.port, logging
+# every frame to $work/NAME.log.
+start_sim() {
+    local name=$1
+    shift
+    rm -f "$work/$name.port"
+    "$build/tools/ac_sim" --link "$work/$name.port" --log "$work/$name.log" "$@" \
+        >"$work/$name.sim" 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do
+        [[ -e $work/$name.port ]] && return 0
+        sleep 0.05
+    done
+    echo "ac_sim did not start: $(cat "$work/$name.sim")" >&2
+    return 1
+}
+stop_sim() {
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=
+}
+# probe NAME TIMEOUT ARGS...: runs the window probe, its figures into $work/NAME.out.
+probe() {
+    local name=$1 limit=$2
+    shift 2
+    local rc=0
+    timeout "$limit" "$@" >"$work/$name.out" 2>"$work/$name.err" || rc=$?
+    echo "exit=$rc" >>"$work/$name.out"
+}
+
+rows=()
+# row FIGURE MEASURED GOAL VERDICT
+row() { rows+=("$1|$2|$3|$4"); }
+# le A B: "meets" when the number A is at most B.
+le() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "n/a" || a == "" || a+0 != a) print "NOT MEASURED"; else print (a <= b ? "meets" : "MISSES") }'; }
+eq() { [[ $1 == "$2" ]] && echo meets || echo MISSES; }
+fmt() { awk -v a="$1" -v p="${2:-2}" 'BEGIN { if (a+0 == a) printf "%.*f", p, a; else print a }'; }
+
+# 5. Codec throughput against its baseline.
+log "codec benchmark"
+"$build/bench/dh_bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv >"$work/dh.csv" 2>/dev/null
+csv() { awk -F, -v n="\"$1_median\"" -v c="$2" '$1 == n { print $c }' "$work/dh.csv"; }
+codec_ms=$(csv BM_CodecReceive 3) base_ms=$(csv BM_Baseline 3)
+codec_mbs=$(awk -v b="$(csv BM_CodecReceive 6)" 'BEGIN { printf "%.0f", b / 1e6 }')
+base_mbs=$(awk -v b="$(csv BM_Baseline 6)" 'BEGIN { printf "%.0f", b / 1e6 }')
+ratio=$(awk -v a="$codec_ms" -v b="$base_ms" 'BEGIN { printf "%.2f", a / b }')
+
+# 1, 2 and 4 (memory while polling). The simulator paces its replies as a 9600 bit/s line.
+log "idle cost and poll time-line: ${idle_s}s measured, $cycles poll cycles"
+start_sim poll
+probe poll $((cycles * 3 / 2 + idle_s + 120)) "$build/bench/form_probe" poll \
+    --port "$work/poll.port" --sim-log "$work/poll.log" --seconds "$idle_s" --cycles "$cycles"
+stop_sim
+P=$work/poll.out
+
+# 3. Reply to screen, whole replies written at once.
+log "reply to screen: $replies replies"
+probe reply 600 "$build/bench/form_probe" reply --replies "$replies"
+R=$work/reply.out
+
+# 4. Start-up of the real program on a display of its own.
+log "start-up: $startup_runs runs on Xvfb"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s $work/display ]] && break
+    sleep 0.05
+done
+(cd "$work" && DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb \
+    "$root/$build/bench/startup_probe" "$root/$build/main/AirConTool" "$startup_runs") \
+    >"$work/startup.out" 2>"$work/startup.err" || true
+kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+xvfb_pid=
+S=$work/startup.out
+
+# 6. The long compressed run under LeakSanitizer.
+log "long run: $soak_n commands at 5 ms under LeakSanitizer"
+start_sim soak --no-pace --turnaround 1
+LSAN_OPTIONS=exitcode=23 probe soak $((soak_n / 100 + 300)) "$build/bench/form_probe_lsan" soak \
+    --port "$work/soak.port" --sim-log "$work/soak.log" --commands "$soak_n" --interval 5 \
+    --timeout 2
+stop_sim
+K=$work/soak.out
+soak_leaks=$(grep -c "LeakSanitizer" "$work/soak.err" || true)
+
+# Fault matrix: each fault for a bounded time with the default poll settings.
+faults=(
+    "drops|--drop 0.3"
+    "late replies|--delay 0.3"
+    "corrupt checksums|--corrupt 0.3"
+    "noise|--noise 0.5"
+    "stray ~|--stray 0.5"
+    "byte by byte|--split 1 --split-max 1 --split-gap 2"
+    "RTN errors|--rtn 2 --rtn-rate 0.3"
+    "vanish and return|--vanish-after 6 --back-after 2"
+    "all mixed|--drop 0.1 --delay 0.1 --corrupt 0.1 --noise 0.2 --stray 0.2 --split 0.2"
+)
+fault_rows=()
+i=0
+for f in "${faults[@]}"; do
+    name=${f%%|*} opts=${f#*|}
+    i=$((i + 1))
+    log "fault: $name (${fault_s}s)"
+    # shellcheck disable=SC2086
+    start_sim "fault$i" --seed "$i" $opts
+    probe "fault$i" $((fault_s + 60)) "$build/bench/form_probe" faults --port "$work/fault$i.port" \
+        --sim-log "$work/fault$i.log" --seconds "$fault_s"
+    stop_sim
+    F=$work/fault$i.out
+    ok=yes
+    [[ $(val "$F" exit) == 0 ]] || ok=no
+    [[ $(val "$F" fault_missing) == 0 ]] || ok=no
+    [[ $(val "$F" fault_open_at_end) == 1 ]] || ok=no
+    (($(val "$F" fault_max_queue) <= 2)) 2>/dev/null || ok=no
+    awk -v s="$(val "$F" fault_max_stall_ms)" 'BEGIN { exit !(s + 0 == s && s < 1000) }' || ok=no
+    fault_rows+=("$name|$opts|$(val "$F" exit)|$(val "$F" fault_sim_commands)|$(val "$F" fault_intact_decoded)/$(val "$F" fault_intact)|$(val "$F" fault_missing_at_vanish)|$(val "$F" fault_error_frames)|$(val "$F" fault_max_queue)|$(fmt "$(val "$F" fault_max_stall_ms)" 0)|$(val "$F" fault_closes)/$(val "$F" fault_reopens)|$ok")
+done
+
+# ---- the table ---------------------------------------------------------------
+row "1 idle CPU, window polling ${idle_s}s (defaults, 9600 bit/s line)" \
+    "$(fmt "$(val "$P" idle_cpu_pct)" 3) %" "<= 0.5 % of one core" "$(le "$(val "$P" idle_cpu_pct)" 0.5)"
+row "1 event-thread wakes, link open and quiet 5 s" "$(val "$P" quiet_event_thread_wakes)" \
+    "0" "$(eq "$(val "$P" quiet_event_thread_wakes)" 0)"
+row "1 event-thread switches per received block (polling)" \
+    "$(awk -v w="$(val "$P" event_thread_wakes)" -v b="$(val "$P" rx_blocks)" 'BEGIN { if (b > 0) printf "%.1f (%d/%d)", w / b, w, b; else print "n/a" }')" \
+    "(shown for reference)" "-"
+row "2 poll send time deviation p99, $(val "$P" poll_cycles) cycles" \
+    "$(fmt "$(val "$P" poll_dev_p99_ms)" 1) ms (max $(fmt "$(val "$P" poll_dev_max_ms)" 1))" \
+    "<= 5 ms" "$(le "$(val "$P" poll_dev_p99_ms)" 5)"
+row "2 poll commands out of order (0x42, 0x43, 0x44)" "$(val "$P" poll_order_errors)" "0" \
+    "$(eq "$(val "$P" poll_order_errors)" 0)"
+row "3 reply to label, median ($(val "$R" reply_count) replies)" \
+    "$(fmt "$(val "$R" reply_p50_ms)" 3) ms" "<= 1 ms" "$(le "$(val "$R" reply_p50_ms)" 1)"
+row "3 reply to label, p99" "$(fmt "$(val "$R" reply_p99_ms)" 3) ms (max $(fmt "$(val "$R" reply_max_ms)" 1))" \
+    "<= 5 ms" "$(le "$(val "$R" reply_p99_ms)" 5)"
+row "4 start-up to window shown, median of $(val "$S" startup_runs)" \
+    "$(fmt "$(val "$S" startup_median_ms)" 0) ms" "<= 300 ms" "$(le "$(val "$S" startup_median_ms)" 300)"
+rss_start=$(val "$S" window_rss_kb) rss_poll=$(val "$P" rss_kb_polling)
+row "4 resident memory: window after start / polling" \
+    "$(fmt "$(awk -v k="$rss_start" 'BEGIN { print k / 1024 }')" 1) / $(fmt "$(awk -v k="$rss_poll" 'BEGIN { print k / 1024 }')" 1) MB" \
+    "<= 60 MB" "$(le "$(awk -v a="$rss_start" -v b="$rss_poll" 'BEGIN { print (a > b ? a : b) / 1024 }')" 60)"
+row "5 codec receive: ${codec_mbs} MB/s; baseline ${base_mbs} MB/s" \
+    "time ratio ${ratio}" "<= 2.00" "$(le "$ratio" 2)"
+row "6 long run: commands sent / replies decoded / sim replies" \
+    "$(val "$K" soak_sent) / $(val "$K" soak_dispatched) / $(val "$K" soak_sim_intact_replies)" \
+    ">= $soak_n, all decoded" \
+    "$([[ $(val "$K" soak_sent) -ge $soak_n && $(val "$K" soak_dispatched) == "$(val "$K" soak_sim_intact_replies)" && $(val "$K" soak_error_frames) == 0 ]] 2>/dev/null && echo meets || echo MISSES)"
+row "6 long run: leaks / exit status" "$soak_leaks / $(val "$K" exit)" "0 / 0" \
+    "$([[ $soak_leaks == 0 && $(val "$K" exit) == 0 ]] && echo meets || echo MISSES)"
+row "6 long run: resident memory growth, command 1000 to last" \
+    "$(val "$K" soak_rss_growth_kb) kB" "<= 1024 kB" "$(le "$(val "$K" soak_rss_growth_kb)" 1024)"
+
+echo
+echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores)"
+{
+    echo "Figure|Measured|Goal|Verdict"
+    printf '%s\n' "${rows[@]}"
+} | column -t -s'|'
+echo
+echo "Fault matrix (${fault_s}s each, poll 500 ms, reply time-out 350 ms)"
+{
+    echo "Fault|ac_sim options|exit|commands|intact decoded|lost at vanish|error frames|max queue|max stall ms|closes/reopens|ok"
+    printf '%s\n' "${fault_rows[@]}"
+} | column -t -s'|'
