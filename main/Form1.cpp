@@ -174,6 +174,13 @@ void TForm1::CreateControls() {
         return m;
     };
 
+    // Group boxes draw their caption on the frame line, as the design places the
+    // controls inside them (the first row starts 18 px below the box's top).
+    setStyleSheet(QStringLiteral(
+        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 7px; padding: 0px 2px; }"));
+
     // Serial settings.
     grpComm = new QGroupBox(QStringLiteral("串口设置"), this);
     grpComm->setObjectName(QStringLiteral("grpComm"));
@@ -185,6 +192,8 @@ void TForm1::CreateControls() {
     cbPort->SetAutoApply(true);
     cbPort->setGeometry(64, 18, 65, 21);
     cbPort->setCursor(Qt::PointingHandCursor);
+    // A long port name (a path) does not fit the narrow box: show it whole on hover.
+    connect(cbPort, &QComboBox::currentTextChanged, cbPort, &QWidget::setToolTip);
     Label2 = label(grpComm, "Label2", QStringLiteral("波特率："), 181, 20);
     cbBaudrate =
         combo(grpComm, "cbBaudrate",
