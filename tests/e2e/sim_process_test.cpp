@@ -255,3 +255,31 @@ TEST(SimProcess, AnswersOnAnExistingSerialDevice) {
     EXPECT_NE(sim.Out().find("commands=1 ignored=0 intact=1"), std::string::npos) << sim.Out();
     close(master);
 }
+
+TEST(SimProcess, ForcedReturnCodeAndLateReplies) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reply;                     // expected reply to 0x50
+        std::chrono::milliseconds minLatency;  // at the earliest after the command
+    } cases[] = {
+        {{"--rtn", "6"}, "~100160060000FDB2\r", 0ms},
+        {{"--rtn", "0x80", "--rtn-rate", "1"}, "~100160800000FDB0\r", 0ms},
+        {{"--delay", "1", "--delay-ms", "400"}, "~100160000000FDB8\r", 390ms},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        TempDir dir;
+        const fs::path link = dir.path() / "port";
+        std::vector<std::string> args{"--link", link.string(), "--no-pace"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Sim sim(dir.path(), args);
+        ASSERT_TRUE(WaitFor([&] { return Exists(link); }, 10s)) << sim.Err();
+        Client tool(link);
+        ASSERT_TRUE(tool.ok());
+        const auto t0 = Clock::now();
+        tool.Send(0x50);
+        EXPECT_EQ(tool.ReadFrame(5s), c.reply);
+        EXPECT_GE(Clock::now() - t0, c.minLatency);
+        EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    }
+}
