@@ -20,7 +20,7 @@ shots=
 sim_args=()
 x_session=0
 
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
 while (($#)); do
     case $1 in
         --build) build=$(cd "${2:?--build needs a folder}" && pwd); shift 2 ;;
