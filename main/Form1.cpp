@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ComComboBox.h"
+#include "DesignGroupBox.h"
 #include "MessageBoxes.h"
 #include "PortHandOver.h"
 #include "Timer.h"
@@ -174,15 +175,10 @@ void TForm1::CreateControls() {
         return m;
     };
 
-    // Group boxes draw their caption on the frame line, as the design places the
-    // controls inside them (the first row starts 18 px below the box's top).
-    setStyleSheet(QStringLiteral(
-        "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 7px; padding: 0px 2px; }"));
-
     // Serial settings.
-    grpComm = new QGroupBox(QStringLiteral("串口设置"), this);
+    // Group boxes draw their caption on the frame line, as the design places the
+    // first row of controls right under it.
+    grpComm = new TDesignGroupBox(QStringLiteral("串口设置"), this);
     grpComm->setObjectName(QStringLiteral("grpComm"));
     grpComm->setGeometry(8, 2, 797, 49);
     Label1 = label(grpComm, "Label1", QStringLiteral("串口号："), 17, 20);
@@ -211,7 +207,7 @@ void TForm1::CreateControls() {
     btnCommOpen = button(grpComm, "btnCommOpen", QStringLiteral("打开串口"), 638, 18);
 
     // Monitoring settings.
-    grpCmdSetting = new QGroupBox(QStringLiteral("监控设置"), this);
+    grpCmdSetting = new TDesignGroupBox(QStringLiteral("监控设置"), this);
     grpCmdSetting->setObjectName(QStringLiteral("grpCmdSetting"));
     grpCmdSetting->setGeometry(8, 47, 797, 79);
     grpCmdSetting->setEnabled(false);

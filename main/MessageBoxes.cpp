@@ -16,8 +16,16 @@ void Show(QWidget* Owner, const TBox& Box) {
         Hook()(Owner, Box);
         return;
     }
+    // The window's timers keep ticking while a box is open, and a tick that
+    // fails again would stack one box on the other faster than the operator can
+    // answer them. One box at a time: a failure reported while a box is open is
+    // not shown again.
+    static bool showing = false;
+    if (showing) return;
+    showing = true;
     QMessageBox box(QMessageBox::Critical, Box.Title, Box.Text, QMessageBox::Ok, Owner);
     box.exec();
+    showing = false;
 }
 }  // namespace
 

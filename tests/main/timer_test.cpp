@@ -1,7 +1,10 @@
-// The window timer's rule, the integer conversion and the digit filter.
+// The window timer's rule, the integer conversion and the message boxes.
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <limits>
 
 #include "MessageBoxes.h"
@@ -128,6 +131,42 @@ class TimerTest : public QObject {
                          QStringLiteral("'%1' is not a valid integer value").arg(text));
             }
         }
+    }
+
+    // While a box is open the timers keep running; a failure reported meanwhile
+    // must not stack a second modal box on the first.
+    void oneBoxAtATime() {
+        int most = 0;
+        bool nestedReturned = false;
+        auto countOpen = [&] {
+            int open = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<QMessageBox*>(w) && w->isVisible()) ++open;
+            most = std::max(most, open);
+        };
+        // A failure reported while the first box is open (as a timer tick would).
+        QTimer::singleShot(100, [&] {
+            countOpen();
+            MessageBoxes::ShowApplicationError(nullptr, QStringLiteral("second"));
+            nestedReturned = true;
+        });
+        // A timer of its own looks and, after a while, answers every box.
+        QElapsedTimer clock;
+        clock.start();
+        QTimer closer;
+        closer.setInterval(25);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            countOpen();
+            if (clock.elapsed() < 400) return;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+                    box->done(QMessageBox::Ok);
+        });
+        closer.start();
+        MessageBoxes::ShowApplicationError(nullptr, QStringLiteral("first"));
+        QVERIFY(QTest::qWaitFor([&] { return nestedReturned; }, 3000));
+        closer.stop();
+        QCOMPARE(most, 1);
     }
 };
 
