@@ -243,6 +243,16 @@ TEST_F(SimController, PollRepliesAlternateUnitsPerCommand) {
         EXPECT_EQ(fixed.Handle(Bytes(Command(0x44)))->unit, 1);
 }
 
+TEST(SimControllerConfig, DefaultIdentityFitsItsFields) {
+    const Identity id;
+    EXPECT_LE(id.name.size(), 30u);
+    EXPECT_LE(id.softVersion.size(), 20u);
+    EXPECT_LE(id.vendor.size(), 20u);
+    const auto info = Controller(ControllerConfig{}).VendorInfo();
+    ASSERT_EQ(info.size(), 70u);
+    EXPECT_EQ(std::string(info.begin() + 50, info.begin() + 50 + id.vendor.size()), id.vendor);
+}
+
 TEST(SimControllerConfig, IdentityAddressAndVersionAreThoseConfigured) {
     ControllerConfig cfg;
     cfg.address = 12;

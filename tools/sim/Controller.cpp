@@ -110,7 +110,7 @@ Controller::Controller(ControllerConfig cfg) : cfg_(std::move(cfg)), rng_(cfg_.s
     nextAlarmEvent_ = cfg_.alarmEventSeconds > 0 ? cfg_.alarmEventSeconds / 2 : -1;
     // The plant has been running for a while when the line comes up.
     for (int i = 0; i < 60; ++i)
-        StepSecond(0);
+        StepSecond();
 }
 
 double Controller::Oat(int unit) const {
@@ -133,7 +133,7 @@ bool Controller::CompressorRunning(int unit) const {
     }
 }
 
-void Controller::StepSecond(double t) {
+void Controller::StepSecond() {
     std::normal_distribution<double> noise(0.0, 1.0);
     const double setPoint = params_[kParamSetPoint];
     const auto mode = params_[kParamMode];
@@ -184,7 +184,6 @@ void Controller::StepSecond(double t) {
         u.outdoorH = std::clamp(u.outdoorH, 5.0, 100.0);
         u.returnH = std::clamp(u.returnH, 5.0, 100.0);
         u.supplyH = std::clamp(u.supplyH, 5.0, 100.0);
-        (void)t;
     }
 }
 
@@ -240,7 +239,7 @@ void Controller::Advance(double t) {
     if (t - stepped_ > 3600) stepped_ = t - 3600;
     while (stepped_ + 1.0 <= t) {
         stepped_ += 1.0;
-        StepSecond(stepped_);
+        StepSecond();
         AlarmEvent(stepped_);
     }
 }

@@ -18,7 +18,7 @@ namespace acsim {
 struct Identity {
     std::string name = "ACSIM-2 split AC controller";  // up to 30 bytes
     std::string softVersion = "V1.0.3 2026-12-01";     // up to 20 bytes
-    std::string vendor = "Simulated Climate Co.";      // up to 20 bytes
+    std::string vendor = "Simulated Climate";          // up to 20 bytes
 };
 
 // Which unit the poll replies (0x42, 0x43, 0x44) describe.
@@ -101,7 +101,7 @@ class Controller {
     double Oat(int unit) const;
     int PickUnit(std::uint8_t cid2, std::span<const std::uint8_t> info);
     Reply Make(std::uint8_t cid2, std::uint8_t rtn, int unit, std::vector<std::uint8_t> info) const;
-    void StepSecond(double t);
+    void StepSecond();
     void AlarmEvent(double t);
 
     ControllerConfig cfg_;
