@@ -366,7 +366,7 @@ void TForm1::FormCreate() {
         DH_RecCorrectFrame(Sender, Frame);
     };
     FLastCID2 = 0xFF;
-    FSendCmdList.clear();
+    ReleaseQueue();
     FQueryStep = 0;
 }
 
@@ -403,7 +403,7 @@ void TForm1::FormClose() {
         }
     }
     FreePanels();
-    FSendCmdList.clear();
+    ReleaseQueue();
 }
 
 void TForm1::FormDestroy() {
@@ -422,7 +422,7 @@ void TForm1::FormDestroy() {
     FHandOver = nullptr;
     ComPort1.reset();
     FDH.reset();
-    FSendCmdList.clear();
+    ReleaseQueue();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -514,7 +514,7 @@ void TForm1::StopComm() {
                            static_cast<QWidget*>(cbStopBits)})
             w->setEnabled(true);
         grpCmdSetting->setEnabled(false);
-        FSendCmdList.clear();
+        ReleaseQueue();
         ++FLinkGeneration;
         PageControl1->setEnabled(false);
     }
@@ -568,7 +568,13 @@ void TForm1::edIntKeyPress(QObject*, QChar& Key) {
 
 void TForm1::QueueCommand(TIntCMD Item) {
     FSendCmdList.push_back(Item);
+    ++FAppended;
     Timer2->SetEnabled(true);
+}
+
+void TForm1::ReleaseQueue() {
+    FSendCmdList.clear();
+    FRemoved = FAppended;
 }
 
 void TForm1::btnReadAnalogClick() {
@@ -594,11 +600,11 @@ bool TForm1::ReadInteger(QLineEdit* Edit, int& Value) {
 void TForm1::Timer1Timer() {
     if (!ComPort1->Connected() || !cbAutoQuery->isChecked()) return;
 
-    // One poll command waits at a time: while an earlier one is still queued,
-    // the tick adds nothing, so a short poll interval cannot grow a backlog.
-    const bool pollWaiting =
-        std::any_of(FSendCmdList.begin(), FSendCmdList.end(),
-                    [](const TIntCMD& Item) { return Item.Custom >= 0x42 && Item.Custom <= 0x44; });
+    // One poll command waits at a time: while the one of an earlier tick is
+    // still queued, the tick adds nothing, so a short poll interval cannot grow
+    // a backlog. (Items leave from the head, so the last poll item appended is
+    // still waiting while fewer items have left than had been appended with it.)
+    const bool pollWaiting = FLastPollSerial > FRemoved;
     if (!pollWaiting) {
         TIntCMD item;
         switch (FQueryStep) {
@@ -616,6 +622,7 @@ void TForm1::Timer1Timer() {
                 break;
         }
         FSendCmdList.push_back(item);
+        FLastPollSerial = ++FAppended;
     }
 
     int interval = 0;
@@ -661,7 +668,10 @@ void TForm1::Timer2Timer() {
             break;
     }
     if (generation != FLinkGeneration) return;  // the link closed during the send
-    if (!FSendCmdList.empty()) FSendCmdList.pop_front();
+    if (!FSendCmdList.empty()) {
+        FSendCmdList.pop_front();
+        ++FRemoved;
+    }
 
     int timeout = 0;
     if (!ReadInteger(edRespOvTime, timeout)) return;

@@ -191,6 +191,8 @@ class TForm1 : public QWidget {
     // The number in Edit; shows the application's error box and returns false
     // when the text is not a 32-bit integer.
     bool ReadInteger(QLineEdit* Edit, int& Value);
+    // Releases every queued command.
+    void ReleaseQueue();
     // Builds the frame, writes it to the port and echoes it in Memo1.
     void SendFrame(TDH_Header Header, std::span<const std::uint8_t> Info);
 
@@ -200,6 +202,11 @@ class TForm1 : public QWidget {
     bool FStopping = false;             // StopComm is running
     bool FStoringSettings = false;      // StartComm is storing the line settings
     std::uint64_t FLinkGeneration = 0;  // counts the closes of the link
+    // Queue serials: items appended and removed so far, and the serial of the
+    // last poll command appended.
+    std::uint64_t FAppended = 0;
+    std::uint64_t FRemoved = 0;
+    std::uint64_t FLastPollSerial = 0;
     bool FStoreFailed = false;
     bool FClosed = false;  // FormClose has run
     bool FCentred = false;

@@ -331,6 +331,43 @@ class Form1PtyTest : public QObject {
         QCOMPARE(rig.Pty.Frames().size(), std::size_t{3});
     }
 
+    // Intervals of 0 stop a timer until a tick gives it a usable number again;
+    // switching polling off leaves queued polls to be sent.
+    void zeroIntervalsAndPollingOff() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        f.btnReadAlarm->click();
+        f.btnReadAlarm->click();
+        f.edRespOvTime->setText("0");
+        f.Timer2Timer();
+        QVERIFY(rig.Pty.WaitFrames(1));
+        QVERIFY(f.Timer2->Enabled());
+        QVERIFY(!f.Timer2->Running());
+        QTest::qWait(500);
+        QCOMPARE(rig.Pty.Frames().size(), std::size_t{1});
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{1});
+
+        // A poll tick with a usable time-out restarts the send timer.
+        f.cbAutoQuery->click();
+        f.edRespOvTime->setText("350");
+        f.Timer1Timer();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{2});
+        QCOMPARE(int{f.FSendCmdList.back().Custom}, 0x42);
+        // Polling off: the queued poll is still sent, after the alarm read.
+        f.cbAutoQuery->click();
+        QVERIFY(rig.Pty.WaitFrames(3));
+        QCOMPARE(rig.Pty.Frames()[1].Bytes, CommandFrame(1, 0x44));
+        QCOMPARE(rig.Pty.Frames()[2].Bytes, CommandFrame(1, 0x42));
+
+        // A poll interval of 0 stops the poll timer at the next poll tick.
+        f.cbAutoQuery->click();
+        f.edQueryInterval->setText("0");
+        f.Timer1Timer();
+        QCOMPARE(f.Timer1->Interval(), 0);
+        QVERIFY(!f.Timer1->Running());
+    }
+
     // Replies: receive log, reply label, status label, dispatch.
     void replies() {
         TRig rig;
