@@ -279,6 +279,32 @@ class Form1FakeTest : public QObject {
             QCOMPARE(seen[static_cast<std::size_t>(i)], i);
         QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo(ReplyFrom(count - 1)));
     }
+
+    // A handler that runs a local event loop (as a modal box does) does not get
+    // the next received block handled inside it: blocks stay one at a time.
+    void noNestedHandlingInLocalLoop() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        int depth = 0;
+        int deepest = 0;
+        std::vector<int> seen;
+        f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
+            ++depth;
+            deepest = std::max(deepest, depth);
+            seen.push_back(h.Addr);
+            if (h.Addr == 1) {
+                rig.Platform->Feed(ReplyFrom(2));
+                QTest::qWait(300);  // the second block arrives meanwhile
+                QCOMPARE(seen.size(), std::size_t{1});
+            }
+            --depth;
+        };
+        rig.Platform->Feed(ReplyFrom(1));
+        QVERIFY(QTest::qWaitFor([&] { return seen.size() >= 2; }, 5000));
+        QCOMPARE(deepest, 1);
+        QCOMPARE(seen, (std::vector<int>{1, 2}));
+    }
 };
 
 QTEST_MAIN(Form1FakeTest)
