@@ -208,6 +208,6 @@ echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || 
 echo
 echo "Fault matrix (${fault_s}s each, poll 500 ms, reply time-out 350 ms)"
 {
-    echo "Fault|ac_sim options|exit|commands|intact decoded|lost at vanish|error frames|max queue|max stall ms|closes/reopens|ok"
+    echo "Fault|ac_sim options|exit|commands|intact decoded|lost at vanish|error frames|max queue|max loop gap ms (20 ms beat)|closes/reopens|ok"
     printf '%s\n' "${fault_rows[@]}"
 } | table
