@@ -509,6 +509,53 @@ class Form1PtyTest : public QObject {
 
     // A poll interval shorter than the reply time-out: the queue holds at most
     // one poll command, and a button's command waits behind at most that one.
+    // A poll tick that finds its previous poll still queued appends nothing and
+    // keeps the poll step, but still takes both intervals from their boxes; the
+    // send timer keeps the interval it was given across closing and reopening.
+    void pollTickWhilePollWaiting() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.Open());
+        // Ticks called here run back to back, without the event loop in between.
+        f.Timer1Timer();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{1});
+        QCOMPARE(int{f.FSendCmdList.back().Custom}, 0x42);
+        QCOMPARE(f.FQueryStep, 1);
+        QCOMPARE(f.Timer2->Interval(), 350);
+        f.edQueryInterval->setText("700");
+        f.edRespOvTime->setText("200");
+        f.Timer1Timer();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{1});
+        QCOMPARE(f.FQueryStep, 1);
+        QCOMPARE(f.Timer1->Interval(), 700);
+        QCOMPARE(f.Timer2->Interval(), 200);
+        QVERIFY(f.Timer2->Enabled());
+        // A refused address stops the send timer with the poll still queued; the
+        // next poll tick appends nothing but arms the send timer again, so the
+        // poll cycle resumes once the address is corrected.
+        f.edAddr->setText("300");
+        f.Timer2Timer();
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QVERIFY(!f.Timer2->Enabled());
+        f.edAddr->setText("1");
+        f.Timer1Timer();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{1});
+        QVERIFY(f.Timer2->Enabled());
+        rig.Catcher.Boxes.clear();
+        // The poll still waits at the head: a tick adds nothing behind a button's command either.
+        f.QueueCommand(TIntCMD{0x47, 0, 0});
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{2});
+        f.Timer1Timer();
+        QCOMPARE(f.FSendCmdList.size(), std::size_t{2});
+        QVERIFY(rig.Catcher.Boxes.empty());
+
+        f.btnCommOpen->click();
+        QVERIFY(f.FSendCmdList.empty());
+        QVERIFY(rig.OpenQuiet());
+        QCOMPARE(f.Timer2->Interval(), 200);
+        QCOMPARE(f.FQueryStep, 0);
+    }
+
     void pollBacklogBounded() {
         TRig rig;
         TForm1& f = *rig.Form;
