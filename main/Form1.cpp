@@ -453,10 +453,7 @@ void TForm1::StartComm() {
     }
 
     btnCommOpen->setText(QStringLiteral("关闭串口"));
-    for (QWidget* w : {static_cast<QWidget*>(cbPort), static_cast<QWidget*>(cbBaudrate),
-                       static_cast<QWidget*>(cbDatabits), static_cast<QWidget*>(cbParity),
-                       static_cast<QWidget*>(cbStopBits)})
-        w->setEnabled(false);
+    SetSelectorsEnabled(false);
     grpCmdSetting->setEnabled(true);
     FQueryStep = 0;
 
@@ -509,15 +506,18 @@ void TForm1::StopComm() {
         btnCommOpen->setText(QStringLiteral("打开串口"));
         Label14->setText(QStringLiteral("通讯状态：断开"));
         Label14->adjustSize();
-        for (QWidget* w : {static_cast<QWidget*>(cbPort), static_cast<QWidget*>(cbBaudrate),
-                           static_cast<QWidget*>(cbDatabits), static_cast<QWidget*>(cbParity),
-                           static_cast<QWidget*>(cbStopBits)})
-            w->setEnabled(true);
+        SetSelectorsEnabled(true);
         grpCmdSetting->setEnabled(false);
         ReleaseQueue();
         ++FLinkGeneration;
         PageControl1->setEnabled(false);
     }
+}
+
+void TForm1::SetSelectorsEnabled(bool Enabled) {
+    for (QComboBox* box :
+         {static_cast<QComboBox*>(cbPort), cbBaudrate, cbDatabits, cbParity, cbStopBits})
+        box->setEnabled(Enabled);
 }
 
 void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions TComException, const std::string&,

@@ -193,6 +193,8 @@ class TForm1 : public QWidget {
     bool ReadInteger(QLineEdit* Edit, int& Value);
     // Releases every queued command.
     void ReleaseQueue();
+    // The five line-setting selectors: usable only while the link is closed.
+    void SetSelectorsEnabled(bool Enabled);
     // Builds the frame, writes it to the port and echoes it in Memo1.
     void SendFrame(TDH_Header Header, std::span<const std::uint8_t> Info);
 
