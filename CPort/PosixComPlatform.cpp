@@ -68,43 +68,57 @@ class TPosixDevice final : public IComDevice {
         return 0;
     }
 
+    // poll() reports waiting input for as long as it waits, but a port event tells of input
+    // once: bytes already reported and still unread (the receiver only counts them, or has not
+    // read them yet) are no news until a read or purge takes some or more arrive. Meanwhile the
+    // device is watched for a hang-up only; a read or purge wakes the wait at once, and growth
+    // is looked for every kUnreadRecheck.
     TComWaitResult WaitEvent(std::uint32_t& Mask, int& Error) override {
+        bool Unread = false;
         for (;;) {
             if (FCancelled.load()) return TComWaitResult::Stopped;
             const bool WantRx = (FMask.load() & ComEventBits::RxChar) != 0;
-            pollfd Fds[2] = {{FFd, static_cast<short>(WantRx ? POLLIN : 0), 0},
+            if (WantRx && !Unread) {
+                const TInput Input = CountInput();
+                Unread = Input.Waiting > 0 && !IsNews(Input);
+            }
+            pollfd Fds[2] = {{FFd, static_cast<short>(WantRx && !Unread ? POLLIN : 0), 0},
                              {FStopFd, POLLIN, 0}};
-            const int Ready = ::poll(Fds, 2, -1);
+            const int Ready =
+                ::poll(Fds, 2, Unread ? static_cast<int>(kUnreadRecheck.count()) : -1);
+            Unread = false;
             if (Ready < 0) {
                 if (errno == EINTR) continue;
                 Error = errno;
                 return TComWaitResult::Failed;
             }
-            if (Fds[1].revents != 0 || FCancelled.load()) return TComWaitResult::Stopped;
+            if (Fds[1].revents != 0) {
+                std::uint64_t Count = 0;
+                [[maybe_unused]] const ssize_t Drained = ::read(FStopFd, &Count, sizeof Count);
+                continue;  // stopped, or input taken: look again
+            }
             const short Got = Fds[0].revents;
             if (Got & (POLLHUP | POLLERR | POLLNVAL)) {
                 // Bytes that arrived before the hang-up are still delivered first.
-                int Waiting = 0;
-                if (WantRx && !(Got & POLLNVAL) && ::ioctl(FFd, FIONREAD, &Waiting) == 0 &&
-                    Waiting > 0) {
-                    Mask = ComEventBits::RxChar;
-                    return TComWaitResult::Events;
+                if (WantRx && !(Got & POLLNVAL)) {
+                    const TInput Last = CountInput();
+                    if (Last.Waiting > 0 && IsNews(Last)) return Report(Last, Mask);
                 }
                 Error = (Got & POLLNVAL) ? EBADF : EIO;
                 return TComWaitResult::HangUp;
             }
             if (Got & POLLIN) {
-                Mask = ComEventBits::RxChar;
-                return TComWaitResult::Events;
+                const TInput Now = CountInput();
+                if (Now.Waiting > 0 && IsNews(Now)) return Report(Now, Mask);
+                // Readable yet nothing new to count: look again later rather than at once.
+                Unread = true;
             }
         }
     }
 
     void CancelWait() override {
         FCancelled.store(true);
-        const std::uint64_t One = 1;
-        // The counter only has to become readable; a full counter is readable already.
-        [[maybe_unused]] const ssize_t Ignored = ::write(FStopFd, &One, sizeof One);
+        Signal();
     }
 
     int Read(std::span<std::uint8_t> Buffer, std::size_t& Done) override {
@@ -115,6 +129,7 @@ class TPosixDevice final : public IComDevice {
             const ssize_t Got = ::read(FFd, Buffer.data(), Buffer.size());
             if (Got >= 0) {
                 Done = static_cast<std::size_t>(Got);
+                if (Got > 0) InputTaken();
                 return 0;
             }
             if (errno == EINTR) continue;
@@ -180,7 +195,9 @@ class TPosixDevice final : public IComDevice {
         const bool Rx = Flags & (ComPurgeFlags::RxAbort | ComPurgeFlags::RxClear);
         if (!Tx && !Rx) return 0;
         const int Queue = Tx && Rx ? TCIOFLUSH : (Tx ? TCOFLUSH : TCIFLUSH);
-        return RetryEintr([&] { return ::tcflush(FFd, Queue); }) == 0 ? 0 : errno;
+        if (RetryEintr([&] { return ::tcflush(FFd, Queue); }) != 0) return errno;
+        if (Rx) InputTaken();
+        return 0;
     }
 
     int ClearError(std::uint32_t& Errors, std::uint32_t& InQueue) override {
@@ -235,8 +252,46 @@ class TPosixDevice final : public IComDevice {
     }
 
   private:
+    // Bytes waiting in the input queue, and how many reads and purges had taken input before
+    // they were counted.
+    struct TInput {
+        std::uint64_t Taken = 0;
+        int Waiting = 0;
+    };
+    static constexpr std::chrono::milliseconds kUnreadRecheck{50};
+
+    TInput CountInput() const {
+        TInput Input;
+        Input.Taken = FTaken.load();
+        if (RetryEintr([&] { return ::ioctl(FFd, FIONREAD, &Input.Waiting); }) != 0)
+            Input.Waiting = 0;
+        return Input;
+    }
+    // Whether the waiting bytes include some the last reported input event did not cover:
+    // input was taken since (what waits now arrived later), or more bytes came.
+    bool IsNews(const TInput& Input) const {
+        return Input.Taken != FReported.Taken || Input.Waiting > FReported.Waiting;
+    }
+    TComWaitResult Report(const TInput& Input, std::uint32_t& Mask) {
+        FReported = Input;
+        Mask = ComEventBits::RxChar;
+        return TComWaitResult::Events;
+    }
+    // Called on the main thread when a read or purge took input; wakes a quiet wait.
+    void InputTaken() {
+        FTaken.fetch_add(1);
+        Signal();
+    }
+    void Signal() {
+        const std::uint64_t One = 1;
+        // The counter only has to become readable; a full counter is readable already.
+        [[maybe_unused]] const ssize_t Ignored = ::write(FStopFd, &One, sizeof One);
+    }
+
     int FFd;
-    int FStopFd;
+    int FStopFd;  // eventfd: written to stop a wait (FCancelled) or to wake it after input is taken
+    std::atomic<std::uint64_t> FTaken{0};
+    TInput FReported;  // event thread only
     std::atomic<bool> FCancelled{false};
     std::atomic<std::uint32_t> FMask{0};
     std::atomic<std::uint32_t> FWriteMultiplier{100};

@@ -408,3 +408,28 @@ TEST_F(PtyPortTest, WriteToAnUnreadPeerEndsByTheWriteTimeout) {
 }
 
 }  // namespace
+
+namespace {
+
+// With TriggersOnRxChar the bytes stay in the driver: the count is reported when data arrives,
+// not again and again while the same bytes sit unread, and more bytes are reported again.
+TEST_F(PtyPortTest, UnreadBytesAreCountedOnceAndNeverSpin) {
+    Port.SetTriggersOnRxChar(true);
+    std::vector<std::int32_t> Counts;
+    Port.OnRxChar = [&](TCustomComPort&, std::int32_t Count) { Counts.push_back(Count); };
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    WriteMaster("~1001");
+    ASSERT_TRUE(PumpUntil([&] { return !Counts.empty(); }));
+    EXPECT_EQ(Counts.back(), 5);
+    const double Before = CpuSeconds();
+    const auto Until = std::chrono::steady_clock::now() + 600ms;
+    while (std::chrono::steady_clock::now() < Until)
+        Port.PumpHandOver(20ms);
+    EXPECT_LT(CpuSeconds() - Before, 0.2);
+    EXPECT_LE(Counts.size(), 2u);
+    WriteMaster("6042");
+    ASSERT_TRUE(PumpUntil([&] { return !Counts.empty() && Counts.back() == 9; }));
+}
+
+}  // namespace
