@@ -149,6 +149,7 @@ __attribute__((optimize("no-tree-vectorize")))
 void TDH::DeCodeFrame(std::span<const std::uint8_t> Frame, std::span<std::uint8_t> Packet) {
     const std::size_t pairs = Frame.size() >= 2 ? (Frame.size() - 2) / 2 : 0;
     const std::size_t n = std::min(pairs, Packet.size());
+    if (n == 0) return;  // an empty frame may have no storage to point past
     const std::uint8_t* in = Frame.data() + 1;
     std::uint8_t* out = Packet.data();
     // Table look-ups do not vectorize well: a plain loop is the fastest here.
