@@ -1,11 +1,11 @@
 #include "GetUnitParams.h"
 
 #include "DesignGroupBox.h"
+#include "PanelLabels.h"
 
 #include <QGroupBox>
 #include <QLabel>
 
-#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -48,20 +48,6 @@ const FieldSpec Fields[] = {
 
 #undef FIELD
 
-QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, int left, int top) {
-    auto* lbl = new QLabel(text, parent);
-    lbl->setObjectName(name);
-    lbl->move(left, top);
-    lbl->adjustSize();
-    return lbl;
-}
-
-// The design place of a value label, moved right where the desktop's font
-// draws the caption wider than the design font did, so the two never overlap.
-int ValueLeft(const QLabel* caption, int designLeft) {
-    return std::max(designLeft, caption->x() + caption->width() + 1);
-}
-
 }  // namespace
 
 TfrmGetUnitParams::TfrmGetUnitParams(QWidget* parent) : QFrame(parent) {
@@ -75,17 +61,14 @@ TfrmGetUnitParams::TfrmGetUnitParams(QWidget* parent) : QFrame(parent) {
     FValueLabels.reserve(std::size(Fields));
     for (const FieldSpec& f : Fields) {
         const QString name = QString::fromUtf8(f.Name);
-        const QLabel* caption = MakeLabel(grpParams, name + QStringLiteral("Caption"),
-                                          QString::fromUtf8(f.Caption), f.CaptionLeft, f.Top);
-        QLabel* value = MakeLabel(grpParams, name, QStringLiteral("未知"),
-                                  ValueLeft(caption, f.ValueLeft), f.Top);
+        QLabel* value =
+            AddCaptionedValue(grpParams, name, QString::fromUtf8(f.Caption), f.CaptionLeft,
+                              QStringLiteral("未知"), f.ValueLeft, f.Top);
         this->*f.Value = value;
         FValueLabels.push_back(value);
     }
 }
 
 QLabel* TfrmGetUnitParams::CaptionOf(const QLabel* value) const {
-    if (value == nullptr) return nullptr;
-    return grpParams->findChild<QLabel*>(value->objectName() + QStringLiteral("Caption"),
-                                         Qt::FindDirectChildrenOnly);
+    return ::CaptionOf(value);
 }

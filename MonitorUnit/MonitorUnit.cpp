@@ -1,6 +1,7 @@
 #include "MonitorUnit.h"
 
 #include "DesignGroupBox.h"
+#include "PanelLabels.h"
 
 #include <QFont>
 #include <QGroupBox>
@@ -8,7 +9,6 @@
 #include <QLabel>
 #include <QPalette>
 
-#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -136,20 +136,6 @@ QFont ValueFont(QFont f) {
     return f;
 }
 
-QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, int left, int top) {
-    auto* lbl = new QLabel(text, parent);
-    lbl->setObjectName(name);
-    lbl->move(left, top);
-    lbl->adjustSize();
-    return lbl;
-}
-
-// The design place of a value label, moved right where the desktop's font
-// draws the caption wider than the design font did, so the two never overlap.
-int ValueLeft(const QLabel* caption, int designLeft) {
-    return std::max(designLeft, caption->x() + caption->width() + 1);
-}
-
 }  // namespace
 
 TfrmMonitorUnit::TfrmMonitorUnit(QWidget* parent) : QFrame(parent) {
@@ -170,19 +156,13 @@ TfrmMonitorUnit::TfrmMonitorUnit(QWidget* parent) : QFrame(parent) {
     for (const FieldSpec& f : Fields) {
         QGroupBox* box = this->*f.Group;
         const QString name = QString::fromUtf8(f.Name);
-        QLabel* caption = MakeLabel(box, name + QStringLiteral("Caption"),
-                                    QString::fromUtf8(f.Caption), f.CaptionLeft, f.Top);
-        QLabel* value =
-            MakeLabel(box, name, QStringLiteral("未检测"), ValueLeft(caption, f.ValueLeft), f.Top);
+        QLabel* value = AddCaptionedValue(box, name, QString::fromUtf8(f.Caption), f.CaptionLeft,
+                                          QStringLiteral("未检测"), f.ValueLeft, f.Top);
         value->setFont(valueFont);
-        QPalette pal = value->palette();
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-            pal.setColor(group, QPalette::WindowText, grey);
-        }
-        value->setPalette(pal);
+        SetLabelColor(value, grey);
         value->adjustSize();
         if (f.Hidden) {
-            caption->setVisible(false);
+            ::CaptionOf(value)->setVisible(false);
             value->setVisible(false);
         }
         this->*f.Value = value;
@@ -191,7 +171,5 @@ TfrmMonitorUnit::TfrmMonitorUnit(QWidget* parent) : QFrame(parent) {
 }
 
 QLabel* TfrmMonitorUnit::CaptionOf(const QLabel* value) const {
-    if (value == nullptr || value->parentWidget() == nullptr) return nullptr;
-    return value->parentWidget()->findChild<QLabel*>(
-        value->objectName() + QStringLiteral("Caption"), Qt::FindDirectChildrenOnly);
+    return ::CaptionOf(value);
 }

@@ -16,6 +16,7 @@
 #include "GetUnitParams.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
+#include "PanelLabels.h"
 #include "Render.h"
 #include "UnitDecoders.h"
 
@@ -32,14 +33,6 @@ T* Control(const QObject* Owner, const char* Name) {
 std::span<const std::uint8_t> InfoOf(const std::uint8_t* DataInfo, std::uint16_t DataSize) {
     if (DataInfo == nullptr) return {};
     return {DataInfo, DataSize};
-}
-
-QLabel* AddLabel(QWidget* Parent, const QString& Name, const QString& Caption, int Left, int Top) {
-    auto* l = new QLabel(Caption, Parent);
-    l->setObjectName(Name);
-    l->move(Left, Top);
-    l->adjustSize();
-    return l;
 }
 
 QPushButton* AddButton(QWidget* Parent, const char* Name, const QString& Caption, int Left,
@@ -153,7 +146,7 @@ void TForm1::CreatePanels() {
     // foot of the tab and cut the group's lower border; 366 keeps it whole.
     QGroupBox* editor =
         AddFacedGroup(TabSheet3, "GroupBox1", QStringLiteral("用户参数"), QRect(16, 103, 745, 366));
-    AddLabel(editor, QStringLiteral("cmbSetParamCaption"), QStringLiteral("参数："), 53, 40);
+    AddPanelLabel(editor, QStringLiteral("cmbSetParamCaption"), QStringLiteral("参数："), 53, 40);
     auto* params = new QComboBox(editor);
     params->setObjectName(QStringLiteral("cmbSetParam"));
     for (const char* text : ParamListTexts)
@@ -161,7 +154,8 @@ void TForm1::CreatePanels() {
     params->setCurrentIndex(0);
     params->setGeometry(95, 37, 217, 21);
     params->setCursor(Qt::PointingHandCursor);
-    AddLabel(editor, QStringLiteral("edSetParamValCaption"), QStringLiteral("设定值："), 333, 40);
+    AddPanelLabel(editor, QStringLiteral("edSetParamValCaption"), QStringLiteral("设定值："), 333,
+                  40);
     auto* value = new QLineEdit(QStringLiteral("32"), editor);
     value->setObjectName(QStringLiteral("edSetParamVal"));
     value->setAlignment(Qt::AlignCenter);
@@ -179,27 +173,22 @@ void TForm1::CreatePanels() {
 
     // Identity tabs.
     const QString unknown = QString::fromUtf8(TextUnknown.data(), TextUnknown.size());
-    AddLabel(TabSheet6, QStringLiteral("lblGetDevVerCaption"),
-             QStringLiteral("当前设备协议版本号："), 32, 32);
-    AddLabel(TabSheet6, QStringLiteral("lblGetDevVer"), unknown, 160, 32);
+    AddCaptionedValue(TabSheet6, QStringLiteral("lblGetDevVer"),
+                      QStringLiteral("当前设备协议版本号："), 32, unknown, 160, 32);
     QPushButton* comVer = AddButton(TabSheet6, "btnGetComVer", QStringLiteral("读取"), 280, 27);
     connect(comVer, &QPushButton::clicked, this, [this] { btnGetComVerClick(); });
 
-    AddLabel(TabSheet7, QStringLiteral("lblGetDevAddrCaption"), QStringLiteral("当前设备地址："),
-             40, 40);
-    AddLabel(TabSheet7, QStringLiteral("lblGetDevAddr"), unknown, 130, 40);
+    AddCaptionedValue(TabSheet7, QStringLiteral("lblGetDevAddr"), QStringLiteral("当前设备地址："),
+                      40, unknown, 130, 40);
     QPushButton* devAddr = AddButton(TabSheet7, "btnGetDevAddr", QStringLiteral("读取"), 291, 35);
     connect(devAddr, &QPushButton::clicked, this, [this] { btnGetDevAddrClick(); });
 
-    AddLabel(TabSheet8, QStringLiteral("lblGetDevNameCaption"), QStringLiteral("采集器名称："), 43,
-             32);
-    AddLabel(TabSheet8, QStringLiteral("lblGetDevName"), unknown, 133, 32);
-    AddLabel(TabSheet8, QStringLiteral("lblGetFacSoftVerCaption"), QStringLiteral("厂商软件版本："),
-             43, 51);
-    AddLabel(TabSheet8, QStringLiteral("lblGetFacSoftVer"), unknown, 133, 51);
-    AddLabel(TabSheet8, QStringLiteral("lblGetFacNameCaption"), QStringLiteral("厂商名称："), 43,
-             70);
-    AddLabel(TabSheet8, QStringLiteral("lblGetFacName"), unknown, 133, 70);
+    AddCaptionedValue(TabSheet8, QStringLiteral("lblGetDevName"), QStringLiteral("采集器名称："),
+                      43, unknown, 133, 32);
+    AddCaptionedValue(TabSheet8, QStringLiteral("lblGetFacSoftVer"),
+                      QStringLiteral("厂商软件版本："), 43, unknown, 133, 51);
+    AddCaptionedValue(TabSheet8, QStringLiteral("lblGetFacName"), QStringLiteral("厂商名称："), 43,
+                      unknown, 133, 70);
     QPushButton* devInfo = AddButton(TabSheet8, "btnGetDevInfo", QStringLiteral("读取"), 271, 200);
     connect(devInfo, &QPushButton::clicked, this, [this] { btnGetDevInfoClick(); });
 }

@@ -1,5 +1,7 @@
 #include "Render.h"
 
+#include "PanelLabels.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
@@ -22,11 +24,7 @@ void SetCaption(QLabel* lbl, std::string_view utf8) {
 }
 
 void SetFontColor(QLabel* lbl, const QColor& color) {
-    QPalette pal = lbl->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        pal.setColor(group, QPalette::WindowText, color);
-    }
-    lbl->setPalette(pal);
+    SetLabelColor(lbl, color);
 }
 
 QColor FontColor(const QLabel* lbl) {

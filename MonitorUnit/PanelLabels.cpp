@@ -1,0 +1,43 @@
+#include "PanelLabels.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QPalette>
+
+#include <algorithm>
+
+namespace {
+
+const QString CaptionSuffix = QStringLiteral("Caption");
+
+}  // namespace
+
+QLabel* AddPanelLabel(QWidget* Parent, const QString& Name, const QString& Text, int Left,
+                      int Top) {
+    auto* lbl = new QLabel(Text, Parent);
+    lbl->setObjectName(Name);
+    lbl->move(Left, Top);
+    lbl->adjustSize();
+    return lbl;
+}
+
+QLabel* AddCaptionedValue(QWidget* Parent, const QString& Name, const QString& Caption,
+                          int CaptionLeft, const QString& Value, int ValueLeft, int Top) {
+    const QLabel* caption = AddPanelLabel(Parent, Name + CaptionSuffix, Caption, CaptionLeft, Top);
+    const int left = std::max(ValueLeft, caption->x() + caption->width() + 1);
+    return AddPanelLabel(Parent, Name, Value, left, Top);
+}
+
+QLabel* CaptionOf(const QLabel* Value) {
+    if (Value == nullptr || Value->parentWidget() == nullptr) return nullptr;
+    return Value->parentWidget()->findChild<QLabel*>(Value->objectName() + CaptionSuffix,
+                                                     Qt::FindDirectChildrenOnly);
+}
+
+void SetLabelColor(QLabel* Label, const QColor& Color) {
+    QPalette pal = Label->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(group, QPalette::WindowText, Color);
+    }
+    Label->setPalette(pal);
+}
