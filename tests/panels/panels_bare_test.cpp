@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 #include "GetUnitParams.h"
@@ -161,6 +162,143 @@ class PanelsBareTest : public QObject {
         QCOMPARE(m.lblSwOnOff->parentWidget(), m.GroupBox1);
         QCOMPARE(m.lblAnVolA->parentWidget(), m.GroupBox2);
         QCOMPARE(m.lblAlPump->parentWidget(), m.GroupBox5);
+    }
+
+    // Every caption/value pair of both panels: the caption's text byte for
+    // byte and its place, the value label's name, group, row and place, and
+    // whether the pair is shown. A value label stands at its design left
+    // unless this desktop's font draws the caption past it; then it follows
+    // the caption closely.
+    void designLayout() {
+        struct Pair {
+            const char* Name;
+            const char* Group;
+            int Top;
+            const char* Caption;
+            int CaptionLeft;
+            int ValueLeft;
+            bool Hidden;
+        };
+        static const Pair pairs[] = {
+            {"lblSwOnOff", "GroupBox1", 16, "空调状态：", 12, 72, false},
+            {"lblSwRunMode", "GroupBox1", 16, "运行模式：", 140, 196, false},
+            {"lblSwIFan", "GroupBox1", 16, "内风机：", 310, 354, false},
+            {"lblSwComp", "GroupBox1", 16, "压缩机启停：", 457, 525, false},
+            {"lblSwOFan", "GroupBox1", 35, "外风机：", 12, 72, false},
+            {"lblSwSwap", "GroupBox1", 35, "摆风状态：", 140, 196, false},
+            {"lblSwHeater", "GroupBox1", 35, "电加热：", 310, 354, false},
+            {"lblSw4valve", "GroupBox1", 35, "四通阀：", 457, 501, false},
+            {"lblSwSelfDefNums", "GroupBox1", 54, "用户自定义状态数量：", 12, 130, false},
+            {"lblSwOutFan", "GroupBox1", 54, "排风机：", 310, 378, true},
+            {"lblSwPump", "GroupBox1", 54, "水泵状态：", 457, 517, true},
+            {"lblAnVolA", "GroupBox2", 24, "主机工作线/相电压AB/A：", 12, 145, false},
+            {"lblAnVolB", "GroupBox2", 24, "主机工作线/相电压BC/B：", 220, 354, false},
+            {"lblAnVolC", "GroupBox2", 24, "主机工作线/相电压CA/C：", 428, 562, false},
+            {"lblAnCurlA", "GroupBox2", 43, "主机工作电流A相：", 12, 145, false},
+            {"lblAnCurlB", "GroupBox2", 43, "主机工作电流B相：", 220, 354, false},
+            {"lblAnCurlC", "GroupBox2", 43, "主机工作电流C相：", 428, 562, false},
+            {"lblAnCompInPress", "GroupBox2", 62, "压缩机吸气压力：", 12, 145, false},
+            {"lblAnCompOutPress", "GroupBox2", 62, "压缩机排气压力：", 220, 354, false},
+            {"lblAnSelfDefNum", "GroupBox2", 62, "用户自定义遥测数量：", 428, 562, false},
+            {"lblAnCompRunHours", "GroupBox2", 81, "压缩机运行时间：", 11, 145, false},
+            {"lblAnUnitRunHours", "GroupBox2", 81, "机组运行时间：", 218, 354, false},
+            {"lblAnOutFanTemp", "GroupBox2", 100, "送风温度：", 12, 93, false},
+            {"lblAnInFanTemp", "GroupBox2", 100, "回风温度：", 160, 218, false},
+            {"lblAnOutFanHumi", "GroupBox2", 100, "送风湿度：", 308, 366, false},
+            {"lblAnInFanHumi", "GroupBox2", 100, "回风湿度：", 457, 538, false},
+            {"lblAnOAT", "GroupBox2", 119, "室外环境温度：", 12, 93, false},
+            {"lblAnOutTemp", "GroupBox2", 119, "排气温度：", 160, 218, false},
+            {"lblAnOutHumi", "GroupBox2", 119, "室外湿度：", 310, 366, false},
+            {"lblAnIduInCoilTemp", "GroupBox2", 119, "室内盘管温度：", 457, 538, false},
+            {"lblAlVolA", "GroupBox5", 24, "主机工作线/相电压AB/A：", 12, 154, false},
+            {"lblAlVolB", "GroupBox5", 24, "主机工作线/相电压BC/B：", 220, 361, false},
+            {"lblAlVolC", "GroupBox5", 24, "主机工作线/相电压CA/C：", 428, 562, false},
+            {"lblAlCurA", "GroupBox5", 43, "主机工作电流A相：", 12, 154, false},
+            {"lblAlCurB", "GroupBox5", 43, "主机工作电流B相：", 220, 361, false},
+            {"lblAlCurC", "GroupBox5", 43, "主机工作电流C相：", 428, 562, false},
+            {"lblAlRATSen", "GroupBox5", 62, "室内环境温度传感器：", 12, 154, false},
+            {"lblAlInCoilTempSen", "GroupBox5", 62, "内机盘管进口温度传感器：", 220, 361, false},
+            {"lblAlSelfDefNum", "GroupBox5", 62, "用户自定义遥测数量：", 428, 562, false},
+            {"lblAlMidCoilTempSen", "GroupBox5", 81, "内机盘管中间温度传感器：", 12, 154, false},
+            {"lblAlOutCoilTempSen", "GroupBox5", 81, "内机盘管出口温度传感器：", 220, 361, false},
+            {"lblAlOATSen", "GroupBox5", 81, "室外环境温度传感器：", 428, 562, false},
+            {"lblOduCoilTempSen", "GroupBox5", 100, "外机盘管进口温度传感器：", 12, 154, true},
+            {"lblAlDefrostTempSen", "GroupBox5", 100, "外机盘管温度传感器：", 220, 361, false},
+            {"lblAlOutTempSen", "GroupBox5", 100, "排气温度传感器：", 428, 562, false},
+            {"lblAlIODUCom", "GroupBox5", 119, "内外机通讯故障：", 12, 104, false},
+            {"lblAlHighPress", "GroupBox5", 119, "高压压力保护：", 221, 314, false},
+            {"lblAlLowPress", "GroupBox5", 119, "低压压力保护：", 428, 520, false},
+            {"lblAlIduHumiSen", "GroupBox5", 138, "室内湿度传感器：", 12, 104, false},
+            {"lblAlOduHumiSen", "GroupBox5", 138, "室外湿度传感器：", 221, 314, false},
+            {"lblAlOtherAlarms", "GroupBox5", 138, "其它不正常告警：", 428, 520, false},
+            {"lblAlInTemp", "GroupBox5", 157, "回风温度：", 12, 69, false},
+            {"lblAlInHumi", "GroupBox5", 157, "回风湿度：", 140, 197, false},
+            {"lblAlFilter", "GroupBox5", 157, "过滤器：", 310, 367, false},
+            {"lblAlCompOv", "GroupBox5", 157, "压缩机过载：", 457, 530, false},
+            {"lblAlOutTemp", "GroupBox5", 176, "排气保护：", 12, 69, false},
+            {"lblAlPhase", "GroupBox5", 176, "相序保护：", 140, 197, false},
+            {"lblAlPhaseLose", "GroupBox5", 176, "缺相保护：", 309, 366, false},
+            {"lblAlIFanOv", "GroupBox5", 176, "内风机过载：", 457, 530, false},
+            {"lblAlOFan", "GroupBox5", 195, "室外风机：", 12, 69, false},
+            {"lblAlFire", "GroupBox5", 195, "消防报警：", 140, 197, false},
+            {"lblAlSysExcep", "GroupBox5", 195, "系统异常：", 310, 366, false},
+            {"lblAlE2P", "GroupBox5", 195, "EEPROM故障：", 457, 530, false},
+            {"lblAlWaterInvasion", "GroupBox5", 214, "水浸告警：", 12, 69, false},
+            {"lblAlOATLow", "GroupBox5", 214, "外机被盗：", 140, 197, false},
+            {"lblAlWaterLevel", "GroupBox5", 214, "水位故障：", 310, 366, true},
+            {"lblAlPump", "GroupBox5", 214, "水泵故障：", 457, 530, true},
+            {"lblOnTemp", "grpParams", 23, "空调开机温度：", 20, 103, false},
+            {"lblOffTemp", "grpParams", 23, "空调关机温度：", 148, 231, false},
+            {"lblInTempH", "grpParams", 23, "回风温度上限：", 318, 398, false},
+            {"lblIFan", "grpParams", 23, "内风机风速设定：", 465, 572, false},
+            {"lblInTempL", "grpParams", 42, "回风温度下限：", 20, 103, false},
+            {"lblInHumiH", "grpParams", 42, "回风湿度上限：", 148, 231, false},
+            {"lblInHumiL", "grpParams", 42, "回风湿度下限：", 318, 398, false},
+            {"lblBackup", "grpParams", 42, "双机备份切换时间：", 465, 572, false},
+            {"lblSPT", "grpParams", 61, "温度设定值：", 20, 103, false},
+            {"lblSetMode", "grpParams", 61, "运行模式设定：", 148, 231, false},
+            {"lblSwap", "grpParams", 61, "摆风功能设定：", 318, 398, false},
+            {"lblRunAtOnce", "grpParams", 61, "高温同开温度设定：", 465, 572, false},
+            {"lblDisLoc", "grpParams", 80, "屏蔽本地操作：", 20, 103, false},
+            {"lblStartTemp", "grpParams", 80, "制热模式温度设定：", 148, 255, false},
+            {"lblStopTemp", "grpParams", 80, "制冷温控精度：", 318, 398, false},
+            {"lblSefDefParam", "grpParams", 80, "用户自定义数量：", 465, 572, false},
+            {"lblUseOAT", "grpParams", 99, "制热温控精度：", 20, 103, false},
+        };
+        FHost->show();
+        std::vector<QLabel*> seen;
+        int moved = 0;
+        for (const Pair& p : pairs) {
+            const bool params = QByteArray(p.Group) == "grpParams";
+            QWidget* panel = params ? static_cast<QWidget*>(FParams) : FMonitors[1];
+            auto* value = panel->findChild<QLabel*>(QLatin1String(p.Name));
+            QVERIFY2(value != nullptr, p.Name);
+            QCOMPARE(value->parentWidget()->objectName(), QLatin1String(p.Group));
+            QLabel* caption = params ? FParams->CaptionOf(value) : FMonitors[1]->CaptionOf(value);
+            QVERIFY2(caption != nullptr, p.Name);
+            QCOMPARE(caption->text(), QString::fromUtf8(p.Caption));
+            QCOMPARE(caption->pos(), QPoint(p.CaptionLeft, p.Top));
+            QCOMPARE(value->y(), p.Top);
+            const int captionEnd = caption->x() + caption->width();
+            if (captionEnd < p.ValueLeft) {
+                QCOMPARE(value->x(), p.ValueLeft);
+            } else {
+                ++moved;
+                QVERIFY2(value->x() > captionEnd && value->x() <= captionEnd + 4, p.Name);
+            }
+            QCOMPARE(value->isHidden(), p.Hidden);
+            QCOMPARE(caption->isHidden(), p.Hidden);
+            seen.push_back(value);
+        }
+        // The tables above are the whole of both panels.
+        std::vector<QLabel*> all = FMonitors[1]->ValueLabels();
+        all.insert(all.end(), FParams->ValueLabels().begin(), FParams->ValueLabels().end());
+        std::sort(seen.begin(), seen.end());
+        std::sort(all.begin(), all.end());
+        QCOMPARE(seen.size(), std::size(pairs));
+        QVERIFY(std::adjacent_find(seen.begin(), seen.end()) == seen.end());
+        QVERIFY(seen == all);
+        if (moved > 0) qInfo("%d value labels follow a caption drawn wider than designed", moved);
     }
 
     void parameterPanelStartsUnknown() {
