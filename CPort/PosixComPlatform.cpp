@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <linux/serial.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -144,8 +145,14 @@ class TPosixDevice final : public IComDevice {
         const std::uint64_t Multiplier = FWriteMultiplier.load();
         const std::uint64_t Constant = FWriteConstant.load();
         const bool Limited = Multiplier != 0 || Constant != 0;
+        // The largest time-outs mean a wait of years: saturate rather than wrap round.
+        constexpr std::uint64_t kLongestWait = std::uint64_t{1} << 40;  // ms, about 35 years
+        const std::uint64_t Allowed =
+            Multiplier != 0 && Buffer.size() > kLongestWait / Multiplier
+                ? kLongestWait
+                : std::min(Multiplier * Buffer.size() + Constant, kLongestWait);
         const Clock::time_point Deadline =
-            Clock::now() + std::chrono::milliseconds(Multiplier * Buffer.size() + Constant);
+            Clock::now() + std::chrono::milliseconds(static_cast<std::int64_t>(Allowed));
         auto Remaining = [&]() -> int {  // ms left, -1 without limit
             if (!Limited) return -1;
             const auto Left =

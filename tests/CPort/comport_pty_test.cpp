@@ -433,3 +433,26 @@ TEST_F(PtyPortTest, UnreadBytesAreCountedOnceAndNeverSpin) {
 }
 
 }  // namespace
+
+namespace {
+
+// The largest write time-outs (-1 is all bits set) mean "wait as long as it takes", however
+// many bytes are written: the deadline must not wrap round into the past.
+TEST_F(PtyPortTest, LargestWriteTimeoutsWaitForASlowReader) {
+    Port.Timeouts().SetWriteTotalMultiplier(-1);
+    Port.Timeouts().SetWriteTotalConstant(-1);
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    const std::vector<std::uint8_t> Big(4 << 20, 'B');
+    std::size_t Drained = 0;
+    std::thread Reader([&] {
+        std::this_thread::sleep_for(200ms);  // let the terminal buffers fill first
+        Drained = ReadMaster(Big.size(), 20s).size();
+    });
+    const std::int32_t Sent = Port.Write(Big);
+    Reader.join();
+    EXPECT_EQ(Sent, static_cast<std::int32_t>(Big.size()));
+    EXPECT_EQ(Drained, Big.size());
+}
+
+}  // namespace
