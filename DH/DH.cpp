@@ -71,7 +71,12 @@ const std::uint8_t* FindDelimiter(const std::uint8_t* p, const std::uint8_t* end
     return p;
 }
 
-std::string ChannelFallback(std::int32_t Index) {
+// The standard name of channel Index (counted from 1) of the split air conditioner, or
+// "通道" Index ":" for any other channel or device type.
+template <std::size_t N>
+std::string StandName(std::uint8_t CID1, std::int32_t Index, const char* const (&Names)[N]) {
+    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(N))
+        return Names[Index - 1];
     return "通道" + std::to_string(Index) + ":";
 }
 
@@ -357,14 +362,12 @@ std::string TDH::GetStandAiString(std::uint8_t CID1, std::int32_t Index) {
                                              "回风湿度",
                                              "压缩机吸气压力",
                                              "压缩机排气压力"};
-    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(std::size(kNames)))
-        return kNames[Index - 1];
-    return ChannelFallback(Index);
+    return StandName(CID1, Index, kNames);
 }
 
 std::string TDH::GetStandDiString(std::uint8_t CID1, std::int32_t Index) {
-    if (CID1 == 0x60 && Index == 1) return "空调状态";
-    return ChannelFallback(Index);
+    static constexpr const char* kNames[] = {"空调状态"};
+    return StandName(CID1, Index, kNames);
 }
 
 std::string TDH::GetStandAlarmString(std::uint8_t CID1, std::int32_t Index) {
@@ -379,16 +382,12 @@ std::string TDH::GetStandAlarmString(std::uint8_t CID1, std::int32_t Index) {
                                              "过滤器",
                                              "压缩机",
                                              "风机"};
-    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(std::size(kNames)))
-        return kNames[Index - 1];
-    return ChannelFallback(Index);
+    return StandName(CID1, Index, kNames);
 }
 
 std::string TDH::GetStandParamString(std::uint8_t CID1, std::int32_t Index) {
     static constexpr const char* kNames[] = {"空调开机温度", "空调关机温度", "回风温度上限",
                                              "回风温度下限", "回风湿度上限", "回风湿度下限",
                                              "温度设定值"};
-    if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(std::size(kNames)))
-        return kNames[Index - 1];
-    return ChannelFallback(Index);
+    return StandName(CID1, Index, kNames);
 }
