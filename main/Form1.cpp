@@ -35,12 +35,20 @@ class TDigitFilter : public QObject {
         // Only keys that type a character reach the filter, as with a character
         // message; editing and navigation keys and Ctrl shortcuts pass untouched.
         const QString text = key->text();
-        if (text.size() != 1) return false;
+        if (text.isEmpty()) return false;
         if ((key->modifiers() & Qt::ControlModifier) != 0) return false;
-        QChar ch = text[0];
-        if (ch.unicode() < 0x20 && ch.unicode() != 8) return false;
-        FForm->edIntKeyPress(Watched, ch);
-        return ch.isNull();
+        // Control characters other than backspace are editing keys (Delete types DEL
+        // on X11): they pass untouched.
+        if (text.size() == 1 && (text[0].unicode() < 0x20 || text[0].unicode() == 0x7F) &&
+            text[0].unicode() != 8)
+            return false;
+        // Every character the key types goes through the handler (a character beyond
+        // the basic plane is two); the key types nothing unless all of them are kept.
+        for (QChar ch : text) {
+            FForm->edIntKeyPress(Watched, ch);
+            if (ch.isNull()) return true;
+        }
+        return false;
     }
 
   private:

@@ -710,11 +710,24 @@ class Form1PtyTest : public QObject {
         QCOMPARE(f.edQueryInterval->text(), QStringLiteral("123456789"));
         f.edRespOvTime->clear();
         QTest::keyClicks(f.edRespOvTime, "+9.");
-        for (const QString& text : {QStringLiteral("１"), QStringLiteral("五")}) {
+        // Key presses that type more than one character (a character beyond the
+        // basic plane, a dead key followed by a letter) are filtered as well.
+        for (const QString& text :
+             {QStringLiteral("１"), QStringLiteral("五"), QStringLiteral("\U0001F600"),
+              QStringLiteral("´a"), QStringLiteral("4a")}) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
             QApplication::sendEvent(f.edRespOvTime, &press);
         }
         QCOMPARE(f.edRespOvTime->text(), QStringLiteral("9"));
+        // Delete (which types DEL on X11) still deletes.
+        f.edRespOvTime->setText("35");
+        f.edRespOvTime->setCursorPosition(0);
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+        QApplication::sendEvent(f.edRespOvTime, &del);
+        QCOMPARE(f.edRespOvTime->text(), QStringLiteral("5"));
+        QKeyEvent twoDigits(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, "12");
+        QApplication::sendEvent(f.edQueryInterval, &twoDigits);
+        QCOMPARE(f.edQueryInterval->text(), QStringLiteral("12345678912"));
         // The handler itself.
         for (char16_t c : {u'0', u'5', u'9', char16_t(8)}) {
             QChar key(c);
