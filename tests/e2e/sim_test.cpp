@@ -225,6 +225,46 @@ TEST_F(SimController, RemoteControlSwitchesThePowerStateOfBothUnits) {
     }
 }
 
+TEST_F(SimController, ARefusedCommandIsNotCarriedOut) {
+    // A forced return code stands for a controller that turns the command down:
+    // the reply carries it and no INFO, and the device stays as it was.
+    struct Case {
+        const char* what;
+        std::string frame;
+    } cases[] = {
+        {"set a parameter", Command(0x49, {0x80, 0x00, 0x2A})},
+        {"switch off", Command(0x45, {0x1F})},
+        {"read analog values", Command(0x42)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto r = ctl.Handle(Bytes(c.frame), std::uint8_t{6});
+        ASSERT_TRUE(r);
+        EXPECT_TRUE(r->refused);
+        EXPECT_EQ(r->rtn, 6);
+        EXPECT_TRUE(r->info.empty());
+        EXPECT_TRUE(TDH::CheckFrame(Bytes(r->frame)));
+    }
+    EXPECT_EQ(ctl.Param(0), 28) << "the refused set was stored";
+    EXPECT_TRUE(ctl.PoweredOn()) << "the refused switch-off took effect";
+    // The refused poll did not take unit 0's turn.
+    EXPECT_EQ(Ask(Command(0x42)).unit, 0);
+
+    // Frames that fail a check keep their own return code; other addresses
+    // stay silent.
+    std::string badSum = Command(0x47);
+    badSum[14] = 'F';
+    const auto bad = ctl.Handle(Bytes(badSum), std::uint8_t{6});
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->rtn, 2);
+    EXPECT_FALSE(bad->refused);
+    EXPECT_FALSE(ctl.Handle(Bytes(Command(0x42, {}, 9)), std::uint8_t{6}).has_value());
+    const auto wrongVer = ctl.Handle(Bytes(Command(0x42, {}, 1, 0x20)), std::uint8_t{6});
+    ASSERT_TRUE(wrongVer);
+    EXPECT_EQ(wrongVer->rtn, 1);
+    EXPECT_FALSE(wrongVer->refused);
+}
+
 TEST_F(SimController, PollRepliesAlternateUnitsPerCommand) {
     std::vector<int> units;
     for (std::uint8_t cid2 : {0x42, 0x43, 0x44, 0x42, 0x43, 0x44, 0x42}) {

@@ -361,7 +361,8 @@ Reply Controller::ErrorReply(std::uint8_t cid2, std::uint8_t rtn) const {
     return Make(cid2, rtn, -1, {});
 }
 
-std::optional<Reply> Controller::Handle(std::span<const std::uint8_t> frame) {
+std::optional<Reply> Controller::Handle(std::span<const std::uint8_t> frame,
+                                        std::optional<std::uint8_t> refuse) {
     const CommandFrame c = ParseCommand(frame);
     if (!c.addr || *c.addr != cfg_.address) return std::nullopt;
     switch (c.verdict) {
@@ -380,6 +381,11 @@ std::optional<Reply> Controller::Handle(std::span<const std::uint8_t> frame) {
     // whatever VER it carries.
     if (c.ver != cfg_.protocolVersion && c.cid2 != 0x4F) return ErrorReply(c.cid2, RtnVer);
     if (c.cid1 != kCid1) return ErrorReply(c.cid2, RtnCid2);
+    if (refuse) {
+        Reply r = ErrorReply(c.cid2, *refuse);
+        r.refused = true;
+        return r;
+    }
 
     const auto& info = c.info;
     switch (c.cid2) {

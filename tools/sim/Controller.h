@@ -47,6 +47,7 @@ struct Reply {
     std::uint8_t cid2 = 0;  // command answered
     std::uint8_t rtn = 0;   // its return code
     int unit = -1;          // unit described (poll replies), else -1
+    bool refused = false;   // answered with the return code asked for, not carried out
     std::vector<std::uint8_t> info;
     std::string frame;  // the whole reply, "~" to carriage return
 };
@@ -62,8 +63,11 @@ class Controller {
     void Advance(double t);
 
     // Answers one received frame ("~" to carriage return). No reply for a frame
-    // addressed to another controller or too damaged to carry an address.
-    std::optional<Reply> Handle(std::span<const std::uint8_t> frame);
+    // addressed to another controller or too damaged to carry an address. With
+    // `refuse`, a command that passes every check is answered with that return
+    // code and no INFO and is not carried out: a refused set changes nothing.
+    std::optional<Reply> Handle(std::span<const std::uint8_t> frame,
+                                std::optional<std::uint8_t> refuse = std::nullopt);
 
     // A reply carrying only the given return code, for the header the
     // controller uses.

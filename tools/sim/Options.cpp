@@ -95,7 +95,9 @@ Faults (RATE is a share of replies from 0 to 1):
   --split RATE         write the reply in pieces of 1..--split-max bytes ...
   --split-max N        (default 4)
   --split-gap MS       ... with this pause between them (default 8)
-  --rtn CODE           answer valid commands with this RTN and no INFO ...
+  --rtn CODE           answer valid commands with this RTN and no INFO, and do
+                       not carry them out (a refused set or switch changes
+                       nothing) ...
   --rtn-rate RATE      ... this share of the time (default 1)
   --vanish-after SEC   close the line after SEC seconds (the pseudo-terminal
                        disappears, as an unplugged adapter would)

@@ -161,18 +161,16 @@ int main(int argc, char** argv) {
         const double now = clock();
         ++stats.commands;
         log->Put(now, "command " + Printable(frame));
-        std::optional<Reply> reply = controller.Handle(frame);
+        std::optional<std::uint8_t> refuse;
+        if (faults.ForceRtn()) refuse = o.faults.rtn;
+        const std::optional<Reply> reply = controller.Handle(frame, refuse);
         if (!reply) {
             ++stats.ignored;
             log->Put(now, "ignored (not for this address)");
             return;
         }
-        bool forced = false;
-        if (faults.ForceRtn()) {
-            reply = controller.ErrorReply(reply->cid2, *o.faults.rtn);
-            forced = true;
-            ++stats.forcedRtn;
-        }
+        const bool forced = reply->refused;
+        stats.forcedRtn += forced;
         const Plan plan = faults.Decide(reply->frame);
         switch (plan.fate) {
             case Fate::Intact:
