@@ -83,28 +83,30 @@ std::string Hex2(unsigned v) {
     return buf;
 }
 
+// The frame log: standard output with -v or "--log -", a file with --log FILE,
+// or both.
 class Log {
   public:
     explicit Log(const Options& o) {
-        if (o.logPath == "-" || (o.logPath.empty() && o.verbose))
-            out_ = &std::cout;
-        else if (!o.logPath.empty()) {
+        if (o.verbose || o.logPath == "-") outs_.push_back(&std::cout);
+        if (!o.logPath.empty() && o.logPath != "-") {
             file_.open(o.logPath, std::ios::out | std::ios::trunc);
             if (!file_) throw std::runtime_error("cannot write the log '" + o.logPath + "'");
-            out_ = &file_;
+            outs_.push_back(&file_);
         }
     }
     void Put(double t, const std::string& line) {
-        if (!out_) return;
         char ts[32];
         std::snprintf(ts, sizeof ts, "%.3f ", t);
-        *out_ << ts << line << '\n';
-        out_->flush();
+        for (std::ostream* out : outs_) {
+            *out << ts << line << '\n';
+            out->flush();
+        }
     }
 
   private:
     std::ofstream file_;
-    std::ostream* out_ = nullptr;
+    std::vector<std::ostream*> outs_;
 };
 
 std::unique_ptr<Line> OpenLine(const Options& o) {
