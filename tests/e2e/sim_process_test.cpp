@@ -141,15 +141,34 @@ TEST(SimProcess, FaultsAreCountedAndLogged) {
     Client tool(link);
     ASSERT_TRUE(tool.ok());
     int good = 0, bad = 0, none = 0;
-    for (int i = 0; i < 20; ++i) {
+    for (std::size_t i = 0; i < 20; ++i) {
         tool.Send(0x43);
-        const std::string r = tool.ReadFrame(700ms);
+        // The simulator logs each reply's fate as it decides it; a reply that is
+        // on its way is then waited for as long as a busy machine may need, so
+        // a slow one is never taken for a dropped one and read as the next.
+        std::vector<LoggedReply> logged;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                logged = ParseReplies(sim.Out());
+                return logged.size() > i;
+            },
+            10s))
+            << sim.Out();
+        const LoggedReply& fate = logged[i];
+        const std::string r = tool.ReadFrame(fate.fate == "dropped" ? 300ms : 10s);
         if (r.empty())
             ++none;
         else if (Valid(r))
             ++good;
         else
             ++bad;
+        if (fate.fate == "intact") {
+            EXPECT_EQ(r, fate.frame);
+        }
+        if (fate.fate == "corrupted") {
+            EXPECT_EQ(r.size(), fate.frame.size());
+            EXPECT_NE(r, fate.frame);
+        }
     }
     EXPECT_EQ(sim.Stop(SIGINT), 0);
     const std::string out = sim.Out();
