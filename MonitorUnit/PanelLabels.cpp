@@ -14,7 +14,10 @@ const QString CaptionSuffix = QStringLiteral("Caption");
 
 QLabel* AddPanelLabel(QWidget* Parent, const QString& Name, const QString& Text, int Left,
                       int Top) {
-    auto* lbl = new QLabel(Text, Parent);
+    auto* lbl = new QLabel(Parent);
+    // Texts come from the equipment: shown as they are, never read as markup.
+    lbl->setTextFormat(Qt::PlainText);
+    lbl->setText(Text);
     lbl->setObjectName(Name);
     lbl->move(Left, Top);
     lbl->adjustSize();

@@ -9,7 +9,7 @@ class QColor;
 class QLabel;
 class QWidget;
 
-// A label at its design place, sized to its text.
+// A label at its design place, sized to its text, which it shows as plain text.
 QLabel* AddPanelLabel(QWidget* Parent, const QString& Name, const QString& Text, int Left, int Top);
 
 // A caption and its value label on one row; returns the value label. The value

@@ -606,6 +606,28 @@ class PanelsWindowTest : public QObject {
         if (!label.isEmpty()) QCOMPARE(Form().findChild<QLabel*>(label)->text(), text);
     }
 
+    // Whatever the equipment sends is shown character for character: a vendor
+    // text that looks like markup is not rendered as markup, so the label is
+    // as wide as the characters that arrived.
+    void vendorTextShownAsItArrived() {
+        const QByteArray name = "<b>ACME</b><br>&amp;<i>x</i>";  // 28 of 30 bytes
+        std::vector<std::uint8_t> info(name.begin(), name.end());
+        info.resize(70, ' ');
+        Form().FLastCID2 = 0x51;
+        Receive(Frame(0x10, 1, 0x60, 0, info));
+        auto* label = Find<QLabel>(&Form(), "lblGetDevName");
+        const QString shown = QString::fromLatin1(name) + QString(30 - name.size(), u' ');
+        QCOMPARE(label->text(), shown);
+        QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(shown),
+                 qPrintable(QStringLiteral("%1 pixels for the text").arg(label->width())));
+        QVERIFY(label->height() < 2 * label->fontMetrics().height());
+        // A value label on the panels takes its reply's text the same way.
+        QLabel* panelValue = Form().FMonitors[0]->lblAnVolA;
+        panelValue->setText(QStringLiteral("<i>x</i>"));
+        QVERIFY(panelValue->sizeHint().width() >=
+                panelValue->fontMetrics().horizontalAdvance(QStringLiteral("<i>x</i>")));
+    }
+
     // A poll answer on the line reaches the panel of the unit it names.
     void pollReplyOnTheLine() {
         TPty pty;
