@@ -267,7 +267,7 @@ class PanelsBareTest : public QObject {
         };
         FHost->show();
         std::vector<QLabel*> seen;
-        int moved = 0;
+        QStringList moved;
         for (const Pair& p : pairs) {
             const bool params = QByteArray(p.Group) == "grpParams";
             QWidget* panel = params ? static_cast<QWidget*>(FParams) : FMonitors[1];
@@ -283,7 +283,7 @@ class PanelsBareTest : public QObject {
             if (captionEnd < p.ValueLeft) {
                 QCOMPARE(value->x(), p.ValueLeft);
             } else {
-                ++moved;
+                moved << QLatin1String(p.Name);
                 QVERIFY2(value->x() > captionEnd && value->x() <= captionEnd + 4, p.Name);
             }
             QCOMPARE(value->isHidden(), p.Hidden);
@@ -298,7 +298,9 @@ class PanelsBareTest : public QObject {
         QCOMPARE(seen.size(), std::size(pairs));
         QVERIFY(std::adjacent_find(seen.begin(), seen.end()) == seen.end());
         QVERIFY(seen == all);
-        if (moved > 0) qInfo("%d value labels follow a caption drawn wider than designed", moved);
+        if (!moved.isEmpty())
+            qInfo("following a caption drawn wider than designed: %s",
+                  qPrintable(moved.join(u' ')));
     }
 
     void parameterPanelStartsUnknown() {
