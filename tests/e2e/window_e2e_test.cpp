@@ -38,6 +38,23 @@ QString Reading(const std::vector<std::uint8_t>& info, std::size_t at, bool isSi
     return QString::number(isSigned ? static_cast<std::int16_t>(w) : static_cast<int>(w));
 }
 
+// The eighteen readings of reply 0x42: value label, INFO offset, signedness.
+constexpr struct {
+    const char* label;
+    std::size_t at;
+    bool isSigned;
+} kReadings[] = {
+    {"lblAnVolA", 1, false},          {"lblAnVolB", 3, false},
+    {"lblAnVolC", 5, false},          {"lblAnCurlA", 7, false},
+    {"lblAnCurlB", 9, false},         {"lblAnCurlC", 11, false},
+    {"lblAnOutFanTemp", 13, true},    {"lblAnInFanTemp", 15, true},
+    {"lblAnOutFanHumi", 17, false},   {"lblAnInFanHumi", 19, false},
+    {"lblAnCompInPress", 21, false},  {"lblAnCompOutPress", 23, false},
+    {"lblAnOAT", 26, true},           {"lblAnOutTemp", 28, true},
+    {"lblAnOutHumi", 30, false},      {"lblAnIduInCoilTemp", 32, true},
+    {"lblAnCompRunHours", 34, false}, {"lblAnUnitRunHours", 36, false},
+};
+
 QString AlarmText(std::uint8_t code) {
     switch (code) {
         case 0x00:
@@ -200,22 +217,7 @@ class WindowE2eTest : public QObject {
             QVERIFY(an);
             const auto a = acsim::ReplyInfo(an->frame);
             QCOMPARE(a.size(), std::size_t{38});
-            const struct {
-                const char* label;
-                std::size_t at;
-                bool isSigned;
-            } readings[] = {
-                {"lblAnVolA", 1, false},          {"lblAnVolB", 3, false},
-                {"lblAnVolC", 5, false},          {"lblAnCurlA", 7, false},
-                {"lblAnCurlB", 9, false},         {"lblAnCurlC", 11, false},
-                {"lblAnOutFanTemp", 13, true},    {"lblAnInFanTemp", 15, true},
-                {"lblAnOutFanHumi", 17, false},   {"lblAnInFanHumi", 19, false},
-                {"lblAnCompInPress", 21, false},  {"lblAnCompOutPress", 23, false},
-                {"lblAnOAT", 26, true},           {"lblAnOutTemp", 28, true},
-                {"lblAnOutHumi", 30, false},      {"lblAnIduInCoilTemp", 32, true},
-                {"lblAnCompRunHours", 34, false}, {"lblAnUnitRunHours", 36, false},
-            };
-            for (const auto& r : readings)
+            for (const auto& r : kReadings)
                 QCOMPARE(rig.PanelText(unit, r.label), Reading(a, r.at, r.isSigned));
             QCOMPARE(rig.PanelText(unit, "lblAnSelfDefNum"), QString::number(a[25]));
 
@@ -386,6 +388,55 @@ class WindowE2eTest : public QObject {
         QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：未连接"));
         QVERIFY(rig.form->Memo1->toPlainText().startsWith(QStringLiteral("7E ")));
         QVERIFY(rig.form->Memo2->toPlainText().isEmpty());
+    }
+
+    void droppedRepliesKeepTheLastValuesShown() {
+        // Half the replies never come. One read at a time: after a reply that
+        // came, the panel shows it; after one that was dropped, the panel shows
+        // exactly what it showed before the read.
+        Rig rig({"--no-pace", "--drop", "0.5", "--units", "0", "--seed", "9"});
+        QVERIFY(rig.Ready());
+        QVERIFY(rig.Open());
+        rig.form->cbAutoQuery->click();
+        auto shown = [&] {
+            QStringList texts;
+            for (const auto& r : kReadings)
+                texts << rig.PanelText(0, r.label);
+            return texts;
+        };
+        int keptAfterDrop = 0;
+        for (int i = 0; i < 16; ++i) {
+            const QStringList before = shown();
+            const long dispatchedBefore = rig.dispatched;
+            const std::size_t logged = rig.Replies().size();
+            rig.form->btnReadAnalog->click();
+            QVERIFY(rig.Until([&] { return rig.Replies().size() > logged; }));
+            const LoggedReply reply = rig.Replies().back();
+            QCOMPARE(reply.cid2, std::uint8_t{0x42});
+            if (reply.fate == "intact") {
+                QVERIFY(rig.Until([&] { return rig.dispatched == dispatchedBefore + 1; }));
+                const auto a = acsim::ReplyInfo(reply.frame);
+                for (const auto& r : kReadings)
+                    QCOMPARE(rig.PanelText(0, r.label), Reading(a, r.at, r.isSigned));
+            } else {
+                QCOMPARE(reply.fate, std::string("dropped"));
+                // Nothing is on its way; the send timer has gone quiet.
+                QVERIFY(rig.Until([&] {
+                    return rig.form->FSendCmdList.empty() && !rig.form->Timer2->Running();
+                }));
+                QCOMPARE(shown(), before);
+                if (before.front() != QStringLiteral("未检测")) ++keptAfterDrop;
+            }
+        }
+        const auto r = rig.Replies();
+        std::printf(
+            "fault run (drop 0.5): simulator sent %ld and dropped %ld replies; "
+            "window decoded %ld; %d drops kept earlier values\n",
+            Count(r, "intact"), Count(r, "dropped"), rig.dispatched, keptAfterDrop);
+        QVERIFY2(keptAfterDrop > 0, "no reply was dropped after the panel had values");
+        QCOMPARE(rig.dispatched, Count(r, "intact"));
+        QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：正常"));
+        QVERIFY(rig.boxes.empty());
     }
 
     void vanishingControllerClosesTheLinkAndReopeningWorks() {
