@@ -118,16 +118,18 @@ class SimProcess {
   public:
     SimProcess(const fs::path& dir, std::vector<std::string> args)
         : out_(dir / "sim.out"), err_(dir / "sim.err") {
+        // Everything the child needs is made before the fork: the test process
+        // has threads, so the child may only make async-signal-safe calls.
+        std::vector<char*> argv{const_cast<char*>(AC_SIM)};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
             const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(o, 1);
             dup2(e, 2);
-            std::vector<char*> argv{const_cast<char*>(AC_SIM)};
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
             execv(AC_SIM, argv.data());
             _exit(127);
         }
