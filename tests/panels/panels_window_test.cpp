@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -626,6 +627,25 @@ class PanelsWindowTest : public QObject {
         panelValue->setText(QStringLiteral("<i>x</i>"));
         QVERIFY(panelValue->sizeHint().width() >=
                 panelValue->fontMetrics().horizontalAdvance(QStringLiteral("<i>x</i>")));
+    }
+
+    // Closing the window frees the panels; a reply that still comes in after
+    // that reaches no freed label, and the identity tabs, which stay, still
+    // take their values.
+    void repliesAfterTheWindowClosed() {
+        const QPointer<TfrmMonitorUnit> monitor = Form().FMonitors[1];
+        const QPointer<TfrmGetUnitParams> params = Form().FGetParams;
+        Form().show();
+        QVERIFY(Form().close());
+        QVERIFY(monitor.isNull());
+        QVERIFY(params.isNull());
+        for (const TReplyCase& c : ReplyCases()) {
+            Form().FLastCID2 = c.CID2;
+            Receive(Frame(c.Ver, c.Addr, 0x60, 0, c.Info));
+        }
+        Form().FLastCID2 = 0x50;
+        Receive(Frame(0x10, 0x2A, 0x60, 0, {}));
+        QCOMPARE(Find<QLabel>(&Form(), "lblGetDevAddr")->text(), QStringLiteral("42"));
     }
 
     // A poll answer on the line reaches the panel of the unit it names.
