@@ -82,6 +82,10 @@ std::optional<fs::path> FollowInTree(fs::path Link, const TPortScanRoots& Roots)
         fs::path Target = fs::read_symlink(Link, Ec);
         if (Ec) return std::nullopt;
         if (Target.is_absolute()) {
+            // /dev/stdin, /dev/fd and the like lead through /proc to whatever this program has
+            // open (its own terminal when started from one): never a port.
+            const fs::path ProcRel = Target.lexically_normal().lexically_relative("/proc");
+            if (!ProcRel.empty() && *ProcRel.begin() != "..") return std::nullopt;
             const fs::path Rel = Target.lexically_relative("/dev");
             if (!Rel.empty() && *Rel.begin() != "..") Target = DevRoot / Rel;
         } else {

@@ -107,6 +107,22 @@ TEST_F(PortListTest, SortsCaseInsensitivelyAndKeepsDuplicates) {
     }
 }
 
+TEST_F(PortListTest, StandardStreamLinksAreNoPorts) {
+    // Started from a terminal, /dev/stdin leads through /proc/self/fd/0 to that terminal's
+    // pseudo-terminal: it is the program's own terminal, no port.
+    int Master = -1, Slave = -1;
+    char Pts[128] = {};
+    ASSERT_EQ(::openpty(&Master, &Slave, Pts, nullptr, nullptr), 0);
+    const std::string PtsName = fs::path(Pts).filename().string();
+    Write(Root / "dev" / "pts" / PtsName, "");
+    AddLink("stdin", "/proc/self/fd/" + std::to_string(Slave));
+    AddLink("fd", "/proc/self/fd");
+    AddLink("ttyV0", "pts/" + PtsName);  // a virtual port on the same terminal is one
+    EXPECT_EQ(List(), Names{"ttyV0"});
+    ::close(Master);
+    ::close(Slave);
+}
+
 TEST_F(PortListTest, EmptyOrMissingTreeGivesEmptyList) {
     EXPECT_EQ(List(), Names{});
     Roots.Sys = (Root / "no-sys").string();
