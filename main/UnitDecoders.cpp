@@ -258,17 +258,19 @@ TParamSource ParamSource(int Index) {
 }
 
 TParamValue ParseParamValue(const QString& Text) {
-    const std::optional<int> number = TryStrToInt(Text);
-    if (!number) {
-        return {std::nullopt, QStringLiteral("'%1' is not a valid integer value").arg(Text)};
+    int number = 0;
+    try {
+        number = StrToInt(Text);
+    } catch (const EConvertError& e) {
+        return {std::nullopt, e.Message()};
     }
     // The equipment takes a 16-bit word: a larger or negative number would
     // arrive as some other value, so it is refused rather than cut down.
-    if (*number < 0 || *number > 0xFFFF) {
+    if (number < 0 || number > 0xFFFF) {
         return {
             std::nullopt,
             QStringLiteral("'%1' is not a valid parameter value: it must lie between 0 and 65535")
                 .arg(Text)};
     }
-    return {static_cast<std::uint16_t>(*number), QString()};
+    return {static_cast<std::uint16_t>(number), QString()};
 }
