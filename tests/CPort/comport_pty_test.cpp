@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -453,6 +455,58 @@ TEST_F(PtyPortTest, LargestWriteTimeoutsWaitForASlowReader) {
     Reader.join();
     EXPECT_EQ(Sent, static_cast<std::int32_t>(Big.size()));
     EXPECT_EQ(Drained, Big.size());
+}
+
+}  // namespace
+
+namespace {
+
+void OnAlarm(int) {}
+
+// Signals arriving all the time (a profiler, a timer) interrupt the waits in writing and in the
+// event thread; every interrupted call is resumed, so nothing fails and nothing is cut short.
+TEST_F(PtyPortTest, InterruptedCallsAreResumed) {
+    struct sigaction Action {};
+    Action.sa_handler = OnAlarm;  // no SA_RESTART: blocking calls fail with EINTR
+    sigemptyset(&Action.sa_mask);
+    struct sigaction Old {};
+    ASSERT_EQ(sigaction(SIGALRM, &Action, &Old), 0);
+    const itimerval Every2ms{{0, 2000}, {0, 2000}};
+    ASSERT_EQ(setitimer(ITIMER_REAL, &Every2ms, nullptr), 0);
+
+    BindHandler();
+    std::string Received;
+    Port.OnRxBuf = [&](TCustomComPort&, std::span<const std::uint8_t> Buffer) {
+        Received.append(Buffer.begin(), Buffer.end());
+    };
+    Port.Timeouts().SetWriteTotalMultiplier(0);
+    Port.Timeouts().SetWriteTotalConstant(300);
+    Port.Open();
+    const bool Opened = Port.Connected();
+    std::string Sent;
+    for (int i = 0; i < 20 && Opened; ++i) {
+        const std::string Chunk = "~" + std::to_string(i) + "\r";
+        WriteMaster(Chunk);
+        Sent += Chunk;
+        Port.PumpHandOver(5ms);
+    }
+    const bool AllReceived = PumpUntil([&] { return Received.size() >= Sent.size(); });
+    // Nobody reads the master: the write ends by its time-out, not by the first signal.
+    const std::vector<std::uint8_t> Big(4 << 20, 'C');
+    const auto Start = std::chrono::steady_clock::now();
+    const std::int32_t Written = Opened ? Port.Write(Big) : 0;
+    const auto Took = std::chrono::steady_clock::now() - Start;
+
+    const itimerval Off{};
+    setitimer(ITIMER_REAL, &Off, nullptr);
+    sigaction(SIGALRM, &Old, nullptr);
+
+    ASSERT_TRUE(Opened);
+    EXPECT_TRUE(AllReceived);
+    EXPECT_EQ(Received, Sent);
+    EXPECT_GT(Written, 0);
+    EXPECT_GE(Took, 250ms);
+    EXPECT_TRUE(Reports.empty()) << static_cast<int>(Reports.front().Kind);
 }
 
 }  // namespace
