@@ -298,13 +298,18 @@ class WindowE2eTest : public QObject {
         QVERIFY(
             rig.Until([&] { return rig.PanelText(0, "lblSwOnOff") == QStringLiteral("开机"); }));
 
-        // Protocol version, address and vendor information.
-        rig.Find<QPushButton>("btnGetComVer")->click();
-        rig.Find<QPushButton>("btnGetDevAddr")->click();
-        rig.Find<QPushButton>("btnGetDevInfo")->click();
-        QVERIFY2(
-            rig.Until([&] { return rig.Find("lblGetFacName")->text() != QStringLiteral("未知"); }),
-            rig.Log().c_str());
+        // Protocol version, address and vendor information, one read at a time:
+        // a reply is read as the answer to the last command sent, so on a busy
+        // machine a slow one must not meet the next command.
+        const std::pair<const char*, const char*> reads[] = {{"btnGetComVer", "lblGetDevVer"},
+                                                             {"btnGetDevAddr", "lblGetDevAddr"},
+                                                             {"btnGetDevInfo", "lblGetFacName"}};
+        for (const auto& read : reads) {
+            rig.Find<QPushButton>(read.first)->click();
+            QVERIFY2(
+                rig.Until([&] { return rig.Find(read.second)->text() != QStringLiteral("未知"); }),
+                rig.Log().c_str());
+        }
         QCOMPARE(rig.Find("lblGetDevVer")->text(), QStringLiteral("1.0"));
         QCOMPARE(rig.Find("lblGetDevAddr")->text(), QStringLiteral("7"));
         QCOMPARE(rig.Find("lblGetDevName")->text(),
