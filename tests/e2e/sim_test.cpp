@@ -569,6 +569,10 @@ TEST(SimOptions, GoodCommandLines) {
     auto d = ParseOptions({});
     ASSERT_TRUE(d.options);
     EXPECT_EQ(d.options->pace, 9600);  // a pseudo-terminal is paced like a 9600 baud line
+    // A late reply lands after the tool's next command: with its default poll
+    // interval (500 ms) and reply time-out (350 ms) two sends are at most
+    // 800 ms apart (0x44, then the next cycle's 0x42).
+    EXPECT_GT(d.options->faults.delayMs, 800);
     EXPECT_EQ(ParseOptions({"--device", "/dev/ttyUSB0"}).options->pace, 0);
     EXPECT_TRUE(ParseOptions({"--help"}).options->help);
 }

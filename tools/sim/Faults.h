@@ -14,7 +14,7 @@ namespace acsim {
 struct FaultConfig {
     double drop = 0;                  // share of replies never sent
     double delay = 0;                 // share of replies sent late
-    double delayMs = 600;             // how late: past the tool's next command
+    double delayMs = 900;             // how late: past the tool's next command
     double corrupt = 0;               // share of replies with a damaged CHKSUM
     double noise = 0;                 // share of replies preceded by line noise
     int noiseMax = 12;                // at most this many noise bytes at a time

@@ -84,8 +84,9 @@ Device:
 Faults (RATE is a share of replies from 0 to 1):
   --drop RATE          send no reply
   --delay RATE         send the reply late ...
-  --delay-ms MS        ... by this much (default 600, past the tool's next
-                       command with its default timing)
+  --delay-ms MS        ... by this much (default 900: past the tool's next
+                       command with its default timing, whose sends are at
+                       most 800 ms apart)
   --corrupt RATE       damage one CHKSUM character
   --noise RATE         send 1..--noise-max random bytes (never "~") before the
                        reply
