@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash tools/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" --target AirConTool ac_sim
 if [[ ! -x build/main/AirConTool ]]; then
     echo "The window is not there yet: only the libraries, the simulator and the tests were built."
     exit 0
