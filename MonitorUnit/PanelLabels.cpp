@@ -28,7 +28,11 @@ QLabel* AddCaptionedValue(QWidget* Parent, const QString& Name, const QString& C
                           int CaptionLeft, const QString& Value, int ValueLeft, int Top) {
     const QLabel* caption = AddPanelLabel(Parent, Name + CaptionSuffix, Caption, CaptionLeft, Top);
     const int left = std::max(ValueLeft, caption->x() + caption->width() + 1);
-    return AddPanelLabel(Parent, Name, Value, left, Top);
+    QLabel* value = AddPanelLabel(Parent, Name, Value, left, Top);
+    // The last values stay readable, in their own colour, while the page is
+    // greyed out on a closed link; only the captions grey.
+    SetLabelColor(value, value->palette().color(QPalette::Active, QPalette::WindowText));
+    return value;
 }
 
 QLabel* CaptionOf(const QLabel* Value) {

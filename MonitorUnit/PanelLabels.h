@@ -14,7 +14,8 @@ QLabel* AddPanelLabel(QWidget* Parent, const QString& Name, const QString& Text,
 
 // A caption and its value label on one row; returns the value label. The value
 // label stands at its design place, moved right where the desktop's font draws
-// the caption wider than the design font did, so the two never overlap.
+// the caption wider than the design font did, so the two never overlap. The
+// value keeps its colour when its page is disabled.
 QLabel* AddCaptionedValue(QWidget* Parent, const QString& Name, const QString& Caption,
                           int CaptionLeft, const QString& Value, int ValueLeft, int Top);
 

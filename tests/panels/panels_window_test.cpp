@@ -629,6 +629,26 @@ class PanelsWindowTest : public QObject {
                 panelValue->fontMetrics().horizontalAdvance(QStringLiteral("<i>x</i>")));
     }
 
+    // On a closed link the pages are greyed out, but the last values read
+    // stay in the colour they were shown in, all alike.
+    void valuesStayReadableOnAClosedLink() {
+        TPanelsUnderTest under = Under();
+        for (const TReplyCase& c : ReplyCases())
+            under.Deliver(c);
+        QVERIFY(!Form().PageControl1->isEnabled());
+        std::vector<QLabel*> values = under.Identity;
+        for (TfrmMonitorUnit* m : under.Monitors)
+            values.insert(values.end(), m->ValueLabels().begin(), m->ValueLabels().end());
+        values.insert(values.end(), under.Params->ValueLabels().begin(),
+                      under.Params->ValueLabels().end());
+        for (QLabel* l : values) {
+            QVERIFY(!l->isEnabled());
+            QVERIFY2(l->palette().color(QPalette::Disabled, QPalette::WindowText) ==
+                         l->palette().color(QPalette::Active, QPalette::WindowText),
+                     qPrintable(l->objectName() + " greys out with its page"));
+        }
+    }
+
     // Closing the window frees the panels; a reply that still comes in after
     // that reaches no freed label, and the identity tabs, which stay, still
     // take their values.
