@@ -291,13 +291,24 @@ TEST_F(SettingsAbuse, UnwritableFolder) {
     fs::permissions(Ini, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                              fs::perms::others_read);
     ASSERT_EQ(chmod(Pty.Path().c_str(), 0666), 0);
+    // The unprivileged user may not reach this program where it was built (a checkout in a
+    // private home folder): it runs a copy placed where everyone may read and run it.
+    QTemporaryDir exeDir;
+    ASSERT_TRUE(exeDir.isValid());
+    const std::string exe = exeDir.filePath(QStringLiteral("settings_abuse_test")).toStdString();
+    fs::copy_file("/proc/self/exe", exe);
+    fs::permissions(exeDir.path().toStdString(),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(exe, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         setenv(ChildDirVar, Folder.c_str(), 1);
         setenv(ChildPtyVar, Pty.Path().c_str(), 1);
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-        execl("/proc/self/exe", "settings_abuse_test",
+        execl(exe.c_str(), "settings_abuse_test",
               "--gtest_filter=SettingsAbuseChild.UnwritableFolderAsUser", nullptr);
         _exit(4);
     }
@@ -312,7 +323,8 @@ TEST_F(SettingsAbuse, UnwritableFolder) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged run failed (3: could not drop root)";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "the unprivileged run failed (3: could not drop root, 4: could not start)";
     EXPECT_EQ(ReadFile(Ini), before);
     EXPECT_EQ(FolderEntries(Folder), std::vector<std::string>{"ComSetting.ini"});
 }
