@@ -181,11 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     std::size_t pos = 0, nextCid = 0;
     while (pos < stream.size()) {
         seed = seed * 1103515245u + 12345u;
-        std::size_t n = 1 + (seed >> 16) % 200;
-        if (nextCid < cidAt.size() && cidAt[nextCid] > pos) n = std::min(n, cidAt[nextCid] - pos);
-        n = std::min(n, stream.size() - pos);
         while (nextCid < cidAt.size() && cidAt[nextCid] <= pos)
             form.FLastCID2 = cidTo[nextCid++];
+        std::size_t n = 1 + (seed >> 16) % 200;
+        if (nextCid < cidAt.size()) n = std::min(n, cidAt[nextCid] - pos);
+        n = std::min(n, stream.size() - pos);
         form.ComPort1RxBuf(
             *form.ComPort1,
             std::span(reinterpret_cast<const std::uint8_t*>(stream.data()) + pos, n));
