@@ -110,7 +110,7 @@ class TPosixDevice final : public IComDevice {
             }
             if (Got & POLLIN) {
                 const TInput Now = CountInput();
-                if (Now.Waiting > 0 && IsNews(Now)) return Report(Now, Mask);
+                if (Now.Waiting > 0 && IsNews(Now)) return Report(GatherTrickle(Now), Mask);
                 // Readable yet nothing new to count: look again later rather than at once.
                 Unread = true;
             }
@@ -266,6 +266,9 @@ class TPosixDevice final : public IComDevice {
         int Waiting = 0;
     };
     static constexpr std::chrono::milliseconds kUnreadRecheck{50};
+    static constexpr int kGatherBurst = 16;
+    static constexpr std::chrono::milliseconds kGatherQuiet{3};  // about 3 bytes at 9600 bit/s
+    static constexpr std::chrono::milliseconds kGatherLimit{30};
 
     TInput CountInput() const {
         TInput Input;
@@ -278,6 +281,22 @@ class TPosixDevice final : public IComDevice {
     // input was taken since (what waits now arrived later), or more bytes came.
     bool IsNews(const TInput& Input) const {
         return Input.Taken != FReported.Taken || Input.Waiting > FReported.Waiting;
+    }
+    // A slow line brings its bytes one at a time, and handing each over on its own wakes the
+    // main thread once per byte. While fewer than kGatherBurst bytes wait and more keep coming,
+    // let them gather for at most kGatherLimit, looking every kGatherQuiet: a line quiet for
+    // that long, a read, a purge or a stop ends the wait. A reply written whole (at least 18
+    // characters) waits not at all.
+    TInput GatherTrickle(TInput Input) {
+        const Clock::time_point End = Clock::now() + kGatherLimit;
+        while (Input.Waiting < kGatherBurst && Clock::now() < End && !FCancelled.load()) {
+            pollfd Stop{FStopFd, POLLIN, 0};
+            if (::poll(&Stop, 1, static_cast<int>(kGatherQuiet.count())) != 0) break;
+            const TInput More = CountInput();
+            if (More.Taken != Input.Taken || More.Waiting <= Input.Waiting) break;
+            Input = More;
+        }
+        return Input;
     }
     TComWaitResult Report(const TInput& Input, std::uint32_t& Mask) {
         FReported = Input;
