@@ -103,11 +103,9 @@ struct TDocument {
                 Content = {};
             } else {
                 Content.remove_prefix(Nl + 1);
-                Line.Eol = "\n";
-                if (Body.ends_with('\r')) {
-                    Body.remove_suffix(1);
-                    Line.Eol = "\r\n";
-                }
+                const bool Crlf = Body.ends_with('\r');
+                if (Crlf) Body.remove_suffix(1);
+                Line.Eol = std::string_view(Crlf ? "\r\n" : "\n");
             }
             Line.Text = Body;
             Line.Kind = Classify(Body);
@@ -212,9 +210,13 @@ void ReplaceFile(const std::string& ShownName, const fs::path& Target, std::stri
     std::string TempName;
     int Fd = -1;
     for (int Attempt = 0; Attempt < 100 && Fd < 0; ++Attempt) {
-        TempName = (Dir / ("." + Target.filename().string() + ".tmp" + std::to_string(::getpid()) +
-                           "_" + std::to_string(Counter++)))
-                       .string();
+        std::string Leaf = ".";
+        Leaf.append(Target.filename().string())
+            .append(".tmp")
+            .append(std::to_string(::getpid()))
+            .append("_")
+            .append(std::to_string(Counter++));
+        TempName = (Dir / Leaf).string();
         Fd = ::open(TempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (Fd < 0 && errno != EEXIST) break;
     }

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev
+    qt6-base-dev libx11-dev
     clang libclang-rt-14-dev
     xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
 )
