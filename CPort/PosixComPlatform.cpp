@@ -54,7 +54,13 @@ class TPosixDevice final : public IComDevice {
 
     int SetState(const TComControlBlock& Block) override {
         if (FFd < 0) return EBADF;
-        return posixline::Apply(FFd, Block);
+        const int Error = posixline::Apply(FFd, Block);
+        if (Error == 0) {
+            const TGatherStep Step = GatherStep(Block);
+            FGatherStepUs.store(Step.Us);
+            FGatherStepChars.store(Step.Chars);
+        }
+        return Error;
     }
 
     int SetTimeouts(const TComTimeoutValues& Timeouts) override {
@@ -266,9 +272,30 @@ class TPosixDevice final : public IComDevice {
         int Waiting = 0;
     };
     static constexpr std::chrono::milliseconds kUnreadRecheck{50};
-    static constexpr int kGatherBurst = 16;
-    static constexpr std::chrono::milliseconds kGatherQuiet{3};  // about 3 bytes at 9600 bit/s
-    static constexpr std::chrono::milliseconds kGatherLimit{30};
+    // Trickle gathering: see GatherTrickle.
+    static constexpr int kGatherBurst = 16;  // characters
+    static constexpr int kGatherMax = 1024;  // characters
+    static constexpr std::int64_t kGatherStepMinUs = 2000;
+    static constexpr std::int64_t kGatherStepMaxUs = 20000;
+    static constexpr std::chrono::milliseconds kGatherLimit{200};
+
+    // A gathering step: the time kGatherBurst characters take on the line (start bit, data
+    // bits, parity and stop bits at the line rate), kept between kGatherStepMinUs and
+    // kGatherStepMaxUs, and how many characters the line can bring in that time.
+    struct TGatherStep {
+        std::int64_t Us;
+        int Chars;
+    };
+    static TGatherStep GatherStep(const TComControlBlock& Block) {
+        const std::int64_t Rate = std::max<std::int32_t>(Block.BaudRate, 1);
+        const std::int64_t StopHalfBits = Block.StopBits == 0 ? 2 : Block.StopBits == 1 ? 3 : 4;
+        const std::int64_t HalfBits =
+            2 * (1 + Block.ByteSize + (Block.Parity != 0 ? 1 : 0)) + StopHalfBits;
+        const std::int64_t CharUs = std::max<std::int64_t>(HalfBits * 1000000 / (2 * Rate), 1);
+        const std::int64_t Us =
+            std::clamp(kGatherBurst * CharUs, kGatherStepMinUs, kGatherStepMaxUs);
+        return {Us, static_cast<int>(std::min<std::int64_t>(Us / CharUs, kGatherMax))};
+    }
 
     TInput CountInput() const {
         TInput Input;
@@ -282,19 +309,33 @@ class TPosixDevice final : public IComDevice {
     bool IsNews(const TInput& Input) const {
         return Input.Taken != FReported.Taken || Input.Waiting > FReported.Waiting;
     }
-    // A slow line brings its bytes one at a time, and handing each over on its own wakes the
-    // main thread once per byte. While fewer than kGatherBurst bytes wait and more keep coming,
-    // let them gather for at most kGatherLimit, looking every kGatherQuiet: a line quiet for
-    // that long, a read, a purge or a stop ends the wait. A reply written whole (at least 18
-    // characters) waits not at all.
+    // A slow line brings its bytes one at a time; handing each over on its own would wake both
+    // threads once per byte, and looking at the line every few milliseconds costs nearly as
+    // much. So bytes that trickle in gather while the line keeps bringing them: the thread
+    // sleeps for the time of kGatherBurst characters at the line rate and looks again. A step
+    // that brought less than three quarters of what the line could carry (the line fell quiet
+    // within it, as at the end of a reply), kGatherMax bytes waiting, kGatherLimit passed, a read,
+    // a purge or a stop ends the wait. Input that is already kGatherBurst bytes or more at the
+    // first look (a fast line, a reply written whole) waits not at all. The last bytes of a
+    // reply are therefore handed over at most one step (about 17 ms at 9600 bit/s) after
+    // they arrived.
     TInput GatherTrickle(TInput Input) {
+        if (Input.Waiting >= kGatherBurst) return Input;
+        const auto Step = std::chrono::microseconds(FGatherStepUs.load());
+        const int Steady = std::max(FGatherStepChars.load() * 3 / 4, 1);
         const Clock::time_point End = Clock::now() + kGatherLimit;
-        while (Input.Waiting < kGatherBurst && Clock::now() < End && !FCancelled.load()) {
+        while (Input.Waiting < kGatherMax && !FCancelled.load()) {
+            const auto Left = End - Clock::now();
+            if (Left <= Clock::duration::zero()) break;
+            const auto Wait =
+                std::chrono::ceil<std::chrono::milliseconds>(std::min<Clock::duration>(Step, Left));
             pollfd Stop{FStopFd, POLLIN, 0};
-            if (::poll(&Stop, 1, static_cast<int>(kGatherQuiet.count())) != 0) break;
+            if (::poll(&Stop, 1, static_cast<int>(Wait.count())) != 0) break;
             const TInput More = CountInput();
             if (More.Taken != Input.Taken || More.Waiting <= Input.Waiting) break;
+            const bool Quieter = More.Waiting - Input.Waiting < Steady;
             Input = More;
+            if (Quieter) break;
         }
         return Input;
     }
@@ -322,6 +363,8 @@ class TPosixDevice final : public IComDevice {
     std::atomic<std::uint32_t> FMask{0};
     std::atomic<std::uint32_t> FWriteMultiplier{100};
     std::atomic<std::uint32_t> FWriteConstant{1000};
+    std::atomic<std::int64_t> FGatherStepUs{GatherStep(TComControlBlock{}).Us};
+    std::atomic<int> FGatherStepChars{GatherStep(TComControlBlock{}).Chars};
     serial_icounter_struct FCounts{};
     bool FHaveCounts = false;
 };

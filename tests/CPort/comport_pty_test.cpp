@@ -434,6 +434,64 @@ TEST_F(PtyPortTest, UnreadBytesAreCountedOnceAndNeverSpin) {
     ASSERT_TRUE(PumpUntil([&] { return !Counts.empty() && Counts.back() == 9; }));
 }
 
+// A controller at 9600 bit/s brings a reply one character about every millisecond. The
+// receiver should get it in few blocks (each block wakes the window), yet the last bytes
+// must not wait long once the line falls quiet; a reply written whole is one block at once.
+TEST_F(PtyPortTest, TricklingBytesGatherIntoFewBlocksAndTheLastComeSoonAfterTheLineFallsQuiet) {
+    struct Case {
+        const char* Name;
+        std::size_t Bytes;
+        std::chrono::microseconds Gap;  // between two bytes; 0: one write
+        std::size_t MostBlocks;
+    };
+    const Case Cases[] = {
+        {"reply at 9600 bit/s", 96, 1042us, 3},
+        {"short reply at 9600 bit/s", 8, 1042us, 2},
+        {"reply written whole", 96, 0us, 1},
+    };
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::pair<Clock::time_point, std::size_t>> Blocks;  // arrival, size
+    std::string Received;
+    Port.OnRxBuf = [&](TCustomComPort&, std::span<const std::uint8_t> Buffer) {
+        Blocks.emplace_back(Clock::now(), Buffer.size());
+        Received.append(Buffer.begin(), Buffer.end());
+    };
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    for (const Case& C : Cases) {
+        SCOPED_TRACE(C.Name);
+        Blocks.clear();
+        Received.clear();
+        std::string Reply;
+        for (std::size_t i = 0; i < C.Bytes; ++i)
+            Reply.push_back("0123456789ABCDEF"[i % 16]);
+        Clock::time_point LastWritten;
+        // The writer keeps to the line's pace by absolute times, so a writer delayed by a
+        // busy machine catches up instead of leaving a gap.
+        std::thread Writer([&] {
+            if (C.Gap == 0us) {
+                WriteMaster(Reply);
+            } else {
+                const auto Start = Clock::now();
+                for (std::size_t i = 0; i < Reply.size(); ++i) {
+                    std::this_thread::sleep_until(Start + C.Gap * static_cast<int>(i));
+                    WriteMaster(Reply.substr(i, 1));
+                }
+            }
+            LastWritten = Clock::now();
+        });
+        const bool All = PumpUntil([&] { return Received.size() >= Reply.size(); }, 10s);
+        Writer.join();
+        ASSERT_TRUE(All) << Received.size() << " of " << Reply.size();
+        EXPECT_EQ(Received, Reply);
+        EXPECT_LE(Blocks.size(), C.MostBlocks);
+        // Gathering ends when the line falls quiet, well before its 200 ms limit.
+        const auto Late = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Blocks.back().first - LastWritten);
+        EXPECT_LT(Late, 120ms);
+    }
+}
+
 }  // namespace
 
 namespace {
