@@ -42,8 +42,17 @@ QLabel* CaptionOf(const QLabel* Value) {
 }
 
 void SetLabelColor(QLabel* Label, const QColor& Color) {
+    static constexpr QPalette::ColorGroup Groups[] = {QPalette::Active, QPalette::Inactive,
+                                                      QPalette::Disabled};
     QPalette pal = Label->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+    // Every reply sets the colour of every value again; most of the time it is already the
+    // label's own, and a new palette would only cost a round of palette propagation.
+    if (std::all_of(std::begin(Groups), std::end(Groups), [&](QPalette::ColorGroup Group) {
+            return pal.isBrushSet(Group, QPalette::WindowText) &&
+                   pal.color(Group, QPalette::WindowText) == Color;
+        }))
+        return;
+    for (auto group : Groups) {
         pal.setColor(group, QPalette::WindowText, Color);
     }
     Label->setPalette(pal);
