@@ -113,6 +113,21 @@ long Switches(int Tid) {
     return v < 0 || n < 0 ? -1 : v + n;
 }
 
+// CPU time of one thread so far, in seconds (the scheduler's own account, in ns).
+double ThreadCpuSeconds(int Tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(Tid) + "/schedstat");
+    unsigned long long ns = 0;
+    in >> ns;
+    return static_cast<double>(ns) / 1e9;
+}
+
+double ThreadCpuSeconds(const std::set<int>& Tids) {
+    double sum = 0;
+    for (int t : Tids)
+        sum += ThreadCpuSeconds(t);
+    return sum;
+}
+
 long Switches(const std::set<int>& Tids) {
     long sum = 0;
     for (int t : Tids)
@@ -310,16 +325,26 @@ int RunPoll(const Options& O) {
 
     RunFor(2000);  // the first poll cycle settles
     const double cpu0 = CpuSeconds(), wall0 = NowMs();
+    const double main0 = ThreadCpuSeconds(static_cast<int>(getpid()));
+    const double event0 = ThreadCpuSeconds(thread);
     const long wakes0 = Switches(thread);
+    const long mainWakes0 = Switches(static_cast<int>(getpid()));
     const std::uint64_t blocks0 = blocks;
     RunFor(measureS * 1000);
     const double cpu1 = CpuSeconds(), wall1 = NowMs();
+    const double main1 = ThreadCpuSeconds(static_cast<int>(getpid()));
+    const double event1 = ThreadCpuSeconds(thread);
     const long wakes1 = Switches(thread);
+    const long mainWakes1 = Switches(static_cast<int>(getpid()));
     const std::uint64_t blocks1 = blocks;
     Put("idle_seconds", (wall1 - wall0) / 1000);
     Put("idle_cpu_pct", 100.0 * (cpu1 - cpu0) / ((wall1 - wall0) / 1000));
+    // Where it went: the main (GUI) thread, the serial event thread, and the rest.
+    Put("idle_cpu_main_pct", 100.0 * (main1 - main0) / ((wall1 - wall0) / 1000));
+    Put("idle_cpu_event_pct", 100.0 * (event1 - event0) / ((wall1 - wall0) / 1000));
     Put("event_threads", thread.size());
     Put("event_thread_wakes", wakes1 - wakes0);
+    Put("main_thread_wakes", mainWakes1 - mainWakes0);
     Put("rx_blocks", blocks1 - blocks0);
 
     // The rest of the poll cycles, then a quiet link: no traffic, so no wake.

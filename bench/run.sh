@@ -168,6 +168,9 @@ done
 # ---- the table ---------------------------------------------------------------
 row "1 idle CPU, window polling ${idle_s}s (defaults, 9600 bit/s line)" \
     "$(fmt "$(val "$P" idle_cpu_pct)" 3) %" "<= 0.5 % of one core" "$(le "$(val "$P" idle_cpu_pct)" 0.5)"
+row "1 idle CPU by thread: main (window) / serial event thread" \
+    "$(fmt "$(val "$P" idle_cpu_main_pct)" 3) / $(fmt "$(val "$P" idle_cpu_event_pct)" 3) %" \
+    "(shown for reference)" "-"
 row "1 event-thread wakes, link open and quiet 5 s" "$(val "$P" quiet_event_thread_wakes)" \
     "0" "$(eq "$(val "$P" quiet_event_thread_wakes)" 0)"
 row "1 event-thread switches per received block (polling)" \
