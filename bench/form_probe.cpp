@@ -262,13 +262,19 @@ class Window {
         // Commands that leave, and the length of the queue after every tick.
         auto poll = Form->Timer1->OnTimer;
         Form->Timer1->OnTimer = [this, poll] {
+            const bool wasOn = Form->Timer2->Enabled();
+            const double start = NowMs();
             poll();
+            if (KeepTicks) Ticks.push_back({false, start, NowMs(), wasOn, Form->Timer2->Enabled()});
             MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
         };
         auto send = Form->Timer2->OnTimer;
         Form->Timer2->OnTimer = [this, send] {
             const std::size_t before = Form->FSendCmdList.size();
+            const double start = NowMs();
             send();
+            if (KeepTicks)
+                Ticks.push_back({before > 0, start, NowMs(), true, Form->Timer2->Enabled()});
             if (before > 0 && Form->ComPort1->Connected()) ++Sent;
             MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
             if (OnSent) OnSent();
@@ -297,12 +303,49 @@ class Window {
     std::vector<std::string> Boxes;
     std::vector<std::string> Received;
     bool KeepFrames = false;
+    // Timer ticks as the window ran them: a send tick (with a command to send) or a poll
+    // tick, its start and end, and whether the send timer ran before and after it.
+    struct Tick {
+        bool send;
+        double start, end;
+        bool sendTimerBefore, sendTimerAfter;
+    };
+    bool KeepTicks = false;
+    std::vector<Tick> Ticks;
     std::uint64_t CorrectFrames = 0, ErrorFrames = 0, Dispatched = 0, Sent = 0;
     std::size_t MaxQueue = 0;
     std::function<void()> OnSent;
 };
 
 // --- poll: idle cost, event-thread wakes, poll punctuality ------------------------
+
+// Poll commands against the time-line: 0x42, 0x43 and 0x44 leave 0, 350 and 700 ms after
+// the start of each 1500 ms cycle. Deviations are taken from the median start.
+struct TimeLine {
+    std::vector<double> base, dev, gapDev;
+    int orderErrors = 0;
+};
+
+TimeLine PollTimeLine(const std::vector<double>& At, const std::vector<int>& Cid2, int Cycles) {
+    TimeLine out;
+    std::size_t first = 0;
+    while (first < Cid2.size() && Cid2[first] != 0x42)
+        ++first;
+    static constexpr double offset[] = {0, 350, 700};
+    for (std::size_t i = first; i < Cid2.size(); ++i) {
+        const std::size_t k = i - first;
+        const int cycle = static_cast<int>(k / 3);
+        if (cycle >= Cycles) break;
+        if (Cid2[i] != 0x42 + static_cast<int>(k % 3)) ++out.orderErrors;
+        out.base.push_back(At[i] - 1500.0 * cycle - offset[k % 3]);
+    }
+    const double anchor = Percentile(out.base, 50);
+    for (std::size_t j = 0; j < out.base.size(); ++j) {
+        out.dev.push_back(std::abs(out.base[j] - anchor));
+        if (j > 0) out.gapDev.push_back(std::abs(out.base[j] - out.base[j - 1]));
+    }
+    return out;
+}
 
 int RunPoll(const Options& O) {
     const double measureS = O.seconds > 0 ? O.seconds : 60;
@@ -315,6 +358,16 @@ int RunPoll(const Options& O) {
     std::set<int> thread;
     for (int t : Tasks())
         if (!before.count(t)) thread.insert(t);
+    // Send times as the window saw them, beside the simulator's receive times: tells a late
+    // timer in the window from a late wake of the simulator.
+    std::vector<std::pair<double, int>> windowSends;  // ms, CID2
+    w.KeepTicks = true;
+    std::uint64_t sentSoFar = w.Sent;
+    w.OnSent = [&] {
+        if (w.Sent == sentSoFar) return;  // a tick with nothing queued
+        sentSoFar = w.Sent;
+        windowSends.emplace_back(NowMs(), w.Form->FLastCID2);
+    };
     std::uint64_t blocks = 0;
     auto rx = w.Form->ComPort1->OnRxBuf;
     w.Form->ComPort1->OnRxBuf = [&blocks, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
@@ -372,26 +425,49 @@ int RunPoll(const Options& O) {
             at.push_back(e.t * 1000);
             cid2.push_back(*c);
         }
-    std::size_t first = 0;
-    while (first < cid2.size() && cid2[first] != 0x42)
-        ++first;
-    std::vector<double> offsetInCycle, cycleOf;
-    int orderErrors = 0;
-    static constexpr double offset[] = {0, 350, 700};
-    std::vector<double> base;
-    for (std::size_t i = first; i < cid2.size(); ++i) {
-        const std::size_t k = i - first;
-        const int cycle = static_cast<int>(k / 3);
-        if (cycle >= O.cycles) break;
-        if (cid2[i] != 0x42 + static_cast<int>(k % 3)) ++orderErrors;
-        base.push_back(at[i] - 1500.0 * cycle - offset[k % 3]);
+    w.OnSent = nullptr;
+    {
+        std::vector<double> wat;
+        std::vector<int> wcid2;
+        for (const auto& [t, c] : windowSends) {
+            wat.push_back(t);
+            wcid2.push_back(c);
+        }
+        const TimeLine window = PollTimeLine(wat, wcid2, O.cycles);
+        Put("poll_window_dev_p99_ms", Percentile(window.dev, 99));
+        Put("poll_window_dev_max_ms",
+            window.dev.empty() ? NAN : *std::max_element(window.dev.begin(), window.dev.end()));
     }
-    const double anchor = Percentile(base, 50);
-    std::vector<double> dev, gapDev;
-    for (std::size_t j = 0; j < base.size(); ++j) {
-        dev.push_back(std::abs(base[j] - anchor));
-        if (j > 0) gapDev.push_back(std::abs(base[j] - base[j - 1]));
+    // Where a deviation comes from: the send timer firing late, or a send tick taking long
+    // (the timer restarts when the tick has sent its command, so a slow write shifts the
+    // rest of the cycle).
+    {
+        std::vector<double> late, sendTick;
+        double armedAt = NAN;
+        const double interval = w.Form->Timer2->Interval();
+        for (const Window::Tick& t : w.Ticks) {
+            if (t.send) {
+                if (!std::isnan(armedAt)) late.push_back(t.start - armedAt - interval);
+                sendTick.push_back(t.end - t.start);
+            }
+            if (t.send || !t.sendTimerBefore) armedAt = t.sendTimerAfter ? t.end : NAN;
+        }
+        Put("send_timer_late_p99_ms", Percentile(late, 99));
+        Put("send_timer_late_max_ms",
+            late.empty() ? NAN : *std::max_element(late.begin(), late.end()));
+        Put("send_tick_p50_ms", Percentile(sendTick, 50));
+        Put("send_tick_p99_ms", Percentile(sendTick, 99));
+        Put("send_tick_max_ms",
+            sendTick.empty() ? NAN : *std::max_element(sendTick.begin(), sendTick.end()));
+        Put("send_tick_over_2ms",
+            std::count_if(sendTick.begin(), sendTick.end(), [](double d) { return d > 2; }));
+        Put("send_ticks", sendTick.size());
     }
+    const TimeLine line = PollTimeLine(at, cid2, O.cycles);
+    const std::vector<double>& base = line.base;
+    const std::vector<double>& dev = line.dev;
+    const std::vector<double>& gapDev = line.gapDev;
+    const int orderErrors = line.orderErrors;
     Put("poll_commands", base.size());
     Put("poll_cycles", base.size() / 3);
     Put("poll_order_errors", orderErrors);

@@ -179,6 +179,9 @@ row "1 event-thread switches per received block (polling)" \
 row "2 poll send time deviation p99, $(val "$P" poll_cycles) cycles" \
     "$(fmt "$(val "$P" poll_dev_p99_ms)" 1) ms (max $(fmt "$(val "$P" poll_dev_max_ms)" 1))" \
     "<= 5 ms" "$(le "$(val "$P" poll_dev_p99_ms)" 5)"
+row "2 where it comes from: send timer late p99 / send tick p99 (ticks over 2 ms)" \
+    "$(fmt "$(val "$P" send_timer_late_p99_ms)" 1) / $(fmt "$(val "$P" send_tick_p99_ms)" 1) ms ($(val "$P" send_tick_over_2ms) of $(val "$P" send_ticks))" \
+    "(shown for reference)" "-"
 row "2 poll commands out of order (0x42, 0x43, 0x44)" "$(val "$P" poll_order_errors)" "0" \
     "$(eq "$(val "$P" poll_order_errors)" 0)"
 row "3 reply to label, median ($(val "$R" reply_count) replies)" \
