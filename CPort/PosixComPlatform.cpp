@@ -273,13 +273,14 @@ class TPosixDevice final : public IComDevice {
     };
     static constexpr std::chrono::milliseconds kUnreadRecheck{50};
     // Trickle gathering: see GatherTrickle.
-    static constexpr int kGatherBurst = 16;  // characters
-    static constexpr int kGatherMax = 1024;  // characters
+    static constexpr int kGatherBurst = 16;      // characters
+    static constexpr int kGatherStepChars = 32;  // characters
+    static constexpr int kGatherMax = 1024;      // characters
     static constexpr std::int64_t kGatherStepMinUs = 2000;
-    static constexpr std::int64_t kGatherStepMaxUs = 20000;
+    static constexpr std::int64_t kGatherStepMaxUs = 40000;
     static constexpr std::chrono::milliseconds kGatherLimit{200};
 
-    // A gathering step: the time kGatherBurst characters take on the line (start bit, data
+    // A gathering step: the time kGatherStepChars characters take on the line (start bit, data
     // bits, parity and stop bits at the line rate), kept between kGatherStepMinUs and
     // kGatherStepMaxUs, and how many characters the line can bring in that time.
     struct TGatherStep {
@@ -293,7 +294,7 @@ class TPosixDevice final : public IComDevice {
             2 * (1 + Block.ByteSize + (Block.Parity != 0 ? 1 : 0)) + StopHalfBits;
         const std::int64_t CharUs = std::max<std::int64_t>(HalfBits * 1000000 / (2 * Rate), 1);
         const std::int64_t Us =
-            std::clamp(kGatherBurst * CharUs, kGatherStepMinUs, kGatherStepMaxUs);
+            std::clamp(kGatherStepChars * CharUs, kGatherStepMinUs, kGatherStepMaxUs);
         return {Us, static_cast<int>(std::min<std::int64_t>(Us / CharUs, kGatherMax))};
     }
 
@@ -312,12 +313,12 @@ class TPosixDevice final : public IComDevice {
     // A slow line brings its bytes one at a time; handing each over on its own would wake both
     // threads once per byte, and looking at the line every few milliseconds costs nearly as
     // much. So bytes that trickle in gather while the line keeps bringing them: the thread
-    // sleeps for the time of kGatherBurst characters at the line rate and looks again. A step
+    // sleeps for the time of kGatherStepChars characters at the line rate and looks again. A step
     // that brought less than three quarters of what the line could carry (the line fell quiet
     // within it, as at the end of a reply), kGatherMax bytes waiting, kGatherLimit passed, a read,
     // a purge or a stop ends the wait. Input that is already kGatherBurst bytes or more at the
     // first look (a fast line, a reply written whole) waits not at all. The last bytes of a
-    // reply are therefore handed over at most one step (about 17 ms at 9600 bit/s) after
+    // reply are therefore handed over at most one step (about 33 ms at 9600 bit/s) after
     // they arrived.
     TInput GatherTrickle(TInput Input) {
         if (Input.Waiting >= kGatherBurst) return Input;
