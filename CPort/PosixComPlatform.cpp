@@ -55,11 +55,7 @@ class TPosixDevice final : public IComDevice {
     int SetState(const TComControlBlock& Block) override {
         if (FFd < 0) return EBADF;
         const int Error = posixline::Apply(FFd, Block);
-        if (Error == 0) {
-            const TGatherStep Step = GatherStep(Block);
-            FGatherStepUs.store(Step.Us);
-            FGatherStepChars.store(Step.Chars);
-        }
+        if (Error == 0) FCharUs.store(CharTime(Block));
         return Error;
     }
 
@@ -280,22 +276,14 @@ class TPosixDevice final : public IComDevice {
     static constexpr std::int64_t kGatherStepMaxUs = 40000;
     static constexpr std::chrono::milliseconds kGatherLimit{200};
 
-    // A gathering step: the time kGatherStepChars characters take on the line (start bit, data
-    // bits, parity and stop bits at the line rate), kept between kGatherStepMinUs and
-    // kGatherStepMaxUs, and how many characters the line can bring in that time.
-    struct TGatherStep {
-        std::int64_t Us;
-        int Chars;
-    };
-    static TGatherStep GatherStep(const TComControlBlock& Block) {
+    // The time one character takes on the line: start bit, data bits, parity and stop bits
+    // at the line rate, in microseconds.
+    static std::int64_t CharTime(const TComControlBlock& Block) {
         const std::int64_t Rate = std::max<std::int32_t>(Block.BaudRate, 1);
         const std::int64_t StopHalfBits = Block.StopBits == 0 ? 2 : Block.StopBits == 1 ? 3 : 4;
         const std::int64_t HalfBits =
             2 * (1 + Block.ByteSize + (Block.Parity != 0 ? 1 : 0)) + StopHalfBits;
-        const std::int64_t CharUs = std::max<std::int64_t>(HalfBits * 1000000 / (2 * Rate), 1);
-        const std::int64_t Us =
-            std::clamp(kGatherStepChars * CharUs, kGatherStepMinUs, kGatherStepMaxUs);
-        return {Us, static_cast<int>(std::min<std::int64_t>(Us / CharUs, kGatherMax))};
+        return std::max<std::int64_t>(HalfBits * 1000000 / (2 * Rate), 1);
     }
 
     TInput CountInput() const {
@@ -322,8 +310,14 @@ class TPosixDevice final : public IComDevice {
     // they arrived.
     TInput GatherTrickle(TInput Input) {
         if (Input.Waiting >= kGatherBurst) return Input;
-        const auto Step = std::chrono::microseconds(FGatherStepUs.load());
-        const int Steady = std::max(FGatherStepChars.load() * 3 / 4, 1);
+        // A step lasts kGatherStepChars character times, kept between kGatherStepMinUs and
+        // kGatherStepMaxUs; a steady line brings three quarters of a step's characters or more.
+        const std::int64_t CharUs = FCharUs.load();
+        const std::int64_t StepUs =
+            std::clamp(kGatherStepChars * CharUs, kGatherStepMinUs, kGatherStepMaxUs);
+        const auto Step = std::chrono::microseconds(StepUs);
+        const int Steady = std::max(
+            static_cast<int>(std::min<std::int64_t>(StepUs / CharUs, kGatherMax)) * 3 / 4, 1);
         const Clock::time_point End = Clock::now() + kGatherLimit;
         while (Input.Waiting < kGatherMax && !FCancelled.load()) {
             const auto Left = End - Clock::now();
@@ -364,8 +358,7 @@ class TPosixDevice final : public IComDevice {
     std::atomic<std::uint32_t> FMask{0};
     std::atomic<std::uint32_t> FWriteMultiplier{100};
     std::atomic<std::uint32_t> FWriteConstant{1000};
-    std::atomic<std::int64_t> FGatherStepUs{GatherStep(TComControlBlock{}).Us};
-    std::atomic<int> FGatherStepChars{GatherStep(TComControlBlock{}).Chars};
+    std::atomic<std::int64_t> FCharUs{CharTime(TComControlBlock{})};
     serial_icounter_struct FCounts{};
     bool FHaveCounts = false;
 };

@@ -265,7 +265,8 @@ class Window {
             const bool wasOn = Form->Timer2->Enabled();
             const double start = NowMs();
             poll();
-            if (KeepTicks) Ticks.push_back({false, start, NowMs(), wasOn, Form->Timer2->Enabled()});
+            if (KeepTicks)
+                Ticks.push_back({false, start, NowMs(), wasOn, Form->Timer2->Enabled(), -1});
             MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
         };
         auto send = Form->Timer2->OnTimer;
@@ -274,7 +275,8 @@ class Window {
             const double start = NowMs();
             send();
             if (KeepTicks)
-                Ticks.push_back({before > 0, start, NowMs(), true, Form->Timer2->Enabled()});
+                Ticks.push_back(
+                    {before > 0, start, NowMs(), true, Form->Timer2->Enabled(), Form->FLastCID2});
             if (before > 0 && Form->ComPort1->Connected()) ++Sent;
             MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
             if (OnSent) OnSent();
@@ -309,6 +311,7 @@ class Window {
         bool send;
         double start, end;
         bool sendTimerBefore, sendTimerAfter;
+        int cid2;  // the command a send tick sent
     };
     bool KeepTicks = false;
     std::vector<Tick> Ticks;
@@ -358,16 +361,9 @@ int RunPoll(const Options& O) {
     std::set<int> thread;
     for (int t : Tasks())
         if (!before.count(t)) thread.insert(t);
-    // Send times as the window saw them, beside the simulator's receive times: tells a late
-    // timer in the window from a late wake of the simulator.
-    std::vector<std::pair<double, int>> windowSends;  // ms, CID2
+    // Send times as the window saw them (the ticks it records), beside the simulator's
+    // receive times: tells a late timer in the window from a late wake of the simulator.
     w.KeepTicks = true;
-    std::uint64_t sentSoFar = w.Sent;
-    w.OnSent = [&] {
-        if (w.Sent == sentSoFar) return;  // a tick with nothing queued
-        sentSoFar = w.Sent;
-        windowSends.emplace_back(NowMs(), w.Form->FLastCID2);
-    };
     std::uint64_t blocks = 0;
     auto rx = w.Form->ComPort1->OnRxBuf;
     w.Form->ComPort1->OnRxBuf = [&blocks, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
@@ -425,13 +421,13 @@ int RunPoll(const Options& O) {
             at.push_back(e.t * 1000);
             cid2.push_back(*c);
         }
-    w.OnSent = nullptr;
     {
         std::vector<double> wat;
         std::vector<int> wcid2;
-        for (const auto& [t, c] : windowSends) {
-            wat.push_back(t);
-            wcid2.push_back(c);
+        for (const Window::Tick& t : w.Ticks) {
+            if (!t.send) continue;
+            wat.push_back(t.start);
+            wcid2.push_back(t.cid2);
         }
         const TimeLine window = PollTimeLine(wat, wcid2, O.cycles);
         Put("poll_window_dev_p99_ms", Percentile(window.dev, 99));
