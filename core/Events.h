@@ -1,0 +1,128 @@
+// What happens on the link, as the monitoring core tells its observers.
+//
+// Events are raised synchronously on the thread that drives the core (the window's main
+// thread), in the order things happen. Byte spans in an event are valid only during the
+// call: an observer that keeps them copies them.
+//
+// For each received block, in order: for every frame cut from it, TFrameReceived, then
+// for a frame that passed the check TReplyReceived, then for an RTN-0 reply that the last
+// command's decoder could read TDecodedReply; after the block, TNoise when bytes were
+// dropped that belong to no frame.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "Clock.h"
+#include "DH.h"
+#include "Frame.h"
+#include "Model.h"
+
+// One queued command: Custom holds the command's CID2, Param the remote-control or
+// parameter code, Value the parameter value.
+struct TIntCMD {
+    std::uint8_t Custom = 0;
+    std::uint8_t Param = 0;
+    std::uint16_t Value = 0;
+    friend bool operator==(const TIntCMD&, const TIntCMD&) = default;
+};
+static_assert(sizeof(TIntCMD) == 4);
+
+namespace aircon {
+
+// Time stamps of an event: monotonic for intervals, calendar for display.
+struct TStamp {
+    SteadyTime Time{};
+    WallTime Wall{};
+};
+
+struct TLinkOpened {
+    TStamp At;
+    std::string Port;
+};
+
+struct TLinkClosed {
+    TStamp At;
+};
+
+// A command frame written to the line. Raised after the write returned, also when the
+// write failed and the link closed during it.
+struct TCommandSent {
+    TStamp At;  // the end of the write: response times count from here
+    TIntCMD Item;
+    std::uint8_t Addr = 0;
+    std::uint8_t CID2 = 0;
+    std::span<const std::uint8_t> Frame;  // the whole frame, "~" to carriage return
+    std::int32_t Written = 0;             // bytes the port reports as written
+};
+
+// A frame cut from the received stream, whether or not it passed the check.
+struct TFrameReceived {
+    TStamp At;                            // when the block holding its carriage return came
+    std::span<const std::uint8_t> Frame;  // "~" to carriage return inclusive
+    TFrameCheck Check = TFrameCheck::Ok;
+    // The first frame after a command: the time from the end of that command's write.
+    std::optional<Millis> ResponseTime;
+    // The first frame after a command that had already been reported missing.
+    bool Late = false;
+};
+
+// A frame that passed the check, read as the answer to the last command sent.
+struct TReplyReceived {
+    TStamp At;
+    TDH_Header Header;  // VER, ADR, CID1 and RTN as received
+    std::uint8_t Rtn = 0;
+    std::uint8_t LastCID2 = 0xFF;         // the command it is read as the answer to
+    std::span<const std::uint8_t> Info;   // the INFO bytes that arrived
+    bool HasDecoder = false;              // LastCID2 has a decoder
+};
+
+// An RTN-0 reply decoded by the decoder of the last command sent.
+struct TDecodedReply {
+    TStamp At;
+    TDH_Header Header;  // the reply's VER, ADR, CID1, and the last CID2 sent
+    std::uint8_t CID2 = 0;
+    TReplyData Data;
+};
+
+// No frame arrived within the reply time-out of a command. Detected when the send timer
+// next fires, which is one reply time-out after the command's write.
+struct TReplyMissing {
+    TStamp At;
+    std::uint8_t CID2 = 0;
+    TIntCMD Item;
+    SteadyTime SentAt{};
+    Millis Timeout{};  // the reply time-out the command was given
+};
+
+// Received bytes that belong to no frame (before a "~", after a carriage return, or
+// dropped by the codec's buffer limit).
+struct TNoise {
+    TStamp At;
+    std::size_t Count = 0;
+};
+
+// A number box whose text did not convert; Message is what the operator is shown
+// ("'abc' is not a valid integer value").
+struct TInputError {
+    std::string Message;
+};
+
+// Any number of observers; each overrides what it needs.
+class IMonitorObserver {
+  public:
+    virtual ~IMonitorObserver() = default;
+    virtual void OnLinkOpened(const TLinkOpened&) {}
+    virtual void OnLinkClosed(const TLinkClosed&) {}
+    virtual void OnCommandSent(const TCommandSent&) {}
+    virtual void OnFrameReceived(const TFrameReceived&) {}
+    virtual void OnReplyReceived(const TReplyReceived&) {}
+    virtual void OnReplyDecoded(const TDecodedReply&) {}
+    virtual void OnReplyMissing(const TReplyMissing&) {}
+    virtual void OnNoise(const TNoise&) {}
+    virtual void OnInputError(const TInputError&) {}
+};
+
+}  // namespace aircon

@@ -1,0 +1,148 @@
+// What the controller said: its replies decoded into plain values.
+//
+// Each decoded reply holds exactly the fields that arrived. A reply shorter than the
+// full layout carries fewer fields (Count says how many); a field that the controller
+// reports as not detected (a reading of 0x2020, a state or alarm byte of 0x20) is an
+// empty optional, never a number.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "DH.h"
+
+namespace aircon {
+
+// A 16-bit reading, signed or unsigned by its field; empty when not detected.
+using TReading = std::optional<std::int32_t>;
+// A one-byte state or alarm code; empty when not detected (0x20).
+using TStateCode = std::optional<std::uint8_t>;
+
+// One field of a reply layout: its key (English, snake case: metric labels, JSON keys),
+// its caption (the panel's caption text without the colon: CSV columns, log, report),
+// whether a reading is signed, and whether the panel hides it.
+struct TFieldInfo {
+    std::string_view Key;
+    std::string_view Caption;
+    bool Signed = false;
+    bool Hidden = false;
+};
+
+// 0x42: twelve readings, then up to six trailing words.
+inline constexpr std::size_t AnalogFixedCount = 12;
+inline constexpr std::size_t AnalogFieldCount = 18;
+// 0x43: nine state items after the power state and the count.
+inline constexpr std::size_t SwitchItemCount = 9;
+// 0x44: eleven fixed alarms, then up to 25 items.
+inline constexpr std::size_t AlarmFixedCount = 11;
+inline constexpr std::size_t AlarmFieldCount = 36;
+// 0x47: seven readings, then up to nine items.
+inline constexpr std::size_t ParamReadingCount = 7;
+inline constexpr std::size_t ParamItemCount = 9;
+
+extern const std::array<TFieldInfo, AnalogFieldCount> AnalogFields;
+extern const TFieldInfo SwitchPowerField;  // "power", "空调状态"
+extern const std::array<TFieldInfo, SwitchItemCount> SwitchFields;
+extern const std::array<TFieldInfo, AlarmFieldCount> AlarmFields;
+extern const std::array<TFieldInfo, ParamReadingCount + ParamItemCount> ParamFields;
+extern const std::array<TFieldInfo, 3> VendorFields;  // device name, software version, vendor
+
+// Reply 0x42 of one unit.
+struct TAnalogValues {
+    int Unit = 0;  // 0 or 1: bits 1 to 3 of DATAFLAG
+    std::uint8_t DataFlag = 0;
+    std::array<TReading, AnalogFieldCount> Values{};  // in AnalogFields order
+    std::size_t Count = 0;                            // fields carried: 12 to 18
+    std::uint8_t UserDefinedCount = 0;
+    friend bool operator==(const TAnalogValues&, const TAnalogValues&) = default;
+};
+
+// Reply 0x43 of one unit.
+struct TSwitchStates {
+    int Unit = 0;
+    std::uint8_t DataFlag = 0;
+    TStateCode Power;  // 0 on, other codes off; empty: the unit is not registered (0x20)
+    std::uint8_t UserDefinedCount = 0;
+    std::array<TStateCode, SwitchItemCount> Items{};  // in SwitchFields order
+    std::size_t Count = 0;                            // items carried: 0 to 9
+    friend bool operator==(const TSwitchStates&, const TSwitchStates&) = default;
+};
+
+// Reply 0x44 of one unit. Codes: 0 normal, 1 below the lower limit, 2 above the upper
+// limit, 0xF0 fault; any other code has no text.
+struct TAlarmStates {
+    int Unit = 0;
+    std::uint8_t DataFlag = 0;
+    std::array<TStateCode, AlarmFieldCount> Codes{};  // in AlarmFields order
+    std::size_t Count = 0;                            // fields carried: 11 to 36
+    std::uint8_t UserDefinedCount = 0;
+    friend bool operator==(const TAlarmStates&, const TAlarmStates&) = default;
+};
+
+// Reply 0x47. The items are whole 16-bit codes or numbers and have no sentinel.
+struct TUserParams {
+    std::array<TReading, ParamReadingCount> Readings{};
+    std::uint8_t UserDefinedCount = 0;
+    std::array<std::uint16_t, ParamItemCount> Items{};
+    std::size_t ItemCount = 0;  // items carried: 0 to 9
+    friend bool operator==(const TUserParams&, const TUserParams&) = default;
+};
+
+// Reply 0x4F: the reply's VER byte (high nibble major, low nibble minor).
+struct TProtocolVersion {
+    std::uint8_t Ver = 0;
+    friend bool operator==(const TProtocolVersion&, const TProtocolVersion&) = default;
+};
+
+// Reply 0x50: the reply's ADR byte.
+struct TDeviceAddress {
+    std::uint8_t Addr = 0;
+    friend bool operator==(const TDeviceAddress&, const TDeviceAddress&) = default;
+};
+
+// Reply 0x51: three fixed-length fields of Latin-1 bytes exactly as they came (nothing
+// trimmed, zero bytes kept). A field is present when at least one of its bytes arrived.
+struct TVendorInfo {
+    std::array<std::optional<std::string>, 3> Fields{};  // in VendorFields order
+    friend bool operator==(const TVendorInfo&, const TVendorInfo&) = default;
+};
+
+using TReplyData = std::variant<TAnalogValues, TSwitchStates, TAlarmStates, TUserParams,
+                                TProtocolVersion, TDeviceAddress, TVendorInfo>;
+
+// Decoders over exactly the INFO bytes that arrived: never a read beyond them. Empty for
+// an INFO shorter than the layout's minimum or a unit index other than 0 or 1.
+std::optional<TAnalogValues> ParseAnalog(std::span<const std::uint8_t> Info);
+std::optional<TSwitchStates> ParseSwitches(std::span<const std::uint8_t> Info);
+std::optional<TAlarmStates> ParseAlarms(std::span<const std::uint8_t> Info);
+std::optional<TUserParams> ParseUserParams(std::span<const std::uint8_t> Info);
+std::optional<TVendorInfo> ParseVendorInfo(std::span<const std::uint8_t> Info);
+
+// The dispatch by the CID2 of the last command sent: 0x42, 0x43, 0x44, 0x47, 0x4F, 0x50
+// and 0x51 have a decoder, every other CID2 none.
+bool HasDecoder(std::uint8_t CID2);
+// Decodes an RTN-0 reply read as the answer to CID2; Header carries the reply's VER and
+// ADR. Empty when CID2 has no decoder or the INFO is malformed for it.
+std::optional<TReplyData> DecodeReply(std::uint8_t CID2, TDH_Header Header,
+                                      std::span<const std::uint8_t> Info);
+
+// Words of the codes, as the panels show them.
+std::string_view AlarmCodeText(std::uint8_t Code);  // "" for a code without text
+std::string_view UnitPowerWord(TStateCode Power);   // "开机", "关机", "未注册"
+// The word of switch item Item (SwitchFields order); "未检测" when not detected, "" for
+// a code outside the item's table.
+std::string_view SwitchItemWord(std::size_t Item, TStateCode Code);
+// The text of parameter item Item (0 to 8, as on the parameter panel): a word for the
+// four items with a table, the decimal number for the others.
+std::string ParamItemText(std::size_t Item, std::uint16_t Code);
+std::string ProtocolVersionText(std::uint8_t Ver);  // "1.0", "10.11"
+// Latin-1 bytes as UTF-8 text.
+std::string Latin1ToUtf8(std::string_view Bytes);
+
+}  // namespace aircon

@@ -1,0 +1,101 @@
+// The monitoring control without widgets: the command queue with its poll and send
+// timers, the senders, and the reply intake that turns received bytes into events.
+//
+// A view (the window, a program without a window, a test) gives the core a clock, the
+// serial link and the texts of its number boxes, forwards its timer ticks, buttons and
+// received blocks, and observes what happens. The core knows nothing of widgets.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Clock.h"
+#include "DH.h"
+#include "Events.h"
+
+namespace aircon {
+
+// The serial link as the core uses it (the window's TComPort behind an adapter).
+class ILink {
+  public:
+    virtual ~ILink() = default;
+    virtual bool Connected() const = 0;
+    // Writes the whole frame and returns the bytes written. A failure is reported by the
+    // port to its own failure handler, which may close the link before this returns.
+    virtual std::int32_t Write(std::span<const std::uint8_t> Frame) = 0;
+};
+
+// The number boxes and the polling switch of the view, read each time they are used.
+class IMonitorInputs {
+  public:
+    virtual ~IMonitorInputs() = default;
+    virtual std::string AddressText() const = 0;        // device address, 0 to 255
+    virtual std::string QueryIntervalText() const = 0;  // poll interval, ms
+    virtual std::string ReplyTimeoutText() const = 0;   // reply time-out, ms
+    virtual bool AutoQuery() const = 0;                 // automatic polling ticked
+};
+
+// A signed 32-bit decimal number: optional sign and digits, nothing else.
+std::optional<std::int32_t> TryStrToInt(std::string_view Text);
+// "'<Text>' is not a valid integer value"
+std::string InvalidIntegerMessage(std::string_view Text);
+
+class TMonitor {
+  public:
+    static constexpr std::uint8_t ProtocolVer = 0x10;
+    static constexpr std::uint8_t DeviceCID1 = 0x60;
+
+    TMonitor(IClock& Clock, ILink& Link, IMonitorInputs& Inputs);
+    ~TMonitor();
+    TMonitor(const TMonitor&) = delete;
+    TMonitor& operator=(const TMonitor&) = delete;
+
+    // Observers may be added and removed at any time, also from inside an event.
+    void AddObserver(IMonitorObserver& Observer);
+    void RemoveObserver(IMonitorObserver& Observer);
+
+    // --- queue and timers ---
+    // Appends a command at the tail of the queue and enables the send timer.
+    void QueueCommand(TIntCMD Item);
+    // The poll timer's tick: queues the next poll command (one poll command waits at a
+    // time), sets the poll interval and the send timer's interval and enables it.
+    void PollTick();
+    // The send timer's tick: reports a command left unanswered, sends the head of the
+    // queue and re-arms itself with the reply time-out.
+    void SendTick();
+    const std::deque<TIntCMD>& Queue() const;
+    std::int32_t QueryStep() const;
+    TTimer& PollTimer();  // Timer1
+    TTimer& SendTimer();  // Timer2
+
+    // --- senders: build the frame, write it, raise TCommandSent ---
+    void SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2);
+    void SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd);
+    void SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value);
+    std::uint8_t LastCID2() const;
+
+    // --- link lifecycle (the view opens and closes the port itself) ---
+    // The port has opened: poll step 0, TLinkOpened, and with automatic polling the poll
+    // timer started with the poll interval. False when that interval did not convert
+    // (TInputError raised, poll timer left off).
+    bool LinkOpened(std::string Port);
+    // The port has closed or is closing: both timers off, the queue released, TLinkClosed.
+    void LinkClosed();
+    // Automatic polling switched: the poll timer on or off with the interval it has.
+    void SetAutoQuery(bool On);
+
+    // --- intake ---
+    // A block of received bytes (the port's OnRxBuf).
+    void ReceiveData(std::span<const std::uint8_t> Block);
+    TDH& Codec();
+
+  private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
+}  // namespace aircon
