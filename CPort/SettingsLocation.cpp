@@ -102,12 +102,11 @@ TSettingsLocation SettingsLocationFor(std::string ExeDir) {
     const TSettingsLocation L =
         ChooseSettingsLocation(CurrentSettingsEnvironment(std::move(ExeDir)));
     if (!L.Portable) {
-        // Made one level at a time so that every folder made here gets 0700.
-        fs::path Made;
-        for (const auto& Part : fs::path(L.StorePath).parent_path()) {
-            Made /= Part;
-            if (::mkdir(Made.c_str(), 0700) != 0 && errno != EEXIST) break;
-        }
+        // The configuration folder and the program's folder in it, each made with 0700 when
+        // missing; nothing above them (a home folder that does not exist is not made here).
+        const fs::path Folder = fs::path(L.StorePath).parent_path();
+        for (const fs::path& Dir : {Folder.parent_path(), Folder})
+            if (::mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST) break;
     }
     return L;
 }

@@ -50,6 +50,7 @@ std::string UserConfigHome(const TSettingsEnvironment& Env);
 bool IsSystemProgramFolder(std::string_view ExeDir);
 
 // The decision for the running program: ChooseSettingsLocation(CurrentSettingsEnvironment(ExeDir)).
-// For a per-user store its folder is made (mode 0700 for folders made here) so that the first
-// store can create the file; a folder that cannot be made shows up as a store failure later.
+// For a per-user store the configuration folder and its AirConTool folder are made when missing
+// (mode 0700), so that the first store can create the file; a folder that cannot be made shows up
+// as a store failure later.
 TSettingsLocation SettingsLocationFor(std::string ExeDir);
