@@ -13,7 +13,7 @@ packages=(
 
 # "bash tools/deps.sh package": also what building and checking the Debian package needs.
 if [[ ${1:-} == package ]]; then
-    packages+=(dpkg-dev file lintian appstream desktop-file-utils xvfb xdotool x11-utils)
+    packages+=(dpkg-dev lintian appstream desktop-file-utils)
 fi
 
 missing=()
