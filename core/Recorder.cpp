@@ -43,8 +43,10 @@ std::string ReasonText(int Error) {
     }
 }
 
-std::string MegaBytes(std::uint64_t Bytes) {
-    return std::to_string((Bytes + 512 * 1024) / (1024 * 1024)) + " MB";
+std::string SizeText(std::uint64_t Bytes) {
+    constexpr std::uint64_t KB = 1024, MB = 1024 * 1024;
+    if (Bytes >= MB) return std::to_string((Bytes + MB / 2) / MB) + " MB";
+    return std::to_string(std::max<std::uint64_t>(1, (Bytes + KB / 2) / KB)) + " KB";
 }
 
 bool Digit(char C) {
@@ -133,8 +135,8 @@ struct TRecorder::TWriter {
     std::uint64_t Rows = 0;
     std::uint64_t Lost = 0;
     std::string Buffer;
-    std::uint64_t BufferRows = 0;
-    std::vector<TOldRecording> Old;  // oldest last
+    std::vector<std::size_t> RowEnds;  // where each reply row in Buffer ends
+    std::vector<TOldRecording> Old;    // oldest last
     std::uint64_t OldBytes = 0;
     TLocalTimeText Time;
 };
@@ -179,22 +181,21 @@ void TRecorder::TWriter::FindOldRecordings(const fs::path& Folder) {
 // Removes the oldest recordings until the folder has room for Needed more bytes. A
 // recording that another running program still writes (it holds a lock on it) stays.
 void TRecorder::TWriter::MakeRoom(std::uint64_t Needed) {
-    std::vector<TOldRecording> kept;
+    std::vector<TOldRecording> kept;  // in use: they still take their room
     while (!Old.empty() && OldBytes + Needed > Limit) {
         TOldRecording r = std::move(Old.back());
         Old.pop_back();
-        OldBytes -= r.Bytes;
         const int fd = ::open(r.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) continue;  // gone already
-        const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        if (!inUse) ::unlink(r.Path.c_str());
-        ::close(fd);
-        if (inUse) kept.push_back(std::move(r));
+        const bool inUse = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (fd >= 0 && !inUse) ::unlink(r.Path.c_str());
+        if (fd >= 0) ::close(fd);
+        if (inUse)
+            kept.push_back(std::move(r));
+        else
+            OldBytes -= r.Bytes;  // removed, or gone already
     }
-    for (TOldRecording& r : kept) {
-        OldBytes += r.Bytes;
-        Old.push_back(std::move(r));
-    }
+    Old.insert(Old.end(), std::make_move_iterator(kept.rbegin()),
+               std::make_move_iterator(kept.rend()));
 }
 
 void TRecorder::TWriter::Begin(const TStart& S) {
@@ -202,14 +203,15 @@ void TRecorder::TWriter::Begin(const TStart& S) {
     Open = true;
     Failed = false;
     File.clear();
-    Bytes = Rows = Lost = BufferRows = 0;
+    Bytes = Rows = Lost = 0;
     Buffer.clear();
+    RowEnds.clear();
     Limit = S.SizeLimit;
 
     std::error_code ec;
     fs::create_directories(S.Folder, ec);
     if (ec || !fs::is_directory(S.Folder, ec)) {
-        const int e = ec ? ec.value() : ENOTDIR;
+        const int e = ec && ec.value() != EEXIST ? ec.value() : ENOTDIR;
         Fail("无法建立记录文件夹“" + S.Folder.string() + "”：" + ReasonText(e) +
              "。本次不记录，监控照常进行。");
         return;
@@ -248,7 +250,7 @@ void TRecorder::TWriter::Add(const TRow& R) {
         return;
     }
     AppendRecordingRow(Buffer, TRecordedRow{R.At, R.Data, 0}, Time);
-    ++BufferRows;
+    RowEnds.push_back(Buffer.size());
 }
 
 void TRecorder::TWriter::AddLost(const TLost& L) {
@@ -275,45 +277,50 @@ void TRecorder::TWriter::End(const TStop& S) {
 void TRecorder::TWriter::Flush() {
     if (Buffer.empty()) return;
     if (Fd < 0) {
-        Lost += BufferRows;
-    } else {
-        std::size_t done = 0;
-        int error = 0;
-        while (done < Buffer.size()) {
-            const ssize_t n = ::write(Fd, Buffer.data() + done, Buffer.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                error = n < 0 ? errno : EIO;
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        Bytes += done;
-        if (error != 0) {
-            // Rows written whole stay; the rest of the batch is lost, and a row cut in
-            // the middle is the file's last, unfinished line.
-            const auto whole = static_cast<std::uint64_t>(
-                std::count(Buffer.begin(), Buffer.begin() + static_cast<long>(done), '\n'));
-            const std::uint64_t headerLines = Rows == 0 && Bytes == done ? 1 : 0;
-            const std::uint64_t written = whole > headerLines ? whole - headerLines : 0;
-            Rows += std::min(written, BufferRows);
-            Lost += BufferRows - std::min(written, BufferRows);
-            Buffer.clear();
-            BufferRows = 0;
-            Fail("记录文件“" + File.string() + "”写入失败：" + ReasonText(error) +
-                 "。记录已停止，监控照常进行。");
-            return;
-        }
-        Rows += BufferRows;
+        Lost += RowEnds.size();
+        Buffer.clear();
+        RowEnds.clear();
+        return;
     }
+    // The folder stays within the limit: old recordings make room, and when none is
+    // left this recording ends with its last whole row that fits.
+    std::size_t size = Buffer.size();
+    bool full = false;
+    if (OldBytes + Bytes + size > Limit) {
+        MakeRoom(Bytes + size);
+        if (OldBytes + Bytes + size > Limit) {
+            full = true;
+            const std::uint64_t room = Limit > OldBytes + Bytes ? Limit - OldBytes - Bytes : 0;
+            const std::size_t lf = room > 0 ? Buffer.rfind('\n', room - 1) : std::string::npos;
+            size = lf == std::string::npos ? 0 : lf + 1;
+        }
+    }
+    std::size_t done = 0;
+    int error = 0;
+    while (done < size) {
+        const ssize_t n = ::write(Fd, Buffer.data() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    Bytes += done;
+    // Rows written whole stay; a row cut in the middle is the file's last, unfinished
+    // line, and it and the rest of the batch are lost.
+    const auto whole = static_cast<std::uint64_t>(
+        std::upper_bound(RowEnds.begin(), RowEnds.end(), done) - RowEnds.begin());
+    Rows += whole;
+    Lost += RowEnds.size() - whole;
     Buffer.clear();
-    BufferRows = 0;
-    if (Fd >= 0 && OldBytes + Bytes > Limit) {
-        MakeRoom(Bytes);
-        if (OldBytes + Bytes > Limit)
-            Fail("记录文件“" + File.string() + "”已达到记录的大小上限 " + MegaBytes(Limit) +
-                 "。记录已停止，监控照常进行。");
-    }
+    RowEnds.clear();
+    if (error != 0)
+        Fail("记录文件“" + File.string() + "”写入失败：" + ReasonText(error) +
+             "。记录已停止，监控照常进行。");
+    else if (full)
+        Fail("记录文件“" + File.string() + "”已达到记录的大小上限 " + SizeText(Limit) +
+             "。记录已停止，监控照常进行。");
 }
 
 // ---------------------------------------------------------------------------
