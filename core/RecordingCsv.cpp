@@ -419,7 +419,8 @@ std::optional<WallTime> TLocalTimeText::Parse(std::string_view Text) {
         !Digits(Text, 11, 2, hour) || !Digits(Text, 14, 2, min) || !Digits(Text, 17, 2, sec) ||
         !Digits(Text, 20, 3, ms))
         return std::nullopt;
-    if (year < 1900 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || min > 59 ||
+    // Years a calendar time of the system clock can hold (nanoseconds in 64 bits).
+    if (year < 1970 || year > 2200 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || min > 59 ||
         sec > 60)
         return std::nullopt;
     const long long key = ((((year * 100LL + month) * 100 + day) * 100 + hour) * 100) + min;
