@@ -1,7 +1,12 @@
 #include "History.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <limits>
+
+#include "RecordingCsv.h"
 
 namespace aircon {
 
@@ -172,6 +177,40 @@ void THistory::Break(WallTime At) {
         Append(i, t, std::nullopt);
     // The next report of an alarm after a gap is compared with what was known before.
     ++FGeneration;
+}
+
+TRecordingLoad LoadRecording(const std::filesystem::path& File, THistory& Into,
+                             const std::atomic<bool>* Cancel) {
+    TRecordingLoad result;
+    std::ifstream in(File, std::ios::binary);
+    if (!in) {
+        result.Error = std::string("无法打开文件：") + std::strerror(errno) + "。";
+        return result;
+    }
+    std::error_code ec;
+    if (std::filesystem::is_directory(File, ec)) {
+        result.Error = "这是一个文件夹，不是记录文件。";
+        return result;
+    }
+    TRecordingReader reader(in);
+    if (!reader.Ok()) {
+        result.Error = reader.Error();
+        return result;
+    }
+    TRecordedRow row;
+    while (reader.Next(row)) {
+        if (row.Reply)
+            Into.Add(row.At, *row.Reply);
+        else
+            Into.Break(row.At);
+        if (Cancel && Cancel->load(std::memory_order_relaxed)) break;
+    }
+    result.Ok = true;
+    result.Rows = reader.RowsRead();
+    result.Damaged = reader.DamagedRows();
+    result.FirstDamage = reader.FirstDamage();
+    result.Truncated = reader.Truncated();
+    return result;
 }
 
 void Decimate(std::span<const TPoint> Series, std::int64_t From, std::int64_t To, int Columns,

@@ -10,8 +10,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -122,6 +124,20 @@ class THistory : public IMonitorObserver {
     std::uint64_t FReplies = 0;
     std::uint64_t FGeneration = 0;
 };
+
+// What reading a recording file into a history found.
+struct TRecordingLoad {
+    bool Ok = false;
+    std::string Error;  // why nothing could be read: not a recording, cannot be opened
+    std::uint64_t Rows = 0;
+    std::uint64_t Damaged = 0;  // rows skipped
+    std::string FirstDamage;    // "第 12 行：时间不对"
+    bool Truncated = false;     // the last line was cut off (the program ended while writing)
+};
+// Reads a recording written by the recorder into Into (replies in file order; a 丢失行
+// marker is a gap). Cancel, when given and set, ends the reading early.
+TRecordingLoad LoadRecording(const std::filesystem::path& File, THistory& Into,
+                             const std::atomic<bool>* Cancel = nullptr);
 
 // The points of Series to draw between From and To on Columns pixel columns: per column
 // its first, lowest, highest and last point in time order, so the drawn line keeps
