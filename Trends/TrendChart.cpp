@@ -53,12 +53,12 @@ QColor MarkColour(const TAlarmChange& C) {
 
 }  // namespace
 
-TTrendChart::TTrendChart(QWidget* Parent) : QChartView(Parent) {
-    auto* chart = new QChart;
-    chart->setAnimationOptions(QChart::NoAnimation);
-    chart->legend()->setAlignment(Qt::AlignBottom);
-    chart->setMargins(QMargins(4, 4, 4, 4));
-    setChart(chart);
+// The view owns the chart it is made with (a chart set later would leave the view's
+// first one without an owner).
+TTrendChart::TTrendChart(QWidget* Parent) : QChartView(new QChart, Parent) {
+    chart()->setAnimationOptions(QChart::NoAnimation);
+    chart()->legend()->setAlignment(Qt::AlignBottom);
+    chart()->setMargins(QMargins(4, 4, 4, 4));
     setRenderHint(QPainter::Antialiasing);
     setRubberBand(QChartView::HorizontalRubberBand);
     setMouseTracking(true);
@@ -67,17 +67,17 @@ TTrendChart::TTrendChart(QWidget* Parent) : QChartView(Parent) {
     FAxisX = new QDateTimeAxis;
     FAxisX->setTickCount(7);
     FAxisX->setTitleText("时间");
-    chart->addAxis(FAxisX, Qt::AlignBottom);
+    chart()->addAxis(FAxisX, Qt::AlignBottom);
     FAxisY = new QValueAxis;
     FAxisY->setTitleText("读数");
-    chart->addAxis(FAxisY, Qt::AlignLeft);
+    chart()->addAxis(FAxisY, Qt::AlignLeft);
     FAxisState = new QValueAxis;
     FAxisState->setTitleText("状态代码");
     FAxisState->setTickType(QValueAxis::TicksDynamic);
     FAxisState->setTickAnchor(0);
     FAxisState->setTickInterval(1);
     FAxisState->setLabelFormat("%d");
-    chart->addAxis(FAxisState, Qt::AlignRight);
+    chart()->addAxis(FAxisState, Qt::AlignRight);
     FAxisState->setVisible(false);
     connect(FAxisX, &QDateTimeAxis::rangeChanged, this, &TTrendChart::OnAxisRange);
     UpdateRange();
