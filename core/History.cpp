@@ -92,6 +92,9 @@ void THistory::Clear() {
 
 void THistory::Append(int Index, std::int64_t T, std::optional<double> V) {
     auto& s = FSeries[static_cast<std::size_t>(Index)];
+    // A series stays in time order even when the calendar clock is set back: such a
+    // point takes the time of the one before it.
+    if (!s.empty() && T < s.back().T) T = s.back().T;
     if (!V) {
         // One gap marks a whole run of not-detected values.
         if (!s.empty() && !s.back().Gap()) s.push_back({T, Gap});

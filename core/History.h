@@ -6,7 +6,8 @@
 // the link was closed. Each series keeps at most MaxPoints points: beyond that its
 // points are thinned (every other one kept, gaps always), so hours or weeks of polling
 // stay within a fixed amount of memory while the newest points keep their detail until
-// the next thinning.
+// the next thinning. A series is always in time order (a clock set back does not
+// reorder it).
 #pragma once
 
 #include <array>

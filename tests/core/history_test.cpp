@@ -136,6 +136,20 @@ TEST(History, LongSessionsAreThinnedWithinTheirSize) {
     EXPECT_EQ(std::count_if(s1.begin(), s1.end(), [](const TPoint& p) { return p.Gap(); }), 100);
 }
 
+TEST(History, AClockSetBackKeepsTheSeriesInTimeOrder) {
+    THistory h;
+    aircon::TAnalogValues a;
+    a.Count = 12;
+    for (int t : {1000, 2000, 1500, 3000}) {
+        a.Values[0] = t;
+        h.Add(WallTime(Millis(t)), a);
+    }
+    EXPECT_EQ(Describe(h.Series(0), 0), "1000:1000 2000:2000 2000:1500 3000:3000");
+    std::vector<TPoint> out;
+    Decimate(h.Series(0), 1000, 3000, 1, out);  // a search over the times stays sound
+    EXPECT_EQ(out.size(), 4u);
+}
+
 TEST(History, SeriesIndexesCoverBothUnitsOnce) {
     std::set<int> seen;
     for (int i = 0; i < aircon::SeriesCount; ++i) {
