@@ -242,7 +242,11 @@ TEST(PollState, HoursOfFaultyPollingLeaveNothingGrowing) {
     EXPECT_LE(maxQueue, 5u) << "one poll command at a time and four reads";
     EXPECT_LE(maxTextLate, maxText + 64) << "the metrics text does not grow";
     const std::size_t heapLate = mallinfo2().uordblks;
-    if (heapEarly == 0) GTEST_SKIP() << "no heap figures under this allocator (sanitizer build)";
+    if (heapEarly == 0) {
+        // The sanitizers' allocator gives no heap figures; the rest holds all the same.
+        RecordProperty("heap", "not measured under this allocator");
+        return;
+    }
     EXPECT_LT(heapLate, heapEarly + 64 * 1024)
         << "heap in use after the first half hour: " << heapEarly << ", at the end: " << heapLate;
 }
