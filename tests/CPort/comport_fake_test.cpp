@@ -15,17 +15,13 @@
 
 #include "CPort.h"
 #include "FakeComPlatform.h"
+#include "TestSupport.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-struct TReport {
-    TComExceptions Kind;
-    std::string Message;
-    std::int64_t WinError;
-    std::string WinMessage;
-};
+using testsupport::TReport;
 
 // Counts wake-ups from the event thread; the test thread pumps.
 class TCountingHandOver : public IComHandOver {
@@ -58,9 +54,10 @@ class FakePortTest : public ::testing::Test {
   protected:
     std::shared_ptr<TFakeComPlatform> Fake = std::make_shared<TFakeComPlatform>();
     TCountingHandOver HandOver;
-    std::vector<TReport> Reports;
-    std::function<void(const TReport&)> OnReport;  // extra work of the bound handler
-    TComPort Port{"ComPort1", Fake, &HandOver};    // last: closes before the rest goes
+    testsupport::TReportRecorder Recorder;
+    std::vector<TReport>& Reports = Recorder.Reports;
+    std::function<void(const TReport&)>& OnReport = Recorder.OnReport;  // extra work of the handler
+    TComPort Port{"ComPort1", Fake, &HandOver};  // last: closes before the rest goes
 
     // Handlers of a test refer to its locals: unbind them before the fixture closes the port.
     void TearDown() override {
@@ -75,15 +72,7 @@ class FakePortTest : public ::testing::Test {
         Port.Close();
     }
 
-    void BindHandler() {
-        Port.OnException = [this](TCustomComPort& Sender, TComExceptions Kind,
-                                  const std::string& Message, std::int64_t WinError,
-                                  const std::string& WinMessage) {
-            EXPECT_EQ(&Sender, &Port);
-            Reports.push_back({Kind, Message, WinError, WinMessage});
-            if (OnReport) OnReport(Reports.back());
-        };
-    }
+    void BindHandler() { Recorder.Bind(Port); }
 
     // Pumps the hand-over until Done holds or a generous deadline passes.
     bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 10s) {

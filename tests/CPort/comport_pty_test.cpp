@@ -21,16 +21,15 @@
 
 #include "CPort.h"
 #include "PosixLine.h"
+#include "TestSupport.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-struct TReport {
-    TComExceptions Kind;
-    std::int64_t WinError;
-    std::string WinMessage;
-};
+using testsupport::TPtyMode;
+using testsupport::TPtyPair;
+using testsupport::TReport;
 
 double CpuSeconds() {
     rusage Usage{};
@@ -41,19 +40,15 @@ double CpuSeconds() {
 
 class PtyPortTest : public ::testing::Test {
   protected:
-    int Master = -1;
-    std::string SlavePath;
-    std::vector<TReport> Reports;
-    std::function<void(const TReport&)> OnReport;
+    // The terminal keeps the kernel's cooked defaults: raw mode must come from the component.
+    TPtyPair Pty{TPtyMode::AsOpened};
+    const std::string& SlavePath = Pty.SlavePath();
+    testsupport::TReportRecorder Recorder;
+    std::vector<TReport>& Reports = Recorder.Reports;
+    std::function<void(const TReport&)>& OnReport = Recorder.OnReport;
     TComPort Port{"ComPort1"};  // the POSIX platform, pumped by this thread
 
     void SetUp() override {
-        int Slave = -1;
-        char Name[256] = {};
-        ASSERT_EQ(openpty(&Master, &Slave, Name, nullptr, nullptr), 0) << std::strerror(errno);
-        SlavePath = Name;
-        close(Slave);  // the component opens the port itself, by name
-        fcntl(Master, F_SETFD, FD_CLOEXEC);
         Port.SetPort(SlavePath);
         Port.SetTriggersOnRxChar(false);
         Port.SetSyncMethod(TSyncMethod::SmWindowSync);
@@ -63,16 +58,9 @@ class PtyPortTest : public ::testing::Test {
         Port.OnRxBuf = nullptr;
         OnReport = nullptr;
         Port.Close();
-        if (Master >= 0) close(Master);
     }
 
-    void BindHandler() {
-        Port.OnException = [this](TCustomComPort&, TComExceptions Kind, const std::string&,
-                                  std::int64_t WinError, const std::string& WinMessage) {
-            Reports.push_back({Kind, WinError, WinMessage});
-            if (OnReport) OnReport(Reports.back());
-        };
-    }
+    void BindHandler() { Recorder.Bind(Port); }
 
     bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 15s) {
         const auto Deadline = std::chrono::steady_clock::now() + Limit;
@@ -83,34 +71,13 @@ class PtyPortTest : public ::testing::Test {
         return true;
     }
 
-    // Reads from the master until Count bytes came or the deadline passed.
     std::string ReadMaster(std::size_t Count, std::chrono::milliseconds Limit = 10s) {
-        std::string Got;
-        const auto Deadline = std::chrono::steady_clock::now() + Limit;
-        while (Got.size() < Count && std::chrono::steady_clock::now() < Deadline) {
-            pollfd Fd{Master, POLLIN, 0};
-            if (poll(&Fd, 1, 50) <= 0) continue;
-            char Buffer[4096];
-            const ssize_t n = read(Master, Buffer, sizeof Buffer);
-            if (n > 0) Got.append(Buffer, static_cast<std::size_t>(n));
-        }
-        return Got;
+        return Pty.Read(Count, Limit);
     }
-
     void WriteMaster(const std::string& Bytes) {
-        std::size_t Done = 0;
-        while (Done < Bytes.size()) {
-            const ssize_t n = write(Master, Bytes.data() + Done, Bytes.size() - Done);
-            ASSERT_GT(n, 0) << std::strerror(errno);
-            Done += static_cast<std::size_t>(n);
-        }
+        ASSERT_TRUE(Pty.Write(Bytes)) << std::strerror(errno);
     }
-
-    termios SlaveState() {
-        termios t{};
-        EXPECT_EQ(tcgetattr(Master, &t), 0);  // the master reads the slave's line state
-        return t;
-    }
+    termios SlaveState() { return Pty.SlaveState(); }
 };
 
 TEST_F(PtyPortTest, OpensAndClosesByPathAndByNameUnderDev) {
@@ -159,7 +126,7 @@ TEST_P(PtyLineTest, LineSettingsReachTheTerminal) {
     if (c.Speed != 0) {
         EXPECT_EQ(cfgetospeed(&t), c.Speed);
     }
-    EXPECT_EQ(posixline::OutputSpeed(Master), c.Number);
+    EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), c.Number);
     // The pty driver itself always keeps 8 bits without parity enable (a pty has no wire); the
     // parity kind (odd, mark, space) and the stop bits stay as set.
     EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), c.ParityFlags & (PARODD | CMSPAR));
@@ -198,7 +165,7 @@ TEST_F(PtyPortTest, ChangesWhileOpenAndCustomRatesApply) {
     EXPECT_EQ(cfgetospeed(&t), B38400);
     Port.SetCustomBaudRate(31250);
     Port.SetBaudRate(TBaudRate::BrCustom);
-    EXPECT_EQ(posixline::OutputSpeed(Master), 31250);
+    EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), 31250);
     Port.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
     t = SlaveState();
     EXPECT_TRUE((t.c_iflag & IXON) && (t.c_iflag & IXOFF));
@@ -230,7 +197,7 @@ TEST_F(PtyPortTest, SettingsThePlatformCannotTakeFailWithCode7) {
         SCOPED_TRACE(c.Name);
         TComPort Fresh("ComPort1");
         Fresh.SetPort(SlavePath);
-        Fresh.OnException = Port.OnException;
+        Recorder.Bind(Fresh);
         Reports.clear();
         c.Set(Fresh);
         Fresh.Open();
@@ -292,11 +259,9 @@ TEST_F(PtyPortTest, SecondOpenOfTheSamePortFailsWithCode1) {
     ASSERT_TRUE(Port.Connected());
     TComPort Second("Second");
     Second.SetPort(SlavePath);
-    std::vector<TReport> Got;
-    Second.OnException = [&](TCustomComPort&, TComExceptions Kind, const std::string&,
-                             std::int64_t WinError, const std::string& WinMessage) {
-        Got.push_back({Kind, WinError, WinMessage});
-    };
+    testsupport::TReportRecorder SecondRecorder;
+    SecondRecorder.Bind(Second);
+    const std::vector<TReport>& Got = SecondRecorder.Reports;
     Second.Open();  // as root too: the lock holds where the exclusive mode does not
     ASSERT_EQ(Got.size(), 1u);
     EXPECT_EQ(Got[0].Kind, TComExceptions::CE_OpenFailed);
@@ -354,8 +319,7 @@ TEST_F(PtyPortTest, MasterClosingGivesOneReadFailureAndTheHandlerCloses) {
     };
     Port.Open();
     ASSERT_TRUE(Port.Connected());
-    close(Master);
-    Master = -1;
+    Pty.CloseMaster();
     ASSERT_TRUE(PumpUntil([&] { return !Port.Connected(); }));
     int ReadFailures = 0;
     for (const auto& r : Reports) {
@@ -377,8 +341,7 @@ TEST_F(PtyPortTest, HungUpPortStaysQuietWhileLeftOpen) {
     BindHandler();
     Port.Open();
     ASSERT_TRUE(Port.Connected());
-    close(Master);
-    Master = -1;
+    Pty.CloseMaster();
     ASSERT_TRUE(PumpUntil([&] { return !Reports.empty(); }));
     EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_ReadFailed);
     EXPECT_GT(Reports[0].WinError, 0);
