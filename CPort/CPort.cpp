@@ -653,6 +653,7 @@ void TCustomComPort::StartEventThread() {
         FStopRequested = false;
         FThreadDone = false;
     }
+    FHangUpReported = false;
     FEventThread = std::make_unique<TComThread>(*this, *FHandle, EventsToMask(FEvents));
     FThreadCreated = true;
 }
@@ -825,6 +826,11 @@ void TCustomComPort::HandleRxChar() {
     std::uint32_t Errors = 0, Waiting = 0;
     const int CountError = FHandle->ClearError(Errors, Waiting);
     if (CountError != 0) {
+        // A device that has gone is a hang-up, not a failed count.
+        if (DeviceGone(CountError)) {
+            HandleHangUp(CountError);
+            return;
+        }
         ReportError(10, CountError);
         Waiting = 0;
     }
@@ -841,7 +847,10 @@ void TCustomComPort::HandleRxChar() {
     }
     const int ReadError = FHandle->Read(Block, Read);
     if (ReadError != 0) {
-        ReportError(3, ReadError);
+        if (DeviceGone(ReadError))
+            HandleHangUp(ReadError);
+        else
+            ReportError(3, ReadError);
         return;
     }
     Read = std::min(Read, Block.size());
@@ -849,6 +858,9 @@ void TCustomComPort::HandleRxChar() {
 }
 
 void TCustomComPort::HandleHangUp(int Error) {
+    // Reported once per opening, whether the receive step or the event thread saw it first.
+    if (FHangUpReported) return;
+    FHangUpReported = true;
     ReportError(3, Error > 0 ? Error : EIO);
 }
 

@@ -528,6 +528,7 @@ class TCustomComPort {
     TThreadPriority FEventThreadPriority = TThreadPriority::tpNormal;
     bool FConnected = false;
     bool FClosing = false;
+    bool FHangUpReported = false;
 
     TBaudRate FBaudRate = TBaudRate::Br9600;
     std::int32_t FCustomBaudRate = 9600;

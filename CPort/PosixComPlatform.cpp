@@ -200,8 +200,15 @@ class TPosixDevice final : public IComDevice {
 
     int Purge(std::uint32_t Flags) override {
         if (FFd < 0) return EBADF;
-        const bool Tx = Flags & (ComPurgeFlags::TxAbort | ComPurgeFlags::TxClear);
-        const bool Rx = Flags & (ComPurgeFlags::RxAbort | ComPurgeFlags::RxClear);
+        // Writing and reading are never in flight here (both finish before they return), so
+        // aborting them drops nothing: bytes already announced to the main thread stay for it
+        // to read. The abort only tells whether the device is still there.
+        if (Flags & (ComPurgeFlags::TxAbort | ComPurgeFlags::RxAbort)) {
+            int Queued = 0;
+            if (RetryEintr([&] { return ::ioctl(FFd, TIOCOUTQ, &Queued); }) != 0) return errno;
+        }
+        const bool Tx = Flags & ComPurgeFlags::TxClear;
+        const bool Rx = Flags & ComPurgeFlags::RxClear;
         if (!Tx && !Rx) return 0;
         const int Queue = Tx && Rx ? TCIOFLUSH : (Tx ? TCOFLUSH : TCIFLUSH);
         if (RetryEintr([&] { return ::tcflush(FFd, Queue); }) != 0) return errno;

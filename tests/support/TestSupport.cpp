@@ -114,4 +114,25 @@ std::vector<TComExceptions> TReportRecorder::Kinds() const {
     return Result;
 }
 
+void TWakeCounter::Wake(TCustomComPort&) {
+    std::lock_guard Lock(FLock);
+    ++FWakes;
+    FCond.notify_all();
+}
+
+bool TWakeCounter::WaitFor(int Count, std::chrono::milliseconds Limit) {
+    std::unique_lock Lock(FLock);
+    return FCond.wait_for(Lock, Limit, [&] { return FWakes >= Count; });
+}
+
+int TWakeCounter::Wakes() {
+    std::lock_guard Lock(FLock);
+    return FWakes;
+}
+
 }  // namespace testsupport
+
+void PrintTo(TComExceptions Kind, std::ostream* Os) {
+    const int Code = static_cast<int>(Kind) + 1;
+    *Os << "code " << Code << " (" << ComErrorMessage(Code) << ")";
+}

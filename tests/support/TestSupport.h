@@ -21,14 +21,22 @@
 //     optional Rec.Reports[0].Kind / Message / WinError / WinMessage;  Rec.Count(Kind);
 //     Rec.Kinds();
 //   A report from a component other than the bound one counts as a test failure.
+//
+//   TWakeCounter: a hand-over (IComHandOver) that only counts the event thread's wake-ups; the
+//   test thread pumps the component itself (PumpHandOver).
+//     TWakeCounter Wakes;  TComPort Port("ComPort1", Platform, &Wakes);
+//     Wakes.WaitFor(1, 10s);  // true once an event waits for the main thread
 #pragma once
 
 #include <termios.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,4 +101,19 @@ class TReportRecorder {
     std::vector<TComExceptions> Kinds() const;
 };
 
+class TWakeCounter : public IComHandOver {
+  public:
+    void Wake(TCustomComPort& Port) override;
+    bool WaitFor(int Count, std::chrono::milliseconds Limit);
+    int Wakes();
+
+  private:
+    std::mutex FLock;
+    std::condition_variable FCond;
+    int FWakes = 0;
+};
+
 }  // namespace testsupport
+
+// Failure kinds print by name in test messages.
+void PrintTo(TComExceptions Kind, std::ostream* Os);
