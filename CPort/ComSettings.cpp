@@ -65,10 +65,12 @@ void TCustomComPort::LoadFromIni(TIniFile& Ini) {
     if (!FStoredProps.Contains(TStoredProp::SpBasic)) return;
     // Every read falls back on the current value, so a missing key (or file) changes nothing.
     SetPort(Ini.ReadString(FName, "Port", FPort));
+    const bool RateStored = Ini.ValueExists(FName, "BaudRate");
     SetBaudRate(TextToBaudRate(Ini.ReadString(FName, "BaudRate", BaudRateToText(FBaudRate))));
     if (FBaudRate == TBaudRate::BrCustom) {
-        // A text that is no number gives 9600; a missing key keeps the custom rate in use.
-        if (Ini.ValueExists(FName, "CustomBaudRate"))
+        // A stored custom rate without its number means 9600, as does a text that is no number.
+        // A file that stores no rate at all (or no file) leaves the custom rate in use alone.
+        if (RateStored || Ini.ValueExists(FName, "CustomBaudRate"))
             SetCustomBaudRate(Ini.ReadInteger(FName, "CustomBaudRate", 9600));
     }
     SetStopBits(TextToStopBits(Ini.ReadString(FName, "StopBits", StopBitsToText(FStopBits))));

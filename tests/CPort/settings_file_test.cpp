@@ -223,10 +223,17 @@ TEST_F(SettingsFileTest, CustomRate) {
         EXPECT_EQ(Port->BaudRate(), TBaudRate::BrCustom);
         EXPECT_EQ(Port->CustomBaudRate(), C.Expected);
     }
-    // Without the key the custom rate in use stays, so a file that names none changes nothing.
+    // A file that says Custom and names no rate means 9600, whatever custom rate was in use.
     Port->SetCustomBaudRate(31250);
     Put("[ComPort1]\nBaudRate=Custom\n");
     Load();
+    EXPECT_EQ(Port->BaudRate(), TBaudRate::BrCustom);
+    EXPECT_EQ(Port->CustomBaudRate(), 9600);
+    // A file that names no rate at all changes neither the rate nor the custom rate in use.
+    Port->SetCustomBaudRate(31250);
+    Put("[ComPort1]\nParity=None\n");
+    Load();
+    EXPECT_EQ(Port->BaudRate(), TBaudRate::BrCustom);
     EXPECT_EQ(Port->CustomBaudRate(), 31250);
     // The custom rate is read only for the custom setting.
     Put("[ComPort1]\nBaudRate=4800\nCustomBaudRate=777\n");
