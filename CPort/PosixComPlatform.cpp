@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "ComPlatform.h"
+#include "PosixIo.h"
 #include "PosixLine.h"
 
 std::string IComPlatform::ErrorText(int Error) const {
@@ -29,17 +30,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-template <class F>
-int RetryEintr(F&& Call) {
-    for (;;) {
-        const int Result = Call();
-        if (Result >= 0 || errno != EINTR) return Result;
-    }
-}
-
-bool NoModemLines(int Error) {
-    return Error == ENOTTY || Error == EINVAL;
-}
+using posixio::RetryEintr;
 
 class TPosixDevice final : public IComDevice {
   public:
@@ -244,10 +235,8 @@ class TPosixDevice final : public IComDevice {
         Status = 0;
         if (FFd < 0) return EBADF;
         int Lines = 0;
-        if (RetryEintr([&] { return ::ioctl(FFd, TIOCMGET, &Lines); }) != 0) {
-            // No modem lines at all (a pseudo-terminal): every line is off.
-            return NoModemLines(errno) ? 0 : errno;
-        }
+        // No modem lines at all (a pseudo-terminal): every line is off.
+        if (const int Error = posixio::ModemLines(FFd, Lines); Error != 0) return Error;
         if (Lines & TIOCM_CTS) Status |= ComModemBits::CtsOn;
         if (Lines & TIOCM_DSR) Status |= ComModemBits::DsrOn;
         if (Lines & TIOCM_RNG) Status |= ComModemBits::RingOn;

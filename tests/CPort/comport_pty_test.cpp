@@ -166,7 +166,11 @@ TEST_F(PtyPortTest, ChangesWhileOpenAndCustomRatesApply) {
     Port.SetCustomBaudRate(31250);
     Port.SetBaudRate(TBaudRate::BrCustom);
     EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), 31250);
+    // XON/XOFF input flow on this platform means sending goes on after XOFF was sent.
+    Port.BeginUpdate();
     Port.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
+    Port.FlowControl().SetTxContinueOnXoff(true);
+    Port.EndUpdate();
     t = SlaveState();
     EXPECT_TRUE((t.c_iflag & IXON) && (t.c_iflag & IXOFF));
     EXPECT_EQ(t.c_cc[VSTART], 17);
@@ -192,6 +196,25 @@ TEST_F(PtyPortTest, SettingsThePlatformCannotTakeFailWithCode7) {
          }},
         {"DTR handshake",
          [](TCustomComPort& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::DtrHandshake); }},
+        // The terminal has CTS output flow and RTS handshake only together.
+        {"CTS output flow with RTS held off",
+         [](TCustomComPort& p) { p.FlowControl().SetOutCTSFlow(true); }},
+        {"CTS output flow with RTS held on",
+         [](TCustomComPort& p) {
+             p.FlowControl().SetControlRTS(TRTSFlowControl::RtsEnable);
+             p.FlowControl().SetOutCTSFlow(true);
+         }},
+        {"RTS handshake without CTS output flow",
+         [](TCustomComPort& p) { p.FlowControl().SetControlRTS(TRTSFlowControl::RtsHandshake); }},
+        // With XON/XOFF input flow the terminal keeps sending after its XOFF went out.
+        {"sending held back after XOFF",
+         [](TCustomComPort& p) { p.FlowControl().SetXonXoffIn(true); }},
+        {"bad bytes replaced by NUL",
+         [](TCustomComPort& p) {
+             p.Parity().SetCheck(true);
+             p.Parity().SetReplace(true);
+         }},
+        {"event character", [](TCustomComPort& p) { p.SetEventChar(u'\r'); }},
     };
     for (const Case& c : Cases) {
         SCOPED_TRACE(c.Name);
@@ -210,6 +233,72 @@ TEST_F(PtyPortTest, SettingsThePlatformCannotTakeFailWithCode7) {
         EXPECT_TRUE(Port.Connected());
         Port.Close();
     }
+}
+
+// The flow settings the terminal does carry out open as asked.
+TEST_F(PtyPortTest, FlowSettingsTheTerminalHasAreTaken) {
+    BindHandler();
+    struct Case {
+        const char* Name;
+        std::function<void(TCustomComPort&)> Set;
+        tcflag_t CFlags, IFlags;  // expected on the terminal
+    };
+    const Case Cases[] = {
+        {"hardware",
+         [](TCustomComPort& p) { p.FlowControl().SetFlowControl(TFlowControl::FcHardware); },
+         CRTSCTS, 0},
+        {"XON/XOFF output", [](TCustomComPort& p) { p.FlowControl().SetXonXoffOut(true); }, 0,
+         IXON},
+        {"XON/XOFF both ways, sending on after XOFF",
+         [](TCustomComPort& p) {
+             p.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
+             p.FlowControl().SetTxContinueOnXoff(true);
+         },
+         0, IXON | IXOFF},
+        // A parity check passes bad bytes as they came (the driver counts the errors); the
+        // terminal must not turn them into NUL.
+        {"parity check", [](TCustomComPort& p) { p.Parity().SetCheck(true); }, 0, 0},
+    };
+    for (const Case& c : Cases) {
+        SCOPED_TRACE(c.Name);
+        TComPort Fresh("ComPort1");
+        Fresh.SetPort(SlavePath);
+        Recorder.Bind(Fresh);
+        Reports.clear();
+        c.Set(Fresh);
+        Fresh.Open();
+        EXPECT_TRUE(Reports.empty());
+        ASSERT_TRUE(Fresh.Connected());
+        const termios t = SlaveState();
+        EXPECT_EQ(t.c_cflag & CRTSCTS, c.CFlags);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | IGNPAR | PARMRK), c.IFlags);
+    }
+}
+
+// The window's own port: its design settings at every rate its list offers open on a virtual
+// port, and the rate reads back as asked.
+TEST_F(PtyPortTest, WindowSettingsOpenAtEveryOfferedRate) {
+    BindHandler();
+    Port.Timeouts().SetReadInterval(10);
+    Port.Timeouts().SetReadTotalMultiplier(1);
+    Port.Timeouts().SetReadTotalConstant(10);
+    ASSERT_EQ(Port.FlowControl().FlowControl(), TFlowControl::FcNone);
+    ASSERT_EQ(Port.FlowControl().ControlDTR(), TDTRFlowControl::DtrDisable);
+    ASSERT_EQ(Port.FlowControl().ControlRTS(), TRTSFlowControl::RtsDisable);
+    ASSERT_FALSE(Port.FlowControl().TxContinueOnXoff());
+    ASSERT_EQ(Port.EventChar(), 0);
+    ASSERT_EQ(Port.Events(), AllComEvents);
+    for (int r = static_cast<int>(TBaudRate::Br110); r <= static_cast<int>(TBaudRate::Br256000);
+         ++r) {
+        const auto Rate = static_cast<TBaudRate>(r);
+        SCOPED_TRACE(BaudRateValue(Rate));
+        Port.SetBaudRate(Rate);
+        Port.Open();
+        ASSERT_TRUE(Port.Connected());
+        EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), BaudRateValue(Rate));
+        Port.Close();
+    }
+    EXPECT_TRUE(Reports.empty());
 }
 
 TEST_F(PtyPortTest, WriteReachesTheMasterByteForByte) {
