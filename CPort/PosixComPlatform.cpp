@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "ComPlatform.h"
+#include "PortHolders.h"
 #include "PosixIo.h"
 #include "PosixLine.h"
 
@@ -381,11 +382,31 @@ class TPosixComPlatform final : public IComPlatform {
             return nullptr;
         };
         if (!::isatty(Fd)) return Fail(ENOTTY);
-        // TIOCEXCL keeps other openers out but not root; the lock keeps out every other user
-        // of this component, root included.
+        // A port someone else has claimed is busy. Without root the open itself fails on a
+        // terminal in exclusive mode; root gets in and has to ask. A pseudo-terminal keeps the
+        // flag after its claimer has gone without clearing it: a claim counts only while
+        // somebody still holds the port. The lock is how every other user of this component
+        // claims it, root included.
+        int Exclusive = 0;
+        if (posixio::Ioctl(Fd, TIOCGEXCL, &Exclusive) == 0 && Exclusive != 0 &&
+            portholders::HeldElsewhere(Fd, portholders::TWho::AnyDescriptor))
+            return Fail(EBUSY);
         if (RetryEintr([&] { return ::flock(Fd, LOCK_EX | LOCK_NB); }) != 0)
             return Fail(errno == EWOULDBLOCK ? EBUSY : errno);
-        if (::ioctl(Fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(errno);
+        // Claim it: from here on the open of any other program but root's fails.
+        if (const int Error = posixio::Ioctl(Fd, TIOCEXCL, nullptr); Error != 0 && Error != ENOTTY)
+            return Fail(Error);
+        // A program that opened it earlier without claiming it shows only among the open
+        // descriptors of the processes. One that is just giving up on the port (another
+        // component that lost the lock) goes at once: look again before calling it busy.
+        for (int Look = 0; portholders::HeldElsewhere(Fd, portholders::TWho::OtherProcesses);
+             ++Look) {
+            if (Look == 2) {
+                ::ioctl(Fd, TIOCNXCL);
+                return Fail(EBUSY);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         const int StopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (StopFd < 0) {
             const int Cause = errno;

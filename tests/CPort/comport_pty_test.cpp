@@ -2,8 +2,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -377,6 +380,99 @@ TEST_F(PtyPortTest, SecondOpenOfTheSamePortFailsWithCode1) {
     Port.Close();
     Second.Open();
     EXPECT_TRUE(Second.Connected());
+}
+
+// Another program holding the slave, claimed or not; when it holds the master too, it plays
+// the far end of the line (as socat does). Started while this process runs no other thread.
+class THolder {
+  public:
+    enum TClaim { Plain, Exclusive, Locked };
+    THolder(const std::string& SlavePath, int Master, TClaim Claim, bool FarEnd = false) {
+        int Ready[2];
+        if (pipe(Ready) != 0) return;
+        Pid = fork();
+        if (Pid == 0) {
+            close(Ready[0]);
+            if (!FarEnd) close(Master);
+            const int Fd = open(SlavePath.c_str(), O_RDWR | O_NOCTTY);
+            if (Fd < 0) _exit(1);
+            if (Claim == Exclusive && ioctl(Fd, TIOCEXCL) != 0) _exit(1);
+            if (Claim == Locked && flock(Fd, LOCK_EX | LOCK_NB) != 0) _exit(1);
+            const char One = 1;
+            if (write(Ready[1], &One, 1) != 1) _exit(1);
+            for (;;)
+                pause();
+        }
+        close(Ready[1]);
+        char Got = 0;
+        Started = Pid > 0 && read(Ready[0], &Got, 1) == 1;
+        close(Ready[0]);
+    }
+    ~THolder() { Stop(); }
+    void Stop() {
+        if (Pid <= 0) return;
+        kill(Pid, SIGKILL);
+        waitpid(Pid, nullptr, 0);
+        Pid = -1;
+    }
+    bool Started = false;
+
+  private:
+    pid_t Pid = -1;
+};
+
+// A port another program holds is busy, however that program came by it: with the lock, with
+// the terminal's exclusive flag (which root would walk past), or plainly opened before us.
+// The far end of a virtual port is no such program.
+TEST_F(PtyPortTest, APortHeldElsewhereIsBusyForRootToo) {
+    BindHandler();
+    auto ExpectBusy = [&](const char* How) {
+        SCOPED_TRACE(How);
+        Reports.clear();
+        Port.Open();
+        ASSERT_EQ(Reports.size(), 1u);
+        EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_OpenFailed);
+        EXPECT_EQ(Reports[0].WinError, EBUSY);
+        EXPECT_FALSE(Port.Connected());
+    };
+    {
+        THolder Other(SlavePath, Pty.Master(), THolder::Exclusive);
+        ASSERT_TRUE(Other.Started);
+        ExpectBusy("exclusive flag");
+        // The flag stays on a pseudo-terminal after its claimer has gone; nobody holds the port.
+        Other.Stop();
+        Reports.clear();
+        Port.Open();
+        EXPECT_TRUE(Port.Connected()) << "a claim left behind";
+        EXPECT_TRUE(Reports.empty());
+        Port.Close();
+    }
+    {
+        THolder Other(SlavePath, Pty.Master(), THolder::Locked);
+        ASSERT_TRUE(Other.Started);
+        ExpectBusy("lock");
+    }
+    {
+        THolder Other(SlavePath, Pty.Master(), THolder::Plain);
+        ASSERT_TRUE(Other.Started);
+        ExpectBusy("opened before us");
+        // Once it lets go the port is free: our refusal left no claim behind.
+        Other.Stop();
+        Reports.clear();
+        Port.Open();
+        EXPECT_TRUE(Port.Connected());
+        EXPECT_TRUE(Reports.empty());
+        Port.Close();
+    }
+    {
+        THolder FarEnd(SlavePath, Pty.Master(), THolder::Plain, true);
+        ASSERT_TRUE(FarEnd.Started);
+        Reports.clear();
+        Port.Open();
+        EXPECT_TRUE(Port.Connected()) << "the far end of the line";
+        EXPECT_TRUE(Reports.empty());
+        Port.Close();
+    }
 }
 
 TEST_F(PtyPortTest, MissingOrNonTerminalPortFailsWithCode1) {
