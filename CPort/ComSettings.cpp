@@ -3,13 +3,6 @@
 #include "ComText.h"
 #include "IniFile.h"
 
-namespace {
-
-constexpr int kStoreFailed = 16;
-constexpr int kLoadFailed = 17;
-
-}  // namespace
-
 void TCustomComPort::StoreSettings(TStoreType StoreType, const std::string& StoreTo) {
     bool Failed = false;
     try {
@@ -24,7 +17,7 @@ void TCustomComPort::StoreSettings(TStoreType StoreType, const std::string& Stor
         // The first key that cannot be written ends the store; keys written before it stay.
         Failed = true;
     }
-    if (Failed) ReportError(kStoreFailed, 0);
+    if (Failed) ReportError(TComExceptions::CE_StoreFailed, 0);
 }
 
 void TCustomComPort::LoadSettings(TStoreType StoreType, const std::string& LoadFrom) {
@@ -46,7 +39,7 @@ void TCustomComPort::LoadSettings(TStoreType StoreType, const std::string& LoadF
     } catch (...) {
         Failed = true;
     }
-    if (Failed) ReportError(kLoadFailed, 0);
+    if (Failed) ReportError(TComExceptions::CE_LoadFailed, 0);
 }
 
 void TCustomComPort::StoreToIni(TIniFile& Ini) {
