@@ -120,17 +120,11 @@ class TPosixDevice final : public IComDevice {
         Done = 0;
         if (FFd < 0) return EBADF;
         if (Buffer.empty()) return 0;
-        for (;;) {
-            const ssize_t Got = ::read(FFd, Buffer.data(), Buffer.size());
-            if (Got >= 0) {
-                Done = static_cast<std::size_t>(Got);
-                if (Got > 0) InputTaken();
-                return 0;
-            }
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-            return errno;
-        }
+        const ssize_t Got = RetryEintr([&] { return ::read(FFd, Buffer.data(), Buffer.size()); });
+        if (Got < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno;
+        Done = static_cast<std::size_t>(Got);
+        if (Got > 0) InputTaken();
+        return 0;
     }
 
     int Write(std::span<const std::uint8_t> Buffer, std::size_t& Done) override {
@@ -174,10 +168,7 @@ class TPosixDevice final : public IComDevice {
         // for ever on a line that never drains.
         for (;;) {
             int Queued = 0;
-            if (::ioctl(FFd, TIOCOUTQ, &Queued) != 0) {
-                if (errno == EINTR) continue;
-                break;  // no queue to watch
-            }
+            if (posixio::Ioctl(FFd, TIOCOUTQ, &Queued) != 0) break;  // no queue to watch
             if (Queued <= 0) break;
             if (Remaining() == 0) {
                 // Cut off: what is still queued was not sent and is dropped.
@@ -197,7 +188,7 @@ class TPosixDevice final : public IComDevice {
         // to read. The abort only tells whether the device is still there.
         if (Flags & (ComPurgeFlags::TxAbort | ComPurgeFlags::RxAbort)) {
             int Queued = 0;
-            if (RetryEintr([&] { return ::ioctl(FFd, TIOCOUTQ, &Queued); }) != 0) return errno;
+            if (const int Error = posixio::Ioctl(FFd, TIOCOUTQ, &Queued); Error != 0) return Error;
         }
         const bool Tx = Flags & ComPurgeFlags::TxClear;
         const bool Rx = Flags & ComPurgeFlags::RxClear;
@@ -213,7 +204,7 @@ class TPosixDevice final : public IComDevice {
         InQueue = 0;
         if (FFd < 0) return EBADF;
         int Waiting = 0;
-        if (RetryEintr([&] { return ::ioctl(FFd, FIONREAD, &Waiting); }) != 0) return errno;
+        if (const int Error = posixio::Ioctl(FFd, FIONREAD, &Waiting); Error != 0) return Error;
         InQueue = Waiting > 0 ? static_cast<std::uint32_t>(Waiting) : 0;
 
         // Line errors come from the driver's counters: whatever grew since the last call.
@@ -286,8 +277,7 @@ class TPosixDevice final : public IComDevice {
     TInput CountInput() const {
         TInput Input;
         Input.Taken = FTaken.load();
-        if (RetryEintr([&] { return ::ioctl(FFd, FIONREAD, &Input.Waiting); }) != 0)
-            Input.Waiting = 0;
+        if (posixio::Ioctl(FFd, FIONREAD, &Input.Waiting) != 0) Input.Waiting = 0;
         return Input;
     }
     // Whether the waiting bytes include some the last reported input event did not cover:
