@@ -47,9 +47,10 @@ constexpr std::array<std::pair<std::int32_t, unsigned>, 31> kStandardRates = {{
     {0, B0},
 }};
 
-// Whether the rate the driver reports is the rate asked for: drivers that cannot make a rate
-// substitute another one (9600, the last one) without a word, while those that make it up to a
-// fraction report that fraction. Two per cent is well inside what an asynchronous line bears.
+// Whether the rate the driver reports is the rate asked for. A driver that cannot make a rate
+// puts another one in its place (9600, or the rate it had) without a word; one that makes it
+// only nearly reports what it made. Two per cent off is well within what an asynchronous line
+// bears; a substitute is much further off.
 bool SameRate(std::int64_t Asked, std::int64_t Got) {
     const std::int64_t Diff = Got > Asked ? Got - Asked : Asked - Got;
     return Diff * 50 <= Asked;

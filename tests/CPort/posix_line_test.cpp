@@ -68,8 +68,6 @@ TEST_F(PosixLineTest, ARateTheDriverDoesNotKeepIsRefused) {
         SCOPED_TRACE(std::to_string(C.Asked) + " read back as " + std::to_string(C.ReadBack));
         TComControlBlock Block;
         Block.BaudRate = C.Asked;
-        // Read back through the stand-in only after the state was set: TCGETS2 before TCSETS2
-        // returns the state to change, which the substitute rate would not disturb anyway.
         Substitute = C.ReadBack;
         EXPECT_EQ(posixline::Apply(Slave, Block, SubstitutingIoctl), C.Result);
     }
