@@ -5,9 +5,9 @@
 // success or the platform's error code (errno on POSIX) on failure; that code becomes the
 // WinError of the component's failure report.
 //
-// Two implementations exist: the POSIX one (PosixComPlatform.h) for real ports and
+// Two implementations exist: the POSIX one (PosixComPlatform() below) for real ports and
 // pseudo-terminals, the default of every component, and a scriptable fake for tests
-// (FakeComPlatform.h).
+// (testing/FakeComPlatform.h, library CPortTesting, never linked into the program).
 #pragma once
 
 #include <cerrno>
