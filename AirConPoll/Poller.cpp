@@ -4,6 +4,7 @@
 
 #include "JsonLines.h"
 #include "Metrics.h"
+#include "OpenHint.h"
 #include "TextFile.h"
 
 namespace airconpoll {
@@ -123,7 +124,9 @@ TPoller::TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Ou
 }
 
 TPoller::~TPoller() {
-    FPort.OnException = nullptr;
+    // A failure of this last close is of no interest, and must not be raised.
+    FPort.OnException = [](TCustomComPort&, TComExceptions, const std::string&, std::int64_t,
+                           const std::string&) {};
     FPort.OnRxBuf = nullptr;
     if (FPort.Connected()) FPort.Close();
     FLoop.SetPort(nullptr);
@@ -139,10 +142,14 @@ void TPoller::Log(const std::string& Line) {
     FErr.flush();
 }
 
-void TPoller::PortException(TComExceptions, const std::string& Message, std::int64_t,
+void TPoller::PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,
                             const std::string& WinMessage) {
     std::string failure = Message;
     if (!WinMessage.empty()) failure += " (" + OneLine(WinMessage) + ")";
+    if (Kind == TComExceptions::CE_OpenFailed && WinError > 0 && WinError < 4096) {
+        const std::string hint = OpenFailureHint(FOptions.Port, static_cast<int>(WinError));
+        if (!hint.empty()) failure += ": " + hint;
+    }
     // Only the first failure tells what happened: closing a port that has gone fails too.
     if (FClosing) return;
     FPortError = failure;
@@ -302,6 +309,10 @@ int TPoller::Run() {
     } else {
         FState.Stopped();
         WriteMetrics(FState.Metrics());
+    }
+    if (stopped && FOnce) {
+        Log("stopped before the read was complete");
+        return 1;
     }
     if (stopped) {
         Log("stopped");

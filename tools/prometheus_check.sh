@@ -62,6 +62,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# --- the unit, as systemd reads it (with this build's program in place of /usr/bin's)
+if command -v systemd-analyze >/dev/null; then
+    unit=$tmp/AirConPoll@ttyAC0.service
+    sed "s|/usr/bin/AirConPoll|$poller|" packaging/systemd/AirConPoll@.service >"$unit"
+    systemd-analyze verify --man=no "$unit" >"$tmp/verify.log" 2>&1 || {
+        cat "$tmp/verify.log" >&2
+        fail "systemd-analyze verify finds fault with AirConPoll@.service"
+    }
+    ! grep -q . "$tmp/verify.log" || { cat "$tmp/verify.log" >&2; fail "systemd-analyze verify warns"; }
+    rm "$unit"
+    say "systemd-analyze verify: AirConPoll@.service is sound"
+fi
+
 link=$tmp/ttyAC0
 metrics_file=$tmp/run/ttyAC0.prom
 ln -s "$metrics_file" "$tmp/textfile/airconpoll-ttyAC0.prom"

@@ -244,9 +244,11 @@ TEST(PollProgram, APortThatCannotBeOpened) {
     TempDir dir;
     TPoller poll(dir.path(), {"--port", (dir.path() / "nothing").string(), "--once"});
     EXPECT_EQ(poll.Wait(30s), 1);
-    EXPECT_EQ(poll.Err(), "AirConPoll: cannot open " + (dir.path() / "nothing").string() +
+    const std::string port = (dir.path() / "nothing").string();
+    EXPECT_EQ(poll.Err(), "AirConPoll: cannot open " + port +
                               ": Unable to open com port (System Error.  Code: 2. No such file or "
-                              "directory)\n");
+                              "directory): there is no " +
+                              port + " (is the adapter plugged in?)\n");
 }
 
 TEST(PollProgram, APortThatVanishesIsReopenedAndTheMetricsSaySo) {
@@ -281,7 +283,8 @@ TEST(PollProgram, APortThatVanishesIsReopenedAndTheMetricsSaySo) {
     EXPECT_NE(err.find("; trying again in 2 s\n"), std::string::npos) << "the pause grows: " << err;
     EXPECT_NE(err.find("AirConPoll: cannot open " + s.link.string() +
                        ": Unable to open com port (System Error.  Code: 2. No such file or "
-                       "directory); trying again in "),
+                       "directory): there is no " +
+                       s.link.string() + " (is the adapter plugged in?); trying again in "),
               std::string::npos)
         << err;
     EXPECT_NE(err.find("AirConPoll: stopped\n"), std::string::npos) << err;
