@@ -154,6 +154,52 @@ std::string ControllerLabelText(std::string_view Latin1) {
     return out;
 }
 
+std::string Utf8LabelText(std::string_view Text) {
+    std::string out;
+    out.reserve(Text.size());
+    std::size_t i = 0;
+    while (i < Text.size()) {
+        const auto c = static_cast<unsigned char>(Text[i]);
+        if (c < 0x80) {
+            if ((c < 0x20 && c != '\n') || c == 0x7F)
+                out += Replacement;
+            else
+                out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        // The length of a well-formed sequence starting here, 0 when there is none.
+        const std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                              : c >= 0xE0 && c <= 0xEF ? 3
+                              : c >= 0xF0 && c <= 0xF4 ? 4
+                                                       : 0;
+        std::uint32_t cp = n == 2 ? c & 0x1Fu : n == 3 ? c & 0x0Fu : c & 0x07u;
+        bool ok = n > 0 && i + n <= Text.size();
+        for (std::size_t k = 1; ok && k < n; ++k) {
+            const auto t = static_cast<unsigned char>(Text[i + k]);
+            if ((t & 0xC0) != 0x80) ok = false;
+            cp = cp << 6 | (t & 0x3F);
+        }
+        // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+        if (ok && ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+                   (cp >= 0xD800 && cp <= 0xDFFF)))
+            ok = false;
+        if (!ok) {  // one replacement per byte that belongs to no character
+            out += Replacement;
+            ++i;
+            continue;
+        }
+        if (cp >= 0x80 && cp < 0xA0) {  // a C1 control: one replacement for the character
+            out += Replacement;
+            i += n;
+            continue;
+        }
+        out.append(Text.substr(i, n));
+        i += n;
+    }
+    return out;
+}
+
 std::string UnitLabel(int Unit) {
     return std::to_string(Unit + 1);
 }
@@ -161,7 +207,7 @@ std::string UnitLabel(int Unit) {
 std::string FormatMetrics(const TMetricsData& d) {
     std::string out;
     out.reserve(16384);
-    const std::string port = EscapeLabelValue(d.Port);
+    const std::string port = EscapeLabelValue(Utf8LabelText(d.Port));
 
     TFamily(out, "aircon_up", "gauge",
             "Whether the controller answers: 1 while replies come, 0 once a whole poll cycle "

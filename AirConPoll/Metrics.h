@@ -64,6 +64,11 @@ std::string EscapeLabelValue(std::string_view Text);
 // EscapeLabelValue, which writes it as the format's escape.
 std::string ControllerLabelText(std::string_view Latin1);
 
+// A text given as UTF-8 (the port name from the command line) as label text: a byte that
+// is not part of a well-formed UTF-8 sequence, and every control character but the line
+// feed, replaced by U+FFFD. Scrapers refuse a file whose label values are not UTF-8.
+std::string Utf8LabelText(std::string_view Text);
+
 // The unit label: "1" for the first unit (DATAFLAG unit index 0), "2" for the second.
 std::string UnitLabel(int Unit);
 

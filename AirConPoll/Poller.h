@@ -2,14 +2,15 @@
 // poller's own loop, and the readings handed on as a metrics file and JSON lines.
 //
 // A port that fails to open, or fails while open (the adapter pulled out), is closed and
-// opened again after 1, 2, 4, ... up to 30 seconds; the pauses start again at 1 second
-// on a link where the controller has answered. With --once the port is opened once, one full read
-// is made, and the verdict becomes the exit status.
+// opened again after 1, 2, 4, ... up to 30 seconds; the pauses start again at 1 second on
+// a link where the controller has answered. With --once the port is opened once, one full
+// read is made, and the verdict becomes the exit status.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <string>
 
 #include "ComPortLink.h"
@@ -32,12 +33,6 @@ class TPoller {
     // Runs until the loop is asked to stop, or --once has its verdict; returns the exit
     // status. The metrics file is left with the last state (aircon_up 0 after a stop).
     int Run();
-
-    // For tests: the state the metrics are made from, and the core.
-    const TPollState& State() const { return FState; }
-    aircon::TMonitor& Monitor() { return FMonitor; }
-    // The pause before the next attempt to open the port.
-    aircon::Millis NextPause() const { return FNextPause; }
 
     static constexpr aircon::Millis FirstPause{1000};
     static constexpr aircon::Millis LongestPause{30000};

@@ -56,6 +56,31 @@ inline bool IsNameChar(char c, bool First) {
            (!First && c >= '0' && c <= '9');
 }
 
+// Well-formed UTF-8, as scrapers require of label values.
+inline bool ValidUtf8(const std::string& Text) {
+    std::size_t i = 0;
+    while (i < Text.size()) {
+        const auto c = static_cast<unsigned char>(Text[i]);
+        std::size_t n = c < 0x80                 ? 1
+                        : c >= 0xC2 && c <= 0xDF ? 2
+                        : c >= 0xE0 && c <= 0xEF ? 3
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                                                 : 0;
+        if (n == 0 || i + n > Text.size()) return false;
+        unsigned cp = n == 1 ? c : n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto t = static_cast<unsigned char>(Text[i + k]);
+            if ((t & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (t & 0x3F);
+        }
+        if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += n;
+    }
+    return true;
+}
+
 inline TParsed Parse(const std::string& Text) {
     TParsed out;
     auto fail = [&](std::size_t LineNo, const std::string& Why) {
@@ -132,6 +157,7 @@ inline TParsed Parse(const std::string& Text) {
                     }
                     value += c;
                 }
+                if (!ValidUtf8(value)) return fail(no, "label " + label + " is not UTF-8");
                 if (!s.Labels.emplace(label, value).second) return fail(no, "label twice");
                 if (i < line.size() && line[i] == ',') ++i;
             }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -254,6 +255,39 @@ TEST(Metrics, IdentityWithHostileVendorTexts) {
     }
 }
 
+TEST(Metrics, NoVendorTextBreaksTheFile) {
+    // Random bytes of every value in all three texts, by a fixed draw: the file always reads
+    // back with one aircon_up and one aircon_info whose labels are the texts as cleaned.
+    std::mt19937 draw(17);
+    std::uniform_int_distribution<int> byte(0, 255), length(0, 30);
+    auto text = [&] {
+        std::string t(static_cast<std::size_t>(length(draw)), '\0');
+        for (char& c : t)
+            c = static_cast<char>(byte(draw));
+        return t;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        TMetricsData d;
+        d.Port = text();
+        d.Up = true;
+        d.Vendor = Vendor(text(), text(), text());
+        const std::string out = FormatMetrics(d);
+        const auto p = exposition::Parse(out);
+        ASSERT_EQ(p.Error, "") << out;
+        ASSERT_EQ(p.Find("aircon_up").size(), 1u) << out;
+        const auto info = p.Find("aircon_info");
+        ASSERT_EQ(info.size(), 1u) << out;
+        EXPECT_EQ(info[0].Labels.at("name"), ControllerLabelText(*d.Vendor->Fields[0]));
+        EXPECT_EQ(info[0].Labels.at("software"), ControllerLabelText(*d.Vendor->Fields[1]));
+        EXPECT_EQ(info[0].Labels.at("vendor"), ControllerLabelText(*d.Vendor->Fields[2]));
+        EXPECT_EQ(info[0].Labels.at("port"), Utf8LabelText(d.Port));
+        for (const auto& [k, v] : info[0].Labels) {
+            for (unsigned char c : v)
+                ASSERT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7F)) << "control byte in " << k;
+        }
+    }
+}
+
 TEST(Metrics, IdentityInPartsAndAHostilePortName) {
     TMetricsData d;
     d.Port = "/dev/serial/by-id/usb-\"odd\"\\name";
@@ -266,6 +300,30 @@ TEST(Metrics, IdentityInPartsAndAHostilePortName) {
     EXPECT_EQ(info[0].Labels.at("name"), "");
     EXPECT_EQ(info[0].Labels.at("port"), d.Port);
     EXPECT_EQ(p.Value("aircon_up", {{"port", d.Port}}), "0");
+}
+
+TEST(Metrics, PortNamesThatAreNotUtf8) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"ttyUSB0", "ttyUSB0"},
+        {"/dev/serial/by-id/usb-空调", "/dev/serial/by-id/usb-空调"},
+        {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},                              // a stray byte
+        {"\xC3", "\xEF\xBF\xBD"},                                  // cut short
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
+        {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
+        {"\xC2\x85", "\xEF\xBF\xBD"},                              // C1 control NEL
+        {"t\rty\x01\x7F", "t\xEF\xBF\xBD" "ty\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"two\nlines", "two\nlines"},  // escaped by the label writer
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf8LabelText(c.in), c.out) << c.in;
+        TMetricsData d;
+        d.Port = c.in;
+        const auto p = Format(d);
+        EXPECT_EQ(p.Value("aircon_up", {{"port", c.out}}), "0") << c.in;
+    }
 }
 
 TEST(Metrics, EscapeLabelValue) {
