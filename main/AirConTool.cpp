@@ -6,7 +6,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AirConTool"));
-    QApplication::setApplicationDisplayName(QStringLiteral("AirConTool"));
     TForm1 form;
     form.show();
     return QApplication::exec();

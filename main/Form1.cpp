@@ -19,41 +19,12 @@
 
 #include "ComComboBox.h"
 #include "DesignGroupBox.h"
+#include "DigitFilter.h"
 #include "MessageBoxes.h"
+#include "PanelLabels.h"
 #include "PortHandOver.h"
+#include "Render.h"
 #include "Timer.h"
-
-// Discards the characters that edIntKeyPress refuses before the box sees them.
-class TDigitFilter : public QObject {
-  public:
-    TDigitFilter(TForm1* Form) : QObject(Form), FForm(Form) {}
-
-  protected:
-    bool eventFilter(QObject* Watched, QEvent* Event) override {
-        if (Event->type() != QEvent::KeyPress) return false;
-        const auto* key = static_cast<QKeyEvent*>(Event);
-        // Only keys that type a character reach the filter, as with a character
-        // message; editing and navigation keys and Ctrl shortcuts pass untouched.
-        const QString text = key->text();
-        if (text.isEmpty()) return false;
-        if ((key->modifiers() & Qt::ControlModifier) != 0) return false;
-        // Control characters other than backspace are editing keys (Delete types DEL
-        // on X11): they pass untouched.
-        if (text.size() == 1 && (text[0].unicode() < 0x20 || text[0].unicode() == 0x7F) &&
-            text[0].unicode() != 8)
-            return false;
-        // Every character the key types goes through the handler (a character beyond
-        // the basic plane is two); the key types nothing unless all of them are kept.
-        for (QChar ch : text) {
-            FForm->edIntKeyPress(Watched, ch);
-            if (ch.isNull()) return true;
-        }
-        return false;
-    }
-
-  private:
-    TForm1* FForm;
-};
 
 namespace {
 constexpr std::uint8_t ProtocolVer = 0x10;
@@ -241,6 +212,9 @@ void TForm1::CreateControls() {
         DesignFont({QStringLiteral("Microsoft YaHei"), QStringLiteral("微软雅黑")}, 12));
     Label14->setText(QStringLiteral("通讯状态：未连接"));
     Label14->adjustSize();
+    // The status stays readable while the group is greyed out on a closed link,
+    // which is exactly when it reads "通讯状态：断开".
+    SetLabelColor(Label14, clWindowText());
     Label13 = label(grpCmdSetting, "Label13", QStringLiteral("手动获取："), 17, 55);
     btnReadSwitch = button(grpCmdSetting, "btnReadSwitch", QStringLiteral("读取开关量"), 83, 51);
     btnReadAnalog = button(grpCmdSetting, "btnReadAnalog", QStringLiteral("读取模拟量"), 182, 51);
@@ -306,7 +280,8 @@ void TForm1::CreateControls() {
     connect(cbDatabits, &QComboBox::activated, this, [this] { cbDatabitsChange(); });
     connect(cbParity, &QComboBox::activated, this, [this] { cbParityChange(); });
     connect(cbStopBits, &QComboBox::activated, this, [this] { cbStopBitsChange(); });
-    FDigitFilter = new TDigitFilter(this);
+    FDigitFilter =
+        new TDigitFilter([this](QObject* Sender, QChar& Key) { edIntKeyPress(Sender, Key); }, this);
     AttachDigitFilter(edAddr);
     AttachDigitFilter(edQueryInterval);
     AttachDigitFilter(edRespOvTime);
@@ -343,10 +318,26 @@ void TForm1::CreateComPort(std::shared_ptr<IComPlatform> Platform) {
                               const std::string& WinMessage) {
         ComPort1Exception(Sender, Kind, ComportMessage, WinError, WinMessage);
     };
+    // A failure thrown while a port event is handled is shown like every other one.
+    port.OnHandOverException = [this](TCustomComPort&, std::exception_ptr Error) {
+        ComPort1HandOverException(Error);
+    };
+}
+
+void TForm1::ComPort1HandOverException(std::exception_ptr Error) {
+    QString text;
+    try {
+        std::rethrow_exception(Error);
+    } catch (const std::exception& e) {
+        text = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        text = QStringLiteral("Unknown failure while handling a port event");
+    }
+    MessageBoxes::ShowApplicationError(this, text);
 }
 
 void TForm1::AttachDigitFilter(QLineEdit* Edit) {
-    if (Edit) Edit->installEventFilter(FDigitFilter);
+    FDigitFilter->Attach(Edit);
 }
 
 // ---------------------------------------------------------------------------------------------

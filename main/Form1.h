@@ -79,6 +79,8 @@ class TForm1 : public QWidget {
     void ComPort1Exception(TCustomComPort& Sender, TComExceptions TComException,
                            const std::string& ComportMessage, std::int64_t WinError,
                            const std::string& WinMessage);
+    // A failure thrown while a port event was handled: shown in the error box.
+    void ComPort1HandOverException(std::exception_ptr Error);
     void DH_RecAFrame(TDH& Sender, std::span<const std::uint8_t> Frame);
     void DH_RecCorrectFrame(TDH& Sender, std::span<const std::uint8_t> Frame);
     void DH_RecErrorFrame(TDH& Sender, std::span<const std::uint8_t> Frame);

@@ -280,6 +280,29 @@ class Form1FakeTest : public QObject {
         QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo(ReplyFrom(count - 1)));
     }
 
+    // A failure thrown while a port event is handled (here by a reply's handler) is
+    // shown in the application's error box, as failures are everywhere else, and
+    // the link stays usable.
+    void handlerFailureShownInErrorBox() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        int handled = 0;
+        f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
+            ++handled;
+            if (h.Addr == 1) throw std::runtime_error("display failed for address 1");
+        };
+        rig.Platform->Feed(ReplyFrom(1));
+        QVERIFY(QTest::qWaitFor([&] { return !rig.Catcher.Boxes.empty(); }, 5000));
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::ApplicationError);
+        QCOMPARE(rig.Catcher.Boxes[0].Text, QStringLiteral("display failed for address 1"));
+        QVERIFY(f.ComPort1->Connected());
+        rig.Platform->Feed(ReplyFrom(2));
+        QVERIFY(QTest::qWaitFor([&] { return handled == 2; }, 5000));
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+    }
+
     // A handler that runs a local event loop (as a modal box does) does not get
     // the next received block handled inside it: blocks stay one at a time.
     void noNestedHandlingInLocalLoop() {

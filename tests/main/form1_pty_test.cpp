@@ -1,15 +1,20 @@
 // The real window on a pseudo-terminal, the test playing the controller.
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 
 #include "FormTestSupport.h"
@@ -233,6 +238,38 @@ class Form1PtyTest : public QObject {
         check(false, "打开串口", "通讯状态：断开");
         QVERIFY(!f.Timer1->Enabled());
         QVERIFY(rig.Catcher.Boxes.empty());
+    }
+
+    // The status label sits in the monitoring group, which is greyed out while the link
+    // is closed, exactly when the operator must read "通讯状态：断开": it keeps the
+    // normal text colour in every state.
+    void statusReadableInEveryState() {
+        TRig rig;
+        TForm1& f = *rig.Form;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        auto* status = f.findChild<QLabel*>(QStringLiteral("Label14"));
+        auto* group = f.findChild<QGroupBox*>(QStringLiteral("grpCmdSetting"));
+        QVERIFY(status && group);
+        const QColor text = QApplication::palette().color(QPalette::Active, QPalette::WindowText);
+        auto check = [&](const char* State) {
+            QCOMPARE(status->palette().color(QPalette::Disabled, QPalette::WindowText), text);
+            // As drawn: the same picture whether or not the group is enabled.
+            const bool wasEnabled = group->isEnabled();
+            group->setEnabled(false);
+            const QImage greyed = status->grab().toImage();
+            group->setEnabled(true);
+            const QImage normal = status->grab().toImage();
+            group->setEnabled(wasEnabled);
+            QVERIFY2(greyed == normal, State);
+        };
+        check("closed after start");
+        QVERIFY(rig.Open());
+        check("open");
+        f.findChild<QPushButton*>(QStringLiteral("btnCommOpen"))->click();
+        QCOMPARE(status->text(), QStringLiteral("通讯状态：断开"));
+        QVERIFY(!group->isEnabled());
+        check("closed after a close");
     }
 
     // The senders put exactly these frames on the line and echo them in Memo1.
@@ -739,6 +776,98 @@ class Form1PtyTest : public QObject {
             f.edIntKeyPress(f.edAddr, key);
             QVERIFY(key.isNull());
         }
+    }
+
+    // Text that arrives by another route than a typed key (pasted by keyboard or
+    // through the context menu, dropped with the mouse) is filtered like typed text:
+    // only its digits go in, at the cursor, within the box's length limit.
+    void pastedAndDroppedTextFiltered_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("arriving");
+        QTest::addColumn<QString>("after");
+        const char* boxes[] = {"edAddr", "edQueryInterval", "edRespOvTime", "edSetParamVal"};
+        const char* routes[] = {"ctrl+v", "shift+insert", "context menu", "drop"};
+        for (const char* box : boxes) {
+            for (const char* route : routes) {
+                QTest::addRow("%s %s letters", box, route) << box << route << ""
+                                                           << "a1b2"
+                                                           << "12";
+                QTest::addRow("%s %s nothing left", box, route) << box << route << "7"
+                                                                << "x-y"
+                                                                << "7";
+            }
+        }
+        // The length limit counts only what is kept.
+        QTest::newRow("limit after filtering") << "edAddr"
+                                               << "ctrl+v"
+                                               << ""
+                                               << "ab123456"
+                                               << "123";
+        QTest::newRow("drop at the end") << "edRespOvTime"
+                                         << "drop"
+                                         << "3"
+                                         << " 5 0"
+                                         << "350";
+    }
+    void pastedAndDroppedTextFiltered() {
+        QFETCH(QString, box);
+        QFETCH(QString, route);
+        QFETCH(QString, before);
+        QFETCH(QString, arriving);
+        QFETCH(QString, after);
+        TRig rig;
+        TForm1& f = *rig.Form;
+        f.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f));
+        auto* edit = f.findChild<QLineEdit*>(box);
+        QVERIFY(edit);
+        // Make the box usable as on an open link.
+        for (QWidget* w = edit; w; w = w->parentWidget())
+            w->setEnabled(true);
+        edit->setText(before);
+        edit->setCursorPosition(int(before.size()));
+        edit->setFocus();
+        QApplication::clipboard()->setText(arriving);
+        if (route == "ctrl+v") {
+            QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        } else if (route == "shift+insert") {
+            QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
+        } else if (route == "context menu") {
+            // Choose "Paste" in the box's own context menu.
+            bool chosen = false;
+            QTimer::singleShot(0, [&] {
+                auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                if (!menu) return;
+                for (QAction* a : menu->actions()) {
+                    if (a->text().section(QLatin1Char('\t'), 0, 0) == QLineEdit::tr("&Paste")) {
+                        chosen = true;
+                        menu->close();
+                        a->trigger();
+                        return;
+                    }
+                }
+                menu->close();
+            });
+            const QPoint at = edit->rect().center();
+            QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, edit->mapToGlobal(at));
+            QApplication::sendEvent(edit, &menuEvent);
+            QTRY_VERIFY_WITH_TIMEOUT(chosen, 5000);
+        } else {
+            QMimeData data;
+            data.setText(arriving);
+            const QPointF at(edit->width() - 2, edit->height() / 2.0);  // right of the text
+            QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(edit, &enter);
+            QDragMoveEvent move(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton,
+                                Qt::NoModifier);
+            QApplication::sendEvent(edit, &move);
+            QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(edit, &drop);
+        }
+        QCOMPARE(edit->text(), after);
     }
 
     // The stored port is selected when the window is created.
