@@ -1,5 +1,7 @@
 #include "DH.h"
 
+#include "Frame.h"
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -198,23 +200,19 @@ std::string TDH::RtnToString(std::uint8_t RTN) {
 // Receive assembler and frame check
 
 bool TDH::CheckFrame(std::span<const std::uint8_t> Frame) {
-    const std::size_t size = Frame.size();
-    if (size < MinFrameSize || size % 2 != 0) return false;
-    const std::uint8_t* f = Frame.data();
-    const std::uint16_t received = static_cast<std::uint16_t>(
-        (HexStrToByte(f[size - 5], f[size - 4]) << 8) | HexStrToByte(f[size - 3], f[size - 2]));
-    if (received != CalcChkSum(Frame.first(size - 5))) return false;
-    const std::uint16_t lenid = static_cast<std::uint16_t>(
-        (HexCharToNibble(f[10]) << 8) | (HexCharToNibble(f[11]) << 4) | HexCharToNibble(f[12]));
-    return HexCharToNibble(f[9]) == CalcLChkSum(lenid);
+    return CheckFrameReason(Frame) == TFrameCheck::Ok;
 }
 
+// Each handler is called through a copy of its event, so a handler may clear or
+// rebind its own event while it runs. An exception from a handler ends the events of
+// that frame only; the first one is kept for ReceiveData to pass on.
 void TDH::ExtractFrame(std::span<const std::uint8_t> Frame) {
-    if (OnRecDHFrame) OnRecDHFrame(*this, Frame);
-    if (CheckFrame(Frame)) {
-        if (OnRecDHCorrectFrame) OnRecDHCorrectFrame(*this, Frame);
-    } else {
-        if (OnRecDHErrorFrame) OnRecDHErrorFrame(*this, Frame);
+    try {
+        if (const TRecDHFrameEvent handler = OnRecDHFrame) handler(*this, Frame);
+        const TRecDHFrameEvent check = CheckFrame(Frame) ? OnRecDHCorrectFrame : OnRecDHErrorFrame;
+        if (check) check(*this, Frame);
+    } catch (...) {
+        if (!FFirstError) FFirstError = std::current_exception();
     }
 }
 
@@ -233,10 +231,17 @@ void TDH::ReceiveData(std::span<const std::uint8_t> Buffer) {
     if (FInReceive) throw std::logic_error("TDH::ReceiveData called from its own frame event");
     FInReceive = true;
     struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{FInReceive};
+        TDH& dh;
+        ~Reset() {
+            dh.FInReceive = false;
+            dh.FFirstError = nullptr;
+        }
+    } reset{*this};
+    Cut(Buffer);
+    if (FFirstError) std::rethrow_exception(FFirstError);
+}
 
+void TDH::Cut(std::span<const std::uint8_t> Buffer) {
     const std::uint8_t* p = Buffer.data();
     const std::uint8_t* const end = p + Buffer.size();
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <span>
 #include <string>
@@ -82,8 +83,12 @@ class TDH {
     // order: OnRecDHFrame, then OnRecDHCorrectFrame or OnRecDHErrorFrame.
     // A frame runs from the last "~" before a carriage return to that carriage
     // return; frames longer than InputBufferSize bytes are dropped silently.
-    // A frame is reported once: when a handler throws, the exception leaves
-    // this call, the frame is gone and the rest of the block is dropped.
+    // A frame is reported once. A handler that throws ends the events of its own
+    // frame only: the rest of the block is still cut and reported and an
+    // incomplete tail is held, then the first exception leaves this call (the
+    // serial port's hand-over passes it to its OnHandOverException).
+    // Handlers are called through copies of the events, so a handler may clear
+    // or rebind any event, its own included, while it runs.
     // A handler must not feed the same codec (std::logic_error).
     void ReceiveData(std::span<const std::uint8_t> Buffer);
 
@@ -94,9 +99,12 @@ class TDH {
     TRecDHFrameEvent OnRecDHErrorFrame;
     TRecDHFrameEvent OnRecDHCorrectFrame;
 
+    // True when the frame passes the check (CheckFrameReason in Frame.h gives the
+    // reason when it does not).
     static bool CheckFrame(std::span<const std::uint8_t> Frame);
 
   private:
+    void Cut(std::span<const std::uint8_t> Buffer);
     // Raises OnRecDHFrame, then the check event, for one frame.
     void ExtractFrame(std::span<const std::uint8_t> Frame);
 
@@ -104,5 +112,6 @@ class TDH {
     // neither "~" nor a carriage return, at most InputBufferSize - 1 of them.
     std::array<std::uint8_t, InputBufferSize> FInputBuffer{};
     std::size_t FInBufferSize = 0;
-    bool FInReceive = false;  // guards against a handler feeding the codec
+    bool FInReceive = false;         // guards against a handler feeding the codec
+    std::exception_ptr FFirstError;  // the first handler failure of the current block
 };

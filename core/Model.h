@@ -16,6 +16,7 @@
 #include <variant>
 
 #include "DH.h"
+#include "Frame.h"
 
 namespace aircon {
 
@@ -52,6 +53,11 @@ extern const std::array<TFieldInfo, SwitchItemCount> SwitchFields;
 extern const std::array<TFieldInfo, AlarmFieldCount> AlarmFields;
 extern const std::array<TFieldInfo, ParamReadingCount + ParamItemCount> ParamFields;
 extern const std::array<TFieldInfo, 3> VendorFields;  // device name, software version, vendor
+// The user-defined count byte of each reply ("user_defined_count"); a plain number.
+extern const TFieldInfo AnalogCountField;  // "用户自定义遥测数量"
+extern const TFieldInfo SwitchCountField;  // "用户自定义状态数量"
+extern const TFieldInfo AlarmCountField;   // "用户自定义遥测数量"
+extern const TFieldInfo ParamCountField;   // "用户自定义数量"
 
 // Reply 0x42 of one unit.
 struct TAnalogValues {
@@ -133,8 +139,57 @@ std::optional<TReplyData> DecodeReply(std::uint8_t CID2, TDH_Header Header,
                                       std::span<const std::uint8_t> Info);
 
 // Words of the codes, as the panels show them.
+inline constexpr std::string_view NotDetectedText = "未检测";
+
+// One row of a state word table.
+struct TStateWord {
+    std::uint16_t Code;
+    std::string_view Text;
+};
+
+// The state word tables. "Monitor" tables serve the unit monitor panel (one byte per
+// code, with the not-detected row where it has one); "Param" tables serve the
+// parameter panel (whole 16-bit codes, no not-detected row).
+namespace StateWords {
+inline constexpr TStateWord RunModeMonitor[] = {{0, "自动"}, {1, "制冷"}, {2, "除湿"},
+                                                {3, "送风"}, {4, "制热"}, {0x20, "未检测"}};
+inline constexpr TStateWord RunModeParam[] = {{0, "自动"}, {1, "制冷"}, {2, "除湿"}, {3, "送风"},
+                                              {4, "制热"}, {5, "新风"}, {6, "空调"}};
+inline constexpr TStateWord FanSpeedMonitor[] = {
+    {0, "停"}, {1, "低风"}, {2, "中风"}, {3, "高风"}, {0x20, "未检测"}};
+inline constexpr TStateWord FanSpeedParam[] = {{0, "停止"}, {1, "低风"}, {2, "中风"}, {3, "高风"}};
+inline constexpr TStateWord RunStopMonitor[] = {{0, "停止"}, {1, "运转"}, {0x20, "未检测"}};
+inline constexpr TStateWord RunStopParam[] = {{0, "停止"}, {1, "运转"}};
+inline constexpr TStateWord OffOnMonitor[] = {{0, "关闭"}, {1, "开启"}, {0x20, "未检测"}};
+inline constexpr TStateWord AllowBlockParam[] = {{0, "允许"}, {1, "屏蔽"}};
+}  // namespace StateWords
+
+// The word of a code, or nothing when the table has no row for it.
+std::optional<std::string_view> StateWord(std::span<const TStateWord> Table, std::uint16_t Code);
+
+// The colour a value is shown in. The view maps these to its own colours.
+enum class TValueColour {
+    WindowText,  // an ordinary reading, state or count
+    GrayText,    // not detected
+    Black,       // alarm: normal
+    Lime,        // alarm: below the lower limit
+    Fuchsia,     // alarm: above the upper limit
+    Red,         // alarm: fault
+    Unchanged,   // an alarm code without text: the label keeps its colour
+};
+
+// A reading as text: its decimal number, or "未检测" when not detected.
+std::string ReadingText(const TReading& Reading);
+TValueColour ReadingColour(const TReading& Reading);
+
+// The colour of a switch state: grey when not detected, window text otherwise.
+TValueColour StateColour(const TStateCode& Code);
+
 std::string_view AlarmCodeText(std::uint8_t Code);  // "" for a code without text
-std::string_view UnitPowerWord(TStateCode Power);   // "开机", "关机", "未注册"
+// The alarm word of a field ("未检测" when not detected) and its colour.
+std::string_view AlarmText(const TStateCode& Code);
+TValueColour AlarmColour(const TStateCode& Code);
+std::string_view UnitPowerWord(TStateCode Power);  // "开机", "关机", "未注册"
 // The word of switch item Item (SwitchFields order); "未检测" when not detected, "" for
 // a code outside the item's table.
 std::string_view SwitchItemWord(std::size_t Item, TStateCode Code);

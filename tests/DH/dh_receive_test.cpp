@@ -1,9 +1,11 @@
 // The receive assembler: frames cut out of a byte stream, checked and reported.
 #include "DH.h"
+#include "DhModel.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -299,6 +301,92 @@ TEST_F(DHReceive, ThrowingFrameHandlerSkipsOnlyTheCheckEventOfThatFrame) {
     EXPECT_EQ(Frames(), (std::vector<Reported>{{kA, true}}));
 }
 
+// A handler that throws loses only its own frame: the rest of the block is still
+// cut and reported, an incomplete tail is held, and the first exception reaches the
+// caller once the block is done.
+TEST_F(DHReceive, ThrowingHandlerLosesOnlyItsOwnFrame) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> blocks;
+        std::vector<Reported> expected;  // the frames reported in full
+        std::size_t held;
+    };
+    const Case cases[] = {
+        {"frames after it in the same block",
+         {kA + kBad + kB + "~1001"},
+         {{kBad, false}, {kB, true}},
+         5},
+        {"completed from held bytes",
+         {kA.substr(0, 9), kA.substr(9) + kB + "~10"},
+         {{kB, true}},
+         3},
+        {"two throwing frames", {kA + kA + kB}, {{kB, true}}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        log.clear();
+        int thrown = 0;
+        dh.OnRecDHCorrectFrame = [&](TDH&, std::span<const std::uint8_t> f) {
+            if (Text(f) == kA) {
+                ++thrown;
+                throw std::runtime_error("handler failed " + std::to_string(thrown));
+            }
+            log.push_back({'C', Text(f)});
+        };
+        std::string message;
+        try {
+            for (const auto& b : c.blocks)
+                Feed(b);
+        } catch (const std::runtime_error& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(message, "handler failed 1");  // the first one, once
+        // Every frame still raised its frame event, the throwing ones included.
+        std::vector<std::string> seen;
+        std::vector<Reported> full;
+        for (std::size_t i = 0; i < log.size(); ++i) {
+            if (log[i].first != 'F') continue;
+            seen.push_back(log[i].second);
+            if (i + 1 < log.size() && log[i + 1].first != 'F')
+                full.push_back({log[i].second, log[i + 1].first == 'C'});
+        }
+        EXPECT_EQ(full, c.expected);
+        EXPECT_EQ(seen.size(), c.expected.size() + static_cast<std::size_t>(thrown));
+        EXPECT_EQ(dh.HeldSize(), c.held);
+        dh.ReceiveData({});
+        SetUp();
+    }
+}
+
+// A handler may clear or replace its own event while it runs; the handler that runs
+// keeps what it captured until it returns.
+TEST_F(DHReceive, HandlerMayRebindItsOwnEvent) {
+    using Marks = std::array<std::uint64_t, 16>;
+    Marks first;
+    first.fill(0x1111111111111111u);
+    Marks second;
+    second.fill(0x2222222222222222u);
+    std::vector<std::uint64_t> readBack;
+    int laterCalls = 0;
+    dh.OnRecDHCorrectFrame = [&, first](TDH& sender, std::span<const std::uint8_t>) {
+        // A replacement of the same size takes the place the old one had.
+        sender.OnRecDHCorrectFrame = [&, second](TDH&, std::span<const std::uint8_t>) {
+            laterCalls += second[0] == 0x2222222222222222u ? 1 : 100;
+        };
+        readBack.assign(first.begin(), first.end());
+    };
+    int frameEvents = 0;
+    dh.OnRecDHFrame = [&](TDH& sender, std::span<const std::uint8_t>) {
+        sender.OnRecDHFrame = nullptr;
+        ++frameEvents;
+    };
+    Feed(kA + kB);
+    EXPECT_EQ(readBack, std::vector<std::uint64_t>(16, 0x1111111111111111u));
+    EXPECT_EQ(frameEvents, 1);
+    EXPECT_EQ(laterCalls, 1);  // the second frame reached the replacement
+    EXPECT_FALSE(dh.OnRecDHFrame);
+}
+
 TEST_F(DHReceive, HandlerMayNotFeedTheSameCodec) {
     dh.OnRecDHCorrectFrame = [&](TDH& sender, std::span<const std::uint8_t> f) {
         log.push_back({'C', Text(f)});
@@ -323,25 +411,11 @@ TEST(DHReceiveUnbound, EventsMayBeEmpty) {
     EXPECT_EQ(correct, 1);
 }
 
-// Byte-by-byte model of the cutting rules, blind to block boundaries.
+// The frames of the byte-by-byte model, each with its check.
 std::vector<Reported> Model(const std::string& stream) {
     std::vector<Reported> out;
-    std::string cur;
-    bool in = false;
-    for (char c : stream) {
-        if (c == '~') {
-            cur = "~";
-            in = true;
-        } else if (in) {
-            cur += c;
-            if (c == '\r') {
-                out.push_back({cur, TDH::CheckFrame(Bytes(cur.begin(), cur.end()))});
-                in = false;
-            } else if (cur.size() >= TDH::InputBufferSize) {
-                in = false;
-            }
-        }
-    }
+    for (const std::string& f : dhmodel::Cut(stream).Frames)
+        out.push_back({f, TDH::CheckFrame(Bytes(f.begin(), f.end()))});
     return out;
 }
 
@@ -384,6 +458,7 @@ TEST_F(DHReceive, RandomStreamsCutIntoRandomBlocksMatchTheModel) {
             pos += n;
         }
         ASSERT_EQ(Frames(), Model(stream)) << "round " << round;
+        ASSERT_EQ(dh.HeldSize(), dhmodel::Cut(stream).Held) << "round " << round;
         Feed("\r");  // end of the round: nothing held over
     }
 }

@@ -17,6 +17,9 @@
 #include <thread>
 #include <vector>
 
+// The simulator's own frame helpers, for reading back what its log shows.
+#include "SimFrame.h"
+
 namespace simharness {
 
 namespace fs = std::filesystem;

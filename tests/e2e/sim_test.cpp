@@ -11,7 +11,7 @@
 
 #include "Controller.h"
 #include "Faults.h"
-#include "Frame.h"
+#include "SimFrame.h"
 #include "Options.h"
 
 using namespace acsim;

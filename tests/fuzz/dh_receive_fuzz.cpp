@@ -6,6 +6,7 @@
 // event, then the check event that CheckFrame selects), and the frames equal
 // those of a byte-by-byte model that ignores block boundaries.
 #include "DH.h"
+#include "DhModel.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -22,28 +23,6 @@ void Require(bool ok, const char* what) {
         std::fprintf(stderr, "invariant broken: %s\n", what);
         std::abort();
     }
-}
-
-std::vector<std::string> Model(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> out;
-    std::string cur;
-    bool in = false;
-    for (std::size_t i = 0; i < size; ++i) {
-        const char c = static_cast<char>(data[i]);
-        if (c == '~') {
-            cur = "~";
-            in = true;
-        } else if (in) {
-            cur += c;
-            if (c == '\r') {
-                out.push_back(cur);
-                in = false;
-            } else if (cur.size() >= TDH::InputBufferSize) {
-                in = false;
-            }
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -91,6 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(dh.HeldSize() < TDH::InputBufferSize, "held bytes within the buffer");
         pos += n;  // an empty block (n == 0) must change nothing
     }
-    Require(frames == Model(data, size), "frames match the byte-by-byte model");
+    const dhmodel::TCut model = dhmodel::Cut({data, size});
+    Require(frames == model.Frames, "frames match the byte-by-byte model");
+    Require(dh.HeldSize() == model.Held, "held bytes match the model");
     return 0;
 }

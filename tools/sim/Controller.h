@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "Frame.h"
+#include "SimFrame.h"
 
 namespace acsim {
 

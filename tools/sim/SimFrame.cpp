@@ -1,4 +1,4 @@
-#include "Frame.h"
+#include "SimFrame.h"
 
 #include <DH.h>
 
