@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <algorithm>
 #include <vector>
 
@@ -21,7 +22,7 @@
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "MessageBoxes.h"
-#include "PanelLabels.h"
+#include "PanelKit.h"
 #include "PortHandOver.h"
 #include "Render.h"
 #include "Timer.h"
@@ -508,8 +509,7 @@ void TForm1::StopComm() {
             // The controls return to the closed state whatever the close reported.
         }
         btnCommOpen->setText(QStringLiteral("打开串口"));
-        Label14->setText(QStringLiteral("通讯状态：断开"));
-        Label14->adjustSize();
+        SetCaption(Label14, QStringLiteral("通讯状态：断开"));
         SetSelectorsEnabled(true);
         grpCmdSetting->setEnabled(false);
         ReleaseQueue();
@@ -712,11 +712,20 @@ void TForm1::SendFrame(TDH_Header Header, std::span<const std::uint8_t> Info) {
     std::vector<std::uint8_t> packet(length);
     TDH::GenCmdPacket(Header, packet, Info);
     ComPort1->Write(std::span<const std::uint8_t>(packet));
-    Memo1->setPlainText(HexEcho(packet));
+    ShowLog(Memo1, HexEcho(packet));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Reply intake
+
+void TForm1::ShowLog(QPlainTextEdit* Memo, const QString& Text) {
+    // The same frame again (a steady reading) leaves the box and its layout alone.
+    QString& shown = Memo == Memo1 ? FMemo1Text : FMemo2Text;
+    // (An operator's edit in the box marks its document modified.)
+    if (shown == Text && !Memo->document()->isModified()) return;
+    shown = Text;
+    Memo->setPlainText(Text);
+}
 
 void TForm1::ComPort1RxBuf(TCustomComPort&, std::span<const std::uint8_t> Buffer) {
     if (FDH) FDH->ReceiveData(Buffer);
@@ -726,29 +735,26 @@ void TForm1::DH_RecAFrame(TDH&, std::span<const std::uint8_t>) {}
 
 void TForm1::DH_RecCorrectFrame(TDH&, std::span<const std::uint8_t> Frame) {
     const std::vector<std::uint8_t> bytes = TDH::DeCodeFrame(Frame);
-    Memo2->setPlainText(QLatin1Char(' ') + HexEcho(Frame));
+    ShowLog(Memo2, QLatin1Char(' ') + HexEcho(Frame));
     if (bytes.size() < 8) return;  // never from the codec: a checked frame has 18 characters
 
     const std::uint8_t rtn = bytes[3];
     if (rtn == 0) {
-        lblComRes->clear();
+        SetCaption(lblComRes, QString());
         const TDH_Header header{bytes[0], bytes[1], bytes[2], FLastCID2};
         Decode_SM_Info(header, bytes.data() + 6, static_cast<std::uint16_t>(bytes.size() - 8));
     } else if (rtn <= 6) {
-        lblComRes->setText(QString::fromStdString(TDH::RtnToString(rtn)));
-        lblComRes->adjustSize();
+        SetCaption(lblComRes, TDH::RtnToString(rtn));
     }
 }
 
 void TForm1::DH_RecErrorFrame(TDH&, std::span<const std::uint8_t>) {
-    lblComRes->setText(QStringLiteral("接收错误帧："));
-    lblComRes->adjustSize();
+    SetCaption(lblComRes, QStringLiteral("接收错误帧："));
 }
 
 void TForm1::Decode_SM_Info(TDH_Header Header, const std::uint8_t* DataInfo,
                             std::uint16_t DataSize) {
-    Label14->setText(QStringLiteral("通讯状态：正常"));
-    Label14->adjustSize();
+    SetCaption(Label14, QStringLiteral("通讯状态：正常"));
 
     using TDecoder = std::string (TForm1::*)(TDH_Header, const std::uint8_t*, std::uint16_t);
     // Decoders by the CID2 of the last command sent, 0x41 to 0x51.

@@ -14,9 +14,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "CPort.h"
 #include "DH.h"
+#include "Events.h"
+#include "UnitDecoders.h"
 
 class QCheckBox;
 class QComboBox;
@@ -25,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QRadioButton;
 class QTabWidget;
 class TComComboBox;
 class TDigitFilter;
@@ -32,15 +36,6 @@ class TPortHandOver;
 class TTimer;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
-
-// One queued command: Custom holds the command's CID2, Param the remote-control or
-// parameter code, Value the parameter value.
-struct TIntCMD {
-    std::uint8_t Custom = 0;
-    std::uint8_t Param = 0;
-    std::uint16_t Value = 0;
-};
-static_assert(sizeof(TIntCMD) == 4);
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -199,6 +194,25 @@ class TForm1 : public QWidget {
     void SetSelectorsEnabled(bool Enabled);
     // Builds the frame, writes it to the port and echoes it in Memo1.
     void SendFrame(TDH_Header Header, std::span<const std::uint8_t> Info);
+
+    // The controls of the tabs that handlers and decoders use, kept from their layout.
+    struct TParamEditor {
+        QComboBox* cmbSetParam = nullptr;
+        QLineEdit* edSetParamVal = nullptr;
+        // By TParamSource: the radio group of each parameter with a group, and its
+        // buttons in design order.
+        std::array<QGroupBox*, 5> Groups{};
+        std::array<std::vector<QRadioButton*>, 5> Radios{};
+    };
+    TParamEditor FEditor;
+    QRadioButton* FRemoteOn = nullptr;
+    TIdentityLabels FIdentity;
+
+    // The log boxes show the last frame sent and the last frame received; the text
+    // each was last given.
+    void ShowLog(QPlainTextEdit* Memo, const QString& Text);
+    QString FMemo1Text;
+    QString FMemo2Text;
 
     QString FSettingsPath;
     TPortHandOver* FHandOver = nullptr;
