@@ -19,19 +19,18 @@
 #include <vector>
 
 #include "ComComboBox.h"
+#include "ComPortLink.h"
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
 #include "PanelKit.h"
 #include "PortHandOver.h"
+#include "QtClock.h"
 #include "Render.h"
 #include "SettingsLocation.h"
-#include "Timer.h"
 
 namespace {
-constexpr std::uint8_t ProtocolVer = 0x10;
-constexpr std::uint8_t DeviceCID1 = 0x60;
 
 // Fonts of the design: Tahoma 8 pt (11 px) for the window, 微软雅黑 9 pt (12 px)
 // for the status label; the CJK fallbacks keep the Chinese captions readable.
@@ -88,10 +87,16 @@ class TFlagGuard {
 };
 }  // namespace
 
-TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, QWidget* Parent)
+TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, aircon::IClock* Clock,
+               QWidget* Parent)
     : QWidget(Parent),
       FSettingsPath(SettingsPath.isEmpty() ? DefaultSettingsPath() : std::move(SettingsPath)) {
     setObjectName(QStringLiteral("Form1"));
+    if (Clock == nullptr) {
+        FOwnedClock = std::make_unique<aircon::TQtClock>(this);
+        Clock = FOwnedClock.get();
+    }
+    FClock = Clock;
     CreateControls();
     CreateComPort(std::move(Platform));
     FormCreate();
@@ -263,18 +268,6 @@ void TForm1::CreateControls() {
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
-    // Timers of the poll and send cycle.
-    Timer1 = new TTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->SetInterval(500);
-    Timer1->SetEnabled(true);
-    Timer1->OnTimer = [this] { Timer1Timer(); };
-    Timer2 = new TTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->SetEnabled(false);
-    Timer2->SetInterval(500);
-    Timer2->OnTimer = [this] { Timer2Timer(); };
-
     // Handlers.
     connect(btnCommOpen, &QPushButton::clicked, this, [this] { btnCommOpenClick(); });
     connect(btnReadSwitch, &QPushButton::clicked, this, [this] { btnReadSwitchClick(); });
@@ -327,6 +320,14 @@ void TForm1::CreateComPort(std::shared_ptr<IComPlatform> Platform) {
     port.OnHandOverException = [this](TCustomComPort&, std::exception_ptr Error) {
         ComPort1HandOverException(Error);
     };
+
+    // The monitoring core over the port, with the poll timer Timer1 (500 ms, on)
+    // and the send timer Timer2 (500 ms, off) on the window's clock.
+    FLink = std::make_unique<aircon::TComPortLink>(port);
+    aircon::IMonitorInputs& inputs = *this;
+    aircon::IMonitorObserver& observer = *this;
+    FMonitor = std::make_unique<aircon::TMonitor>(*FClock, *FLink, inputs);
+    FMonitor->AddObserver(observer);
 }
 
 void TForm1::ComPort1HandOverException(std::exception_ptr Error) {
@@ -368,20 +369,9 @@ void TForm1::FormCreate() {
 
     grpCmdSetting->setEnabled(false);
     CreatePanels();
-    FDH = std::make_unique<TDH>();
+    // The codec, the last command sent (0xFF), the empty queue and poll step 0 are
+    // the core's, made with it.
     FIntCmd = TIntCMD{0, 0x80, 25};
-    FDH->OnRecDHFrame = [this](TDH& Sender, std::span<const std::uint8_t> Frame) {
-        DH_RecAFrame(Sender, Frame);
-    };
-    FDH->OnRecDHErrorFrame = [this](TDH& Sender, std::span<const std::uint8_t> Frame) {
-        DH_RecErrorFrame(Sender, Frame);
-    };
-    FDH->OnRecDHCorrectFrame = [this](TDH& Sender, std::span<const std::uint8_t> Frame) {
-        DH_RecCorrectFrame(Sender, Frame);
-    };
-    FLastCID2 = 0xFF;
-    ReleaseQueue();
-    FQueryStep = 0;
 }
 
 void TForm1::closeEvent(QCloseEvent* Event) {
@@ -406,8 +396,7 @@ void TForm1::FormClose() {
     {
         // A failure reported while the port closes must not restart the close.
         TFlagGuard stopping(FStopping);
-        Timer1->SetEnabled(false);
-        Timer2->SetEnabled(false);
+        FMonitor->LinkClosed();  // both timers off, every queued command released
         if (ComPort1->Connected()) {
             try {
                 ComPort1->Close();
@@ -417,7 +406,6 @@ void TForm1::FormClose() {
         }
     }
     FreePanels();
-    ReleaseQueue();
 }
 
 void TForm1::FormDestroy() {
@@ -434,9 +422,10 @@ void TForm1::FormDestroy() {
     // deleting it drops the calls it still has queued, then the port goes.
     delete FHandOver;
     FHandOver = nullptr;
+    if (FMonitor) FMonitor->RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
+    FMonitor.reset();
+    FLink.reset();
     ComPort1.reset();
-    FDH.reset();
-    ReleaseQueue();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -470,7 +459,6 @@ void TForm1::StartComm() {
     btnCommOpen->setText(QStringLiteral("关闭串口"));
     SetSelectorsEnabled(false);
     grpCmdSetting->setEnabled(true);
-    FQueryStep = 0;
 
     // The link works whether or not its settings could be kept for the next
     // start, so a failed store leaves the link open and only tells the operator.
@@ -484,35 +472,33 @@ void TForm1::StartComm() {
         }
     }
 
-    // A bad poll interval leaves the link open with automatic polling off: the
-    // interval box can only be corrected while the link is open.
-    QString intervalError;
-    if (cbAutoQuery->isChecked()) {
-        if (auto interval = TryStrToInt(edQueryInterval->text())) {
-            Timer1->SetInterval(*interval);
-            Timer1->SetEnabled(true);
-        } else {
-            intervalError =
-                QStringLiteral("'%1' is not a valid integer value").arg(edQueryInterval->text());
+    // Poll step 0, and with automatic polling the poll timer started. A bad poll
+    // interval leaves the link open with automatic polling off: the interval box can
+    // only be corrected while the link is open.
+    std::vector<QString> inputErrors;
+    {
+        TFlagGuard deferring(FDeferInputErrors);
+        if (!FMonitor->LinkOpened(cbPort->Text().toStdString())) {
             // Polling cannot run on this interval: show it switched off, so that
             // ticking the box again after the correction starts it.
             cbAutoQuery->setChecked(false);
             cbAutoQueryClick();
         }
+        inputErrors.swap(FDeferredInputErrors);
     }
     PageControl1->setEnabled(true);
 
     if (FStoreFailed)
         MessageBoxes::ShowError(this, QStringLiteral("串口已打开，但串口设置无法保存到文件“%1”。")
                                           .arg(QDir::toNativeSeparators(FSettingsPath)));
-    if (!intervalError.isEmpty()) MessageBoxes::ShowApplicationError(this, intervalError);
+    for (const QString& text : inputErrors)
+        MessageBoxes::ShowApplicationError(this, text);
 }
 
 void TForm1::StopComm() {
     {
         TFlagGuard stopping(FStopping);
-        Timer2->SetEnabled(false);
-        Timer1->SetEnabled(false);
+        FMonitor->LinkClosed();  // both timers off, every queued command released
         try {
             if (ComPort1->Connected()) ComPort1->Close();
         } catch (const std::exception&) {
@@ -522,8 +508,6 @@ void TForm1::StopComm() {
         SetCaption(Label14, QStringLiteral("通讯状态：断开"));
         SetSelectorsEnabled(true);
         grpCmdSetting->setEnabled(false);
-        ReleaseQueue();
-        ++FLinkGeneration;
         PageControl1->setEnabled(false);
     }
 }
@@ -550,7 +534,7 @@ void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions TComException, co
 
 void TForm1::cbAutoQueryClick() {
     const bool on = cbAutoQuery->isChecked();
-    Timer1->SetEnabled(on);
+    FMonitor->SetAutoQuery(on);
     btnReadSwitch->setEnabled(!on);
     btnReadAnalog->setEnabled(!on);
     btnReadAlarm->setEnabled(!on);
@@ -579,17 +563,10 @@ void TForm1::edIntKeyPress(QObject*, QChar& Key) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Command queue and timers
+// Forwards into the core: queue, timers, senders, intake
 
 void TForm1::QueueCommand(TIntCMD Item) {
-    FSendCmdList.push_back(Item);
-    ++FAppended;
-    Timer2->SetEnabled(true);
-}
-
-void TForm1::ReleaseQueue() {
-    FSendCmdList.clear();
-    FRemoved = FAppended;
+    FMonitor->QueueCommand(Item);
 }
 
 void TForm1::btnReadAnalogClick() {
@@ -602,164 +579,98 @@ void TForm1::btnReadAlarmClick() {
     QueueCommand(TIntCMD{0x44, 0, 0});
 }
 
-bool TForm1::ReadInteger(QLineEdit* Edit, int& Value) {
-    try {
-        Value = StrToInt(Edit->text());
-        return true;
-    } catch (const EConvertError& e) {
-        MessageBoxes::ShowApplicationError(this, e.Message());
-        return false;
-    }
-}
-
 void TForm1::Timer1Timer() {
-    if (!ComPort1->Connected() || !cbAutoQuery->isChecked()) return;
-
-    // One poll command waits at a time: while the one of an earlier tick is
-    // still queued, the tick adds nothing, so a short poll interval cannot grow
-    // a backlog. (Items leave from the head, so the last poll item appended is
-    // still waiting while fewer items have left than had been appended with it.)
-    const bool pollWaiting = FLastPollSerial > FRemoved;
-    if (!pollWaiting) {
-        TIntCMD item;
-        switch (FQueryStep) {
-            case 0:
-                item.Custom = 0x42;
-                FQueryStep = 1;
-                break;
-            case 1:
-                item.Custom = 0x43;
-                FQueryStep = 2;
-                break;
-            default:
-                item.Custom = 0x44;
-                FQueryStep = 0;
-                break;
-        }
-        FSendCmdList.push_back(item);
-        FLastPollSerial = ++FAppended;
-    }
-
-    int interval = 0;
-    if (!ReadInteger(edQueryInterval, interval)) return;
-    Timer1->SetInterval(interval);
-    int timeout = 0;
-    if (!ReadInteger(edRespOvTime, timeout)) return;
-    Timer2->SetInterval(timeout);
-    Timer2->SetEnabled(true);
-}
-
-std::optional<std::uint8_t> TForm1::ReadAddress() {
-    int value = 0;
-    if (!ReadInteger(edAddr, value)) return std::nullopt;
-    // An address that is not a byte would poll another device: refuse it.
-    if (value < 0 || value > 255) {
-        MessageBoxes::ShowApplicationError(
-            this, QStringLiteral("'%1' is not a valid device address: enter a number from 0 to 255")
-                      .arg(edAddr->text()));
-        return std::nullopt;
-    }
-    return static_cast<std::uint8_t>(value);
+    FMonitor->PollTick();
 }
 
 void TForm1::Timer2Timer() {
-    Timer2->SetEnabled(false);
-    if (FSendCmdList.empty()) return;
-    // A copy: the send may close the link, which releases every queued item.
-    const TIntCMD item = FSendCmdList.front();
-    const auto addr = ReadAddress();
-    if (!addr) return;
-
-    const std::uint64_t generation = FLinkGeneration;
-    switch (item.Custom) {
-        case 0x45:
-            SendRemoteCmd(*addr, item.Param);
-            break;
-        case 0x49:
-            SendSetParamsCmd(*addr, item.Param, item.Value);
-            break;
-        default:
-            SendNoDataCmd(*addr, item.Custom);
-            break;
-    }
-    if (generation != FLinkGeneration) return;  // the link closed during the send
-    if (!FSendCmdList.empty()) {
-        FSendCmdList.pop_front();
-        ++FRemoved;
-    }
-
-    int timeout = 0;
-    if (!ReadInteger(edRespOvTime, timeout)) return;
-    Timer2->SetInterval(timeout);
-    Timer2->SetEnabled(true);
+    FMonitor->SendTick();
 }
 
-// ---------------------------------------------------------------------------------------------
-// Senders
-
 void TForm1::SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2) {
-    FLastCID2 = CID2;
-    SendFrame(TDH_Header{ProtocolVer, Addr, DeviceCID1, CID2}, {});
+    FMonitor->SendNoDataCmd(Addr, CID2);
 }
 
 void TForm1::SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd) {
-    FLastCID2 = 0x45;
-    const std::uint8_t info[] = {SubCmd};
-    SendFrame(TDH_Header{ProtocolVer, Addr, DeviceCID1, 0x45}, info);
+    FMonitor->SendRemoteCmd(Addr, SubCmd);
 }
 
 void TForm1::SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value) {
-    FLastCID2 = 0x49;
-    const std::uint8_t info[] = {SubCmd, static_cast<std::uint8_t>(Value >> 8),
-                                 static_cast<std::uint8_t>(Value & 0xFF)};
-    SendFrame(TDH_Header{ProtocolVer, Addr, DeviceCID1, 0x49}, info);
+    FMonitor->SendSetParamsCmd(Addr, SubCmd, Value);
 }
 
-void TForm1::SendFrame(TDH_Header Header, std::span<const std::uint8_t> Info) {
-    // The buffer has the codec's length for the command, and never less than
-    // the frame the INFO bytes make.
-    const std::size_t length =
-        std::max<std::size_t>(TDH::GetCmdPacketLen(Header.CID2), 18 + 2 * Info.size());
-    std::vector<std::uint8_t> packet(length);
-    TDH::GenCmdPacket(Header, packet, Info);
-    ComPort1->Write(std::span<const std::uint8_t>(packet));
-    ShowLog(Memo1, HexEcho(packet));
+void TForm1::ComPort1RxBuf(TCustomComPort&, std::span<const std::uint8_t> Buffer) {
+    FMonitor->ReceiveData(Buffer);
 }
 
 // ---------------------------------------------------------------------------------------------
-// Reply intake
+// What the core reads from the view
+
+std::string TForm1::AddressText() const {
+    return edAddr->text().toStdString();
+}
+
+std::string TForm1::QueryIntervalText() const {
+    return edQueryInterval->text().toStdString();
+}
+
+std::string TForm1::ReplyTimeoutText() const {
+    return edRespOvTime->text().toStdString();
+}
+
+bool TForm1::AutoQuery() const {
+    return cbAutoQuery->isChecked();
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the view shows of the link
 
 void TForm1::ShowLog(QPlainTextEdit* Memo, const QString& Text) {
     // The same frame again (a steady reading) leaves the box and its layout alone.
-    QString& shown = Memo == Memo1 ? FMemo1Text : FMemo2Text;
     // (An operator's edit in the box marks its document modified.)
+    QString& shown = Memo == Memo1 ? FMemo1Text : FMemo2Text;
     if (shown == Text && !Memo->document()->isModified()) return;
     shown = Text;
     Memo->setPlainText(Text);
 }
 
-void TForm1::ComPort1RxBuf(TCustomComPort&, std::span<const std::uint8_t> Buffer) {
-    if (FDH) FDH->ReceiveData(Buffer);
+void TForm1::OnCommandSent(const aircon::TCommandSent& Sent) {
+    // The frame sent, also one whose write failed and closed the link.
+    ShowLog(Memo1, HexEcho(Sent.Frame));
 }
 
-void TForm1::DH_RecAFrame(TDH&, std::span<const std::uint8_t>) {}
+void TForm1::OnFrameReceived(const aircon::TFrameReceived& Frame) {
+    if (Frame.Check == TFrameCheck::Ok)
+        DH_RecCorrectFrame(Frame.Frame);
+    else
+        DH_RecErrorFrame(Frame.Frame);
+}
 
-void TForm1::DH_RecCorrectFrame(TDH&, std::span<const std::uint8_t> Frame) {
-    const std::vector<std::uint8_t> bytes = TDH::DeCodeFrame(Frame);
-    ShowLog(Memo2, QLatin1Char(' ') + HexEcho(Frame));
-    if (bytes.size() < 8) return;  // never from the codec: a checked frame has 18 characters
-
-    const std::uint8_t rtn = bytes[3];
-    if (rtn == 0) {
+void TForm1::OnReplyReceived(const aircon::TReplyReceived& Reply) {
+    // Read as the answer to the last command sent, whatever it is.
+    if (Reply.Rtn == 0) {
         SetCaption(lblComRes, QString());
-        const TDH_Header header{bytes[0], bytes[1], bytes[2], FLastCID2};
-        Decode_SM_Info(header, bytes.data() + 6, static_cast<std::uint16_t>(bytes.size() - 8));
-    } else if (rtn <= 6) {
-        SetCaption(lblComRes, TDH::RtnToString(rtn));
+        const TDH_Header header{Reply.Header.Ver, Reply.Header.Addr, Reply.Header.CID1,
+                                Reply.LastCID2};
+        Decode_SM_Info(header, Reply.Info.data(), static_cast<std::uint16_t>(Reply.Info.size()));
+    } else if (Reply.Rtn <= 6) {
+        SetCaption(lblComRes, TDH::RtnToString(Reply.Rtn));
     }
 }
 
-void TForm1::DH_RecErrorFrame(TDH&, std::span<const std::uint8_t>) {
+void TForm1::OnInputError(const aircon::TInputError& Error) {
+    const QString text = QString::fromStdString(Error.Message);
+    if (FDeferInputErrors)
+        FDeferredInputErrors.push_back(text);
+    else
+        MessageBoxes::ShowApplicationError(this, text);
+}
+
+void TForm1::DH_RecCorrectFrame(std::span<const std::uint8_t> Frame) {
+    ShowLog(Memo2, QLatin1Char(' ') + HexEcho(Frame));
+}
+
+void TForm1::DH_RecErrorFrame(std::span<const std::uint8_t>) {
     SetCaption(lblComRes, QStringLiteral("接收错误帧："));
 }
 
@@ -790,7 +701,5 @@ void TForm1::Decode_SM_Info(TDH_Header Header, const std::uint8_t* DataInfo,
     };
     const TDecoder decoder =
         Header.CID2 >= 0x41 && Header.CID2 <= 0x51 ? decoders[Header.CID2 - 0x41] : nullptr;
-    if (OnDispatch)
-        OnDispatch(Header, std::span<const std::uint8_t>(DataInfo, DataSize), decoder != nullptr);
     if (decoder) (this->*decoder)(Header, DataInfo, DataSize);
 }
