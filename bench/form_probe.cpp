@@ -113,6 +113,13 @@ long Switches(int Tid) {
 }
 
 // CPU time of one thread so far, in seconds (the scheduler's own account, in ns).
+// Blocking waits of the thread that ended (its wakes), without the times the
+// scheduler took the CPU from it (preemptions, which a busy machine adds).
+long VoluntarySwitches(int Tid) {
+    return StatusKb("/proc/self/task/" + std::to_string(Tid) + "/status",
+                    "voluntary_ctxt_switches");
+}
+
 double ThreadCpuSeconds(int Tid) {
     std::ifstream in("/proc/self/task/" + std::to_string(Tid) + "/schedstat");
     unsigned long long ns = 0;
@@ -394,6 +401,7 @@ int RunPoll(const Options& O) {
     const double event0 = ThreadCpuSeconds(thread);
     const long wakes0 = Switches(thread);
     const long mainWakes0 = Switches(static_cast<int>(getpid()));
+    const long mainSleeps0 = VoluntarySwitches(static_cast<int>(getpid()));
     const std::uint64_t blocks0 = blocks;
     RunFor(measureS * 1000);
     const double cpu1 = CpuSeconds(), wall1 = NowMs();
@@ -401,6 +409,7 @@ int RunPoll(const Options& O) {
     const double event1 = ThreadCpuSeconds(thread);
     const long wakes1 = Switches(thread);
     const long mainWakes1 = Switches(static_cast<int>(getpid()));
+    const long mainSleeps1 = VoluntarySwitches(static_cast<int>(getpid()));
     const std::uint64_t blocks1 = blocks;
     Put("idle_seconds", (wall1 - wall0) / 1000);
     Put("idle_cpu_pct", 100.0 * (cpu1 - cpu0) / ((wall1 - wall0) / 1000));
@@ -410,6 +419,11 @@ int RunPoll(const Options& O) {
     Put("event_threads", thread.size());
     Put("event_thread_wakes", wakes1 - wakes0);
     Put("main_thread_wakes", mainWakes1 - mainWakes0);
+    // Wakes from a wait per second (the event loop's sleeps that ended), and the
+    // preemptions that the count above includes.
+    Put("main_thread_wakes_per_s",
+        static_cast<double>(mainSleeps1 - mainSleeps0) / ((wall1 - wall0) / 1000));
+    Put("main_thread_preemptions", (mainWakes1 - mainWakes0) - (mainSleeps1 - mainSleeps0));
     Put("rx_blocks", blocks1 - blocks0);
 
     // The rest of the poll cycles, then a quiet link: no traffic, so no wake.

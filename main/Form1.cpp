@@ -10,7 +10,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -22,6 +21,7 @@
 #include "ComPortLink.h"
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
+#include "HexLog.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
 #include "PanelKit.h"
@@ -441,12 +441,8 @@ bool TForm1::AutoQuery() const {
 // ---------------------------------------------------------------------------------------------
 // What the view shows of the link
 
-void TForm1::ShowLog(QPlainTextEdit* Memo, const QString& Text) {
-    // The same frame again (a steady reading) leaves the box and its layout alone.
-    // (An operator's edit in the box marks its document modified.)
-    QString& shown = Memo == Memo1 ? FMemo1Text : FMemo2Text;
-    if (shown == Text && !Memo->document()->isModified()) return;
-    shown = Text;
+void TForm1::ShowLog(THexLog* Memo, const QString& Text) {
+    // The same frame again (a steady reading) leaves the box alone.
     Memo->setPlainText(Text);
 }
 

@@ -27,7 +27,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class THexLog;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
@@ -146,7 +146,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     // The five line-setting selectors: usable only while the link is closed.
     void SetSelectorsEnabled(bool Enabled);
     // The log boxes show the last frame sent and the last frame received.
-    void ShowLog(QPlainTextEdit* Memo, const QString& Text);
+    void ShowLog(THexLog* Memo, const QString& Text);
 
     // --- the core and the port ---
     std::unique_ptr<aircon::IClock> FOwnedClock;  // the Qt clock, unless one was given
@@ -172,8 +172,6 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     std::vector<QString> FDeferredInputErrors;
     bool FClosed = false;  // FormClose has run
     bool FCentred = false;
-    QString FMemo1Text;
-    QString FMemo2Text;
 
     // --- controls (object names as the member names) ---
     QGroupBox* grpComm = nullptr;
@@ -212,9 +210,9 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     QWidget* TabSheet7 = nullptr;
     QWidget* TabSheet8 = nullptr;
     QLabel* Label8 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    THexLog* Memo1 = nullptr;
     QLabel* Label12 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;
+    THexLog* Memo2 = nullptr;
     QLabel* lblComRes = nullptr;
 
     // The controls of the tabs that handlers and decoders use, kept from their layout.

@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
@@ -17,6 +16,7 @@
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "Form1.h"
+#include "HexLog.h"
 #include "PanelKit.h"
 
 namespace {
@@ -266,13 +266,14 @@ void TForm1::CreateControls() {
     // The send and receive logs.
     for (auto [member, name, top] :
          {std::tuple{&TForm1::Memo1, "Memo1", 629}, std::tuple{&TForm1::Memo2, "Memo2", 672}}) {
-        auto* m = new QPlainTextEdit(this);
+        // A log box keeps one laid-out frame, not a text document: the logs change with
+        // every command and every reply, which made text boxes most of the window's
+        // work while polling.
+        auto* m = new THexLog(this);
         m->setObjectName(QLatin1String(name));
         m->setGeometry(47, top, 762, 37);
         m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        m->setTabChangesFocus(true);
-        // The logs show hex digits only, which need no text shaping; shaping every new
-        // line was most of the window's work while polling.
+        // The logs show hex digits only, which need no text shaping.
         QFont font = m->font();
         font.setStyleStrategy(QFont::PreferNoShaping);
         m->setFont(font);

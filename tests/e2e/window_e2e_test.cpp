@@ -5,7 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "HexLog.h"
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>

@@ -10,11 +10,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 
 #include "ComComboBox.h"
+#include "HexLog.h"
 
 #include <cerrno>
 #include <stdexcept>

@@ -5,13 +5,13 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
 #include <cerrno>
 #include <thread>
+#include "HexLog.h"
 
 #include "FakeClock.h"
 #include "FakeComPlatform.h"

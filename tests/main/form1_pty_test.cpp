@@ -10,13 +10,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include "HexLog.h"
 
 #include "FakeClock.h"
 #include "FormTestSupport.h"
