@@ -19,7 +19,7 @@ using namespace aircon;
 
 namespace {
 
-// One colour per field, the same for both units.
+// The colours of the chosen fields, in turn.
 const QColor Palette[] = {
     QColor(31, 119, 180),  QColor(255, 127, 14), QColor(44, 160, 44),   QColor(214, 39, 40),
     QColor(148, 103, 189), QColor(140, 86, 75),  QColor(227, 119, 194), QColor(127, 127, 127),
@@ -36,11 +36,6 @@ constexpr std::int64_t MinSpanMs = 1000;
 // The line looks the same as with every point, and the chart maps a few thousand
 // points instead of tens of thousands.
 constexpr int PixelsPerColumn = 2;
-
-QColor ColourOf(int Series) {
-    const int field = Series % SeriesPerUnit;
-    return Palette[field % static_cast<int>(std::size(Palette))];
-}
 
 QString TimeText(std::int64_t Ms) {
     return QDateTime::fromMSecsSinceEpoch(Ms).toString("yyyy-MM-dd HH:mm:ss.zzz");
@@ -106,10 +101,16 @@ void TTrendChart::SetSelected(const std::vector<int>& Series) {
 void TTrendChart::Rebuild() {
     chart()->removeAllSeries();
     FLines.clear();
+    // One colour per field, in the order the fields were chosen; the same field of the
+    // other unit has the same colour (and a dashed line).
+    std::vector<int> fields;
     for (int s : FSelected) {
+        const int field = s % SeriesPerUnit;
+        auto at = std::find(fields.begin(), fields.end(), field);
+        if (at == fields.end()) at = fields.insert(fields.end(), field);
         TLine line;
         line.Series = s;
-        line.Colour = ColourOf(s);
+        line.Colour = Palette[static_cast<std::size_t>(at - fields.begin()) % std::size(Palette)];
         line.State = SeriesKeyAt(s).Kind != TSeriesKind::Analog;
         FLines.push_back(std::move(line));
     }

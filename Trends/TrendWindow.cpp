@@ -54,7 +54,7 @@ TTrendWindow::TTrendWindow(const THistory* Live, QWidget* Parent)
 
     FChooser = new QTreeWidget;
     FChooser->setHeaderHidden(true);
-    FChooser->setMinimumWidth(210);
+    FChooser->setMinimumWidth(250);
     FChart = new TTrendChart;
     FAlarms = new QListWidget;
     FAlarms->setToolTip("告警变化；双击在图中定位");
@@ -62,13 +62,14 @@ TTrendWindow::TTrendWindow(const THistory* Live, QWidget* Parent)
     auto* right = new QSplitter(Qt::Vertical);
     right->addWidget(FChart);
     right->addWidget(FAlarms);
-    right->setStretchFactor(0, 5);
-    right->setStretchFactor(1, 1);
+    right->setStretchFactor(0, 1);
+    right->setStretchFactor(1, 0);
+    right->setSizes({520, 110});
     auto* split = new QSplitter(Qt::Horizontal);
     split->addWidget(FChooser);
     split->addWidget(right);
     split->setStretchFactor(1, 1);
-    split->setSizes({230, 870});
+    split->setSizes({260, 840});
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(tools);

@@ -210,8 +210,9 @@ bool TRecordingControls::WriteReport(QString Path) {
     if (FContext.LinkOpen) data.LinkOpen = FContext.LinkOpen();
     if (FRecorder->Recording()) data.RecordingFile = QDir::toNativeSeparators(FCurrentFile);
     data.ToolVersion = QCoreApplication::applicationVersion();
+    if (data.ToolVersion.isEmpty()) data.ToolVersion = FOwner->window()->windowTitle();
     if (FTrends && !FTrends->Selected().empty())
-        data.ExtraCharts.push_back({"趋势图中的选择", FTrends->Selected()});
+        data.ExtraCharts.push_back({"当前选择", FTrends->Selected()});
     QString error;
     if (!WriteSiteReport(Path, data, &error)) {
         MessageBoxes::ShowError(FOwner, "现场报告未能保存：" + error);
