@@ -76,7 +76,7 @@ struct TCell {
 
 class TWriter {
   public:
-    explicit TWriter(QTextDocument& Doc) : FDoc(Doc), FCursor(&Doc) {
+    explicit TWriter(QTextDocument& Doc) : FCursor(&Doc) {
         QFont f = Doc.defaultFont();
         f.setPointSizeF(9);
         Doc.setDefaultFont(f);
@@ -148,7 +148,6 @@ class TWriter {
     }
 
   private:
-    QTextDocument& FDoc;
     QTextCursor FCursor;
 };
 
