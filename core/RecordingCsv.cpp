@@ -420,8 +420,8 @@ std::optional<WallTime> TLocalTimeText::Parse(std::string_view Text) {
         !Digits(Text, 20, 3, ms))
         return std::nullopt;
     // Years a calendar time of the system clock can hold (nanoseconds in 64 bits).
-    if (year < 1970 || year > 2200 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || min > 59 ||
-        sec > 60)
+    if (year < 1970 || year > 2200 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
+        min > 59 || sec > 60)
         return std::nullopt;
     const long long key = ((((year * 100LL + month) * 100 + day) * 100 + hour) * 100) + min;
     if (key != FParseKey) {
