@@ -3,6 +3,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPageLayout>
 #include <QPageSize>
@@ -434,9 +435,11 @@ bool WriteSiteReport(const QString& Path, const TSiteReportData& Data, QString* 
                 decorate(page);
             }
             view.SetSelected(charts[i].second);
-            QCoreApplication::processEvents();
+            // The chart lays out its legend from the event loop; the operator's input waits,
+            // so nothing can close the window or start another report meanwhile.
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             view.ResetView();
-            QCoreApplication::processEvents();  // the legend lays itself out
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             const double top = (i % 2) * slot;
             painter.save();
             painter.setFont(heading);
