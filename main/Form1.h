@@ -30,6 +30,8 @@ class QLineEdit;
 class THexLog;
 class QPushButton;
 class QRadioButton;
+class QStatusBar;
+class QVBoxLayout;
 class QTabWidget;
 class TComComboBox;
 class TDigitFilter;
@@ -49,6 +51,10 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     explicit TForm1(QString SettingsPath = {}, std::shared_ptr<IComPlatform> Platform = nullptr,
                     aircon::IClock* Clock = nullptr, QWidget* Parent = nullptr);
     ~TForm1() override;
+
+    // The designed client area; what the window shows beyond it lies below.
+    static constexpr int DesignWidth = 817;
+    static constexpr int DesignHeight = 714;
 
     static QString DefaultSettingsPath();
     const QString& SettingsPath() const { return FSettingsPath; }
@@ -122,9 +128,18 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     TfrmMonitorUnit* MonitorPanel(std::size_t Unit) const { return FMonitors.at(Unit); }
     TfrmGetUnitParams* ParamsPanel() const { return FGetParams; }
 
+    // --- below the designed area ---
+    // The status bar at the bottom of the window.
+    QStatusBar* StatusBar() const { return FStatusBar; }
+    // Adds a panel between the designed area and the status bar. Its owner shows and
+    // hides it; the window grows and shrinks with it.
+    void AddBottomPanel(QWidget* Panel);
+
   protected:
     void closeEvent(QCloseEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   private:
     // IMonitorInputs: the number boxes and the polling switch, read when used.
@@ -139,6 +154,10 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     void OnInputError(const aircon::TInputError& Error) override;
 
     void CreateControls();
+    void CreateExtension();
+    // Places the panels and the status bar below the designed area and fits the
+    // window's height to them.
+    void FitExtension();
     void CreateComPort(std::shared_ptr<IComPlatform> Platform);
     void CreatePanels();  // window creation: monitor panels, parameter panel, tab contents
     void FreePanels();    // window closing: the parameter panel and both monitor panels
@@ -214,6 +233,9 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     QLabel* Label12 = nullptr;
     THexLog* Memo2 = nullptr;
     QLabel* lblComRes = nullptr;
+    QWidget* FExtension = nullptr;
+    QVBoxLayout* FPanels = nullptr;
+    QStatusBar* FStatusBar = nullptr;
 
     // The controls of the tabs that handlers and decoders use, kept from their layout.
     struct TParamEditor {

@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
+#include <QVBoxLayout>
 
 #include <initializer_list>
 #include <tuple>
@@ -40,7 +42,7 @@ enum class TBox { Window, Comm, CmdSetting };
 void TForm1::CreateControls() {
     setWindowTitle(QStringLiteral("基站空调专用PC（Ver1.0-D）"));
     setFont(DesignFont({QStringLiteral("Tahoma")}, 11));
-    resize(817, 714);
+    resize(DesignWidth, DesignHeight);
     setAutoFillBackground(true);
 
     // Group boxes draw their caption on the frame line, as the design places the
@@ -287,4 +289,52 @@ void TForm1::CreateControls() {
                         btnReadAlarm, PageControl1, Memo1,         Memo2};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
+
+    CreateExtension();
+}
+
+void TForm1::CreateExtension() {
+    // Below the designed area: panels that open on demand, then the status bar. The
+    // designed controls keep their places; the window grows by the height of what is
+    // shown here.
+    FExtension = new QWidget(this);
+    FExtension->setObjectName(QStringLiteral("Extension"));
+    auto* column = new QVBoxLayout(FExtension);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    FPanels = new QVBoxLayout;
+    FPanels->setContentsMargins(0, 0, 0, 0);
+    FPanels->setSpacing(0);
+    column->addLayout(FPanels);
+    FStatusBar = new QStatusBar(FExtension);
+    FStatusBar->setObjectName(QStringLiteral("StatusBar"));
+    FStatusBar->setSizeGripEnabled(false);
+    column->addWidget(FStatusBar);
+    FExtension->installEventFilter(this);
+    FitExtension();
+}
+
+void TForm1::AddBottomPanel(QWidget* Panel) {
+    FPanels->addWidget(Panel);
+    FitExtension();
+}
+
+void TForm1::FitExtension() {
+    if (FExtension == nullptr) return;
+    FExtension->layout()->activate();
+    const int height = FExtension->sizeHint().height();
+    FExtension->setGeometry(0, DesignHeight, width(), height);
+    if (this->height() != DesignHeight + height) resize(width(), DesignHeight + height);
+}
+
+bool TForm1::eventFilter(QObject* Watched, QEvent* Event) {
+    // A panel shown or hidden below the designed area: the window follows its height.
+    if (Watched == FExtension && Event->type() == QEvent::LayoutRequest) FitExtension();
+    return QWidget::eventFilter(Watched, Event);
+}
+
+void TForm1::resizeEvent(QResizeEvent* Event) {
+    QWidget::resizeEvent(Event);
+    if (FExtension != nullptr)
+        FExtension->setGeometry(0, DesignHeight, width(), FExtension->height());
 }

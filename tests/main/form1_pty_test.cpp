@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -87,7 +88,11 @@ class Form1PtyTest : public QObject {
         TForm1& f = *rig.Form;
         QCOMPARE(f.objectName(), QStringLiteral("Form1"));
         QCOMPARE(f.windowTitle(), QStringLiteral("基站空调专用PC（Ver1.0-D）"));
-        QCOMPARE(f.size(), QSize(817, 714));
+        // The designed client area is 817 x 714; only the status bar lies below it.
+        QCOMPARE(f.width(), 817);
+        QVERIFY(f.StatusBar() != nullptr);
+        QCOMPARE(f.StatusBar()->mapTo(&f, QPoint(0, 0)).y(), 714);
+        QCOMPARE(f.height(), 714 + f.StatusBar()->sizeHint().height());
 
         struct TText {
             const char* Name;
