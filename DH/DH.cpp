@@ -1,6 +1,7 @@
 #include "DH.h"
 
 #include "Frame.h"
+#include "Hex.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,38 +19,10 @@ constexpr std::uint8_t EOI = 0x0D;  // carriage return
 // Frame without INFO: SOI, 12 header/LENGTH characters, 4 CHKSUM characters, EOI.
 constexpr std::size_t MinFrameSize = 18;
 
-// One received character to its nibble: lower case counts as upper case and
-// anything that is no hexadecimal digit counts as 0.
-constexpr std::array<std::uint8_t, 256> MakeNibbleTable() {
-    std::array<std::uint8_t, 256> t{};
-    for (int c = '0'; c <= '9'; ++c)
-        t[c] = static_cast<std::uint8_t>(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c)
-        t[c] = static_cast<std::uint8_t>(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c)
-        t[c] = static_cast<std::uint8_t>(c - 'a' + 10);
-    return t;
-}
-constexpr std::array<std::uint8_t, 256> NibbleTable = MakeNibbleTable();
-
-constexpr std::uint8_t HexCharToNibble(std::uint8_t c) {
-    return NibbleTable[c];
-}
-
-constexpr std::uint8_t NibbleToHexChar(unsigned v) {
-    constexpr char digits[] = "0123456789ABCDEF";
-    return static_cast<std::uint8_t>(digits[v & 0xF]);
-}
-
-constexpr std::uint8_t HexStrToByte(std::uint8_t hi, std::uint8_t lo) {
-    return static_cast<std::uint8_t>((HexCharToNibble(hi) << 4) | HexCharToNibble(lo));
-}
-
-// Writes the two characters of a byte at Pos and advances Pos by two.
-inline void PutHexByte(std::uint8_t* out, std::size_t& Pos, std::uint8_t v) {
-    out[Pos++] = NibbleToHexChar(v >> 4);
-    out[Pos++] = NibbleToHexChar(v);
-}
+using dhhex::HexCharToNibble;
+using dhhex::HexStrToByte;
+using dhhex::NibbleToHexChar;
+using dhhex::PutHexByte;
 
 const std::uint8_t* FindFirst(const std::uint8_t* p, std::size_t n, std::uint8_t v) {
     return n ? static_cast<const std::uint8_t*>(std::memchr(p, v, n)) : nullptr;
@@ -198,6 +171,21 @@ std::string TDH::RtnToString(std::uint8_t RTN) {
 
 // ---------------------------------------------------------------------------
 // Receive assembler and frame check
+
+// The check lives beside the receive assembler, which runs it on every frame.
+TFrameCheck CheckFrameReason(std::span<const std::uint8_t> Frame) {
+    const std::size_t size = Frame.size();
+    if (size < MinFrameSize) return TFrameCheck::TooShort;
+    if (size % 2 != 0) return TFrameCheck::OddLength;
+    const std::uint8_t* f = Frame.data();
+    const auto received = static_cast<std::uint16_t>(HexStrToByte(f[size - 5], f[size - 4]) << 8 |
+                                                     HexStrToByte(f[size - 3], f[size - 2]));
+    if (received != TDH::CalcChkSum(Frame.first(size - 5))) return TFrameCheck::ChkSum;
+    const auto lenid = static_cast<std::uint16_t>(
+        HexCharToNibble(f[10]) << 8 | HexCharToNibble(f[11]) << 4 | HexCharToNibble(f[12]));
+    if (HexCharToNibble(f[9]) != TDH::CalcLChkSum(lenid)) return TFrameCheck::LChkSum;
+    return TFrameCheck::Ok;
+}
 
 bool TDH::CheckFrame(std::span<const std::uint8_t> Frame) {
     return CheckFrameReason(Frame) == TFrameCheck::Ok;

@@ -6,11 +6,14 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <span>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 // Header of a frame. Passed as one 32-bit value whose lowest byte is Ver and
@@ -38,7 +41,52 @@ class TDH;
 // A frame event: Frame holds one frame exactly as received, from its "~" to
 // its carriage return inclusive (Frame.size() is the frame's Size). The bytes
 // are valid only during the call.
-using TRecDHFrameEvent = std::function<void(TDH& Sender, std::span<const std::uint8_t> Frame)>;
+//
+// It is bound like a std::function (a lambda, a std::function, or nullptr to
+// unbind) and tested with if (event). Copies share one handler: the codec calls a
+// copy, so a handler may clear or rebind its own event while it runs, and a copy
+// costs a count, not an allocation. The count is not atomic: like the codec, an
+// event belongs to one thread.
+class TRecDHFrameEvent {
+  public:
+    using THandler = std::function<void(TDH& Sender, std::span<const std::uint8_t> Frame)>;
+
+    TRecDHFrameEvent() noexcept = default;
+    TRecDHFrameEvent(std::nullptr_t) noexcept {}
+    template <class F>
+    requires(!std::is_same_v<std::decay_t<F>, TRecDHFrameEvent> &&
+             std::is_constructible_v<THandler, F&&>) TRecDHFrameEvent(F&& Handler) {
+        THandler h(std::forward<F>(Handler));
+        if (h) FNode = new TNode{1, std::move(h)};
+    }
+    TRecDHFrameEvent(const TRecDHFrameEvent& Other) noexcept : FNode(Other.FNode) {
+        if (FNode) ++FNode->Count;
+    }
+    TRecDHFrameEvent(TRecDHFrameEvent&& Other) noexcept : FNode(Other.FNode) {
+        Other.FNode = nullptr;
+    }
+    TRecDHFrameEvent& operator=(TRecDHFrameEvent Other) noexcept {
+        std::swap(FNode, Other.FNode);
+        return *this;
+    }
+    ~TRecDHFrameEvent() { Release(); }
+
+    explicit operator bool() const noexcept { return FNode != nullptr; }
+    void operator()(TDH& Sender, std::span<const std::uint8_t> Frame) const {
+        FNode->Handler(Sender, Frame);
+    }
+
+  private:
+    struct TNode {
+        std::size_t Count;
+        THandler Handler;
+    };
+    void Release() noexcept {
+        if (FNode && --FNode->Count == 0) delete FNode;
+        FNode = nullptr;
+    }
+    TNode* FNode = nullptr;
+};
 
 class TDH {
   public:

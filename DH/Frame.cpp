@@ -1,21 +1,16 @@
 #include "Frame.h"
 
+#include "Hex.h"
+
 namespace {
 
 constexpr std::size_t MinFrameSize = 18;  // a frame without INFO
 
-// One received character to its nibble: lower case counts as upper case, anything
-// that is no hexadecimal digit counts as 0.
-constexpr std::uint8_t Nibble(std::uint8_t c) {
-    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-    return 0;
-}
+using dhhex::HexCharToNibble;
 
 // The byte of the character pair at Pos; the caller makes sure both characters exist.
 std::uint8_t PairAt(std::span<const std::uint8_t> Frame, std::size_t Pos) {
-    return static_cast<std::uint8_t>(Nibble(Frame[Pos]) << 4 | Nibble(Frame[Pos + 1]));
+    return dhhex::HexStrToByte(Frame[Pos], Frame[Pos + 1]);
 }
 
 // The CHKSUM field: the four characters before the carriage return.
@@ -26,20 +21,11 @@ std::uint16_t ReceivedChkSum(std::span<const std::uint8_t> Frame) {
 
 // LENID: the three characters after LCHKSUM, most significant first.
 std::uint16_t ReceivedLenId(std::span<const std::uint8_t> Frame) {
-    return static_cast<std::uint16_t>(Nibble(Frame[10]) << 8 | Nibble(Frame[11]) << 4 |
-                                      Nibble(Frame[12]));
+    return static_cast<std::uint16_t>(HexCharToNibble(Frame[10]) << 8 |
+                                      HexCharToNibble(Frame[11]) << 4 | HexCharToNibble(Frame[12]));
 }
 
 }  // namespace
-
-TFrameCheck CheckFrameReason(std::span<const std::uint8_t> Frame) {
-    const std::size_t size = Frame.size();
-    if (size < MinFrameSize) return TFrameCheck::TooShort;
-    if (size % 2 != 0) return TFrameCheck::OddLength;
-    if (ReceivedChkSum(Frame) != TDH::CalcChkSum(Frame.first(size - 5))) return TFrameCheck::ChkSum;
-    if (Nibble(Frame[9]) != TDH::CalcLChkSum(ReceivedLenId(Frame))) return TFrameCheck::LChkSum;
-    return TFrameCheck::Ok;
-}
 
 std::string_view FrameCheckText(TFrameCheck Check) {
     switch (Check) {
@@ -84,9 +70,9 @@ TFrameAnatomy DissectFrame(std::span<const std::uint8_t> Frame) {
     if (has(7, 2)) a.Cid2OrRtn = PairAt(Frame, 7);
     if (has(9, 4)) {
         const std::uint16_t lenid = ReceivedLenId(Frame);
-        a.Length = static_cast<std::uint16_t>(Nibble(Frame[9]) << 12 | lenid);
+        a.Length = static_cast<std::uint16_t>(HexCharToNibble(Frame[9]) << 12 | lenid);
         a.LenId = lenid;
-        a.LChkSum = Nibble(Frame[9]);
+        a.LChkSum = HexCharToNibble(Frame[9]);
         a.LChkSumExpected = TDH::CalcLChkSum(lenid);
     }
     if (size >= MinFrameSize) {
@@ -108,12 +94,11 @@ std::vector<std::uint8_t> BuildCommand(TDH_Header Header, std::span<const std::u
 }
 
 std::string HexText(std::span<const std::uint8_t> Bytes) {
-    static constexpr char digits[] = "0123456789ABCDEF";
     std::string text;
     text.reserve(Bytes.size() * 3);
     for (std::uint8_t b : Bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 0x0F];
+        text += static_cast<char>(dhhex::NibbleToHexChar(b >> 4));
+        text += static_cast<char>(dhhex::NibbleToHexChar(b));
         text += ' ';
     }
     return text;

@@ -8,13 +8,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTextDocument>
 #include <algorithm>
 #include <vector>
 
@@ -22,6 +20,7 @@
 #include "ComPortLink.h"
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
+#include "Frame.h"
 #include "HexLog.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
@@ -53,16 +52,10 @@ T Pick(const std::array<T, N>& List, int Index, T Default) {
     return List[static_cast<std::size_t>(Index)];
 }
 
+// The frame as the logs show it: two upper-case hexadecimal digits and a space a byte.
 QString HexEcho(std::span<const std::uint8_t> Bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    QString text;
-    text.reserve(static_cast<qsizetype>(Bytes.size() * 3));
-    for (std::uint8_t b : Bytes) {
-        text += QLatin1Char(digits[b >> 4]);
-        text += QLatin1Char(digits[b & 0x0F]);
-        text += QLatin1Char(' ');
-    }
-    return text;
+    const std::string text = HexText(Bytes);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // Sets a flag for the lifetime of the guard.

@@ -387,6 +387,28 @@ TEST_F(DHReceive, HandlerMayRebindItsOwnEvent) {
     EXPECT_FALSE(dh.OnRecDHFrame);
 }
 
+// An event is bound like a std::function; an empty std::function binds nothing, and a
+// copy of an event calls the same handler, so unbinding the event leaves the copy working.
+TEST(DHFrameEvent, BindsLikeAFunctionAndCopiesShareTheHandler) {
+    TDH dh;
+    int calls = 0;
+    dh.OnRecDHFrame = std::function<void(TDH&, std::span<const std::uint8_t>)>();
+    EXPECT_FALSE(dh.OnRecDHFrame);
+    dh.OnRecDHFrame = [&](TDH&, std::span<const std::uint8_t> f) { calls += int(f.size()); };
+    ASSERT_TRUE(dh.OnRecDHFrame);
+    TRecDHFrameEvent copy = dh.OnRecDHFrame;
+    dh.OnRecDHFrame = nullptr;
+    EXPECT_FALSE(dh.OnRecDHFrame);
+    ASSERT_TRUE(copy);
+    const std::uint8_t bytes[] = {'~', '\r'};
+    copy(dh, bytes);
+    EXPECT_EQ(calls, 2);
+    const TRecDHFrameEvent moved = std::move(copy);
+    EXPECT_FALSE(copy);
+    moved(dh, bytes);
+    EXPECT_EQ(calls, 4);
+}
+
 TEST_F(DHReceive, HandlerMayNotFeedTheSameCodec) {
     dh.OnRecDHCorrectFrame = [&](TDH& sender, std::span<const std::uint8_t> f) {
         log.push_back({'C', Text(f)});
