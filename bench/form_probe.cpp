@@ -14,6 +14,8 @@
 //   form_probe faults --port P --sim-log F [--seconds 20]
 //       the window under the simulator's line faults: no hang, bounded queue,
 //       every intact reply decoded, the link restored after the line vanished
+//   any mode: [--recording on|off] the window's recorder switch (default: its own
+//       default, on); recordings go to the probe's temporary folder
 //
 // Every result is printed as one "key=value" line; bench/run.sh reads them.
 // Exit status 0 when the run could be carried out, 1 when it could not (the
@@ -231,6 +233,8 @@ struct Options {
     int timeout = 2;
 };
 
+std::string RecordingSwitch;  // "on", "off" or "" (the window's default)
+
 class Window {
   public:
     explicit Window(const std::string& Port) {
@@ -240,6 +244,13 @@ class Window {
         const QString ini = Dir.filePath(QStringLiteral("ComSetting.ini"));
         if (QFile f(ini); f.open(QIODevice::WriteOnly))
             f.write(("[ComPort1]\nPort=" + Port + "\n").c_str());
+        if (QFile f(Dir.filePath(QStringLiteral("Recording.ini"))); f.open(QIODevice::WriteOnly)) {
+            std::string ini = "[Recording]\nFolder=" + Dir.filePath("rec").toStdString() + "\n";
+            if (!RecordingSwitch.empty())
+                ini +=
+                    std::string("Enabled=") + (RecordingSwitch == "on" ? "true" : "false") + "\n";
+            f.write(ini.c_str());
+        }
         Form = std::make_unique<TForm1>(ini);
         Form->show();
         RunFor(50);
@@ -768,6 +779,8 @@ std::optional<Options> Parse(int argc, char** argv) {
             o.interval = std::atoi(v.c_str());
         else if (k == "--timeout")
             o.timeout = std::atoi(v.c_str());
+        else if (k == "--recording" && (v == "on" || v == "off"))
+            RecordingSwitch = v;
         else
             return std::nullopt;
     }

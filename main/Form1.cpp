@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,6 +27,7 @@
 #include "PanelKit.h"
 #include "PortHandOver.h"
 #include "QtClock.h"
+#include "RecordingControls.h"
 #include "Render.h"
 #include "SettingsLocation.h"
 
@@ -81,6 +83,15 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     FClock = Clock;
     CreateControls();
     CreateComPort(std::move(Platform));
+    // The recorder and its status bar controls; Recording.ini beside the line settings.
+    FRecording = std::make_unique<TRecordingControls>(
+        *FMonitor, *FClock, this,
+        TRecordingControls::TContext{
+            QFileInfo(FSettingsPath).absolutePath(),
+            [this] { return QString::fromStdString(ComPort1->Port()); },
+            [this] { return ComPort1 && ComPort1->Connected(); }, {}});
+    FRecording->AddTo(FStatusBar);
+    FitExtension();
     FormCreate();
 }
 
@@ -232,6 +243,7 @@ void TForm1::FormDestroy() {
     delete FHandOver;
     FHandOver = nullptr;
     if (FMonitor) FMonitor->RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
+    FRecording.reset();  // ends the recording
     FMonitor.reset();
     FLink.reset();
     ComPort1.reset();

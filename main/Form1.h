@@ -38,6 +38,7 @@ class TDigitFilter;
 class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
+class TRecordingControls;
 namespace aircon {
 class TComPortLink;
 }
@@ -134,6 +135,8 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     // Adds a panel between the designed area and the status bar. Its owner shows and
     // hides it; the window grows and shrinks with it.
     void AddBottomPanel(QWidget* Panel);
+    // Recording, trends and the site report (their controls are in the status bar).
+    TRecordingControls* Recording() const { return FRecording.get(); }
 
   protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -173,6 +176,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     std::unique_ptr<TComPort> ComPort1;
     std::unique_ptr<aircon::TComPortLink> FLink;
     std::unique_ptr<aircon::TMonitor> FMonitor;
+    std::unique_ptr<TRecordingControls> FRecording;  // observes FMonitor: goes first
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev libx11-dev
+    qt6-base-dev libx11-dev qt6-charts-dev libqt6opengl6-dev poppler-utils
     clang libclang-rt-14-dev
     xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
 )

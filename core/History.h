@@ -1,0 +1,150 @@
+// What a session saw, kept for the trend window and the site report: every reading and
+// switch state of both units as a time series, every change of an alarm, and the latest
+// reply of each kind.
+//
+// A value that is not detected is a gap in its series, never a number; so is the time
+// the link was closed. Each series keeps at most MaxPoints points: beyond that its
+// points are thinned (every other one kept, gaps always), so hours or weeks of polling
+// stay within a fixed amount of memory while the newest points keep their detail until
+// the next thinning. A series is always in time order (a clock set back does not
+// reorder it).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Events.h"
+#include "Model.h"
+
+namespace aircon {
+
+// A point of a series: milliseconds since the epoch and the value; NaN marks a gap.
+struct TPoint {
+    std::int64_t T = 0;
+    double V = 0;
+    bool Gap() const { return std::isnan(V); }
+};
+
+// The series of one unit, in this order: the analog readings (AnalogFields order), the
+// power state, the switch items (SwitchFields order).
+enum class TSeriesKind { Analog, Power, Switch };
+inline constexpr int SeriesPerUnit = static_cast<int>(AnalogFieldCount + 1 + SwitchItemCount);
+inline constexpr int SeriesCount = 2 * SeriesPerUnit;
+
+struct TSeriesKey {
+    int Unit = 0;  // 0 or 1
+    TSeriesKind Kind = TSeriesKind::Analog;
+    int Field = 0;  // within its kind
+    friend bool operator==(const TSeriesKey&, const TSeriesKey&) = default;
+};
+int SeriesIndex(TSeriesKey Key);
+TSeriesKey SeriesKeyAt(int Index);
+const TFieldInfo& SeriesField(TSeriesKey Key);
+// "空调1 送风温度"
+std::string SeriesName(TSeriesKey Key);
+
+// An alarm field that changed its code (or was first seen raised).
+struct TAlarmChange {
+    std::int64_t T = 0;
+    int Unit = 0;
+    int Field = 0;           // AlarmFields order
+    bool FromKnown = false;  // false: the first report of this field
+    TStateCode From;
+    TStateCode To;
+    friend bool operator==(const TAlarmChange&, const TAlarmChange&) = default;
+};
+// "空调2 压缩机过载：正常 → 故障"
+std::string AlarmChangeText(const TAlarmChange& Change);
+// An alarm code that stands for a fault (anything but normal and not detected).
+bool IsAlarmRaised(const TStateCode& Code);
+
+template <class T>
+struct TStamped {
+    WallTime At{};
+    T Value{};
+};
+
+// The latest reply of each kind; monitor replies per unit.
+struct TLatestReplies {
+    std::array<std::optional<TStamped<TAnalogValues>>, 2> Analog;
+    std::array<std::optional<TStamped<TSwitchStates>>, 2> Switches;
+    std::array<std::optional<TStamped<TAlarmStates>>, 2> Alarms;
+    std::optional<TStamped<TUserParams>> Params;
+    std::optional<TStamped<TProtocolVersion>> Version;
+    std::optional<TStamped<TDeviceAddress>> Address;
+    std::optional<TStamped<TVendorInfo>> Vendor;
+};
+
+std::int64_t ToMs(WallTime At);
+
+class THistory : public IMonitorObserver {
+  public:
+    static constexpr std::size_t DefaultMaxPoints = 100000;
+    static constexpr std::size_t MaxAlarmChanges = 50000;
+
+    explicit THistory(std::size_t MaxPoints = DefaultMaxPoints);
+
+    void Add(WallTime At, const TReplyData& Data);
+    // A gap in every series (the link closed, or a recording ended).
+    void Break(WallTime At);
+    void Clear();
+
+    const std::vector<TPoint>& Series(int Index) const {
+        return FSeries[static_cast<std::size_t>(Index)];
+    }
+    const std::vector<TPoint>& Series(TSeriesKey Key) const { return Series(SeriesIndex(Key)); }
+    const std::vector<TAlarmChange>& AlarmChanges() const { return FAlarmChanges; }
+    const TLatestReplies& Latest() const { return FLatest; }
+    // The times of the first and the last reply kept; empty before any.
+    std::optional<std::int64_t> FirstTime() const { return FFirst; }
+    std::optional<std::int64_t> LastTime() const { return FLast; }
+    std::uint64_t Replies() const { return FReplies; }
+    // Changes with every Add, Break and Clear: a view redraws when it differs.
+    std::uint64_t Generation() const { return FGeneration; }
+
+    void OnReplyDecoded(const TDecodedReply& E) override { Add(E.At.Wall, E.Data); }
+    void OnLinkClosed(const TLinkClosed& E) override { Break(E.At.Wall); }
+
+  private:
+    void Append(int Index, std::int64_t T, std::optional<double> V);
+    void AddAlarms(std::int64_t T, const TAlarmStates& A);
+
+    std::size_t FMaxPoints;
+    std::array<std::vector<TPoint>, SeriesCount> FSeries;
+    std::vector<TAlarmChange> FAlarmChanges;
+    std::array<std::array<std::optional<TStateCode>, AlarmFieldCount>, 2> FLastAlarm{};
+    TLatestReplies FLatest;
+    std::optional<std::int64_t> FFirst, FLast;
+    std::uint64_t FReplies = 0;
+    std::uint64_t FGeneration = 0;
+};
+
+// What reading a recording file into a history found.
+struct TRecordingLoad {
+    bool Ok = false;
+    std::string Error;  // why nothing could be read: not a recording, cannot be opened
+    std::uint64_t Rows = 0;
+    std::uint64_t Damaged = 0;  // rows skipped
+    std::string FirstDamage;    // "第 12 行：时间不对"
+    bool Truncated = false;     // the last line was cut off (the program ended while writing)
+};
+// Reads a recording written by the recorder into Into (replies in file order; a 丢失行
+// marker is a gap). Cancel, when given and set, ends the reading early.
+TRecordingLoad LoadRecording(const std::filesystem::path& File, THistory& Into,
+                             const std::atomic<bool>* Cancel = nullptr);
+
+// The points of Series to draw between From and To on Columns pixel columns: per column
+// its first, lowest, highest and last point in time order, so the drawn line keeps
+// every peak; a gap inside a column is kept; the nearest points outside the range are
+// added so the line runs to the edges. Series is in time order.
+void Decimate(std::span<const TPoint> Series, std::int64_t From, std::int64_t To, int Columns,
+              std::vector<TPoint>& Out);
+
+}  // namespace aircon

@@ -1,0 +1,520 @@
+#include "Recorder.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace aircon {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A failure of the file system in the operator's words.
+std::string ReasonText(int Error) {
+    switch (Error) {
+        case ENOSPC:
+            return "磁盘已满";
+        case EDQUOT:
+            return "超出磁盘配额";
+        case EFBIG:
+            return "文件超出系统允许的大小";
+        case EACCES:
+        case EPERM:
+            return "没有写入权限";
+        case EROFS:
+            return "只读文件系统";
+        case ENOTDIR:
+            return "路径中有一段不是文件夹";
+        case ENOENT:
+            return "路径不存在";
+        case EIO:
+            return "输入/输出错误";
+        default:
+            return std::strerror(Error);
+    }
+}
+
+std::string SizeText(std::uint64_t Bytes) {
+    constexpr std::uint64_t KB = 1024, MB = 1024 * 1024;
+    if (Bytes >= MB) return std::to_string((Bytes + MB / 2) / MB) + " MB";
+    return std::to_string(std::max<std::uint64_t>(1, (Bytes + KB / 2) / KB)) + " KB";
+}
+
+bool Digit(char C) {
+    return C >= '0' && C <= '9';
+}
+
+// A finished recording in the folder, a candidate for removal.
+struct TOldRecording {
+    fs::path Path;
+    std::uint64_t Bytes = 0;
+    std::int64_t Modified = 0;  // ns since the epoch
+};
+
+}  // namespace
+
+fs::path DefaultRecordingFolder() {
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string h = home && *home ? home : "";
+        if (h.empty()) {
+            if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) h = pw->pw_dir;
+        }
+        base = fs::path(h.empty() ? "/tmp" : h) / ".local" / "share";
+    }
+    return base / "AirConTool" / "recordings";
+}
+
+std::string RecordingFileName(WallTime Start, std::string_view Port) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(Start);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char stamp[48];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d_%02d-%02d-%02d_", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    const std::size_t slash = Port.find_last_of('/');
+    if (slash != std::string_view::npos) Port.remove_prefix(slash + 1);
+    std::string port;
+    for (char c : Port) {
+        const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || Digit(c) ||
+                          c == '.' || c == '_' || c == '-';
+        port += keep ? c : '_';
+    }
+    if (port.empty() || port.find_first_not_of('.') == std::string::npos) port = "port";
+    return stamp + port + ".csv";
+}
+
+bool IsRecordingFileName(std::string_view Name) {
+    // YYYY-MM-DD_HH-MM-SS_<port>.csv
+    constexpr std::string_view form = "dddd-dd-dd_dd-dd-dd_";
+    if (Name.size() < form.size() + 1 + 4 || !Name.ends_with(".csv")) return false;
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        if (form[i] == 'd' ? !Digit(Name[i]) : Name[i] != form[i]) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The writer thread's state
+
+struct TRecorder::TWriter {
+    explicit TWriter(TRecorder& Owner) : Recorder(Owner) {}
+    ~TWriter() { Close(); }
+
+    void Begin(const TStart& S);
+    void Add(const TRow& R);
+    void AddLost(const TLost& L);
+    void End(const TStop& S);
+    void Flush();
+
+  private:
+    void Fail(const std::string& Message);
+    void Close();
+    void FindOldRecordings(const fs::path& Folder);
+    void MakeRoom(std::uint64_t Needed);
+
+    TRecorder& Recorder;
+    bool Open = false;    // a recording is running: rows belong to it
+    bool Failed = false;  // it stopped on an error: rows are counted as lost
+    int Fd = -1;
+    fs::path File;
+    std::uint64_t Limit = 0;
+    std::uint64_t Bytes = 0;  // written to File
+    std::uint64_t Rows = 0;
+    std::uint64_t Lost = 0;
+    std::string Buffer;
+    std::vector<std::size_t> RowEnds;  // where each reply row in Buffer ends
+    std::vector<TOldRecording> Old;    // oldest last
+    std::uint64_t OldBytes = 0;
+    TLocalTimeText Time;
+};
+
+void TRecorder::TWriter::Close() {
+    if (Fd >= 0) ::close(Fd);  // also drops the lock
+    Fd = -1;
+}
+
+void TRecorder::TWriter::Fail(const std::string& Message) {
+    Failed = true;
+    Close();
+    TRecordingEvent e;
+    e.Kind = TRecordingEventKind::Error;
+    e.File = File;
+    e.Message = Message;
+    Recorder.Raise(std::move(e));
+}
+
+void TRecorder::TWriter::FindOldRecordings(const fs::path& Folder) {
+    Old.clear();
+    OldBytes = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(Folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& p = it->path();
+        if (p == File || !IsRecordingFileName(p.filename().native())) continue;
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        TOldRecording r;
+        r.Path = p;
+        r.Bytes = static_cast<std::uint64_t>(st.st_size);
+        r.Modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        OldBytes += r.Bytes;
+        Old.push_back(std::move(r));
+    }
+    // Newest first, so the oldest is taken from the back.
+    std::sort(Old.begin(), Old.end(), [](const TOldRecording& a, const TOldRecording& b) {
+        return a.Modified != b.Modified ? a.Modified > b.Modified : a.Path > b.Path;
+    });
+}
+
+// Removes the oldest recordings until the folder has room for Needed more bytes. A
+// recording that another running program still writes (it holds a lock on it) stays.
+void TRecorder::TWriter::MakeRoom(std::uint64_t Needed) {
+    std::vector<TOldRecording> kept;  // in use: they still take their room
+    while (!Old.empty() && OldBytes + Needed > Limit) {
+        TOldRecording r = std::move(Old.back());
+        Old.pop_back();
+        const int fd = ::open(r.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const bool inUse = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        if (fd >= 0 && !inUse) ::unlink(r.Path.c_str());
+        if (fd >= 0) ::close(fd);
+        if (inUse)
+            kept.push_back(std::move(r));
+        else
+            OldBytes -= r.Bytes;  // removed, or gone already
+    }
+    Old.insert(Old.end(), std::make_move_iterator(kept.rbegin()),
+               std::make_move_iterator(kept.rend()));
+}
+
+void TRecorder::TWriter::Begin(const TStart& S) {
+    if (Open) End(TStop{0});
+    Open = true;
+    Failed = false;
+    File.clear();
+    Bytes = Rows = Lost = 0;
+    Buffer.clear();
+    RowEnds.clear();
+    Limit = S.SizeLimit;
+
+    std::error_code ec;
+    fs::create_directories(S.Folder, ec);
+    if (ec || !fs::is_directory(S.Folder, ec)) {
+        const int e = ec && ec.value() != EEXIST ? ec.value() : ENOTDIR;
+        Fail("无法建立记录文件夹“" + S.Folder.string() + "”：" + ReasonText(e) +
+             "。本次不记录，监控照常进行。");
+        return;
+    }
+    const std::string name = RecordingFileName(S.At, S.Port);
+    const std::string stem = name.substr(0, name.size() - 4);
+    int error = 0;
+    for (int n = 1; n <= 100 && Fd < 0; ++n) {
+        File = S.Folder / (n == 1 ? name : stem + "_" + std::to_string(n) + ".csv");
+        Fd = ::open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        error = Fd < 0 ? errno : 0;
+        if (Fd < 0 && error != EEXIST) break;
+    }
+    if (Fd < 0) {
+        Fail("无法建立记录文件“" + File.string() + "”：" + ReasonText(error) +
+             "。本次不记录，监控照常进行。");
+        return;
+    }
+    // Tells other running copies of the program that this recording is in use.
+    ::flock(Fd, LOCK_SH | LOCK_NB);
+    Buffer.append(Utf8Bom);
+    Buffer += RecordingHeader();
+    FindOldRecordings(S.Folder);
+    MakeRoom(Buffer.size());
+
+    TRecordingEvent e;
+    e.Kind = TRecordingEventKind::Started;
+    e.File = File;
+    Recorder.Raise(std::move(e));
+}
+
+void TRecorder::TWriter::Add(const TRow& R) {
+    if (!Open) return;
+    if (Failed) {
+        ++Lost;
+        return;
+    }
+    AppendRecordingRow(Buffer, TRecordedRow{R.At, R.Data, 0}, Time);
+    RowEnds.push_back(Buffer.size());
+}
+
+void TRecorder::TWriter::AddLost(const TLost& L) {
+    if (!Open || Failed) return;
+    TRecordedRow marker;
+    marker.At = L.At;
+    marker.LostRows = L.Count;
+    AppendRecordingRow(Buffer, marker, Time);
+}
+
+void TRecorder::TWriter::End(const TStop& S) {
+    if (!Open) return;
+    Flush();
+    Close();
+    Open = false;
+    TRecordingEvent e;
+    e.Kind = TRecordingEventKind::Stopped;
+    e.File = File;
+    e.Rows = Rows;
+    e.LostRows = Lost + S.LostBefore;
+    Recorder.Raise(std::move(e));
+}
+
+void TRecorder::TWriter::Flush() {
+    if (Buffer.empty()) return;
+    if (Fd < 0) {
+        Lost += RowEnds.size();
+        Buffer.clear();
+        RowEnds.clear();
+        return;
+    }
+    // The folder stays within the limit: old recordings make room, and when none is
+    // left this recording ends with its last whole row that fits.
+    std::size_t size = Buffer.size();
+    bool full = false;
+    if (OldBytes + Bytes + size > Limit) {
+        MakeRoom(Bytes + size);
+        if (OldBytes + Bytes + size > Limit) {
+            full = true;
+            const std::uint64_t room = Limit > OldBytes + Bytes ? Limit - OldBytes - Bytes : 0;
+            const std::size_t lf = room > 0 ? Buffer.rfind('\n', room - 1) : std::string::npos;
+            size = lf == std::string::npos ? 0 : lf + 1;
+        }
+    }
+    std::size_t done = 0;
+    int error = 0;
+    while (done < size) {
+        const ssize_t n = ::write(Fd, Buffer.data() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    Bytes += done;
+    // Rows written whole stay; a row cut in the middle is the file's last, unfinished
+    // line, and it and the rest of the batch are lost.
+    const auto whole = static_cast<std::uint64_t>(
+        std::upper_bound(RowEnds.begin(), RowEnds.end(), done) - RowEnds.begin());
+    Rows += whole;
+    Lost += RowEnds.size() - whole;
+    Buffer.clear();
+    RowEnds.clear();
+    if (error != 0)
+        Fail("记录文件“" + File.string() + "”写入失败：" + ReasonText(error) +
+             "。记录已停止，监控照常进行。");
+    else if (full)
+        Fail("记录文件“" + File.string() + "”已达到记录的大小上限 " + SizeText(Limit) +
+             "。记录已停止，监控照常进行。");
+}
+
+// ---------------------------------------------------------------------------
+// The recorder
+
+TRecorder::TRecorder(IClock& Clock, TRecorderSettings Settings)
+    : FWriter(std::make_unique<TWriter>(*this)), FClock(Clock), FSettings(std::move(Settings)) {
+    if (FSettings.Folder.empty()) FSettings.Folder = DefaultRecordingFolder();
+    FThread = std::thread([this] { WriterLoop(); });
+}
+
+TRecorder::~TRecorder() {
+    if (FRecording) Stop();
+    {
+        std::lock_guard lock(FMutex);
+        FQuit = true;
+    }
+    FWake.notify_all();
+    FThread.join();
+}
+
+void TRecorder::SetEnabled(bool On) {
+    if (On == FSettings.Enabled) return;
+    FSettings.Enabled = On;
+    if (On && FLinkOpen)
+        Start(FClock.WallNow());
+    else if (!On && FRecording)
+        Stop();
+}
+
+void TRecorder::SetFolder(fs::path Folder) {
+    FSettings.Folder = Folder.empty() ? DefaultRecordingFolder() : std::move(Folder);
+}
+
+fs::path TRecorder::Folder() const {
+    return FSettings.Folder;
+}
+
+void TRecorder::SetSizeLimit(std::uint64_t Bytes) {
+    FSettings.SizeLimit = Bytes;
+}
+
+void TRecorder::SetWakeUp(std::function<void()> WakeUp) {
+    std::lock_guard lock(FMutex);
+    FWakeUp = std::move(WakeUp);
+}
+
+void TRecorder::Raise(TRecordingEvent Event) {
+    std::function<void()> wake;
+    {
+        std::lock_guard lock(FMutex);
+        FEvents.push_back(std::move(Event));
+        wake = FWakeUp;
+    }
+    FEventsWaiting = true;
+    if (wake) wake();
+}
+
+void TRecorder::Poll() {
+    if (!FEventsWaiting.exchange(false)) return;
+    std::vector<TRecordingEvent> events;
+    {
+        std::lock_guard lock(FMutex);
+        events.swap(FEvents);
+    }
+    for (const TRecordingEvent& e : events) {
+        if (OnEvent) OnEvent(e);
+    }
+}
+
+void TRecorder::Sync() {
+    {
+        std::unique_lock lock(FMutex);
+        const std::uint64_t target = FPushed;
+        FUrgent = true;
+        FWake.notify_all();
+        FProgress.wait(lock, [&] { return FDone >= target; });
+    }
+    Poll();
+}
+
+void TRecorder::Push(TCommand Command, bool Urgent) {
+    bool wake = false;
+    {
+        std::lock_guard lock(FMutex);
+        if (FQueue.empty()) {
+            FFirstQueued = std::chrono::steady_clock::now();
+            wake = true;
+        }
+        if (std::holds_alternative<TRow>(Command)) ++FQueuedRows;
+        FQueue.push_back(std::move(Command));
+        ++FPushed;
+        if (Urgent) {
+            FUrgent = true;
+            wake = true;
+        }
+    }
+    if (wake) FWake.notify_one();
+}
+
+void TRecorder::Start(WallTime At) {
+    FRecording = true;
+    FDropped = FDroppedTotal = 0;
+    FBehindReported = false;
+    Push(TStart{At, FPort, FSettings.Folder, FSettings.SizeLimit}, true);
+}
+
+void TRecorder::Stop() {
+    if (FDropped > 0) Push(TLost{FFirstDropped, FDropped}, false);
+    FDropped = 0;
+    Push(TStop{FDroppedTotal}, true);
+    FRecording = false;
+}
+
+void TRecorder::OnLinkOpened(const TLinkOpened& E) {
+    Poll();
+    if (FRecording) Stop();
+    FLinkOpen = true;
+    FPort = E.Port;
+    if (FSettings.Enabled) Start(E.At.Wall);
+}
+
+void TRecorder::OnLinkClosed(const TLinkClosed&) {
+    Poll();
+    if (FRecording) Stop();
+    FLinkOpen = false;
+}
+
+void TRecorder::OnReplyDecoded(const TDecodedReply& E) {
+    Poll();
+    if (!FRecording) return;
+    std::size_t queued;
+    {
+        std::lock_guard lock(FMutex);
+        queued = FQueuedRows;
+    }
+    if (queued >= FSettings.MaxPendingRows) {
+        // The writer is behind (a stalled disk): this row cannot wait any more.
+        if (FDropped++ == 0) FFirstDropped = E.At.Wall;
+        ++FDroppedTotal;
+        if (!FBehindReported) {
+            FBehindReported = true;
+            TRecordingEvent e;
+            e.Kind = TRecordingEventKind::Error;
+            e.Message =
+                "记录写入跟不上（磁盘过慢或无响应），部分数据未能记录；"
+                "记录文件中以“丢失行”标出。监控照常进行。";
+            if (OnEvent) OnEvent(e);
+        }
+        return;
+    }
+    if (FDropped > 0) {
+        Push(TLost{FFirstDropped, FDropped}, false);
+        FDropped = 0;
+    }
+    Push(TRow{E.At.Wall, E.Data}, false);
+}
+
+void TRecorder::WriterLoop() {
+    const auto interval =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(FSettings.FlushInterval);
+    std::unique_lock lock(FMutex);
+    for (;;) {
+        FWake.wait(lock, [&] { return FQuit || FUrgent || !FQueue.empty(); });
+        if (!FQuit && !FUrgent)
+            FWake.wait_until(lock, FFirstQueued + interval, [&] { return FQuit || FUrgent; });
+        std::deque<TCommand> batch;
+        batch.swap(FQueue);
+        FQueuedRows = 0;
+        FUrgent = false;
+        const std::uint64_t upTo = FPushed;
+        const bool quit = FQuit;
+        lock.unlock();
+        for (TCommand& c : batch) {
+            std::visit(
+                [&](auto& cmd) {
+                    using T = std::decay_t<decltype(cmd)>;
+                    if constexpr (std::is_same_v<T, TStart>)
+                        FWriter->Begin(cmd);
+                    else if constexpr (std::is_same_v<T, TRow>)
+                        FWriter->Add(cmd);
+                    else if constexpr (std::is_same_v<T, TLost>)
+                        FWriter->AddLost(cmd);
+                    else
+                        FWriter->End(cmd);
+                },
+                c);
+        }
+        FWriter->Flush();
+        lock.lock();
+        FDone = upTo;
+        FProgress.notify_all();
+        if (quit && FQueue.empty()) break;
+    }
+}
+
+}  // namespace aircon

@@ -1,0 +1,131 @@
+// The recording file: every decoded reply of a session as one CSV row.
+//
+// Layout (UTF-8 with a byte-order mark, RFC 4180, CRLF line ends), one header row and one
+// row per reply. The first four columns say what the row is:
+//   时间    local time of the reply to the millisecond, "2026-12-10 14:03:07.123"
+//   类型    the reply: 模拟量, 开关量, 告警状态, 用户参数, 协议版本号, 设备地址, 厂商信息,
+//           or 丢失行 (rows that could not be written; their number in 字段数)
+//   空调    the unit of a monitor reply, 1 or 2 (unit index 0 or 1); empty otherwise
+//   字段数  how many of the kind's fields the reply carried, so that a field it did not
+//           carry (a short reply) is told apart from one that is not detected
+// Then one column per field of every kind, named "<kind>·<caption>": readings and counts
+// as plain decimal numbers; states, alarms and the word-valued parameters as their word
+// followed by a "<kind>·<caption>·代码" column with the code as a number. A field that is
+// not detected is an empty cell (its word column says 未检测); the cells of other kinds
+// are empty. A spreadsheet filters by 类型 and 空调 and plots any column directly.
+//
+// Texts that come from the controller (the vendor fields) are data: control characters
+// are written as their visible pictures (U+2400 + code, U+2421 for DEL), so no cell ever
+// holds a line break, and a text that begins (after blanks) with "=", "+", "-", "@" or an
+// apostrophe gets a leading apostrophe, so a spreadsheet shows it as text instead of
+// running it as a formula. The reader undoes both exactly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Clock.h"
+#include "Model.h"
+
+namespace aircon {
+
+inline constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
+
+// One row of a recording: a decoded reply, or a marker for rows that were lost.
+struct TRecordedRow {
+    WallTime At{};
+    std::optional<TReplyData> Reply;  // empty: a 丢失行 marker
+    std::uint64_t LostRows = 0;       // for a marker: how many rows are missing here
+    friend bool operator==(const TRecordedRow&, const TRecordedRow&) = default;
+};
+
+// Local time "YYYY-MM-DD HH:MM:SS.mmm" of a wall time, and back. Both keep the offset of
+// the last minute they converted, so a stream of close times costs one conversion per
+// minute. Not thread-safe: one per thread.
+class TLocalTimeText {
+  public:
+    std::string Format(WallTime At);
+    void AppendTo(std::string& Out, WallTime At);
+    // Empty for a text that is not exactly in that form or out of range.
+    std::optional<WallTime> Parse(std::string_view Text);
+
+  private:
+    long long FFormatMinute = -1;  // seconds since the epoch / 60 of the cached minute
+    char FFormatPrefix[17] = {};   // "YYYY-MM-DD HH:MM:" of that minute
+    long long FParseKey = -1;      // YYYYMMDDHHMM of the cached minute
+    long long FParseEpoch = 0;     // its start, seconds since the epoch
+};
+
+// Column names of the header, in order (the first four: 时间, 类型, 空调, 字段数).
+const std::vector<std::string>& RecordingColumns();
+// The header line (without the byte-order mark), CRLF at the end.
+std::string RecordingHeader();
+
+// Appends one row, CRLF at the end. TimeText formats the time.
+void AppendRecordingRow(std::string& Out, const TRecordedRow& Row, TLocalTimeText& TimeText);
+std::string RecordingRow(const TRecordedRow& Row);
+
+// A controller text (Latin-1 bytes) as it is written into a cell, before CSV quoting:
+// UTF-8, control characters as pictures, formula starts neutralised.
+std::string ControllerTextCell(std::string_view Latin1);
+// The reverse; empty when the cell holds a character no Latin-1 byte gives.
+std::optional<std::string> ControllerTextFromCell(std::string_view Cell);
+// A cell as RFC 4180 writes it: quoted (quotes doubled) when it holds a comma, a quote,
+// CR or LF, or when Always.
+void AppendCsvCell(std::string& Out, std::string_view Cell, bool Always = false);
+
+// Reads a recording row by row, holding one line at a time (at most MaxLineBytes), so a
+// file of any size reads in bounded memory. Damaged rows are skipped and counted; a last
+// line without its line break (the file was cut off while being written) is dropped
+// and reported as Truncated. A file whose first line is not a recording header is
+// refused (Error).
+class TRecordingReader {
+  public:
+    static constexpr std::size_t MaxLineBytes = 64 * 1024;
+
+    explicit TRecordingReader(std::istream& In);
+
+    // False when the file is not a recording (Error() says why); checked on construction.
+    bool Ok() const { return FError.empty(); }
+    const std::string& Error() const { return FError; }
+
+    // The next good row; false at the end of the file or when reading failed.
+    bool Next(TRecordedRow& Row);
+
+    bool Truncated() const { return FTruncated; }
+    std::uint64_t RowsRead() const { return FRowsRead; }
+    std::uint64_t DamagedRows() const { return FDamaged; }
+    // The first damaged row: its line number and what is wrong with it.
+    const std::string& FirstDamage() const { return FFirstDamage; }
+    std::uint64_t Line() const { return FLine; }
+
+  private:
+    enum class TLineResult { Line, End, TooLong };
+    TLineResult ReadLine();
+    bool FillBuffer();
+    bool ReadHeader();
+    std::optional<std::string> ParseRow(TRecordedRow& Row);
+
+    std::istream& FIn;
+    std::vector<char> FBuffer;
+    std::size_t FPos = 0, FEnd = 0;
+    bool FEof = false;
+    std::string FLineText;
+    std::vector<std::string> FCells;  // the cells of the current line, unquoted
+    std::array<int, 4> FFixed{};      // header index of 时间, 类型, 空调, 字段数
+    std::vector<int> FKnownAt;        // known column -> header index, or -1
+    TLocalTimeText FTime;
+    std::string FError;
+    std::string FFirstDamage;
+    std::uint64_t FLine = 0;
+    std::uint64_t FRowsRead = 0;
+    std::uint64_t FDamaged = 0;
+    bool FTruncated = false;
+};
+
+}  // namespace aircon

@@ -1,0 +1,224 @@
+#include "RecordingControls.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "MessageBoxes.h"
+#include "SiteReport.h"
+#include "TrendWindow.h"
+
+namespace {
+
+constexpr qint64 DefaultSizeLimitMB = 500;
+
+QString FromPath(const std::filesystem::path& P) {
+    return QFile::decodeName(QByteArray::fromStdString(P.native()));
+}
+
+std::filesystem::path ToPath(const QString& P) {
+    return std::filesystem::path(QFile::encodeName(P).toStdString());
+}
+
+}  // namespace
+
+QString TRecordingControls::SettingsFileIn(const QString& Folder) {
+    return QDir(Folder).filePath("Recording.ini");
+}
+
+TRecordingControls::TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock& Clock,
+                                       QWidget* Owner, TContext Context)
+    : FMonitor(Monitor), FOwner(Owner), FContext(std::move(Context)) {
+    FSettingsFile = SettingsFileIn(FContext.SettingsFolder);
+    aircon::TRecorderSettings settings;
+    QSettings ini(FSettingsFile, QSettings::IniFormat);
+    ini.beginGroup("Recording");
+    settings.Enabled = ini.value("Enabled", true).toBool();
+    const QString folder = ini.value("Folder").toString();
+    if (!folder.isEmpty()) settings.Folder = ToPath(QDir::cleanPath(folder));
+    bool ok = false;
+    qint64 mb = ini.value("SizeLimitMB", DefaultSizeLimitMB).toLongLong(&ok);
+    if (!ok || mb <= 0) mb = DefaultSizeLimitMB;
+    settings.SizeLimit = static_cast<std::uint64_t>(mb) * 1024 * 1024;
+
+    FRecorder = std::make_unique<aircon::TRecorder>(Clock, settings);
+    FRecorder->OnEvent = [this](const aircon::TRecordingEvent& E) { OnRecordingEvent(E); };
+    // From the writer thread: the events are taken on the window's thread.
+    FRecorder->SetWakeUp([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { FRecorder->Poll(); }, Qt::QueuedConnection);
+    });
+    FMonitor.AddObserver(FHistory);
+    FMonitor.AddObserver(FCounters);
+    FMonitor.AddObserver(*FRecorder);
+
+    FRecord = new QCheckBox("记录");
+    FRecord->setObjectName("cbRecord");
+    FRecord->setChecked(settings.Enabled);
+    FRecord->setToolTip("把每个回复记入记录文件（每次打开串口一个文件）");
+    FStatus = new QLabel;
+    FStatus->setObjectName("lblRecording");
+    FStatus->setMinimumWidth(220);
+    auto button = [](const QString& Text, const QString& Name, const QString& Tip) {
+        auto* b = new QToolButton;
+        b->setText(Text);
+        b->setObjectName(Name);
+        b->setToolTip(Tip);
+        b->setCursor(Qt::PointingHandCursor);
+        return b;
+    };
+    FFolderButton = button("打开记录文件夹", "btnRecordFolder", "在文件管理器中打开记录文件夹");
+    FTrendButton = button("趋势图", "btnTrends", "读数与状态随时间的曲线；也可打开旧的记录文件");
+    FReportButton = button("现场报告…", "btnSiteReport", "把本次的数据写成 PDF 现场报告");
+    connect(FRecord, &QCheckBox::toggled, this, &TRecordingControls::SetRecording);
+    connect(FFolderButton, &QToolButton::clicked, this, &TRecordingControls::OpenFolder);
+    connect(FTrendButton, &QToolButton::clicked, this, &TRecordingControls::ShowTrends);
+    connect(FReportButton, &QToolButton::clicked, this, [this] { WriteReport(); });
+    ShowStatus(settings.Enabled ? "记录：打开串口后开始" : "记录已关闭",
+               "记录文件夹：" + FromPath(FRecorder->Folder()), false);
+}
+
+TRecordingControls::~TRecordingControls() {
+    delete FTrends;  // it shows the history that ends here
+    FMonitor.RemoveObserver(*FRecorder);
+    FMonitor.RemoveObserver(FCounters);
+    FMonitor.RemoveObserver(FHistory);
+    FRecorder->OnEvent = nullptr;
+    FRecorder->SetWakeUp(nullptr);
+    FRecorder.reset();  // finishes the recording
+    for (QWidget* w : std::initializer_list<QWidget*>{FRecord, FStatus, FFolderButton, FTrendButton,
+                                                      FReportButton}) {
+        if (!w->parent()) delete w;
+    }
+}
+
+void TRecordingControls::AddTo(QStatusBar* Bar) {
+    Bar->addPermanentWidget(FStatus);
+    Bar->addPermanentWidget(FRecord);
+    Bar->addPermanentWidget(FFolderButton);
+    Bar->addPermanentWidget(FTrendButton);
+    Bar->addPermanentWidget(FReportButton);
+}
+
+void TRecordingControls::SetRecording(bool On) {
+    FRecorder->SetEnabled(On);
+    QSettings ini(FSettingsFile, QSettings::IniFormat);
+    ini.beginGroup("Recording");
+    ini.setValue("Enabled", On);
+    ini.endGroup();
+    ini.sync();
+    if (!On) {
+        FErrorStanding = false;
+        ShowStatus("记录已关闭", "记录文件夹：" + FromPath(FRecorder->Folder()), false);
+    } else if (!FRecorder->Recording()) {
+        ShowStatus("记录：打开串口后开始", "记录文件夹：" + FromPath(FRecorder->Folder()), false);
+    }
+}
+
+void TRecordingControls::ShowStatus(const QString& Text, const QString& Tip, bool Error) {
+    FStatus->setText(Text);
+    FStatus->setToolTip(Tip);
+    FStatus->setStyleSheet(Error ? "color: rgb(200, 0, 0)" : "");
+}
+
+void TRecordingControls::OnRecordingEvent(const aircon::TRecordingEvent& E) {
+    const QString file = FromPath(E.File);
+    const QString name = QFileInfo(file).fileName();
+    switch (E.Kind) {
+        case aircon::TRecordingEventKind::Started:
+            FCurrentFile = file;
+            FErrorStanding = false;
+            ShowStatus("记录中：" + name, QDir::toNativeSeparators(file), false);
+            break;
+        case aircon::TRecordingEventKind::Stopped: {
+            if (FErrorStanding || file.isEmpty()) break;  // the error stays in view
+            QString text = QString("记录已保存：%1（%2 行）").arg(name).arg(E.Rows);
+            if (E.LostRows > 0) text += QString("，%1 行未能记录").arg(E.LostRows);
+            ShowStatus(text, QDir::toNativeSeparators(file), E.LostRows > 0);
+            break;
+        }
+        case aircon::TRecordingEventKind::Error: {
+            const QString message = QString::fromStdString(E.Message);
+            FErrorStanding = true;
+            ShowStatus("记录出错：" + message, message, true);
+            // One message box, the first time; afterwards the status bar says it. Shown
+            // from the event loop: the event may come from inside the core's intake.
+            if (!FErrorShown) {
+                FErrorShown = true;
+                QTimer::singleShot(0, this,
+                                   [this, message] { MessageBoxes::ShowError(FOwner, message); });
+            }
+            break;
+        }
+    }
+}
+
+TTrendWindow* TRecordingControls::TrendWindow() {
+    if (!FTrends) {
+        FTrends = new TTrendWindow(&FHistory, FOwner);
+        FTrends->setObjectName("TrendWindow");
+        FTrends->SetRecordingFolder(FromPath(FRecorder->Folder()));
+        FTrends->OnMessage = [this](const QString& Title, const QString& Text) {
+            MessageBoxes::ShowError(FTrends, Title + "\n\n" + Text);
+        };
+    }
+    return FTrends;
+}
+
+void TRecordingControls::ShowTrends() {
+    TTrendWindow* w = TrendWindow();
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+void TRecordingControls::OpenFolder() {
+    const QString folder = FromPath(FRecorder->Folder());
+    if (!QDir().mkpath(folder) || !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        MessageBoxes::ShowError(FOwner,
+                                "无法打开记录文件夹“" + QDir::toNativeSeparators(folder) + "”。");
+}
+
+bool TRecordingControls::WriteReport(QString Path) {
+    if (Path.isEmpty()) {
+        QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (dir.isEmpty() || !QDir(dir).exists()) dir = QDir::homePath();
+        const QString name =
+            "现场报告_" + QDateTime::currentDateTime().toString("yyyy-MM-dd_HH-mm") + ".pdf";
+        Path = QFileDialog::getSaveFileName(FOwner, "保存现场报告", QDir(dir).filePath(name),
+                                            "PDF 文件 (*.pdf)");
+        if (Path.isEmpty()) return false;
+        if (!Path.endsWith(".pdf", Qt::CaseInsensitive)) Path += ".pdf";
+    }
+    TSiteReportData data;
+    data.History = &FHistory;
+    data.Counters = FContext.Counters ? FContext.Counters() : std::nullopt;
+    if (!data.Counters) data.Counters = FCounters.Data();
+    if (FContext.PortName) data.Port = FContext.PortName();
+    if (FContext.LinkOpen) data.LinkOpen = FContext.LinkOpen();
+    if (FRecorder->Recording()) data.RecordingFile = QDir::toNativeSeparators(FCurrentFile);
+    data.ToolVersion = QCoreApplication::applicationVersion();
+    if (data.ToolVersion.isEmpty()) data.ToolVersion = FOwner->window()->windowTitle();
+    if (FTrends && !FTrends->Selected().empty())
+        data.ExtraCharts.push_back({"当前选择", FTrends->Selected()});
+    QString error;
+    if (!WriteSiteReport(Path, data, &error)) {
+        MessageBoxes::ShowError(FOwner, "现场报告未能保存：" + error);
+        return false;
+    }
+    if (auto* bar = qobject_cast<QStatusBar*>(FStatus->parentWidget()))
+        bar->showMessage("现场报告已保存：" + QDir::toNativeSeparators(Path), 15000);
+    return true;
+}

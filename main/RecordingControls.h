@@ -1,0 +1,89 @@
+// The window's recording, trends and site report, in the status bar below the designed
+// area: "记录" (the recorder on or off, remembered), "打开记录文件夹", "趋势图",
+// "现场报告…", and a label that says what the recorder does.
+//
+// It observes the monitor with the recorder and the session history, and keeps the
+// recorder's settings in Recording.ini beside the line settings file:
+//   [Recording]
+//   Enabled=true        ; the "记录" switch
+//   Folder=             ; empty: $XDG_DATA_HOME/AirConTool/recordings
+//   SizeLimitMB=500     ; all recordings together; the oldest go first
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "History.h"
+#include "LinkCounters.h"
+#include "Monitor.h"
+#include "Recorder.h"
+
+class QCheckBox;
+class QLabel;
+class QToolButton;
+class QStatusBar;
+class QWidget;
+class TTrendWindow;
+
+class TRecordingControls : public QObject {
+    Q_OBJECT
+
+  public:
+    struct TContext {
+        QString SettingsFolder;             // where Recording.ini lives
+        std::function<QString()> PortName;  // the port of the link, for the report
+        std::function<bool()> LinkOpen;
+        // The link counters the window shows, when it keeps them; else the controls count.
+        std::function<std::optional<aircon::TLinkCountersData>()> Counters;
+    };
+
+    // Owner: the window, parent of the dialogs and the trend window.
+    TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock& Clock, QWidget* Owner,
+                       TContext Context);
+    ~TRecordingControls() override;
+
+    // Adds the controls to the right end of the status bar.
+    void AddTo(QStatusBar* Bar);
+
+    static QString SettingsFileIn(const QString& Folder);  // <Folder>/Recording.ini
+
+    aircon::TRecorder& Recorder() { return *FRecorder; }
+    const aircon::THistory& History() const { return FHistory; }
+    QCheckBox* RecordBox() const { return FRecord; }
+    QLabel* StatusLabel() const { return FStatus; }
+    QToolButton* FolderButton() const { return FFolderButton; }
+    QToolButton* TrendButton() const { return FTrendButton; }
+    QToolButton* ReportButton() const { return FReportButton; }
+    // The trend window, made on first use.
+    TTrendWindow* TrendWindow();
+    void ShowTrends();
+    void OpenFolder();
+    // Asks for a PDF path (unless one is given) and writes the site report.
+    bool WriteReport(QString Path = {});
+
+  private:
+    void SetRecording(bool On);
+    void OnRecordingEvent(const aircon::TRecordingEvent& Event);
+    void ShowStatus(const QString& Text, const QString& Tip, bool Error);
+    void LoadSettings();
+
+    aircon::TMonitor& FMonitor;
+    QWidget* FOwner;
+    TContext FContext;
+    QString FSettingsFile;
+    aircon::THistory FHistory;
+    aircon::TLinkCounters FCounters;
+    std::unique_ptr<aircon::TRecorder> FRecorder;
+    TTrendWindow* FTrends = nullptr;
+    QCheckBox* FRecord = nullptr;
+    QLabel* FStatus = nullptr;
+    QToolButton* FFolderButton = nullptr;
+    QToolButton* FTrendButton = nullptr;
+    QToolButton* FReportButton = nullptr;
+    QString FCurrentFile;
+    bool FErrorShown = false;  // the first recording error got its message box
+    bool FErrorStanding = false;
+};

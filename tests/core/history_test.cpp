@@ -1,0 +1,199 @@
+// The session's history for trends and the report: replies through the core become
+// series with gaps where a value is not detected or the link was closed, alarm changes
+// with their words, and the latest reply of each kind; long sessions are thinned within
+// a fixed size; the points drawn for a pixel width keep every peak and every gap.
+#include "History.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "CoreTestSupport.h"
+
+namespace {
+
+using namespace coretest;
+using aircon::Decimate;
+using aircon::SeriesIndex;
+using aircon::SeriesKeyAt;
+using aircon::THistory;
+using aircon::TPoint;
+using aircon::TSeriesKey;
+using aircon::TSeriesKind;
+
+std::string Describe(const std::vector<TPoint>& S, std::int64_t T0) {
+    std::string s;
+    for (const TPoint& p : S) {
+        if (!s.empty()) s += " ";
+        s += std::to_string(p.T - T0) + ":" +
+             (p.Gap() ? std::string("gap") : std::to_string(static_cast<long long>(p.V)));
+    }
+    return s;
+}
+
+TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
+    TFakeClock clock;
+    TFakeLink link{clock};
+    TInputs inputs;
+    TMonitor monitor{clock, link, inputs};
+    TResponder responder{clock, link, monitor};
+    THistory history;
+    monitor.AddObserver(history);
+    // Each kind answers for the units in turn; the n-th answer of a kind carries:
+    int n42 = 0, n43 = 0, n44 = 0;
+    responder.Answers = [&](std::uint8_t Cid2) {
+        if (Cid2 == 0x42) {
+            const int i = n42++;
+            Bytes b = AnalogInfo(static_cast<std::uint8_t>((i % 2) << 1));
+            b[13] = 0;  // supply-air temperature 20, 21, ...
+            b[14] = static_cast<std::uint8_t>(20 + i);
+            if (i == 2) b[13] = b[14] = 0x20;  // not detected once
+            return Reply(0, b);
+        }
+        if (Cid2 == 0x43) {
+            const int i = n43++;
+            Bytes b = SwitchInfo(static_cast<std::uint8_t>((i % 2) << 1));
+            b[6] = i >= 2 ? 0 : 1;  // the compressor stops
+            return Reply(0, b);
+        }
+        const int i = n44++;
+        Bytes b = AlarmInfo(static_cast<std::uint8_t>((i % 2) << 1));
+        b[3] = i == 0 ? 0x20 : 0;   // voltage CA/C of unit 1 not detected at first
+        b[10] = i == 2 ? 0xF0 : 0;  // compressor overload of unit 1, once
+        return Reply(0, b);
+    };
+    link.Open = true;
+    monitor.LinkOpened("ttyV0");
+    const std::int64_t t0 = aircon::ToMs(clock.WallNow());
+    // Replies at 870, 1220, 1570 (0x42, 0x43, 0x44) and every 1500 ms after; the link
+    // closes and opens again at 6000.
+    clock.Advance(Millis(6000));
+    link.Open = false;
+    monitor.LinkClosed();
+    link.Open = true;
+    monitor.LinkOpened("ttyV0");
+    clock.Advance(Millis(4500));
+
+    EXPECT_EQ(Describe(history.Series(TSeriesKey{0, TSeriesKind::Analog, 6}), t0),
+              "870:20 3870:gap 6870:24 9870:26");
+    EXPECT_EQ(Describe(history.Series(TSeriesKey{1, TSeriesKind::Analog, 6}), t0),
+              "2370:21 5370:23 6000:gap 8370:25");
+    EXPECT_EQ(Describe(history.Series(TSeriesKey{0, TSeriesKind::Switch, 3}), t0),
+              "1220:1 4220:0 6000:gap 7220:0 10220:0");
+
+    std::vector<std::string> changes;
+    for (const auto& c : history.AlarmChanges())
+        changes.push_back(std::to_string(c.T - t0) + " " + AlarmChangeText(c));
+    EXPECT_EQ(changes, (std::vector<std::string>{
+                           "4570 空调1 主机工作线/相电压CA/C：未检测 → 正常",
+                           "4570 空调1 压缩机过载：正常 → 故障",
+                           "9070 空调1 压缩机过载：故障 → 正常",
+                       }));
+
+    const auto& latest = history.Latest();
+    ASSERT_TRUE(latest.Analog[0] && latest.Analog[1] && latest.Alarms[0] && latest.Switches[1]);
+    EXPECT_EQ(aircon::ToMs(latest.Analog[0]->At) - t0, 9870);
+    EXPECT_EQ(latest.Analog[0]->Value.Values[6], 26);
+    EXPECT_FALSE(latest.Params);
+    EXPECT_EQ(history.Replies(), 7u + 7 + 5);
+}
+
+TEST(History, AlarmsAlreadyRaisedWhenFirstSeenAreMarked) {
+    THistory h;
+    aircon::TAlarmStates a;
+    a.Unit = 1;
+    a.Count = 11;
+    a.Codes.fill(0);
+    a.Codes[2] = 0x02;
+    a.Codes[4] = std::nullopt;
+    h.Add(WallTime(Millis(1000)), a);
+    ASSERT_EQ(h.AlarmChanges().size(), 1u);
+    EXPECT_EQ(AlarmChangeText(h.AlarmChanges()[0]), "空调2 主机工作线/相电压CA/C：高于上限");
+    a.Codes[2] = 0x07;  // a code without a word
+    h.Add(WallTime(Millis(2000)), a);
+    EXPECT_EQ(AlarmChangeText(h.AlarmChanges()[1]),
+              "空调2 主机工作线/相电压CA/C：高于上限 → 代码 7");
+}
+
+TEST(History, LongSessionsAreThinnedWithinTheirSize) {
+    THistory h(64);
+    aircon::TAnalogValues a;
+    a.Count = 12;
+    for (int i = 0; i < 10000; ++i) {
+        a.Values[0] = i;
+        a.Values[1] = i % 100 == 50 ? std::nullopt : aircon::TReading(i);
+        h.Add(WallTime(Millis(i * 1000)), a);
+    }
+    const auto& s0 = h.Series(0);
+    EXPECT_LE(s0.size(), 64u);
+    EXPECT_GE(s0.size(), 32u);
+    EXPECT_EQ(s0.front().V, 0);
+    EXPECT_EQ(s0.back().V, 9999);  // the newest point is always kept
+    EXPECT_TRUE(std::is_sorted(s0.begin(), s0.end(),
+                               [](const TPoint& x, const TPoint& y) { return x.T < y.T; }));
+    // Gaps are never thinned away: series 1 holds every one of its hundred gaps.
+    const auto& s1 = h.Series(1);
+    EXPECT_EQ(std::count_if(s1.begin(), s1.end(), [](const TPoint& p) { return p.Gap(); }), 100);
+}
+
+TEST(History, AClockSetBackKeepsTheSeriesInTimeOrder) {
+    THistory h;
+    aircon::TAnalogValues a;
+    a.Count = 12;
+    for (int t : {1000, 2000, 1500, 3000}) {
+        a.Values[0] = t;
+        h.Add(WallTime(Millis(t)), a);
+    }
+    EXPECT_EQ(Describe(h.Series(0), 0), "1000:1000 2000:2000 2000:1500 3000:3000");
+    std::vector<TPoint> out;
+    Decimate(h.Series(0), 1000, 3000, 1, out);  // a search over the times stays sound
+    EXPECT_EQ(out.size(), 4u);
+}
+
+TEST(History, SeriesIndexesCoverBothUnitsOnce) {
+    std::set<int> seen;
+    for (int i = 0; i < aircon::SeriesCount; ++i) {
+        const TSeriesKey k = SeriesKeyAt(i);
+        EXPECT_EQ(SeriesIndex(k), i);
+        seen.insert(i);
+    }
+    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(6)), "空调1 送风温度");
+    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(aircon::SeriesPerUnit + 18)), "空调2 空调状态");
+    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(aircon::SeriesPerUnit + 22)), "空调2 压缩机启停");
+}
+
+TEST(Decimate, KeepsEveryPeakEveryGapAndTheEdges) {
+    std::vector<TPoint> s;
+    for (int i = 0; i < 100000; ++i)
+        s.push_back({i * 10, static_cast<double>(i % 7)});
+    s[50000].V = 1000;   // a spike
+    s[60000].V = -1000;  // a dip
+    s[70000].V = std::nan("");
+    std::vector<TPoint> out;
+    Decimate(s, 100000, 900000, 500, out);
+    EXPECT_LE(out.size(), 500u * 4 + 3);
+    EXPECT_GE(out.size(), 500u);
+    EXPECT_EQ(out.front().T, 99990);  // the point before the range
+    EXPECT_EQ(out.back().T, 900010);  // and the one after it
+    auto has = [&](double v) {
+        return std::any_of(out.begin(), out.end(), [&](const TPoint& p) { return p.V == v; });
+    };
+    EXPECT_TRUE(has(1000));
+    EXPECT_TRUE(has(-1000));
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](const TPoint& p) { return p.Gap(); }), 1);
+    EXPECT_TRUE(std::is_sorted(out.begin(), out.end(),
+                               [](const TPoint& x, const TPoint& y) { return x.T < y.T; }));
+
+    // Few points in the range: all of them, with their neighbours.
+    Decimate(s, 1000, 1050, 500, out);
+    EXPECT_EQ(out.size(), 8u);
+    EXPECT_EQ(out.front().T, 990);
+    EXPECT_EQ(out.back().T, 1060);
+    Decimate({}, 0, 10, 10, out);
+    EXPECT_TRUE(out.empty());
+    Decimate(s, 2000000, 3000000, 10, out);  // after the last point: the last one
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out.front().T, 999990);
+}
+
+}  // namespace

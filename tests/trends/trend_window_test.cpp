@@ -1,0 +1,262 @@
+// The trend window on a monitor driven by the fake clock: the recorded series appear
+// live as replies go through the core, a value not detected is a gap, alarm changes are
+// marked and listed; the recording file the recorder wrote opens and shows the same; a
+// damaged or foreign file gives one clear message; zoom, pan and reset move the view.
+#include <QLineSeries>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <fstream>
+
+#include "CoreTestSupport.h"
+#include "Recorder.h"
+#include "TrendWindow.h"
+
+using namespace coretest;
+using aircon::SeriesIndex;
+using aircon::TSeriesKind;
+
+namespace {
+
+// The monitor, a controller that answers on the fake clock, the history the window
+// keeps, and the recorder writing into a temporary folder.
+struct TTrendRig {
+    explicit TTrendRig(const QString& Folder)
+        : Rec(Clock, [&] {
+              aircon::TRecorderSettings s;
+              s.Folder = Folder.toStdString();
+              return s;
+          }()) {
+        Monitor.AddObserver(History);
+        Monitor.AddObserver(Rec);
+        Rec.OnEvent = [this](const aircon::TRecordingEvent& e) {
+            if (e.Kind == aircon::TRecordingEventKind::Started)
+                File = QString::fromStdString(e.File.string());
+        };
+        Responder.Answers = [this](std::uint8_t Cid2) {
+            if (Cid2 == 0x42) {
+                const int i = N42++;
+                Bytes b = AnalogInfo(static_cast<std::uint8_t>((i % 2) << 1));
+                b[13] = 0;  // supply-air temperature 20 + i
+                b[14] = static_cast<std::uint8_t>(20 + i);
+                if (i == 4) b[13] = b[14] = 0x20;  // unit 1 not detected once
+                return Reply(0, b);
+            }
+            if (Cid2 == 0x44) {
+                const int i = N44++;
+                Bytes b = AlarmInfo(static_cast<std::uint8_t>((i % 2) << 1));
+                b[10] = i == 2 ? 0xF0 : 0;  // unit 1: compressor overload, once
+                return Reply(0, b);
+            }
+            return NormalAnswer(Cid2);
+        };
+    }
+    ~TTrendRig() {
+        Monitor.RemoveObserver(Rec);
+        Monitor.RemoveObserver(History);
+    }
+
+    void Open() {
+        Link.Open = true;
+        Monitor.LinkOpened("ttyUSB0");
+    }
+    void Close() {
+        Link.Open = false;
+        Monitor.LinkClosed();
+    }
+
+    TFakeClock Clock{WallTime(std::chrono::seconds(1796882587))};
+    TFakeLink Link{Clock};
+    TInputs Inputs;
+    TMonitor Monitor{Clock, Link, Inputs};
+    TResponder Responder{Clock, Link, Monitor};
+    aircon::THistory History;
+    aircon::TRecorder Rec;
+    QString File;
+    int N42 = 0, N44 = 0;
+};
+
+// The values drawn for a series, gaps as "gap".
+QStringList Values(const QList<QPointF>& Points) {
+    QStringList v;
+    for (const QPointF& p : Points)
+        v << (std::isnan(p.y()) ? QString("gap") : QString::number(p.y()));
+    return v;
+}
+
+const int Supply1 = SeriesIndex({0, TSeriesKind::Analog, 6});
+const int Supply2 = SeriesIndex({1, TSeriesKind::Analog, 6});
+const int Compressor1 = SeriesIndex({0, TSeriesKind::Switch, 3});
+
+}  // namespace
+
+class TrendWindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { qputenv("TZ", "CST-8"); }
+
+    void showsTheRecordedSeriesLive() {
+        QTemporaryDir dir;
+        TTrendRig rig(dir.path());
+        TTrendWindow window(&rig.History);
+        window.resize(1100, 680);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        // The default choice: temperatures of both units.
+        QVERIFY(window.Selected() ==
+                (std::vector<int>{Supply1, SeriesIndex({0, TSeriesKind::Analog, 7}), Supply2,
+                                  SeriesIndex({1, TSeriesKind::Analog, 7})}));
+        window.SetSelected({Supply1, Supply2, Compressor1});
+
+        rig.Open();
+        rig.Clock.Advance(Millis(1600));  // one cycle: unit 1 only
+        QTRY_COMPARE(Values(window.Chart()->DrawnPoints(Supply1)), QStringList{"20"});
+        rig.Clock.Advance(Millis(9000));  // six more cycles, units in turn
+        rig.Close();
+        // Live: the window takes in the new replies within its refresh second.
+        QTRY_COMPARE(Values(window.Chart()->DrawnPoints(Supply1)),
+                     (QStringList{"20", "22", "gap", "26"}));
+        QCOMPARE(window.Chart()->DrawnSegments(Supply1), 2);
+        QCOMPARE(Values(window.Chart()->DrawnPoints(Supply2)), (QStringList{"21", "23", "25"}));
+        // Points sit at the times of their replies: 14:03:07.870 for the first.
+        QCOMPARE(window.Chart()->DrawnPoints(Supply1).front().x(), 1796882587870.0);
+        QCOMPARE(Values(window.Chart()->DrawnPoints(Compressor1)).first(), QString("1"));
+        // The alarm change is marked on the time line and listed.
+        const QStringList marks = window.Chart()->AlarmMarks();
+        QCOMPARE(marks.size(), 2);
+        QVERIFY2(marks[0].endsWith("空调1 压缩机过载：正常 → 故障"), qPrintable(marks[0]));
+        QVERIFY2(marks[1].endsWith("空调1 压缩机过载：故障 → 正常"), qPrintable(marks[1]));
+        QTRY_COMPARE(window.AlarmList()->count(), 2);
+        QVERIFY(window.AlarmList()->item(0)->text().endsWith("空调1 压缩机过载：正常 → 故障"));
+        // Its tool tip where its mark stands.
+        const auto t = rig.History.AlarmChanges()[0].T;
+        const QRectF plot = window.Chart()->chart()->plotArea();
+        const double x =
+            plot.left() + double(t - window.Chart()->RangeFrom()) /
+                              double(window.Chart()->RangeTo() - window.Chart()->RangeFrom()) *
+                              plot.width();
+        const QPoint at = window.Chart()->mapFromScene(
+            window.Chart()->chart()->mapToScene(QPointF(x, plot.center().y())));
+        QVERIFY2(window.Chart()->AlarmTipAt(at).contains("压缩机过载：正常 → 故障"),
+                 qPrintable(window.Chart()->AlarmTipAt(at)));
+        QCOMPARE(window.Chart()->AlarmTipAt(at + QPoint(40, 0)), QString());
+
+        // The file the recorder wrote opens and shows the same.
+        rig.Rec.Sync();
+        QVERIFY(!rig.File.isEmpty());
+        QSignalSpy opened(&window, &TTrendWindow::FileOpened);
+        window.OpenFile(rig.File);
+        QTRY_COMPARE(opened.count(), 1);
+        QCOMPARE(opened.at(0).at(0).toBool(), true);
+        QVERIFY(window.ShowingFile());
+        QVERIFY2(window.SourceText().contains("2026-12-10_14-03-07_ttyUSB0.csv"),
+                 qPrintable(window.SourceText()));
+        QCOMPARE(Values(window.Chart()->DrawnPoints(Supply1)),
+                 (QStringList{"20", "22", "gap", "26"}));
+        QCOMPARE(Values(window.Chart()->DrawnPoints(Supply2)), (QStringList{"21", "23", "25"}));
+        QCOMPARE(window.AlarmList()->count(), 2);
+        window.ShowLive();
+        QVERIFY(!window.ShowingFile());
+    }
+
+    void damagedOrForeignFilesGiveOneClearMessage() {
+        QTemporaryDir dir;
+        TTrendWindow window(nullptr);
+        QStringList messages;
+        window.OnMessage = [&](const QString& Title, const QString& Text) {
+            messages << Title + "|" + Text;
+        };
+        window.show();
+        const struct {
+            const char* name;
+            std::string text;
+            const char* says;
+        } cases[] = {
+            {"picture.csv", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "表头缺少“时间”列"},
+            {"empty.csv", "", "文件是空的"},
+            {"bad-rows.csv",
+             std::string(aircon::Utf8Bom) + aircon::RecordingHeader() + "garbage\r\nmore\r\n",
+             "文件中没有可读的数据行。\n2 行损坏，第一处：第 2 行：时间不对"},
+        };
+        for (const auto& c : cases) {
+            const QString path = dir.filePath(c.name);
+            std::ofstream(path.toStdString(), std::ios::binary) << c.text;
+            QSignalSpy opened(&window, &TTrendWindow::FileOpened);
+            window.OpenFile(path);
+            QTRY_COMPARE(opened.count(), 1);
+            QCOMPARE(opened.at(0).at(0).toBool(), false);
+            QCOMPARE(messages.size(), 1);
+            QVERIFY2(messages[0].startsWith("无法打开记录文件|文件：" + path),
+                     qPrintable(messages[0]));
+            QVERIFY2(messages[0].contains(QString::fromUtf8(c.says)), qPrintable(messages[0]));
+            QVERIFY(!window.ShowingFile());
+            messages.clear();
+        }
+        // A missing file.
+        QSignalSpy opened(&window, &TTrendWindow::FileOpened);
+        window.OpenFile(dir.filePath("gone.csv"));
+        QTRY_COMPARE(opened.count(), 1);
+        QVERIFY2(messages.value(0).contains("无法打开文件"), qPrintable(messages.value(0)));
+    }
+
+    void zoomPanAndReset() {
+        aircon::THistory h;
+        for (int i = 0; i < 3600; ++i) {
+            aircon::TAnalogValues a;
+            a.Count = 12;
+            a.Values[6] = i % 50;
+            h.Add(WallTime(std::chrono::seconds(1796882587 + i)), a);
+        }
+        TTrendWindow window(&h);
+        window.resize(1000, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TTrendChart* chart = window.Chart();
+        chart->ResetView();
+        const std::int64_t from = chart->RangeFrom(), to = chart->RangeTo();
+        QCOMPARE(from, 1796882587000LL);
+        QCOMPARE(to, 1796882587000LL + 3599000);
+        QVERIFY(chart->Following());
+
+        // The wheel zooms in around the pointer.
+        const QPoint mid = chart->viewport()->rect().center();
+        QWheelEvent wheel(mid, chart->viewport()->mapToGlobal(mid), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(chart->viewport(), &wheel);
+        QVERIFY(!chart->Following());
+        QVERIFY(chart->RangeTo() - chart->RangeFrom() < (to - from) * 0.85);
+        QVERIFY(chart->RangeFrom() > from && chart->RangeTo() < to);
+        // Fewer points are drawn for the narrower range, but never fewer than it holds.
+        const int supply = SeriesIndex({0, TSeriesKind::Analog, 6});
+        QVERIFY(chart->DrawnPoints(supply).size() > 0);
+
+        // Shift and drag pans: to the right shows earlier times.
+        const std::int64_t before = chart->RangeFrom();
+        QTest::mousePress(chart->viewport(), Qt::LeftButton, Qt::ShiftModifier, mid);
+        QMouseEvent move(QEvent::MouseMove, QPointF(mid + QPoint(100, 0)),
+                         QPointF(chart->viewport()->mapToGlobal(mid + QPoint(100, 0))),
+                         Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
+        QApplication::sendEvent(chart->viewport(), &move);
+        QTest::mouseRelease(chart->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                            mid + QPoint(100, 0));
+        QVERIFY(chart->RangeFrom() < before);
+
+        // A band dragged on the chart (the chart zooms its axis): the view takes it over.
+        chart->chart()->zoomIn(QRectF(chart->chart()->plotArea().left() + 10,
+                                      chart->chart()->plotArea().top(), 50,
+                                      chart->chart()->plotArea().height()));
+        QTRY_VERIFY(chart->RangeTo() - chart->RangeFrom() < 300000);
+
+        // Reset shows everything and follows again.
+        chart->ResetView();
+        QCOMPARE(chart->RangeFrom(), from);
+        QCOMPARE(chart->RangeTo(), to);
+        QVERIFY(chart->Following());
+    }
+};
+
+QTEST_MAIN(TrendWindowTest)
+#include "trend_window_test.moc"
