@@ -116,14 +116,15 @@ inline std::vector<LoggedReply> ParseReplies(const std::string& log) {
     return out;
 }
 
-// The simulator process, its standard output and error in files.
-class SimProcess {
+// A program run as a child process, its standard output and error in files.
+class ChildProcess {
   public:
-    SimProcess(const fs::path& dir, std::vector<std::string> args)
-        : out_(dir / "sim.out"), err_(dir / "sim.err") {
+    ChildProcess(const char* Program, const fs::path& out, const fs::path& err,
+                 std::vector<std::string> args)
+        : out_(out), err_(err) {
         // Everything the child needs is made before the fork: the test process
         // has threads, so the child may only make async-signal-safe calls.
-        std::vector<char*> argv{const_cast<char*>(AC_SIM)};
+        std::vector<char*> argv{const_cast<char*>(Program)};
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -133,24 +134,25 @@ class SimProcess {
             const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(o, 1);
             dup2(e, 2);
-            execv(AC_SIM, argv.data());
+            execv(Program, argv.data());
             _exit(127);
         }
     }
-    ~SimProcess() {
+    ~ChildProcess() {
         if (pid_ > 0 && !status_) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
     }
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Exit status after the signal, or nothing when it did not end in time.
     std::optional<int> Stop(int sig, std::chrono::milliseconds limit = 10s) {
         if (!status_) kill(pid_, sig);
         return Wait(limit);
     }
+    // The exit status, or nothing when it did not end in time or ended by a signal.
     std::optional<int> Wait(std::chrono::milliseconds limit) {
         WaitFor(
             [&] {
@@ -162,6 +164,7 @@ class SimProcess {
         if (!status_ || !WIFEXITED(*status_)) return std::nullopt;
         return WEXITSTATUS(*status_);
     }
+    void Signal(int sig) { kill(pid_, sig); }
     std::string Out() const { return ReadFile(out_); }
     std::string Err() const { return ReadFile(err_); }
 
@@ -170,5 +173,14 @@ class SimProcess {
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
+
+#ifdef AC_SIM
+// The simulator process, its standard output and error in files.
+class SimProcess : public ChildProcess {
+  public:
+    SimProcess(const fs::path& dir, std::vector<std::string> args)
+        : ChildProcess(AC_SIM, dir / "sim.out", dir / "sim.err", std::move(args)) {}
+};
+#endif
 
 }  // namespace simharness

@@ -28,53 +28,10 @@ using namespace simharness;
 using namespace std::chrono_literals;
 
 // AirConPoll as a child process, its output in files.
-class TPoller {
+class TPoller : public ChildProcess {
   public:
     TPoller(const fs::path& dir, std::vector<std::string> args)
-        : out_(dir / "poll.out"), err_(dir / "poll.err") {
-        std::vector<char*> argv{const_cast<char*>(AIRCONPOLL)};
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            execv(AIRCONPOLL, argv.data());
-            _exit(127);
-        }
-    }
-    ~TPoller() {
-        if (pid_ > 0 && !status_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    TPoller(const TPoller&) = delete;
-    TPoller& operator=(const TPoller&) = delete;
-
-    // The exit status, or nothing when it did not end in time or ended by a signal.
-    std::optional<int> Wait(std::chrono::milliseconds limit) {
-        WaitFor(
-            [&] {
-                int st = 0;
-                if (!status_ && waitpid(pid_, &st, WNOHANG) == pid_) status_ = st;
-                return status_.has_value();
-            },
-            limit, [] { std::this_thread::sleep_for(2ms); });
-        if (!status_ || !WIFEXITED(*status_)) return std::nullopt;
-        return WEXITSTATUS(*status_);
-    }
-    void Signal(int sig) { kill(pid_, sig); }
-    std::string Out() const { return ReadFile(out_); }
-    std::string Err() const { return ReadFile(err_); }
-
-  private:
-    fs::path out_, err_;
-    pid_t pid_ = -1;
-    std::optional<int> status_;
+        : ChildProcess(AIRCONPOLL, dir / "poll.out", dir / "poll.err", std::move(args)) {}
 };
 
 bool Exists(const fs::path& p) {
