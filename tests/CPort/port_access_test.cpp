@@ -15,6 +15,7 @@
 
 #include "CPort.h"
 #include "PortAccess.h"
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -168,39 +169,19 @@ TEST_F(PortAccessTest, ModeTexts) {
 TEST_F(PortAccessTest, DeviceWithoutPermissionAsAnOrdinaryUser) {
     const bool AsRoot = ::geteuid() == 0;
     ASSERT_EQ(::chmod(Pts, AsRoot ? 0600 : 0), 0);
-    int Pipe[2];
-    ASSERT_EQ(::pipe(Pipe), 0);
-    const pid_t Child = ::fork();
-    ASSERT_GE(Child, 0);
-    if (Child == 0) {
-        ::close(Pipe[0]);
-        if (AsRoot &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(2);
+    const auto Got = testsupport::RunAsOrdinaryUser([&] {
         const int Error = OpenError(Pts);
         const TDeviceAccess A = InspectPortDevice(Pts, Roots, CurrentUser());
-        const std::string Out = std::to_string(static_cast<int>(ClassifyOpenFailure(Error))) +
-                                (A.Exists ? " exists" : " missing") +
-                                (!AsRoot        ? ""
-                                 : A.InGroupNow ? " member"
-                                                : " outsider");
-        const bool Ok =
-            ::write(Pipe[1], Out.data(), Out.size()) == static_cast<ssize_t>(Out.size());
-        ::_exit(Ok ? 0 : 3);
-    }
-    ::close(Pipe[1]);
-    std::string Got;
-    char Buf[256];
-    for (ssize_t N; (N = ::read(Pipe[0], Buf, sizeof Buf)) > 0;)
-        Got.append(Buf, static_cast<std::size_t>(N));
-    ::close(Pipe[0]);
-    int Status = 0;
-    ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
-    ASSERT_TRUE(WIFEXITED(Status));
-    ASSERT_EQ(WEXITSTATUS(Status), 0);
+        return std::to_string(static_cast<int>(ClassifyOpenFailure(Error))) +
+               (A.Exists ? " exists" : " missing") +
+               (!AsRoot        ? ""
+                : A.InGroupNow ? " member"
+                               : " outsider");
+    });
+    ASSERT_TRUE(Got.has_value());
     const std::string Expected = std::to_string(static_cast<int>(TOpenFailure::NoPermission)) +
                                  " exists" + (AsRoot ? " outsider" : "");
-    EXPECT_EQ(Got, Expected);
+    EXPECT_EQ(*Got, Expected);
 }
 
 }  // namespace

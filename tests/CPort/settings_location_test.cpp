@@ -15,6 +15,7 @@
 
 #include "CPort.h"
 #include "SettingsLocation.h"
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -223,35 +224,15 @@ TEST_F(SettingsLocationTest, RealAccessCheckAsAnOrdinaryUser) {
                                       fs::perms::others_exec);
     const bool AsRoot = ::geteuid() == 0;
     if (!AsRoot) fs::permissions(Root / "app", fs::perms::owner_read | fs::perms::owner_exec);
-    int Pipe[2];
-    ASSERT_EQ(::pipe(Pipe), 0);
-    const pid_t Child = ::fork();
-    ASSERT_GE(Child, 0);
-    if (Child == 0) {
-        ::close(Pipe[0]);
-        if (AsRoot &&
-            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(2);
+    const auto Got = testsupport::RunAsOrdinaryUser([&] {
         TSettingsEnvironment E;
         E.ExeDir = (Root / "app").string();
         E.Home = (Root / "home").string();
         const TSettingsLocation L = ChooseSettingsLocation(E);
-        const std::string Out = (L.Portable ? "portable " : "per-user ") + L.StorePath;
-        const bool Ok =
-            ::write(Pipe[1], Out.data(), Out.size()) == static_cast<ssize_t>(Out.size());
-        ::_exit(Ok ? 0 : 3);
-    }
-    ::close(Pipe[1]);
-    std::string Got;
-    char Buf[512];
-    for (ssize_t N; (N = ::read(Pipe[0], Buf, sizeof Buf)) > 0;)
-        Got.append(Buf, static_cast<std::size_t>(N));
-    ::close(Pipe[0]);
-    int Status = 0;
-    ASSERT_EQ(::waitpid(Child, &Status, 0), Child);
-    ASSERT_TRUE(WIFEXITED(Status));
-    ASSERT_EQ(WEXITSTATUS(Status), 0);
-    EXPECT_EQ(Got, "per-user " + PerUser());
+        return (L.Portable ? "portable " : "per-user ") + L.StorePath;
+    });
+    ASSERT_TRUE(Got.has_value());
+    EXPECT_EQ(*Got, "per-user " + PerUser());
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -128,6 +130,47 @@ bool TWakeCounter::WaitFor(int Count, std::chrono::milliseconds Limit) {
 int TWakeCounter::Wakes() {
     std::lock_guard Lock(FLock);
     return FWakes;
+}
+
+std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>& Body) {
+    int Pipe[2];
+    if (::pipe(Pipe) != 0) return std::nullopt;
+    const pid_t Child = ::fork();
+    if (Child < 0) {
+        ::close(Pipe[0]);
+        ::close(Pipe[1]);
+        return std::nullopt;
+    }
+    if (Child == 0) {
+        ::close(Pipe[0]);
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        const std::string Out = Body();
+        std::size_t Done = 0;
+        while (Done < Out.size()) {
+            const ssize_t N = ::write(Pipe[1], Out.data() + Done, Out.size() - Done);
+            if (N < 0 && errno == EINTR) continue;
+            if (N <= 0) ::_exit(3);
+            Done += static_cast<std::size_t>(N);
+        }
+        ::_exit(0);
+    }
+    ::close(Pipe[1]);
+    std::string Got;
+    char Buf[512];
+    for (;;) {
+        const ssize_t N = ::read(Pipe[0], Buf, sizeof Buf);
+        if (N < 0 && errno == EINTR) continue;
+        if (N <= 0) break;
+        Got.append(Buf, static_cast<std::size_t>(N));
+    }
+    ::close(Pipe[0]);
+    int Status = 0;
+    while (::waitpid(Child, &Status, 0) < 0)
+        if (errno != EINTR) return std::nullopt;
+    if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) return std::nullopt;
+    return Got;
 }
 
 }  // namespace testsupport

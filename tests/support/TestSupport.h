@@ -22,6 +22,11 @@
 //     Rec.Kinds();
 //   A report from a component other than the bound one counts as a test failure.
 //
+//   RunAsOrdinaryUser: runs Body in a child process, as the user nobody when the test runs as
+//   root (as the test's own user otherwise), and gives back the text Body returned; nothing
+//   when the child could not drop its privileges or did not end normally.
+//     auto Got = RunAsOrdinaryUser([&] { return std::to_string(OpenError(Path)); });
+//
 //   TWakeCounter: a hand-over (IComHandOver) that only counts the event thread's wake-ups; the
 //   test thread pumps the component itself (PumpHandOver).
 //     TWakeCounter Wakes;  TComPort Port("ComPort1", Platform, &Wakes);
@@ -36,6 +41,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -44,6 +50,9 @@
 #include "CPort.h"
 
 namespace testsupport {
+
+// Body runs in a forked child: it may only use what the fork left it (no threads of the test).
+std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>& Body);
 
 enum class TPtyMode { Raw, AsOpened };
 
