@@ -48,10 +48,13 @@ std::string DeviceNodeName(const fs::path& TtyDir) {
     return Name;
 }
 
-void ScanSysfs(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
+// False when the folder cannot be read at all; an enumeration that stops early keeps what it read.
+bool ScanSysfs(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
     std::error_code Ec;
     const fs::path ClassDir = fs::path(Roots.Sys) / "class" / "tty";
-    for (fs::directory_iterator It(ClassDir, Ec), End; !Ec && It != End; It.increment(Ec)) {
+    fs::directory_iterator It(ClassDir, Ec);
+    if (Ec) return false;
+    for (const fs::directory_iterator End; !Ec && It != End; It.increment(Ec)) {
         const fs::path TtyDir = It->path();
         std::error_code E2;
         // Consoles, virtual terminals and pseudo-terminals have no device behind them.
@@ -63,6 +66,7 @@ void ScanSysfs(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
         if (!fs::exists(fs::path(Roots.Dev) / Node, E2)) continue;
         Found.push_back(Node);
     }
+    return true;
 }
 
 bool IsPtsPath(const fs::path& Path, const fs::path& PtsDir) {
@@ -96,11 +100,13 @@ std::optional<fs::path> FollowInTree(fs::path Link, const TPortScanRoots& Roots)
     return std::nullopt;
 }
 
-void ScanVirtualLinks(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
+bool ScanVirtualLinks(const TPortScanRoots& Roots, std::vector<std::string>& Found) {
     std::error_code Ec;
     const fs::path DevRoot = fs::path(Roots.Dev).lexically_normal();
     const fs::path PtsDir = DevRoot / "pts";
-    for (fs::directory_iterator It(DevRoot, Ec), End; !Ec && It != End; It.increment(Ec)) {
+    fs::directory_iterator It(DevRoot, Ec);
+    if (Ec) return false;
+    for (const fs::directory_iterator End; !Ec && It != End; It.increment(Ec)) {
         std::error_code E2;
         if (!It->is_symlink(E2)) continue;
         const std::string Name = It->path().filename().string();
@@ -110,6 +116,7 @@ void ScanVirtualLinks(const TPortScanRoots& Roots, std::vector<std::string>& Fou
         if (!Target || !IsPtsPath(*Target, PtsDir) || !fs::exists(*Target, E2)) continue;
         Found.push_back(Name);
     }
+    return true;
 }
 
 }  // namespace
@@ -139,17 +146,32 @@ void SortPortNames(std::vector<std::string>& Ports) {
                      [](const std::string& A, const std::string& B) { return PortNameLess(A, B); });
 }
 
-void ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots) {
+bool ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots) {
     std::vector<std::string> Found;
-    ScanSysfs(Roots, Found);
-    ScanVirtualLinks(Roots, Found);
+    if (!ScanSysfs(Roots, Found) || !ScanVirtualLinks(Roots, Found)) return false;
     SortPortNames(Found);
     Ports = std::move(Found);
+    return true;
 }
 
-void ListSerialPorts(std::vector<std::string>& Ports) {
+bool ListSerialPorts(std::vector<std::string>& Ports) {
     const TPortScanRoots Roots = DefaultPortScanRoots();
-    ListSerialPorts(Ports, Roots);
+    return ListSerialPorts(Ports, Roots);
+}
+
+std::vector<std::string> ListStablePortNames(const TPortScanRoots& Roots) {
+    std::vector<std::string> Found;
+    std::error_code Ec;
+    const fs::path ById = fs::path(Roots.Dev).lexically_normal() / "serial" / "by-id";
+    for (fs::directory_iterator It(ById, Ec), End; !Ec && It != End; It.increment(Ec)) {
+        std::error_code E2;
+        if (!It->is_symlink(E2)) continue;
+        const auto Target = FollowInTree(It->path(), Roots);
+        if (!Target || !fs::exists(*Target, E2) || fs::is_directory(*Target, E2)) continue;
+        Found.push_back(It->path().string());
+    }
+    SortPortNames(Found);
+    return Found;
 }
 
 std::string PortDevicePath(std::string_view Port, const TPortScanRoots& Roots) {

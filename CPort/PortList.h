@@ -24,9 +24,17 @@ void SetDefaultPortScanRoots(TPortScanRoots Roots);
 //   (no UART behind them) and those without a node in the device folder;
 // - symbolic links directly in the device folder that point to a pseudo-terminal (pts/N), the
 //   usual way of making a virtual port pair as root (socat, the bundled simulator).
-// A missing or unreadable tree gives an empty list; nothing is reported.
-void ListSerialPorts(std::vector<std::string>& Ports);
-void ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots);
+// An existing tree with no ports gives an empty list. When the sysfs tty folder or the device
+// folder cannot be read at all, nothing is known: Ports is left as it was and the result is false.
+// Nothing is reported.
+bool ListSerialPorts(std::vector<std::string>& Ports);
+bool ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots);
+
+// The stable names of USB serial adapters that udev makes in <Dev>/serial/by-id, as absolute
+// paths ("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"), sorted by
+// PortNameLess: such a name stays with the adapter whichever ttyUSB number it gets. Links that
+// lead nowhere are left out; no folder means none.
+std::vector<std::string> ListStablePortNames(const TPortScanRoots& Roots);
 
 // Case-insensitive ascending order ("ttyS1" < "ttyS10" < "ttyS2"); names equal but for letter
 // case fall back to plain byte order so that the result does not depend on input order.

@@ -1,6 +1,13 @@
 #include "ComComboBox.h"
 
+#include <QAbstractItemView>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QTimer>
+#include <algorithm>
 #include <vector>
 
 #include "ComText.h"
@@ -48,9 +55,9 @@ void TComSelect::SetComProperty(TComProperty Value) {
         const QSignalBlocker Blocker(&FItems);
         FItems.clear();
         if (Value == TComProperty::CpPort) {
-            std::vector<std::string> Ports;
-            ListSerialPorts(Ports, FScanRoots);
-            for (const auto& P : Ports)
+            FExtraPorts.clear();
+            ListSerialPorts(FScanned, FScanRoots);
+            for (const auto& P : PortItems({}))
                 FItems.addItem(ToQString(P));
         } else {
             for (auto T : TextsOf(Value))
@@ -73,6 +80,55 @@ void TComSelect::SetComPort(TCustomComPort* Value) {
 void TComSelect::SetScanRoots(TPortScanRoots Value) {
     FScanRoots = std::move(Value);
     if (FComProperty == TComProperty::CpPort) SetComProperty(FComProperty);
+}
+
+std::vector<std::string> TComSelect::PortItems(const std::string& Keep) const {
+    std::vector<std::string> Names = FScanned;
+    auto Listed = [&Names](const std::string& Name) {
+        return std::find(Names.begin(), Names.end(), Name) != Names.end();
+    };
+    for (const auto& Extra : FExtraPorts)
+        if (!Listed(Extra) && PortDeviceExists(Extra, FScanRoots)) Names.push_back(Extra);
+    const std::vector<std::string> Stable = ListStablePortNames(FScanRoots);
+    if (!Keep.empty() && !Listed(Keep) &&
+        std::find(Stable.begin(), Stable.end(), Keep) == Stable.end())
+        Names.push_back(Keep);
+    SortPortNames(Names);
+    for (const auto& Name : Stable)
+        if (!Listed(Name)) Names.push_back(Name);
+    return Names;
+}
+
+bool TComSelect::RescanPorts() {
+    if (FComProperty != TComProperty::CpPort) return false;
+    const bool Chosen = FItems.currentIndex() >= 0;
+    const std::string Keep = Chosen ? FItems.currentText().toStdString() : std::string();
+    ListSerialPorts(FScanned, FScanRoots);
+    const std::vector<std::string> Names = PortItems(Keep);
+    bool Same = static_cast<qsizetype>(Names.size()) == FItems.count();
+    for (int I = 0; Same && I < FItems.count(); ++I)
+        Same = FItems.itemText(I) == ToQString(Names[static_cast<std::size_t>(I)]);
+    if (Same) return false;
+    {
+        // The choice stays on its name: nothing is recorded or applied on the way.
+        const QSignalBlocker Blocker(&FItems);
+        FItems.clear();
+        for (const auto& N : Names)
+            FItems.addItem(ToQString(N));
+        FItems.setCurrentIndex(Chosen ? FindExact(FItems, ToQString(Keep)) : -1);
+    }
+    if (!Chosen) {
+        if (FComPort)
+            UpdateSettings();
+        else
+            ChooseFirst();
+    }
+    return true;
+}
+
+void TComSelect::AddExtraPort(const std::string& Port) {
+    if (std::find(FExtraPorts.begin(), FExtraPorts.end(), Port) == FExtraPorts.end())
+        FExtraPorts.push_back(Port);
 }
 
 void TComSelect::ChooseFirst() {
@@ -182,6 +238,85 @@ TComComboBox::TComComboBox(QWidget* Parent)
     });
 }
 
+void TComComboBox::SetComProperty(TComProperty Value) {
+    FComSelect->SetComProperty(Value);
+    WatchDeviceFolders();
+}
+
+void TComComboBox::SetScanRoots(TPortScanRoots Value) {
+    FComSelect->SetScanRoots(std::move(Value));
+    WatchDeviceFolders();
+}
+
+void TComComboBox::WatchDeviceFolders() {
+    QStringList Wanted;
+    if (ComProperty() == TComProperty::CpPort) {
+        // The device folder itself (kernel names, virtual port links) and the folders of the
+        // stable names, once udev has made them.
+        const QString Dev = ToQString(FComSelect->ScanRoots().Dev);
+        for (const QString& Dir :
+             {Dev, Dev + QStringLiteral("/serial"), Dev + QStringLiteral("/serial/by-id")})
+            if (QFileInfo(Dir).isDir()) Wanted << Dir;
+    }
+    if (!FWatcher) {
+        if (Wanted.isEmpty()) return;
+        FWatcher = new QFileSystemWatcher(this);
+        FRescanTimer = new QTimer(this);
+        FRescanTimer->setSingleShot(true);
+        FRescanTimer->setInterval(RescanDelayMs);
+        connect(FWatcher, &QFileSystemWatcher::directoryChanged, FRescanTimer,
+                qOverload<>(&QTimer::start));
+        connect(FRescanTimer, &QTimer::timeout, this, &TComComboBox::RescanAfterChange);
+    }
+    const QStringList Watched = FWatcher->directories();
+    for (const QString& Dir : Watched)
+        if (!Wanted.contains(Dir)) FWatcher->removePath(Dir);
+    for (const QString& Dir : Wanted)
+        if (!Watched.contains(Dir)) FWatcher->addPath(Dir);
+}
+
+void TComComboBox::RescanAfterChange() {
+    WatchDeviceFolders();  // the stable-name folders come and go with the adapters
+    // The list does not change under the operator's pointer: the scan waits for the drop-down
+    // to close (and opening it scans anyway).
+    if (view()->isVisible()) {
+        FRescanTimer->start();
+        return;
+    }
+    FComSelect->RescanPorts();
+}
+
+void TComComboBox::showPopup() {
+    FComSelect->RescanPorts();
+    FitPopupWidth();
+    QComboBox::showPopup();
+}
+
+void TComComboBox::FitPopupWidth() {
+    const QFontMetrics Metrics(view()->font());
+    int Widest = 0;
+    for (int I = 0; I < count(); ++I)
+        Widest = std::max(Widest, Metrics.horizontalAdvance(itemText(I)));
+    // Item margins, the frame and room for a vertical scroll bar.
+    const int Extra = 2 * view()->frameWidth() +
+                      2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) +
+                      style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 12;
+    view()->setMinimumWidth(std::max(width(), Widest + Extra));
+}
+
+void TComComboBox::paintEvent(QPaintEvent*) {
+    QStylePainter Painter(this);
+    Painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox Opt;
+    initStyleOption(&Opt);
+    Painter.drawComplexControl(QStyle::CC_ComboBox, Opt);
+    // A name wider than the box shows its end, where port names differ ("…/vport0").
+    const QRect Field =
+        style()->subControlRect(QStyle::CC_ComboBox, &Opt, QStyle::SC_ComboBoxEditField, this);
+    Opt.currentText = fontMetrics().elidedText(Opt.currentText, Qt::ElideLeft, Field.width() - 2);
+    Painter.drawControl(QStyle::CE_ComboBoxLabel, Opt);
+}
+
 TComComboBox::~TComComboBox() {
     // The base class may still report index changes while it tears down its items; the selector
     // state goes first, so nothing may reach it any more.
@@ -206,5 +341,6 @@ bool TComComboBox::AddPortIfPresent(const std::string& Port) {
     while (At < count() && !PortNameLess(Port, itemText(At).toStdString()))
         ++At;
     insertItem(At, Name);
+    FComSelect->AddExtraPort(Port);
     return true;
 }

@@ -6,6 +6,7 @@
 #include <QString>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "CPort.h"
 #include "PortList.h"
@@ -41,6 +42,16 @@ class TComSelect {
     const TPortScanRoots& ScanRoots() const { return FScanRoots; }
     void SetScanRoots(TPortScanRoots Value);
 
+    // A port list only: scans the ports present again and refills the items, keeping the chosen
+    // port by name. A chosen port that has gone stays listed (and chosen) so that the operator
+    // still sees what was chosen; when nothing was chosen the first item is chosen, as after
+    // filling. A scan that cannot read the tree keeps the kernel names of the last scan. Returns
+    // whether the items changed.
+    bool RescanPorts();
+    // Records a port the scan cannot see (a virtual port in a folder of the user's): it is listed
+    // with the ports present while its device exists.
+    void AddExtraPort(const std::string& Port);
+
     // Records the text of a chosen item as the value of the listed setting.
     void Change(const QString& Text);
     // Applies the recorded value to the linked port; nothing without a port or a chosen value.
@@ -61,6 +72,9 @@ class TComSelect {
   private:
     QString CurrentValueText() const;  // the linked port's value of the listed setting
     void ChooseFirst();
+    // The port items: the kernel names of the last scan and the extra ports present, sorted, then
+    // the stable names of USB adapters; Keep (a chosen port that has gone) in its sorted place.
+    std::vector<std::string> PortItems(const std::string& Keep) const;
 
     std::string FPort;
     TBaudRate FBaudRate = TBaudRate::Br9600;
@@ -74,7 +88,12 @@ class TComSelect {
     bool FAutoApply = false;
     bool FHasChoice = false;  // a value has been recorded since the list was filled
     TPortScanRoots FScanRoots;
+    std::vector<std::string> FScanned;     // kernel names of the last readable scan
+    std::vector<std::string> FExtraPorts;  // ports offered that the scan does not see
 };
+
+class QFileSystemWatcher;
+class QTimer;
 
 class TComComboBox : public QComboBox {
     Q_OBJECT
@@ -85,13 +104,13 @@ class TComComboBox : public QComboBox {
     ~TComComboBox() override;
 
     TComProperty ComProperty() const { return FComSelect->ComProperty(); }
-    void SetComProperty(TComProperty Value) { FComSelect->SetComProperty(Value); }
+    void SetComProperty(TComProperty Value);
     TCustomComPort* ComPort() const { return FComSelect->ComPort(); }
     void SetComPort(TCustomComPort* Value) { FComSelect->SetComPort(Value); }
     bool AutoApply() const { return FComSelect->AutoApply(); }
     void SetAutoApply(bool Value) { FComSelect->SetAutoApply(Value); }
     // Where the port scan looks; refills a port list.
-    void SetScanRoots(TPortScanRoots Value) { FComSelect->SetScanRoots(std::move(Value)); }
+    void SetScanRoots(TPortScanRoots Value);
 
     // The text of the chosen item, empty when none is chosen.
     QString Text() const;
@@ -111,6 +130,25 @@ class TComComboBox : public QComboBox {
 
     TComSelect& ComSelect() { return *FComSelect; }
 
+    // A port list is scanned again each time its drop-down opens, and shortly after a device
+    // node appears in or vanishes from the device folder (an adapter plugged in or pulled out).
+    // The drop-down is as wide as its longest item; the closed box keeps its width and shows the
+    // end of a name too long for it (the whole name is in the tool tip).
+    void showPopup() override;
+
+    // Delay between a change in the device folder and the scan: udev makes the node first and
+    // the stable name links a moment later.
+    static constexpr int RescanDelayMs = 300;
+
+  protected:
+    void paintEvent(QPaintEvent* Event) override;
+
   private:
+    void WatchDeviceFolders();
+    void RescanAfterChange();
+    void FitPopupWidth();
+
     std::unique_ptr<TComSelect> FComSelect;
+    QFileSystemWatcher* FWatcher = nullptr;
+    QTimer* FRescanTimer = nullptr;
 };

@@ -17,6 +17,8 @@ struct TLinkCountersData {
     std::uint64_t ErrorFrames = 0;      // frames that failed the check
     std::uint64_t RtnErrors = 0;        // replies with an RTN other than 0
     std::uint64_t NoiseBytes = 0;       // received bytes in no frame
+    // Response times of the first frame after each command, a late one included (its
+    // command stays counted as missing).
     std::optional<Millis> LastResponse;  // of the last answered command
     std::optional<Millis> MinResponse;
     std::optional<Millis> MaxResponse;

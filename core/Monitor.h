@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Clock.h"
@@ -66,6 +68,11 @@ class TMonitor {
     void PollTick();
     // The send timer's tick: reports a command left unanswered, sends the head of the
     // queue and re-arms itself with the reply time-out.
+    // A command counts as unanswered (TReplyMissing) when no frame at all has arrived
+    // since its write by the next send tick, or by the next send when a sender is called
+    // directly; its Timeout is the interval the send timer was re-armed with after the
+    // write (the interval it has when it was not re-armed). A frame that arrives for it
+    // afterwards is Late.
     void SendTick();
     const std::deque<TIntCMD>& Queue() const;
     std::int32_t QueryStep() const;
@@ -73,6 +80,8 @@ class TMonitor {
     TTimer& SendTimer();  // Timer2
 
     // --- senders: build the frame, write it, raise TCommandSent ---
+    // The link may close inside ILink::Write (LinkClosed from the port's failure
+    // handler): TCommandSent is still raised, after TLinkClosed.
     void SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2);
     void SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd);
     void SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value);
@@ -83,14 +92,19 @@ class TMonitor {
     // timer started with the poll interval. False when that interval did not convert
     // (TInputError raised, poll timer left off).
     bool LinkOpened(std::string Port);
-    // The port has closed or is closing: both timers off, the queue released, TLinkClosed.
+    // The port has closed or is closing: both timers off, the queue released, TLinkClosed
+    // (once per opening; a call while closing, or on a closed link, raises nothing).
     void LinkClosed();
     // Automatic polling switched: the poll timer on or off with the interval it has.
     void SetAutoQuery(bool On);
 
     // --- intake ---
-    // A block of received bytes (the port's OnRxBuf).
+    // A block of received bytes (the port's OnRxBuf). An observer that throws ends the
+    // events of its own frame only; the rest of the block is still taken in, and then
+    // the first exception leaves this call (the port reports it to OnHandOverException).
+    // Not to be called from an observer (std::logic_error).
     void ReceiveData(std::span<const std::uint8_t> Block);
+    // The codec, for reading its state (HeldSize); its events are bound by the core.
     TDH& Codec();
 
   private:

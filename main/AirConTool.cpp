@@ -7,6 +7,8 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("AirConTool"));
     QApplication::setApplicationDisplayName(QStringLiteral("AirConTool"));
+    // Ties the window to its menu entry (and so its icon) on desktops that go by the app id.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.basestation.AirConTool"));
     TForm1 form;
     form.show();
     return QApplication::exec();

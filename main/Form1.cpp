@@ -20,7 +20,9 @@
 #include "ComComboBox.h"
 #include "DesignGroupBox.h"
 #include "MessageBoxes.h"
+#include "OpenFailureText.h"
 #include "PortHandOver.h"
+#include "SettingsLocation.h"
 #include "Timer.h"
 
 // Discards the characters that edIntKeyPress refuses before the box sees them.
@@ -128,7 +130,9 @@ TForm1::~TForm1() {
 }
 
 QString TForm1::DefaultSettingsPath() {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ComSetting.ini"));
+    // Beside the executable for portable use, else the per-user configuration folder.
+    return QString::fromStdString(
+        SettingsLocationFor(QCoreApplication::applicationDirPath().toStdString()).StorePath);
 }
 
 void TForm1::CreateControls() {
@@ -353,7 +357,12 @@ void TForm1::AttachDigitFilter(QLineEdit* Edit) {
 // Window lifecycle
 
 void TForm1::FormCreate() {
-    ComPort1->LoadSettings(TStoreType::StIniFile, FSettingsPath.toStdString());
+    // Until the per-user file exists, a file beside the executable gives the starting values.
+    const TSettingsLocation where = ChooseSettingsLocation(
+        CurrentSettingsEnvironment(QCoreApplication::applicationDirPath().toStdString()));
+    const std::string store = FSettingsPath.toStdString();
+    ComPort1->LoadSettings(TStoreType::StIniFile,
+                           store == where.StorePath ? where.LoadPath : store);
 
     // Select the stored port; offer it when it exists but the scan did not list it.
     const QString stored = QString::fromStdString(ComPort1->Port());
@@ -453,6 +462,7 @@ void TForm1::StartComm() {
         MessageBoxes::ShowError(this, QStringLiteral("无可用的串口！"));
         return;
     }
+    FOpenError = 0;
     try {
         ComPort1->SetPort(cbPort->Text().toStdString());
         ComPort1->Open();
@@ -461,7 +471,7 @@ void TForm1::StartComm() {
         if (ComPort1->Connected()) StopComm();
     }
     if (!ComPort1->Connected()) {
-        MessageBoxes::ShowError(this, QStringLiteral("打开串口失败，串口已被其它应用程序打开。"));
+        MessageBoxes::ShowError(this, OpenFailureText(cbPort->Text(), FOpenError));
         return;
     }
 
@@ -534,7 +544,8 @@ void TForm1::SetSelectorsEnabled(bool Enabled) {
 }
 
 void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions TComException, const std::string&,
-                               std::int64_t, const std::string&) {
+                               std::int64_t WinError, const std::string&) {
+    if (TComException == TComExceptions::CE_OpenFailed) FOpenError = static_cast<int>(WinError);
     if (FStoringSettings && TComException == TComExceptions::CE_StoreFailed) {
         FStoreFailed = true;
         return;

@@ -203,6 +203,7 @@ class TForm1 : public QWidget {
     TDigitFilter* FDigitFilter = nullptr;
     bool FStopping = false;             // StopComm is running
     bool FStoringSettings = false;      // StartComm is storing the line settings
+    int FOpenError = 0;                 // error number of the last failed open, 0 when none
     std::uint64_t FLinkGeneration = 0;  // counts the closes of the link
     // Queue serials: items appended and removed so far, and the serial of the
     // last poll command appended.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <cstdio>
 #include <limits>
 
 namespace MessageBoxes {
@@ -12,6 +13,10 @@ THook& Hook() {
 }
 
 void Show(QWidget* Owner, const TBox& Box) {
+    // Test aid: with AIRCONTOOL_ECHO_MESSAGES set, every box is also written to standard error,
+    // so that a script driving the window can read what it said.
+    if (qEnvironmentVariableIsSet("AIRCONTOOL_ECHO_MESSAGES"))
+        std::fprintf(stderr, "[%s] %s\n", qUtf8Printable(Box.Title), qUtf8Printable(Box.Text));
     if (Hook()) {
         Hook()(Owner, Box);
         return;

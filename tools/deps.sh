@@ -11,6 +11,11 @@ packages=(
     xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
 )
 
+# "bash tools/deps.sh package": also what building and checking the Debian package needs.
+if [[ ${1:-} == package ]]; then
+    packages+=(dpkg-dev lintian appstream desktop-file-utils)
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

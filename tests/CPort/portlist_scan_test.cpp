@@ -123,11 +123,55 @@ TEST_F(PortListTest, StandardStreamLinksAreNoPorts) {
     ::close(Slave);
 }
 
-TEST_F(PortListTest, EmptyOrMissingTreeGivesEmptyList) {
+TEST_F(PortListTest, EmptyTreeGivesEmptyListUnreadableTreeLeavesTheList) {
     EXPECT_EQ(List(), Names{});
-    Roots.Sys = (Root / "no-sys").string();
-    Roots.Dev = (Root / "no-dev").string();
-    EXPECT_EQ(List(), Names{});
+    Names Ports{"stale entry"};
+    EXPECT_TRUE(ListSerialPorts(Ports, Roots));
+    EXPECT_EQ(Ports, Names{});
+
+    // A tree that cannot be read tells nothing about the ports: the list stays as it was.
+    Write(Root / "file", "");
+    const struct Case {
+        const char* What;
+        fs::path Sys, Dev;
+    } Cases[] = {
+        {"no sysfs", Root / "no-sys", Root / "dev"},
+        {"no device folder", Root / "sys", Root / "no-dev"},
+        {"neither", Root / "no-sys", Root / "no-dev"},
+        {"sysfs tty folder is a file", Root / "file-sys", Root / "dev"},
+        {"device folder is a file", Root / "sys", Root / "file"},
+    };
+    Write(Root / "file-sys" / "class" / "tty", "");
+    AddTty("ttyUSB0", "");
+    for (const auto& C : Cases) {
+        SCOPED_TRACE(C.What);
+        TPortScanRoots R{C.Sys.string(), C.Dev.string()};
+        Names Kept{"ttyS0", "ttyUSB7"};
+        EXPECT_FALSE(ListSerialPorts(Kept, R));
+        EXPECT_EQ(Kept, (Names{"ttyS0", "ttyUSB7"}));
+    }
+    EXPECT_EQ(List(), Names{"ttyUSB0"});
+}
+
+TEST_F(PortListTest, StableNamesOfUsbAdaptersAsFullPaths) {
+    AddTty("ttyUSB0", "");
+    AddTty("ttyUSB1", "");
+    AddTty("ttyACM0", "");
+    const fs::path ById = Root / "dev" / "serial" / "by-id";
+    EXPECT_EQ(ListStablePortNames(Roots), Names{});  // no adapter ever plugged in: no folder
+    fs::create_directories(ById);
+    fs::create_symlink("../../ttyUSB1", ById / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    fs::create_symlink("../../ttyUSB0", ById / "usb-1a86_USB_Serial-if00-port0");
+    fs::create_symlink("/dev/ttyACM0", ById / "usb-Arduino_Uno_85735313-if00");  // absolute
+    fs::create_symlink("../../ttyUSB9", ById / "usb-Gone-if00-port0");           // unplugged
+    fs::create_symlink("../../pts", ById / "usb-Folder-if00");
+    Write(ById / "not-a-link", "");
+    const std::string P = ById.string() + "/";
+    EXPECT_EQ(ListStablePortNames(Roots),
+              (Names{P + "usb-1a86_USB_Serial-if00-port0", P + "usb-Arduino_Uno_85735313-if00",
+                     P + "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}));
+    // The kernel names stay as they were; the stable names are a list of their own.
+    EXPECT_EQ(List(), (Names{"ttyACM0", "ttyUSB0", "ttyUSB1"}));
 }
 
 TEST_F(PortListTest, DefaultRootsAreUsedAndCanBeChanged) {

@@ -3,6 +3,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +30,19 @@ class ComComboBoxTest : public QObject {
         fs::create_directories(Dir / "device");
         std::ofstream(Dir / "uevent") << "DEVNAME=" << Name << "\n";
         std::ofstream(Root() / "dev" / Name) << "";
+    }
+    // The adapter is pulled out: its sysfs entry and its node go.
+    void RemoveTty(const std::string& Name) const {
+        fs::remove_all(Root() / "sys" / "class" / "tty" / Name);
+        fs::remove(Root() / "dev" / Name);
+    }
+    // A stable name as udev makes it for a USB adapter.
+    void AddById(const std::string& Name, const std::string& Tty) const {
+        fs::create_directories(Root() / "dev" / "serial" / "by-id");
+        fs::create_symlink("../../" + Tty, Root() / "dev" / "serial" / "by-id" / Name);
+    }
+    QString ById(const std::string& Name) const {
+        return QString::fromStdString((Root() / "dev" / "serial" / "by-id" / Name).string());
     }
     static QStringList Items(const QComboBox& Box) {
         QStringList L;
@@ -256,6 +270,137 @@ class ComComboBoxTest : public QObject {
         QCOMPARE(Box->Text(), QString(Pts));
         ::close(Master);
         ::close(Slave);
+    }
+
+    void rescanKeepsTheChosenPortByName() {
+        for (const char* N : {"ttyS0", "ttyUSB0"})
+            AddTty(N);
+        auto Box = PortBox();
+        Box->SetText("ttyUSB0");
+        QSignalSpy Activated(Box.get(), &QComboBox::activated);
+        QSignalSpy TextChanged(Box.get(), &QComboBox::currentTextChanged);
+
+        // Adapters plugged in after start-up appear; the choice stays on its name.
+        AddTty("ttyUSB1");
+        AddTty("ttyACM0");
+        QVERIFY(Box->ComSelect().RescanPorts());
+        QCOMPARE(Items(*Box), (QStringList{"ttyACM0", "ttyS0", "ttyUSB0", "ttyUSB1"}));
+        QCOMPARE(Box->Text(), QString("ttyUSB0"));
+        QVERIFY(!Box->ComSelect().RescanPorts());  // nothing new: the items are left alone
+
+        // The chosen adapter is pulled out: its name stays listed and chosen, so the operator
+        // still sees what was chosen, and it is the same choice when the adapter comes back.
+        RemoveTty("ttyUSB0");
+        RemoveTty("ttyACM0");
+        QVERIFY(Box->ComSelect().RescanPorts());
+        QCOMPARE(Items(*Box), (QStringList{"ttyS0", "ttyUSB0", "ttyUSB1"}));
+        QCOMPARE(Box->Text(), QString("ttyUSB0"));
+        AddTty("ttyUSB0");
+        Box->ComSelect().RescanPorts();
+        QCOMPARE(Box->Text(), QString("ttyUSB0"));
+        QCOMPARE(Box->ComSelect().Port(), std::string("ttyUSB0"));
+        QCOMPARE(Activated.count(), 0);    // a rescan is no choice of the operator's
+        QCOMPARE(TextChanged.count(), 0);  // and the text shown never changed
+
+        // Once another port is chosen, a gone one leaves the list.
+        RemoveTty("ttyUSB0");
+        Box->SetText("ttyS0");
+        Box->ComSelect().RescanPorts();
+        QCOMPARE(Items(*Box), (QStringList{"ttyS0", "ttyUSB1"}));
+
+        // A tree that cannot be read keeps the names of the last scan.
+        fs::remove_all(Root() / "sys" / "class" / "tty");
+        QVERIFY(!Box->ComSelect().RescanPorts());
+        QCOMPARE(Items(*Box), (QStringList{"ttyS0", "ttyUSB1"}));
+    }
+
+    void firstPortToAppearIsChosen() {
+        auto Box = PortBox();
+        QCOMPARE(Box->currentIndex(), -1);
+        AddTty("ttyUSB0");
+        QVERIFY(Box->ComSelect().RescanPorts());
+        QCOMPARE(Box->Text(), QString("ttyUSB0"));
+        QCOMPARE(Box->ComSelect().Port(), std::string("ttyUSB0"));  // recorded for opening
+    }
+
+    void stableNamesFollowTheKernelNames() {
+        for (const char* N : {"ttyS0", "ttyUSB0", "ttyUSB1"})
+            AddTty(N);
+        AddById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB1");
+        AddById("usb-1a86_USB_Serial-if00-port0", "ttyUSB0");
+        auto Box = PortBox();
+        QCOMPARE(Items(*Box),
+                 (QStringList{"ttyS0", "ttyUSB0", "ttyUSB1", ById("usb-1a86_USB_Serial-if00-port0"),
+                              ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")}));
+        // A stored stable name is chosen like any other, and it is a name the port opens.
+        Box->SetText(ById("usb-1a86_USB_Serial-if00-port0"));
+        QCOMPARE(Box->currentIndex(), 3);
+        QVERIFY(Box->AddPortIfPresent(ById("usb-1a86_USB_Serial-if00-port0").toStdString()));
+        QCOMPARE(Box->count(), 5);
+    }
+
+    void portsOfTheUsersOwnStayWhileTheyExist() {
+        AddTty("ttyS0");
+        int Master = -1, Slave = -1;
+        char Pts[128] = {};
+        QCOMPARE(::openpty(&Master, &Slave, Pts, nullptr, nullptr), 0);
+        const fs::path UserLink = Root() / "vport";
+        fs::create_symlink(Pts, UserLink);
+        const QString Link = QString::fromStdString(UserLink.string());
+        auto Box = PortBox();
+        QVERIFY(Box->AddPortIfPresent(UserLink.string()));
+        AddTty("ttyUSB0");
+        Box->ComSelect().RescanPorts();
+        QCOMPARE(Items(*Box), (QStringList{Link, "ttyS0", "ttyUSB0"}));
+        fs::remove(UserLink);  // the user's socat has stopped
+        Box->ComSelect().RescanPorts();
+        QCOMPARE(Items(*Box), (QStringList{"ttyS0", "ttyUSB0"}));
+        fs::create_symlink(Pts, UserLink);  // and runs again
+        Box->ComSelect().RescanPorts();
+        QCOMPARE(Items(*Box), (QStringList{Link, "ttyS0", "ttyUSB0"}));
+        ::close(Master);
+        ::close(Slave);
+    }
+
+    void dropDownScansAndIsAsWideAsItsLongestItem() {
+        AddTty("ttyS0");
+        QWidget Window;
+        Window.resize(400, 300);
+        auto Box = PortBox();
+        Box->setParent(&Window);
+        Box->setGeometry(64, 18, 65, 21);
+        Window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&Window));
+
+        AddTty("ttyUSB0");
+        const std::string Long =
+            "usb-Silicon_Labs_CP2102N_USB_to_UART_Bridge_Controller_"
+            "8a3c5e1f2b4d6a7c9e0f1a2b3c4d5e6f-if00-port0";
+        AddById(Long, "ttyUSB0");
+        Box->showPopup();  // opening the drop-down scans first
+        QCOMPARE(Items(*Box), (QStringList{"ttyS0", "ttyUSB0", ById(Long)}));
+        QTRY_VERIFY(Box->view()->isVisible());
+        const int TextWidth = Box->view()->fontMetrics().horizontalAdvance(ById(Long));
+        QVERIFY2(
+            Box->view()->width() > TextWidth,
+            qPrintable(QString("list %1 px, text %2 px").arg(Box->view()->width()).arg(TextWidth)));
+        QCOMPARE(Box->width(), 65);  // the closed box keeps its designed width
+        Box->hidePopup();
+    }
+
+    void deviceFolderChangesAreSeenWithoutOpening() {
+        AddTty("ttyS0");
+        auto Box = PortBox();
+        AddTty("ttyUSB0");
+        QTRY_COMPARE(Items(*Box), (QStringList{"ttyS0", "ttyUSB0"}));
+        // The stable-name folders appear with the first adapter and are watched from then on.
+        AddById("usb-1a86_USB_Serial-if00-port0", "ttyUSB0");
+        QTRY_COMPARE(Box->count(), 3);
+        AddById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+        QTRY_COMPARE(Box->count(), 4);
+        // Pulled out: the node and, with it, its stable names go.
+        RemoveTty("ttyUSB0");
+        QTRY_COMPARE(Items(*Box), QStringList{"ttyS0"});
     }
 
     void defaultRootsReachNewSelectors() {

@@ -1,0 +1,4 @@
+#include "ComPortLink.h"
+
+// Everything of TComPortLink is inline; this file keeps the header compiled on its
+// own with the core.

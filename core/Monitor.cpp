@@ -1,0 +1,428 @@
+#include "Monitor.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <stdexcept>
+
+#include "Frame.h"
+
+namespace aircon {
+
+std::optional<std::int32_t> TryStrToInt(std::string_view Text) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) {
+        negative = Text[i] == '-';
+        ++i;
+    }
+    if (i == Text.size()) return std::nullopt;
+    // Stop as soon as the magnitude leaves what 32 bits can hold (INT_MIN included).
+    constexpr long long limit =
+        static_cast<long long>(std::numeric_limits<std::int32_t>::max()) + 1;
+    long long value = 0;
+    for (; i < Text.size(); ++i) {
+        const char c = Text[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+        if (value > limit) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::string InvalidIntegerMessage(std::string_view Text) {
+    return "'" + std::string(Text) + "' is not a valid integer value";
+}
+
+namespace {
+
+std::string InvalidAddressMessage(std::string_view Text) {
+    return "'" + std::string(Text) +
+           "' is not a valid device address: enter a number from 0 to 255";
+}
+
+}  // namespace
+
+struct TMonitor::TImpl {
+    TImpl(IClock& AClock, ILink& ALink, IMonitorInputs& AInputs)
+        : Clock(AClock),
+          Link(ALink),
+          Inputs(AInputs),
+          Timer1(AClock, 500, true),
+          Timer2(AClock, 500, false) {
+        Timer1.OnTimer = [this] { PollTick(); };
+        Timer2.OnTimer = [this] { SendTick(); };
+        DH.OnRecDHFrame = [this](TDH&, std::span<const std::uint8_t> Frame) { FrameCut(Frame); };
+        DH.OnRecDHCorrectFrame = [this](TDH&, std::span<const std::uint8_t> Frame) {
+            CorrectFrame(Frame);
+        };
+    }
+
+    IClock& Clock;
+    ILink& Link;
+    IMonitorInputs& Inputs;
+    TTimer Timer1;  // poll timer
+    TTimer Timer2;  // send timer
+    TDH DH;
+    std::uint8_t LastCID2 = 0xFF;
+
+    // The queue and the poll step. Items leave from the head, so the last poll item
+    // appended is still waiting while fewer items have left than had been appended
+    // with it.
+    std::deque<TIntCMD> Queue;
+    std::int32_t QueryStep = 0;
+    std::uint64_t Appended = 0;
+    std::uint64_t Removed = 0;
+    std::uint64_t LastPollSerial = 0;
+    std::uint64_t LinkGeneration = 0;  // counts the closes of the link
+    bool LinkOpen = false;
+    bool Closing = false;
+
+    // The last command written, until its first frame arrives.
+    struct TPending {
+        TIntCMD Item;
+        std::uint8_t CID2 = 0;
+        SteadyTime SentAt{};
+        std::optional<Millis> Timeout;  // the send timer's interval after its write
+        bool FrameSeen = false;
+        bool ReportedMissing = false;
+    };
+    std::optional<TPending> Pending;
+
+    // The block being taken in.
+    bool InReceive = false;
+    TStamp BlockAt;
+    std::size_t BlockFrameBytes = 0;
+
+    std::vector<IMonitorObserver*> Observers;
+    int NotifyDepth = 0;
+    bool ObserversRemoved = false;
+
+    TStamp Stamp() const { return TStamp{Clock.Now(), Clock.WallNow()}; }
+
+    // Calls F on every observer registered when the event began. Observers removed
+    // during the event are skipped; observers added during it hear the next one.
+    template <class F>
+    void Notify(F&& Call) {
+        ++NotifyDepth;
+        struct TDone {
+            TImpl& impl;
+            ~TDone() {
+                if (--impl.NotifyDepth == 0 && impl.ObserversRemoved) {
+                    std::erase(impl.Observers, nullptr);
+                    impl.ObserversRemoved = false;
+                }
+            }
+        } done{*this};
+        const std::size_t n = Observers.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (IMonitorObserver* o = Observers[i]) Call(*o);
+        }
+    }
+
+    void InputError(std::string Message) {
+        const TInputError e{std::move(Message)};
+        Notify([&](IMonitorObserver& o) { o.OnInputError(e); });
+    }
+
+    // The number in a box; raises TInputError when the text does not convert.
+    std::optional<std::int32_t> ReadInteger(const std::string& Text) {
+        auto value = TryStrToInt(Text);
+        if (!value) InputError(InvalidIntegerMessage(Text));
+        return value;
+    }
+
+    // The device address; an address that is not a byte would poll another device.
+    std::optional<std::uint8_t> ReadAddress() {
+        const std::string text = Inputs.AddressText();
+        const auto value = ReadInteger(text);
+        if (!value) return std::nullopt;
+        if (*value < 0 || *value > 255) {
+            InputError(InvalidAddressMessage(text));
+            return std::nullopt;
+        }
+        return static_cast<std::uint8_t>(*value);
+    }
+
+    void Append(TIntCMD Item) {
+        Queue.push_back(Item);
+        ++Appended;
+    }
+
+    void ReleaseQueue() {
+        Queue.clear();
+        Removed = Appended;
+    }
+
+    void PollTick() {
+        if (!Link.Connected() || !Inputs.AutoQuery()) return;
+        // One poll command waits at a time: while the one of an earlier tick is still
+        // queued, the tick adds nothing, so a short poll interval cannot grow a backlog.
+        if (LastPollSerial <= Removed) {
+            static constexpr std::uint8_t steps[] = {CID2::Analog, CID2::Switches, CID2::Alarms};
+            const std::int32_t step = QueryStep >= 0 && QueryStep < 3 ? QueryStep : 2;
+            Append(TIntCMD{steps[step], 0, 0});
+            LastPollSerial = Appended;
+            QueryStep = (step + 1) % 3;
+        }
+        const auto interval = ReadInteger(Inputs.QueryIntervalText());
+        if (!interval) return;
+        Timer1.SetInterval(*interval);
+        const auto timeout = ReadInteger(Inputs.ReplyTimeoutText());
+        if (!timeout) return;
+        Timer2.SetInterval(*timeout);
+        Timer2.SetEnabled(true);
+    }
+
+    void SendTick() {
+        ReportMissing();
+        Timer2.SetEnabled(false);
+        if (Queue.empty()) return;
+        // A copy: the send may close the link, which releases every queued item.
+        const TIntCMD item = Queue.front();
+        const auto addr = ReadAddress();
+        if (!addr) return;
+
+        const std::uint64_t generation = LinkGeneration;
+        SendItem(item, *addr);
+        if (generation != LinkGeneration) return;  // the link closed during the send
+        if (!Queue.empty()) {
+            Queue.pop_front();
+            ++Removed;
+        }
+        const auto timeout = ReadInteger(Inputs.ReplyTimeoutText());
+        if (!timeout) return;
+        Timer2.SetInterval(*timeout);
+        Timer2.SetEnabled(true);
+        if (Pending && generation == LinkGeneration) Pending->Timeout = Millis(Timer2.Interval());
+    }
+
+    void SendItem(TIntCMD Item, std::uint8_t Addr) {
+        switch (Item.Custom) {
+            case CID2::Remote: {
+                const std::uint8_t info[] = {Item.Param};
+                SendFrame(Item, Addr, CID2::Remote, info);
+                break;
+            }
+            case CID2::SetParam: {
+                const std::uint8_t info[] = {Item.Param, static_cast<std::uint8_t>(Item.Value >> 8),
+                                             static_cast<std::uint8_t>(Item.Value & 0xFF)};
+                SendFrame(Item, Addr, CID2::SetParam, info);
+                break;
+            }
+            default:
+                SendFrame(Item, Addr, Item.Custom, {});
+                break;
+        }
+    }
+
+    void SendFrame(TIntCMD Item, std::uint8_t Addr, std::uint8_t Cid2,
+                   std::span<const std::uint8_t> Info) {
+        // A command sent before the last one had any frame supersedes it: its
+        // answer can no longer be told apart, so it counts as missing.
+        ReportMissing();
+        Pending.reset();
+        LastCID2 = Cid2;
+        const std::vector<std::uint8_t> frame =
+            BuildCommand(TDH_Header{ProtocolVer, Addr, DeviceCID1, Cid2}, Info);
+        const std::uint64_t generation = LinkGeneration;
+        const std::int32_t written = Link.Write(frame);
+        const TStamp at = Stamp();  // the end of the write
+        if (generation == LinkGeneration) Pending = TPending{Item, Cid2, at.Time, {}, false, false};
+        const TCommandSent e{at, Item, Addr, Cid2, frame, written};
+        Notify([&](IMonitorObserver& o) { o.OnCommandSent(e); });
+    }
+
+    // A command written earlier that has had no frame at all since.
+    void ReportMissing() {
+        if (!Pending || Pending->FrameSeen || Pending->ReportedMissing) return;
+        Pending->ReportedMissing = true;
+        const TReplyMissing e{Stamp(), Pending->CID2, Pending->Item, Pending->SentAt,
+                              Pending->Timeout.value_or(Millis(Timer2.Interval()))};
+        Notify([&](IMonitorObserver& o) { o.OnReplyMissing(e); });
+    }
+
+    void ReceiveData(std::span<const std::uint8_t> Block) {
+        if (InReceive) throw std::logic_error("TMonitor::ReceiveData called from its own event");
+        InReceive = true;
+        struct TDone {
+            bool& flag;
+            ~TDone() { flag = false; }
+        } done{InReceive};
+
+        BlockAt = Stamp();
+        BlockFrameBytes = 0;
+        const std::size_t heldBefore = DH.HeldSize();
+        std::exception_ptr failure;
+        try {
+            DH.ReceiveData(Block);
+        } catch (...) {
+            failure = std::current_exception();  // an observer failed; the block is done
+        }
+        // What the codec dropped: bytes before a "~", after a carriage return, and
+        // frames that outgrew its buffer.
+        const std::size_t noise = heldBefore + Block.size() - DH.HeldSize() - BlockFrameBytes;
+        if (noise > 0) {
+            const TNoise e{BlockAt, noise};
+            Notify([&](IMonitorObserver& o) { o.OnNoise(e); });
+        }
+        if (failure) std::rethrow_exception(failure);
+    }
+
+    void FrameCut(std::span<const std::uint8_t> Frame) {
+        BlockFrameBytes += Frame.size();
+        TFrameReceived e{BlockAt, Frame, CheckFrameReason(Frame), std::nullopt, false};
+        if (Pending && !Pending->FrameSeen) {
+            Pending->FrameSeen = true;
+            e.ResponseTime = std::chrono::duration_cast<Millis>(BlockAt.Time - Pending->SentAt);
+            e.Late = Pending->ReportedMissing;
+        }
+        Notify([&](IMonitorObserver& o) { o.OnFrameReceived(e); });
+    }
+
+    void CorrectFrame(std::span<const std::uint8_t> Frame) {
+        const std::optional<TParsedFrame> reply = ParseFrame(Frame);
+        if (!reply) return;  // never: the codec checked it
+        // Read as the answer to the last command sent, whatever happens below.
+        const std::uint8_t last = LastCID2;
+        const TReplyReceived r{BlockAt, reply->Header, reply->Header.CID2,
+                               last,    reply->Info,   HasDecoder(last)};
+        Notify([&](IMonitorObserver& o) { o.OnReplyReceived(r); });
+        if (r.Rtn != 0) return;
+        const TDH_Header header{reply->Header.Ver, reply->Header.Addr, reply->Header.CID1, last};
+        if (auto data = DecodeReply(last, header, reply->Info)) {
+            const TDecodedReply d{BlockAt, header, last, std::move(*data)};
+            Notify([&](IMonitorObserver& o) { o.OnReplyDecoded(d); });
+        }
+    }
+
+    bool LinkOpened(std::string Port) {
+        QueryStep = 0;
+        LinkOpen = true;
+        Pending.reset();
+        const TLinkOpened e{Stamp(), std::move(Port)};
+        Notify([&](IMonitorObserver& o) { o.OnLinkOpened(e); });
+        if (!Inputs.AutoQuery()) return true;
+        const std::string text = Inputs.QueryIntervalText();
+        const auto interval = TryStrToInt(text);
+        if (!interval) {
+            // Polling cannot run on this interval; the box can be corrected while the
+            // link is open, and polling switched on again.
+            Timer1.SetEnabled(false);
+            InputError(InvalidIntegerMessage(text));
+            return false;
+        }
+        Timer1.SetInterval(*interval);
+        Timer1.SetEnabled(true);
+        return true;
+    }
+
+    void LinkClosed() {
+        if (Closing) return;  // a failure reported while closing
+        Closing = true;
+        struct TDone {
+            bool& flag;
+            ~TDone() { flag = false; }
+        } done{Closing};
+        Timer2.SetEnabled(false);
+        Timer1.SetEnabled(false);
+        ReleaseQueue();
+        ++LinkGeneration;
+        Pending.reset();
+        if (!LinkOpen) return;
+        LinkOpen = false;
+        const TLinkClosed e{Stamp()};
+        Notify([&](IMonitorObserver& o) { o.OnLinkClosed(e); });
+    }
+};
+
+TMonitor::TMonitor(IClock& Clock, ILink& Link, IMonitorInputs& Inputs)
+    : FImpl(std::make_unique<TImpl>(Clock, Link, Inputs)) {}
+
+TMonitor::~TMonitor() = default;
+
+void TMonitor::AddObserver(IMonitorObserver& Observer) {
+    auto& list = FImpl->Observers;
+    if (std::find(list.begin(), list.end(), &Observer) == list.end()) list.push_back(&Observer);
+}
+
+void TMonitor::RemoveObserver(IMonitorObserver& Observer) {
+    auto& list = FImpl->Observers;
+    const auto it = std::find(list.begin(), list.end(), &Observer);
+    if (it == list.end()) return;
+    if (FImpl->NotifyDepth > 0) {
+        *it = nullptr;  // an event is running over the list: erased when it is done
+        FImpl->ObserversRemoved = true;
+    } else {
+        list.erase(it);
+    }
+}
+
+void TMonitor::QueueCommand(TIntCMD Item) {
+    FImpl->Append(Item);
+    FImpl->Timer2.SetEnabled(true);
+}
+
+void TMonitor::PollTick() {
+    FImpl->PollTick();
+}
+
+void TMonitor::SendTick() {
+    FImpl->SendTick();
+}
+
+const std::deque<TIntCMD>& TMonitor::Queue() const {
+    return FImpl->Queue;
+}
+
+std::int32_t TMonitor::QueryStep() const {
+    return FImpl->QueryStep;
+}
+
+TTimer& TMonitor::PollTimer() {
+    return FImpl->Timer1;
+}
+
+TTimer& TMonitor::SendTimer() {
+    return FImpl->Timer2;
+}
+
+void TMonitor::SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2) {
+    FImpl->SendFrame(TIntCMD{CID2, 0, 0}, Addr, CID2, {});
+}
+
+void TMonitor::SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd) {
+    FImpl->SendItem(TIntCMD{CID2::Remote, SubCmd, 0}, Addr);
+}
+
+void TMonitor::SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value) {
+    FImpl->SendItem(TIntCMD{CID2::SetParam, SubCmd, Value}, Addr);
+}
+
+std::uint8_t TMonitor::LastCID2() const {
+    return FImpl->LastCID2;
+}
+
+bool TMonitor::LinkOpened(std::string Port) {
+    return FImpl->LinkOpened(std::move(Port));
+}
+
+void TMonitor::LinkClosed() {
+    FImpl->LinkClosed();
+}
+
+void TMonitor::SetAutoQuery(bool On) {
+    FImpl->Timer1.SetEnabled(On);
+}
+
+void TMonitor::ReceiveData(std::span<const std::uint8_t> Block) {
+    FImpl->ReceiveData(Block);
+}
+
+TDH& TMonitor::Codec() {
+    return FImpl->DH;
+}
+
+}  // namespace aircon
