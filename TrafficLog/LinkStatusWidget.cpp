@@ -89,9 +89,9 @@ void TLinkStatusWidget::Refresh() {
     SetCount(lblRtn, QStringLiteral("RTN≠0 %1").arg(d.RtnErrors), d.RtnErrors > 0);
     SetCount(lblNoise, QStringLiteral("噪声 %1 字节").arg(d.NoiseBytes), d.NoiseBytes > 0);
     if (d.LastResponse)
-        lblResponse->setText(QStringLiteral("响应 %1 ms (%2/%3/%4)")
-                                 .arg(Ms(d.LastResponse), Ms(d.MinResponse), Ms(d.MeanResponse),
-                                      Ms(d.MaxResponse)));
+        lblResponse->setText(
+            QStringLiteral("响应 %1 ms (%2/%3/%4)")
+                .arg(Ms(d.LastResponse), Ms(d.MinResponse), Ms(d.MeanResponse), Ms(d.MaxResponse)));
     else
         lblResponse->setText(QStringLiteral("响应 —"));
     QString last;

@@ -263,25 +263,26 @@ void TTrafficLogPanel::SaveClicked() {
     FStateNote = QStringLiteral("正在保存…");
     UpdateState();
     // The writer reports on its own thread; the panel takes it up on its own.
-    FSave = FLog.SaveText(path.toStdString(), [this, rows](const aircon::TLogFileWriter::TEvent& E) {
-        if (E.Kind == aircon::TLogFileWriter::TEventKind::Opened) return;
-        const QString path = Text(E.Path);
-        const QString error = Text(E.Message);
-        const bool ok = E.Kind == aircon::TLogFileWriter::TEventKind::Finished;
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, error, ok, rows] {
-                FSave.reset();
-                if (ok) {
-                    FStateNote = QStringLiteral("已保存 %1 条到 %2").arg(rows).arg(path);
-                    UpdateState();
-                } else {
-                    Fail(QStringLiteral("通讯记录未能保存。\n") + error);
-                }
-                emit saveDone(path, ok ? QString() : error);
-            },
-            Qt::QueuedConnection);
-    });
+    FSave =
+        FLog.SaveText(path.toStdString(), [this, rows](const aircon::TLogFileWriter::TEvent& E) {
+            if (E.Kind == aircon::TLogFileWriter::TEventKind::Opened) return;
+            const QString path = Text(E.Path);
+            const QString error = Text(E.Message);
+            const bool ok = E.Kind == aircon::TLogFileWriter::TEventKind::Finished;
+            QMetaObject::invokeMethod(
+                this,
+                [this, path, error, ok, rows] {
+                    FSave.reset();
+                    if (ok) {
+                        FStateNote = QStringLiteral("已保存 %1 条到 %2").arg(rows).arg(path);
+                        UpdateState();
+                    } else {
+                        Fail(QStringLiteral("通讯记录未能保存。\n") + error);
+                    }
+                    emit saveDone(path, ok ? QString() : error);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void TTrafficLogPanel::FileClicked(bool On) {
