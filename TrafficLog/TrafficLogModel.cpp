@@ -37,6 +37,15 @@ int TTrafficLogModel::RowOfSeq(std::uint64_t Seq) const {
     return static_cast<int>(Seq - FFirst);
 }
 
+const QFont& TTrafficLogModel::FrameFont() {
+    static const QFont fixed = [] {
+        QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        f.setStyleStrategy(QFont::PreferNoShaping);
+        return f;
+    }();
+    return fixed;
+}
+
 QColor TTrafficLogModel::ClassColour(TRowClass Class) {
     switch (Class) {
         case TRowClass::ErrorFrame:
@@ -94,14 +103,7 @@ QVariant TTrafficLogModel::data(const QModelIndex& Index, int Role) const {
             if (row->Kind == TRowKind::Received) return QColor(0x1E, 0x6B, 0x2E);
             return QColor(Qt::black);
         case Qt::FontRole:
-            if (Index.column() == ColHex || Index.column() == ColText) {
-                static const QFont fixed = [] {
-                    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-                    f.setStyleStrategy(QFont::PreferNoShaping);
-                    return f;
-                }();
-                return fixed;
-            }
+            if (Index.column() == ColHex || Index.column() == ColText) return FrameFont();
             return {};
         case Qt::TextAlignmentRole:
             if (Index.column() == ColResponse)

@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QFont>
 #include <cstdint>
 
 #include "TrafficLog.h"
@@ -36,6 +37,8 @@ class TTrafficLogModel : public QAbstractTableModel {
     // The model row of the log row numbered Seq, or -1.
     int RowOfSeq(std::uint64_t Seq) const;
 
+    // The font of the frame columns: fixed width, so that hex pairs line up.
+    static const QFont& FrameFont();
     // The background of a row of each class; invalid for rows shown plainly.
     static QColor ClassColour(aircon::TRowClass Class);
 

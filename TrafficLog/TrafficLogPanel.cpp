@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -98,14 +99,10 @@ TTrafficLogPanel::TTrafficLogPanel(QWidget* Parent, std::size_t Capacity)
     QHeaderView* rows = grdRows->verticalHeader();
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView* cols = grdRows->horizontalHeader();
     cols->setSectionResizeMode(QHeaderView::Interactive);
     cols->setHighlightSections(false);
     cols->setStretchLastSection(true);
-    const int widths[] = {84, 44, 230, 52, 420, 200};
-    for (int c = 0; c < TTrafficLogModel::ColumnCount; ++c)
-        grdRows->setColumnWidth(c, widths[c]);
 
     tvDetail = new QTreeWidget(this);
     tvDetail->setObjectName(QStringLiteral("tvDetail"));
@@ -155,7 +152,32 @@ TTrafficLogPanel::TTrafficLogPanel(QWidget* Parent, std::size_t Capacity)
     ShowError = [this](const QString& Text) {
         QMessageBox::critical(this, QStringLiteral("错误"), Text);
     };
+    ApplyFontMetrics();
     UpdateState();
+}
+
+void TTrafficLogPanel::changeEvent(QEvent* Event) {
+    QWidget::changeEvent(Event);
+    if (Event->type() == QEvent::FontChange) ApplyFontMetrics();
+}
+
+// Row heights and column widths from the font, set once: a new row never makes the view
+// measure its cells.
+void TTrafficLogPanel::ApplyFontMetrics() {
+    const QFontMetrics fm = grdRows->fontMetrics();
+    const QFontMetrics fixed(TTrafficLogModel::FrameFont());
+    grdRows->verticalHeader()->setDefaultSectionSize(fm.height() + 4);
+    const int pad = 14;
+    grdRows->setColumnWidth(TTrafficLogModel::ColTime,
+                            fm.horizontalAdvance(QStringLiteral("00:00:00.000")) + pad);
+    grdRows->setColumnWidth(TTrafficLogModel::ColDirection,
+                            fm.horizontalAdvance(QStringLiteral("无应答")) + pad);
+    grdRows->setColumnWidth(
+        TTrafficLogModel::ColSummary,
+        fm.horizontalAdvance(QStringLiteral("无应答 350 ms, 0x47 读取用户参数")) + pad);
+    grdRows->setColumnWidth(TTrafficLogModel::ColResponse,
+                            fm.horizontalAdvance(QStringLiteral("9999 ms")) + pad);
+    grdRows->setColumnWidth(TTrafficLogModel::ColHex, fixed.horizontalAdvance(QString(60, 'F')));
 }
 
 TTrafficLogPanel::~TTrafficLogPanel() {
@@ -206,7 +228,14 @@ void TTrafficLogPanel::ShowDetail() {
     tvDetail->clear();
     QList<QTreeWidgetItem*> items;
     for (const aircon::TDetailLine& line : aircon::DescribeRow(*row)) {
-        auto* item = new QTreeWidgetItem({Text(line.Name), Text(line.Value)});
+        QString value = Text(line.Value);
+        if (line.Name == "INFO") {
+            // Eight bytes a line, so that a long INFO can be read without scrolling.
+            for (qsizetype at = 8 * 3 - 1; at < value.size() && value[at] == QLatin1Char(' ');
+                 at += 8 * 3)
+                value[at] = QLatin1Char('\n');
+        }
+        auto* item = new QTreeWidgetItem({Text(line.Name), value});
         item->setToolTip(1, Text(line.Value));
         const QColor colour = MarkColour(line.Mark);
         item->setForeground(0, colour);

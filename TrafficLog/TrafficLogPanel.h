@@ -62,8 +62,10 @@ class TTrafficLogPanel : public QWidget {
 
   protected:
     void showEvent(QShowEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
 
   private:
+    void ApplyFontMetrics();
     void LogChanged();
     void ShowDetail();
     void UpdateState();
