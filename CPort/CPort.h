@@ -35,13 +35,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -135,8 +133,9 @@ std::int32_t BaudRateValue(TBaudRate Rate);
 
 // The fixed English message of a failure code 1..24 ("" for any other code).
 std::string_view ComErrorMessage(int Code);
-// The kind of a failure code 1..24.
+// The kind of a failure code 1..24 (std::out_of_range for any other), and the code of a kind.
 TComExceptions ComErrorKind(int Code);
+int ComErrorCode(TComExceptions Kind);
 
 // ---------------------------------------------------------------------------------------------
 // Sets of enumeration values (one bit per ordinal)
@@ -358,11 +357,12 @@ class IComHandOver {
     virtual void Wake(TCustomComPort& Port) = 0;
 };
 
-class TComThread;
 class TIniFile;
+class TComPortPrivate;
 
 // ---------------------------------------------------------------------------------------------
-// The component
+// The component. Its port state (the open device, the event thread, the hand-over and its lock)
+// lives in a private part (CPortPrivate.h) that no user of the component sees.
 
 class TCustomComPort {
   public:
@@ -380,16 +380,16 @@ class TCustomComPort {
     void SetName(std::string Value) { FName = std::move(Value); }
     // Replace the platform or the hand-over; refused with code 14 while open.
     void SetPlatform(std::shared_ptr<IComPlatform> Platform);
-    const std::shared_ptr<IComPlatform>& Platform() const { return FPlatform; }
+    const std::shared_ptr<IComPlatform>& Platform() const;
     void SetHandOver(IComHandOver* HandOver);
-    IComHandOver* HandOver() const { return FHandOver; }
+    IComHandOver* HandOver() const;
 
     // Operations
     void Open();
     void Close();
     std::int32_t Write(const void* Buffer, std::int32_t Count);
     std::int32_t Write(std::span<const std::uint8_t> Buffer);
-    bool Connected() const { return FConnected; }
+    bool Connected() const;
     void SetConnected(bool Value);  // true opens, false closes
     void BeginUpdate();
     void EndUpdate();
@@ -398,9 +398,11 @@ class TCustomComPort {
     void StoreSettings(TStoreType StoreType, const std::string& StoreTo);
     void LoadSettings(TStoreType StoreType, const std::string& LoadFrom);
 
-    // Reports a failure with Code 1..24: to OnException when bound, otherwise by raising
-    // EComPort. WinError > 0 is a platform error code; 0 or below carries no platform text.
-    // Any other code is a programming error: std::out_of_range.
+    // Reports a failure: to OnException when bound, otherwise by raising EComPort. WinError > 0
+    // is a platform error code; 0 or below carries no platform text. The numbered form takes
+    // the codes 1..24 of the message table; any other code is a programming error
+    // (std::out_of_range).
+    void ReportError(TComExceptions Kind, std::int64_t WinError);
     void ReportError(int Code, std::int64_t WinError);
 
     // Main-thread side of the event hand-over. ProcessHandOver takes the pending event, if
@@ -410,7 +412,7 @@ class TCustomComPort {
     bool ProcessHandOver();
     bool PumpHandOver(std::chrono::milliseconds Timeout);
     // Whether the event thread is running.
-    bool ThreadCreated() const { return FThreadCreated; }
+    bool ThreadCreated() const;
 
     // Settings
     TBaudRate BaudRate() const { return FBaudRate; }
@@ -459,6 +461,13 @@ class TCustomComPort {
     TComControlBlock ControlBlock() const;
     TComTimeoutValues TimeoutValues() const;
 
+    // The three settings steps, each re-applying its part of the settings to the open port
+    // (what a settings group does after a change). Each acts only while the port is open and
+    // no update is pending; it returns false when it reported a failure.
+    bool ApplyQueueSizes();
+    bool ApplyControlBlock();
+    bool ApplyTimeoutValues();
+
     // Events
     TRxCharEvent OnRxChar;
     TRxBufEvent OnRxBuf;
@@ -486,49 +495,15 @@ class TCustomComPort {
     virtual void CloseDevice();
     // Runs the three settings steps; stops at the first that fails and returns false.
     virtual bool ApplyPortSettings();
-
-    // Each step acts only when CanApply(); returns false when it reported a failure.
-    bool ApplyQueueSizes();
-    bool ApplyControlBlock();
-    bool ApplyTimeoutValues();
     // Whether a settings step acts now: open and no update pending.
     bool CanApply() const;
 
   private:
-    friend class TComBuffer;
-    friend class TComParity;
-    friend class TComTimeouts;
-    friend class TComFlowControl;
-    friend class TComThread;
-
-    void StartEventThread();
-    void StopEventThread();
-    void HandleEvent(std::uint32_t Bit);
-    void HandleRxChar();
-    void HandleHangUp(int Error);
-    void ReadModemLine(std::uint32_t Bit, const TComSignalEvent& Event);
-
-    // Event thread side of the hand-over: stores the event and waits until it is taken or the
-    // thread is told to stop. Returns false when stopping.
-    bool HandOverFromThread(std::uint32_t Bit, int Error);
-    void WaitForStop();
-    // Waits for Pause or the stop signal; false when stopping.
-    bool PauseUnlessStopped(std::chrono::milliseconds Pause);
-    void ThreadFinished();
-
     std::string FName;
-    std::shared_ptr<IComPlatform> FPlatform;
-    IComHandOver* FHandOver;
+    const std::unique_ptr<TComPortPrivate> FImpl;
 
-    std::unique_ptr<TComThread> FEventThread;
-    bool FThreadCreated = false;
-    std::unique_ptr<IComDevice> FHandle;
-    std::int32_t FUpdateCount = 0;
     bool FTriggersOnRxChar = true;
     TThreadPriority FEventThreadPriority = TThreadPriority::tpNormal;
-    bool FConnected = false;
-    bool FClosing = false;
-
     TBaudRate FBaudRate = TBaudRate::Br9600;
     std::int32_t FCustomBaudRate = 9600;
     TDataBits FDataBits = TDataBits::DbEight;
@@ -544,15 +519,6 @@ class TCustomComPort {
     TComFlowControl FFlowControl{this};
     TComTimeouts FTimeouts{this};
     TComBuffer FBuffer{this};
-
-    // Hand-over state, shared with the event thread under FHandOverLock.
-    std::mutex FHandOverLock;
-    std::condition_variable FHandOverCond;
-    bool FPending = false;
-    std::uint32_t FPendingBit = 0;
-    int FPendingError = 0;
-    bool FStopRequested = false;
-    bool FThreadDone = false;
 };
 
 // The component as the form publishes it; adds no behaviour.

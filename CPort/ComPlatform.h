@@ -5,11 +5,12 @@
 // success or the platform's error code (errno on POSIX) on failure; that code becomes the
 // WinError of the component's failure report.
 //
-// Two implementations exist: the POSIX one (PosixComPlatform.h) for real ports and
+// Two implementations exist: the POSIX one (PosixComPlatform() below) for real ports and
 // pseudo-terminals, the default of every component, and a scriptable fake for tests
-// (FakeComPlatform.h).
+// (testing/FakeComPlatform.h, library CPortTesting, never linked into the program).
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -100,6 +101,12 @@ struct TComTimeoutValues {
     friend bool operator==(const TComTimeoutValues&, const TComTimeoutValues&) = default;
 };
 
+// Whether an operation failed because the device has gone (adapter pulled out, far end of a
+// pseudo-terminal closed): a hung-up device answers every request with one of these.
+inline bool DeviceGone(int Error) {
+    return Error == EIO || Error == ENXIO || Error == ENODEV;
+}
+
 // Outcome of one IComDevice::WaitEvent.
 enum class TComWaitResult {
     Events,   // port events occurred; Mask holds their bits
@@ -129,7 +136,9 @@ class IComDevice {
     // Hands the bytes to the driver and waits until they are sent, bounded by the write
     // time-outs; Done is the number actually sent (less than asked when cut off by the time-out).
     virtual int Write(std::span<const std::uint8_t> Buffer, std::size_t& Done) = 0;
-    virtual int Purge(std::uint32_t Flags) = 0;  // ComPurgeFlags
+    // ComPurgeFlags. The abort flags end transfers in progress and drop no received or queued
+    // byte; the clear flags discard the input or output queue.
+    virtual int Purge(std::uint32_t Flags) = 0;
     // Bytes waiting in the input queue and the communication errors since the last call
     // (ComErrorBits); reading clears the error state.
     virtual int ClearError(std::uint32_t& Errors, std::uint32_t& InQueue) = 0;

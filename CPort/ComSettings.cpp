@@ -3,13 +3,6 @@
 #include "ComText.h"
 #include "IniFile.h"
 
-namespace {
-
-constexpr int kStoreFailed = 16;
-constexpr int kLoadFailed = 17;
-
-}  // namespace
-
 void TCustomComPort::StoreSettings(TStoreType StoreType, const std::string& StoreTo) {
     bool Failed = false;
     try {
@@ -24,7 +17,7 @@ void TCustomComPort::StoreSettings(TStoreType StoreType, const std::string& Stor
         // The first key that cannot be written ends the store; keys written before it stay.
         Failed = true;
     }
-    if (Failed) ReportError(kStoreFailed, 0);
+    if (Failed) ReportError(TComExceptions::CE_StoreFailed, 0);
 }
 
 void TCustomComPort::LoadSettings(TStoreType StoreType, const std::string& LoadFrom) {
@@ -46,7 +39,7 @@ void TCustomComPort::LoadSettings(TStoreType StoreType, const std::string& LoadF
     } catch (...) {
         Failed = true;
     }
-    if (Failed) ReportError(kLoadFailed, 0);
+    if (Failed) ReportError(TComExceptions::CE_LoadFailed, 0);
 }
 
 void TCustomComPort::StoreToIni(TIniFile& Ini) {
@@ -65,10 +58,12 @@ void TCustomComPort::LoadFromIni(TIniFile& Ini) {
     if (!FStoredProps.Contains(TStoredProp::SpBasic)) return;
     // Every read falls back on the current value, so a missing key (or file) changes nothing.
     SetPort(Ini.ReadString(FName, "Port", FPort));
+    const bool RateStored = Ini.ValueExists(FName, "BaudRate");
     SetBaudRate(TextToBaudRate(Ini.ReadString(FName, "BaudRate", BaudRateToText(FBaudRate))));
     if (FBaudRate == TBaudRate::BrCustom) {
-        // A text that is no number gives 9600; a missing key keeps the custom rate in use.
-        if (Ini.ValueExists(FName, "CustomBaudRate"))
+        // A stored custom rate without its number means 9600, as does a text that is no number.
+        // A file that stores no rate at all (or no file) leaves the custom rate in use alone.
+        if (RateStored || Ini.ValueExists(FName, "CustomBaudRate"))
             SetCustomBaudRate(Ini.ReadInteger(FName, "CustomBaudRate", 9600));
     }
     SetStopBits(TextToStopBits(Ini.ReadString(FName, "StopBits", StopBitsToText(FStopBits))));

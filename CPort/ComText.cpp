@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 
+#include "TextCase.h"
+
 namespace {
 
 constexpr std::array<std::string_view, 16> kBaudRates = {
@@ -13,16 +15,7 @@ constexpr std::array<std::string_view, 4> kDataBits = {"5", "6", "7", "8"};
 constexpr std::array<std::string_view, 5> kParity = {"None", "Odd", "Even", "Mark", "Space"};
 constexpr std::array<std::string_view, 4> kFlowControl = {"Hardware", "Software", "None", "Custom"};
 
-char AsciiLower(char C) {
-    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
-}
-
-bool SameText(std::string_view A, std::string_view B) {
-    if (A.size() != B.size()) return false;
-    for (std::size_t I = 0; I < A.size(); ++I)
-        if (AsciiLower(A[I]) != AsciiLower(B[I])) return false;
-    return true;
-}
+using textcase::SameText;
 
 template <class E, std::size_t N>
 std::string_view ToText(const std::array<std::string_view, N>& Texts, E Value) {

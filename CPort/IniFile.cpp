@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "PosixIo.h"
+#include "TextCase.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -25,16 +28,7 @@ std::string_view Trim(std::string_view S) {
     return S.substr(First, Last - First + 1);
 }
 
-char AsciiLower(char C) {
-    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
-}
-
-bool SameName(std::string_view A, std::string_view B) {
-    if (A.size() != B.size()) return false;
-    for (std::size_t I = 0; I < A.size(); ++I)
-        if (AsciiLower(A[I]) != AsciiLower(B[I])) return false;
-    return true;
-}
+using textcase::SameText;
 
 // Cuts Text after Max UTF-8 characters, never inside a multi-byte sequence.
 std::string_view CutCharacters(std::string_view Text, std::size_t Max) {
@@ -132,7 +126,7 @@ struct TDocument {
     // the header; nullopt when the section is missing.
     std::optional<std::pair<std::size_t, std::size_t>> FindSection(std::string_view Section) const {
         for (std::size_t I = 0; I < Lines.size(); ++I) {
-            if (Lines[I].Kind != TLineKind::Section || !SameName(Lines[I].Name(), Section))
+            if (Lines[I].Kind != TLineKind::Section || !SameText(Lines[I].Name(), Section))
                 continue;
             std::size_t End = I + 1;
             while (End < Lines.size() && Lines[End].Kind != TLineKind::Section)
@@ -146,7 +140,7 @@ struct TDocument {
         const auto Range = FindSection(Section);
         if (!Range) return std::nullopt;
         for (std::size_t I = Range->first + 1; I < Range->second; ++I)
-            if (Lines[I].Kind == TLineKind::Key && SameName(Lines[I].Name(), Key)) return I;
+            if (Lines[I].Kind == TLineKind::Key && SameText(Lines[I].Name(), Key)) return I;
         return std::nullopt;
     }
 };
@@ -161,9 +155,8 @@ std::optional<std::string> ReadFile(const std::string& Path, int* Error = nullpt
     std::string Content;
     char Buf[8192];
     for (;;) {
-        const ssize_t N = ::read(Fd, Buf, sizeof Buf);
+        const ssize_t N = posixio::RetryEintr([&] { return ::read(Fd, Buf, sizeof Buf); });
         if (N < 0) {
-            if (errno == EINTR) continue;
             if (Error) *Error = errno;
             ::close(Fd);
             return std::nullopt;
@@ -193,11 +186,9 @@ fs::path ResolveLinks(fs::path Path) {
 
 bool WriteAll(int Fd, std::string_view Data) {
     while (!Data.empty()) {
-        const ssize_t N = ::write(Fd, Data.data(), Data.size());
-        if (N < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        const ssize_t N =
+            posixio::RetryEintr([&] { return ::write(Fd, Data.data(), Data.size()); });
+        if (N < 0) return false;
         Data.remove_prefix(static_cast<std::size_t>(N));
     }
     return true;

@@ -1,4 +1,5 @@
 #include "PortList.h"
+#include "TextCase.h"
 
 #include <sys/stat.h>
 
@@ -16,10 +17,6 @@ std::mutex RootsMutex;
 TPortScanRoots& RootsStorage() {
     static TPortScanRoots Roots;
     return Roots;
-}
-
-char AsciiLower(char C) {
-    return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
 }
 
 std::optional<std::string> FirstLine(const fs::path& File) {
@@ -132,12 +129,8 @@ void SetDefaultPortScanRoots(TPortScanRoots Roots) {
 }
 
 bool PortNameLess(std::string_view A, std::string_view B) {
-    const auto N = std::min(A.size(), B.size());
-    for (std::size_t I = 0; I < N; ++I) {
-        const char X = AsciiLower(A[I]), Y = AsciiLower(B[I]);
-        if (X != Y) return static_cast<unsigned char>(X) < static_cast<unsigned char>(Y);
-    }
-    if (A.size() != B.size()) return A.size() < B.size();
+    // Names equal but for the letter case keep a fixed order among themselves.
+    if (const int Order = textcase::CompareText(A, B); Order != 0) return Order < 0;
     return A < B;
 }
 

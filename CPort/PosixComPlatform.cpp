@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "ComPlatform.h"
+#include "PortHolders.h"
+#include "PosixIo.h"
 #include "PosixLine.h"
 
 std::string IComPlatform::ErrorText(int Error) const {
@@ -29,17 +31,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-template <class F>
-int RetryEintr(F&& Call) {
-    for (;;) {
-        const int Result = Call();
-        if (Result >= 0 || errno != EINTR) return Result;
-    }
-}
-
-bool NoModemLines(int Error) {
-    return Error == ENOTTY || Error == EINVAL;
-}
+using posixio::RetryEintr;
 
 class TPosixDevice final : public IComDevice {
   public:
@@ -128,17 +120,11 @@ class TPosixDevice final : public IComDevice {
         Done = 0;
         if (FFd < 0) return EBADF;
         if (Buffer.empty()) return 0;
-        for (;;) {
-            const ssize_t Got = ::read(FFd, Buffer.data(), Buffer.size());
-            if (Got >= 0) {
-                Done = static_cast<std::size_t>(Got);
-                if (Got > 0) InputTaken();
-                return 0;
-            }
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
-            return errno;
-        }
+        const ssize_t Got = RetryEintr([&] { return ::read(FFd, Buffer.data(), Buffer.size()); });
+        if (Got < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : errno;
+        Done = static_cast<std::size_t>(Got);
+        if (Got > 0) InputTaken();
+        return 0;
     }
 
     int Write(std::span<const std::uint8_t> Buffer, std::size_t& Done) override {
@@ -182,10 +168,7 @@ class TPosixDevice final : public IComDevice {
         // for ever on a line that never drains.
         for (;;) {
             int Queued = 0;
-            if (::ioctl(FFd, TIOCOUTQ, &Queued) != 0) {
-                if (errno == EINTR) continue;
-                break;  // no queue to watch
-            }
+            if (posixio::Ioctl(FFd, TIOCOUTQ, &Queued) != 0) break;  // no queue to watch
             if (Queued <= 0) break;
             if (Remaining() == 0) {
                 // Cut off: what is still queued was not sent and is dropped.
@@ -200,8 +183,15 @@ class TPosixDevice final : public IComDevice {
 
     int Purge(std::uint32_t Flags) override {
         if (FFd < 0) return EBADF;
-        const bool Tx = Flags & (ComPurgeFlags::TxAbort | ComPurgeFlags::TxClear);
-        const bool Rx = Flags & (ComPurgeFlags::RxAbort | ComPurgeFlags::RxClear);
+        // Writing and reading are never in flight here (both finish before they return), so
+        // aborting them drops nothing: bytes already announced to the main thread stay for it
+        // to read. The abort only tells whether the device is still there.
+        if (Flags & (ComPurgeFlags::TxAbort | ComPurgeFlags::RxAbort)) {
+            int Queued = 0;
+            if (const int Error = posixio::Ioctl(FFd, TIOCOUTQ, &Queued); Error != 0) return Error;
+        }
+        const bool Tx = Flags & ComPurgeFlags::TxClear;
+        const bool Rx = Flags & ComPurgeFlags::RxClear;
         if (!Tx && !Rx) return 0;
         const int Queue = Tx && Rx ? TCIOFLUSH : (Tx ? TCOFLUSH : TCIFLUSH);
         if (RetryEintr([&] { return ::tcflush(FFd, Queue); }) != 0) return errno;
@@ -214,7 +204,7 @@ class TPosixDevice final : public IComDevice {
         InQueue = 0;
         if (FFd < 0) return EBADF;
         int Waiting = 0;
-        if (RetryEintr([&] { return ::ioctl(FFd, FIONREAD, &Waiting); }) != 0) return errno;
+        if (const int Error = posixio::Ioctl(FFd, FIONREAD, &Waiting); Error != 0) return Error;
         InQueue = Waiting > 0 ? static_cast<std::uint32_t>(Waiting) : 0;
 
         // Line errors come from the driver's counters: whatever grew since the last call.
@@ -237,10 +227,8 @@ class TPosixDevice final : public IComDevice {
         Status = 0;
         if (FFd < 0) return EBADF;
         int Lines = 0;
-        if (RetryEintr([&] { return ::ioctl(FFd, TIOCMGET, &Lines); }) != 0) {
-            // No modem lines at all (a pseudo-terminal): every line is off.
-            return NoModemLines(errno) ? 0 : errno;
-        }
+        // No modem lines at all (a pseudo-terminal): every line is off.
+        if (const int Error = posixio::ModemLines(FFd, Lines); Error != 0) return Error;
         if (Lines & TIOCM_CTS) Status |= ComModemBits::CtsOn;
         if (Lines & TIOCM_DSR) Status |= ComModemBits::DsrOn;
         if (Lines & TIOCM_RNG) Status |= ComModemBits::RingOn;
@@ -289,8 +277,7 @@ class TPosixDevice final : public IComDevice {
     TInput CountInput() const {
         TInput Input;
         Input.Taken = FTaken.load();
-        if (RetryEintr([&] { return ::ioctl(FFd, FIONREAD, &Input.Waiting); }) != 0)
-            Input.Waiting = 0;
+        if (posixio::Ioctl(FFd, FIONREAD, &Input.Waiting) != 0) Input.Waiting = 0;
         return Input;
     }
     // Whether the waiting bytes include some the last reported input event did not cover:
@@ -385,11 +372,31 @@ class TPosixComPlatform final : public IComPlatform {
             return nullptr;
         };
         if (!::isatty(Fd)) return Fail(ENOTTY);
-        // TIOCEXCL keeps other openers out but not root; the lock keeps out every other user
-        // of this component, root included.
+        // A port someone else has claimed is busy. Without root the open itself fails on a
+        // terminal in exclusive mode; root gets in and has to ask. A pseudo-terminal keeps the
+        // flag after its claimer has gone without clearing it: a claim counts only while
+        // somebody still holds the port. The lock is how every other user of this component
+        // claims it, root included.
+        int Exclusive = 0;
+        if (posixio::Ioctl(Fd, TIOCGEXCL, &Exclusive) == 0 && Exclusive != 0 &&
+            portholders::HeldElsewhere(Fd, portholders::TWho::AnyDescriptor))
+            return Fail(EBUSY);
         if (RetryEintr([&] { return ::flock(Fd, LOCK_EX | LOCK_NB); }) != 0)
             return Fail(errno == EWOULDBLOCK ? EBUSY : errno);
-        if (::ioctl(Fd, TIOCEXCL) != 0 && errno != ENOTTY) return Fail(errno);
+        // Claim it: from here on the open of any other program but root's fails.
+        if (const int Error = posixio::Ioctl(Fd, TIOCEXCL, nullptr); Error != 0 && Error != ENOTTY)
+            return Fail(Error);
+        // A program that opened it earlier without claiming it shows only among the open
+        // descriptors of the processes. One that is just giving up on the port (another
+        // component that lost the lock) goes at once: look again before calling it busy.
+        for (int Look = 0; portholders::HeldElsewhere(Fd, portholders::TWho::OtherProcesses);
+             ++Look) {
+            if (Look == 2) {
+                ::ioctl(Fd, TIOCNXCL);
+                return Fail(EBUSY);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         const int StopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (StopFd < 0) {
             const int Cause = errno;

@@ -47,22 +47,13 @@ constexpr std::array<std::pair<std::int32_t, unsigned>, 31> kStandardRates = {{
     {0, B0},
 }};
 
-int Ioctl(int Fd, unsigned long Request, void* Arg) {
-    for (;;) {
-        if (::ioctl(Fd, Request, Arg) == 0) return 0;
-        if (errno != EINTR) return errno;
-    }
-}
-
-// A device without modem lines (a pseudo-terminal) answers these requests with ENOTTY or EINVAL.
-bool NoModemLines(int Error) {
-    return Error == ENOTTY || Error == EINVAL;
-}
-
-int SetLine(int Fd, int Line, bool On) {
-    int Bits = Line;
-    const int Error = Ioctl(Fd, On ? TIOCMBIS : TIOCMBIC, &Bits);
-    return NoModemLines(Error) ? 0 : Error;
+// Whether the rate the driver reports is the rate asked for. A driver that cannot make a rate
+// puts another one in its place (9600, or the rate it had) without a word; one that makes it
+// only nearly reports what it made. Two per cent off is well within what an asynchronous line
+// bears; a substitute is much further off.
+bool SameRate(std::int64_t Asked, std::int64_t Got) {
+    const std::int64_t Diff = Got > Asked ? Got - Asked : Asked - Got;
+    return Diff * 50 <= Asked;
 }
 
 // A pseudo-terminal slave (majors 136 to 143): it has no wire, and its driver always keeps
@@ -76,16 +67,33 @@ bool IsPseudoTerminal(int Fd) {
 
 }  // namespace
 
-int Apply(int Fd, const TComControlBlock& Block) {
-    // Settings this platform has no way to carry out are refused, never quietly dropped.
+int Apply(int Fd, const TComControlBlock& Block, TIoctl Io) {
+    auto Ioctl = [&](unsigned long Request, void* Arg) {
+        return posixio::Ioctl(Fd, Request, Arg, Io);
+    };
+    auto SetLine = [&](int Line, bool On) { return posixio::SetModemLine(Fd, Line, On, Io); };
+
+    // Settings this platform has no way to carry out are refused, never quietly approximated:
+    // - 1.5 stop bits, DTR handshake, RTS toggle, DSR flow and sensitivity;
+    // - replacing bytes with parity errors (the terminal can only make them NUL, framing errors
+    //   included) and discarding NUL bytes;
+    // - CTS output flow without RTS handshake or the other way round: the terminal has the two
+    //   only together (CRTSCTS);
+    // - holding back sending after XOFF was sent for the input (with XON/XOFF input flow the
+    //   terminal goes on sending: only "continue on XOFF" is what it does);
+    // - an event character: no port event ever tells of a particular character received.
+    // A parity check alone is carried out: bytes pass as received, and the errors are counted
+    // by the driver and reported through the error event.
     if (Block.BaudRate <= 0 || Block.ByteSize < 5 || Block.ByteSize > 8 || Block.Parity > 4 ||
         (Block.StopBits != 0 && Block.StopBits != 2) || Block.DtrControl > 1 ||
         Block.RtsControl > 2 || Block.OutxDsrFlow || Block.DsrSensitivity ||
-        Block.ErrorCharEnabled || Block.Null || !Block.Binary)
+        Block.ErrorCharEnabled || Block.Null || !Block.Binary ||
+        Block.OutxCtsFlow != (Block.RtsControl == 2) || (Block.InX && !Block.TxContinueOnXoff) ||
+        Block.EvtChar != 0)
         return EINVAL;
 
     struct termios2 Tio {};
-    if (const int Error = Ioctl(Fd, TCGETS2, &Tio); Error != 0) return Error;
+    if (const int Error = Ioctl(TCGETS2, &Tio); Error != 0) return Error;
 
     // Raw: no echo, no canonical input, no CR/NL translation, no signals, no output processing.
     Tio.c_iflag &=
@@ -116,9 +124,8 @@ int Apply(int Fd, const TComControlBlock& Block) {
         default:
             break;
     }
-    if (Block.ParityCheck) Tio.c_iflag |= INPCK;
     if (Block.StopBits == 2) Tio.c_cflag |= CSTOPB;
-    const bool Handshake = Block.OutxCtsFlow || Block.RtsControl == 2;
+    const bool Handshake = Block.OutxCtsFlow;
     if (Handshake) Tio.c_cflag |= CRTSCTS;
     if (Block.OutX) Tio.c_iflag |= IXON;
     if (Block.InX) Tio.c_iflag |= IXOFF;
@@ -140,29 +147,29 @@ int Apply(int Fd, const TComControlBlock& Block) {
     Tio.c_ispeed = static_cast<speed_t>(Block.BaudRate);
     Tio.c_ospeed = static_cast<speed_t>(Block.BaudRate);
 
-    if (const int Error = Ioctl(Fd, TCSETS2, &Tio); Error != 0) return Error;
+    if (const int Error = Ioctl(TCSETS2, &Tio); Error != 0) return Error;
 
-    // Some drivers drop what they cannot do (mark/space parity, a data width) without a word:
-    // read the state back and refuse the settings when the character format did not hold.
+    // Some drivers drop what they cannot do (mark/space parity, a data width, a rate) without a
+    // word: read the state back and refuse the settings when the format or the rate did not hold.
     struct termios2 Check {};
-    if (const int Error = Ioctl(Fd, TCGETS2, &Check); Error != 0) return Error;
+    if (const int Error = Ioctl(TCGETS2, &Check); Error != 0) return Error;
+    if (!SameRate(Block.BaudRate, static_cast<std::int64_t>(Check.c_ospeed))) return EINVAL;
     // A pseudo-terminal passes every byte as it is, so its fixed width and parity are no loss.
     const tcflag_t kFormat = IsPseudoTerminal(Fd)
                                  ? tcflag_t{PARODD | CMSPAR | CSTOPB}
                                  : tcflag_t{CSIZE | PARENB | PARODD | CMSPAR | CSTOPB};
     if ((Check.c_cflag & kFormat) != (Tio.c_cflag & kFormat)) return EINVAL;
 
-    if (const int Error = SetLine(Fd, TIOCM_DTR, Block.DtrControl == 1); Error != 0) return Error;
+    if (const int Error = SetLine(TIOCM_DTR, Block.DtrControl == 1); Error != 0) return Error;
     if (!Handshake) {
-        if (const int Error = SetLine(Fd, TIOCM_RTS, Block.RtsControl == 1); Error != 0)
-            return Error;
+        if (const int Error = SetLine(TIOCM_RTS, Block.RtsControl == 1); Error != 0) return Error;
     }
     return 0;
 }
 
 std::int64_t OutputSpeed(int Fd) {
     struct termios2 Tio {};
-    if (Ioctl(Fd, TCGETS2, &Tio) != 0) return -1;
+    if (posixio::Ioctl(Fd, TCGETS2, &Tio) != 0) return -1;
     return static_cast<std::int64_t>(Tio.c_ospeed);
 }
 

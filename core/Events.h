@@ -77,6 +77,7 @@ struct TReplyReceived {
     std::uint8_t LastCID2 = 0xFF;         // the command it is read as the answer to
     std::span<const std::uint8_t> Info;   // the INFO bytes that arrived
     bool HasDecoder = false;              // LastCID2 has a decoder
+    std::span<const std::uint8_t> Frame;  // the whole frame, "~" to carriage return
 };
 
 // An RTN-0 reply decoded by the decoder of the last command sent.

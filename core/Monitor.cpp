@@ -95,6 +95,7 @@ struct TMonitor::TImpl {
     bool InReceive = false;
     TStamp BlockAt;
     std::size_t BlockFrameBytes = 0;
+    std::optional<TParsedFrame> FrameParsed;  // the frame being reported, when it passed
 
     std::vector<IMonitorObserver*> Observers;
     int NotifyDepth = 0;
@@ -273,7 +274,10 @@ struct TMonitor::TImpl {
 
     void FrameCut(std::span<const std::uint8_t> Frame) {
         BlockFrameBytes += Frame.size();
-        TFrameReceived e{BlockAt, Frame, CheckFrameReason(Frame), std::nullopt, false};
+        // Parsed once here; the codec's correct-frame event of this frame takes it.
+        FrameParsed = ParseFrame(Frame);
+        const TFrameCheck check = FrameParsed ? TFrameCheck::Ok : CheckFrameReason(Frame);
+        TFrameReceived e{BlockAt, Frame, check, std::nullopt, false};
         if (Pending && !Pending->FrameSeen) {
             Pending->FrameSeen = true;
             e.ResponseTime = std::chrono::duration_cast<Millis>(BlockAt.Time - Pending->SentAt);
@@ -283,12 +287,13 @@ struct TMonitor::TImpl {
     }
 
     void CorrectFrame(std::span<const std::uint8_t> Frame) {
-        const std::optional<TParsedFrame> reply = ParseFrame(Frame);
-        if (!reply) return;  // never: the codec checked it
+        const std::optional<TParsedFrame> reply = std::move(FrameParsed);
+        FrameParsed.reset();
+        if (!reply) return;  // never: the codec and the frame event agree on the check
         // Read as the answer to the last command sent, whatever happens below.
         const std::uint8_t last = LastCID2;
-        const TReplyReceived r{BlockAt, reply->Header, reply->Header.CID2,
-                               last,    reply->Info,   HasDecoder(last)};
+        const TReplyReceived r{
+            BlockAt, reply->Header, reply->Header.CID2, last, reply->Info, HasDecoder(last), Frame};
         Notify([&](IMonitorObserver& o) { o.OnReplyReceived(r); });
         if (r.Rtn != 0) return;
         const TDH_Header header{reply->Header.Ver, reply->Header.Addr, reply->Header.CID1, last};

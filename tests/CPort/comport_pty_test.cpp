@@ -2,8 +2,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,16 +24,15 @@
 
 #include "CPort.h"
 #include "PosixLine.h"
+#include "TestSupport.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
-struct TReport {
-    TComExceptions Kind;
-    std::int64_t WinError;
-    std::string WinMessage;
-};
+using testsupport::TPtyMode;
+using testsupport::TPtyPair;
+using testsupport::TReport;
 
 double CpuSeconds() {
     rusage Usage{};
@@ -41,19 +43,15 @@ double CpuSeconds() {
 
 class PtyPortTest : public ::testing::Test {
   protected:
-    int Master = -1;
-    std::string SlavePath;
-    std::vector<TReport> Reports;
-    std::function<void(const TReport&)> OnReport;
+    // The terminal keeps the kernel's cooked defaults: raw mode must come from the component.
+    TPtyPair Pty{TPtyMode::AsOpened};
+    const std::string& SlavePath = Pty.SlavePath();
+    testsupport::TReportRecorder Recorder;
+    std::vector<TReport>& Reports = Recorder.Reports;
+    std::function<void(const TReport&)>& OnReport = Recorder.OnReport;
     TComPort Port{"ComPort1"};  // the POSIX platform, pumped by this thread
 
     void SetUp() override {
-        int Slave = -1;
-        char Name[256] = {};
-        ASSERT_EQ(openpty(&Master, &Slave, Name, nullptr, nullptr), 0) << std::strerror(errno);
-        SlavePath = Name;
-        close(Slave);  // the component opens the port itself, by name
-        fcntl(Master, F_SETFD, FD_CLOEXEC);
         Port.SetPort(SlavePath);
         Port.SetTriggersOnRxChar(false);
         Port.SetSyncMethod(TSyncMethod::SmWindowSync);
@@ -63,16 +61,9 @@ class PtyPortTest : public ::testing::Test {
         Port.OnRxBuf = nullptr;
         OnReport = nullptr;
         Port.Close();
-        if (Master >= 0) close(Master);
     }
 
-    void BindHandler() {
-        Port.OnException = [this](TCustomComPort&, TComExceptions Kind, const std::string&,
-                                  std::int64_t WinError, const std::string& WinMessage) {
-            Reports.push_back({Kind, WinError, WinMessage});
-            if (OnReport) OnReport(Reports.back());
-        };
-    }
+    void BindHandler() { Recorder.Bind(Port); }
 
     bool PumpUntil(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 15s) {
         const auto Deadline = std::chrono::steady_clock::now() + Limit;
@@ -83,34 +74,13 @@ class PtyPortTest : public ::testing::Test {
         return true;
     }
 
-    // Reads from the master until Count bytes came or the deadline passed.
     std::string ReadMaster(std::size_t Count, std::chrono::milliseconds Limit = 10s) {
-        std::string Got;
-        const auto Deadline = std::chrono::steady_clock::now() + Limit;
-        while (Got.size() < Count && std::chrono::steady_clock::now() < Deadline) {
-            pollfd Fd{Master, POLLIN, 0};
-            if (poll(&Fd, 1, 50) <= 0) continue;
-            char Buffer[4096];
-            const ssize_t n = read(Master, Buffer, sizeof Buffer);
-            if (n > 0) Got.append(Buffer, static_cast<std::size_t>(n));
-        }
-        return Got;
+        return Pty.Read(Count, Limit);
     }
-
     void WriteMaster(const std::string& Bytes) {
-        std::size_t Done = 0;
-        while (Done < Bytes.size()) {
-            const ssize_t n = write(Master, Bytes.data() + Done, Bytes.size() - Done);
-            ASSERT_GT(n, 0) << std::strerror(errno);
-            Done += static_cast<std::size_t>(n);
-        }
+        ASSERT_TRUE(Pty.Write(Bytes)) << std::strerror(errno);
     }
-
-    termios SlaveState() {
-        termios t{};
-        EXPECT_EQ(tcgetattr(Master, &t), 0);  // the master reads the slave's line state
-        return t;
-    }
+    termios SlaveState() { return Pty.SlaveState(); }
 };
 
 TEST_F(PtyPortTest, OpensAndClosesByPathAndByNameUnderDev) {
@@ -159,7 +129,7 @@ TEST_P(PtyLineTest, LineSettingsReachTheTerminal) {
     if (c.Speed != 0) {
         EXPECT_EQ(cfgetospeed(&t), c.Speed);
     }
-    EXPECT_EQ(posixline::OutputSpeed(Master), c.Number);
+    EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), c.Number);
     // The pty driver itself always keeps 8 bits without parity enable (a pty has no wire); the
     // parity kind (odd, mark, space) and the stop bits stay as set.
     EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), c.ParityFlags & (PARODD | CMSPAR));
@@ -198,8 +168,12 @@ TEST_F(PtyPortTest, ChangesWhileOpenAndCustomRatesApply) {
     EXPECT_EQ(cfgetospeed(&t), B38400);
     Port.SetCustomBaudRate(31250);
     Port.SetBaudRate(TBaudRate::BrCustom);
-    EXPECT_EQ(posixline::OutputSpeed(Master), 31250);
+    EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), 31250);
+    // XON/XOFF input flow on this platform means sending goes on after XOFF was sent.
+    Port.BeginUpdate();
     Port.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
+    Port.FlowControl().SetTxContinueOnXoff(true);
+    Port.EndUpdate();
     t = SlaveState();
     EXPECT_TRUE((t.c_iflag & IXON) && (t.c_iflag & IXOFF));
     EXPECT_EQ(t.c_cc[VSTART], 17);
@@ -225,12 +199,31 @@ TEST_F(PtyPortTest, SettingsThePlatformCannotTakeFailWithCode7) {
          }},
         {"DTR handshake",
          [](TCustomComPort& p) { p.FlowControl().SetControlDTR(TDTRFlowControl::DtrHandshake); }},
+        // The terminal has CTS output flow and RTS handshake only together.
+        {"CTS output flow with RTS held off",
+         [](TCustomComPort& p) { p.FlowControl().SetOutCTSFlow(true); }},
+        {"CTS output flow with RTS held on",
+         [](TCustomComPort& p) {
+             p.FlowControl().SetControlRTS(TRTSFlowControl::RtsEnable);
+             p.FlowControl().SetOutCTSFlow(true);
+         }},
+        {"RTS handshake without CTS output flow",
+         [](TCustomComPort& p) { p.FlowControl().SetControlRTS(TRTSFlowControl::RtsHandshake); }},
+        // With XON/XOFF input flow the terminal keeps sending after its XOFF went out.
+        {"sending held back after XOFF",
+         [](TCustomComPort& p) { p.FlowControl().SetXonXoffIn(true); }},
+        {"bad bytes replaced by NUL",
+         [](TCustomComPort& p) {
+             p.Parity().SetCheck(true);
+             p.Parity().SetReplace(true);
+         }},
+        {"event character", [](TCustomComPort& p) { p.SetEventChar(u'\r'); }},
     };
     for (const Case& c : Cases) {
         SCOPED_TRACE(c.Name);
         TComPort Fresh("ComPort1");
         Fresh.SetPort(SlavePath);
-        Fresh.OnException = Port.OnException;
+        Recorder.Bind(Fresh);
         Reports.clear();
         c.Set(Fresh);
         Fresh.Open();
@@ -243,6 +236,72 @@ TEST_F(PtyPortTest, SettingsThePlatformCannotTakeFailWithCode7) {
         EXPECT_TRUE(Port.Connected());
         Port.Close();
     }
+}
+
+// The flow settings the terminal does carry out open as asked.
+TEST_F(PtyPortTest, FlowSettingsTheTerminalHasAreTaken) {
+    BindHandler();
+    struct Case {
+        const char* Name;
+        std::function<void(TCustomComPort&)> Set;
+        tcflag_t CFlags, IFlags;  // expected on the terminal
+    };
+    const Case Cases[] = {
+        {"hardware",
+         [](TCustomComPort& p) { p.FlowControl().SetFlowControl(TFlowControl::FcHardware); },
+         CRTSCTS, 0},
+        {"XON/XOFF output", [](TCustomComPort& p) { p.FlowControl().SetXonXoffOut(true); }, 0,
+         IXON},
+        {"XON/XOFF both ways, sending on after XOFF",
+         [](TCustomComPort& p) {
+             p.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
+             p.FlowControl().SetTxContinueOnXoff(true);
+         },
+         0, IXON | IXOFF},
+        // A parity check passes bad bytes as they came (the driver counts the errors); the
+        // terminal must not turn them into NUL.
+        {"parity check", [](TCustomComPort& p) { p.Parity().SetCheck(true); }, 0, 0},
+    };
+    for (const Case& c : Cases) {
+        SCOPED_TRACE(c.Name);
+        TComPort Fresh("ComPort1");
+        Fresh.SetPort(SlavePath);
+        Recorder.Bind(Fresh);
+        Reports.clear();
+        c.Set(Fresh);
+        Fresh.Open();
+        EXPECT_TRUE(Reports.empty());
+        ASSERT_TRUE(Fresh.Connected());
+        const termios t = SlaveState();
+        EXPECT_EQ(t.c_cflag & CRTSCTS, c.CFlags);
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK | IGNPAR | PARMRK), c.IFlags);
+    }
+}
+
+// The window's own port: its design settings at every rate its list offers open on a virtual
+// port, and the rate reads back as asked.
+TEST_F(PtyPortTest, WindowSettingsOpenAtEveryOfferedRate) {
+    BindHandler();
+    Port.Timeouts().SetReadInterval(10);
+    Port.Timeouts().SetReadTotalMultiplier(1);
+    Port.Timeouts().SetReadTotalConstant(10);
+    ASSERT_EQ(Port.FlowControl().FlowControl(), TFlowControl::FcNone);
+    ASSERT_EQ(Port.FlowControl().ControlDTR(), TDTRFlowControl::DtrDisable);
+    ASSERT_EQ(Port.FlowControl().ControlRTS(), TRTSFlowControl::RtsDisable);
+    ASSERT_FALSE(Port.FlowControl().TxContinueOnXoff());
+    ASSERT_EQ(Port.EventChar(), 0);
+    ASSERT_EQ(Port.Events(), AllComEvents);
+    for (int r = static_cast<int>(TBaudRate::Br110); r <= static_cast<int>(TBaudRate::Br256000);
+         ++r) {
+        const auto Rate = static_cast<TBaudRate>(r);
+        SCOPED_TRACE(BaudRateValue(Rate));
+        Port.SetBaudRate(Rate);
+        Port.Open();
+        ASSERT_TRUE(Port.Connected());
+        EXPECT_EQ(posixline::OutputSpeed(Pty.Master()), BaudRateValue(Rate));
+        Port.Close();
+    }
+    EXPECT_TRUE(Reports.empty());
 }
 
 TEST_F(PtyPortTest, WriteReachesTheMasterByteForByte) {
@@ -292,11 +351,9 @@ TEST_F(PtyPortTest, SecondOpenOfTheSamePortFailsWithCode1) {
     ASSERT_TRUE(Port.Connected());
     TComPort Second("Second");
     Second.SetPort(SlavePath);
-    std::vector<TReport> Got;
-    Second.OnException = [&](TCustomComPort&, TComExceptions Kind, const std::string&,
-                             std::int64_t WinError, const std::string& WinMessage) {
-        Got.push_back({Kind, WinError, WinMessage});
-    };
+    testsupport::TReportRecorder SecondRecorder;
+    SecondRecorder.Bind(Second);
+    const std::vector<TReport>& Got = SecondRecorder.Reports;
     Second.Open();  // as root too: the lock holds where the exclusive mode does not
     ASSERT_EQ(Got.size(), 1u);
     EXPECT_EQ(Got[0].Kind, TComExceptions::CE_OpenFailed);
@@ -323,6 +380,99 @@ TEST_F(PtyPortTest, SecondOpenOfTheSamePortFailsWithCode1) {
     Port.Close();
     Second.Open();
     EXPECT_TRUE(Second.Connected());
+}
+
+// Another program holding the slave, claimed or not; when it holds the master too, it plays
+// the far end of the line (as socat does). Started while this process runs no other thread.
+class THolder {
+  public:
+    enum TClaim { Plain, Exclusive, Locked };
+    THolder(const std::string& SlavePath, int Master, TClaim Claim, bool FarEnd = false) {
+        int Ready[2];
+        if (pipe(Ready) != 0) return;
+        Pid = fork();
+        if (Pid == 0) {
+            close(Ready[0]);
+            if (!FarEnd) close(Master);
+            const int Fd = open(SlavePath.c_str(), O_RDWR | O_NOCTTY);
+            if (Fd < 0) _exit(1);
+            if (Claim == Exclusive && ioctl(Fd, TIOCEXCL) != 0) _exit(1);
+            if (Claim == Locked && flock(Fd, LOCK_EX | LOCK_NB) != 0) _exit(1);
+            const char One = 1;
+            if (write(Ready[1], &One, 1) != 1) _exit(1);
+            for (;;)
+                pause();
+        }
+        close(Ready[1]);
+        char Got = 0;
+        Started = Pid > 0 && read(Ready[0], &Got, 1) == 1;
+        close(Ready[0]);
+    }
+    ~THolder() { Stop(); }
+    void Stop() {
+        if (Pid <= 0) return;
+        kill(Pid, SIGKILL);
+        waitpid(Pid, nullptr, 0);
+        Pid = -1;
+    }
+    bool Started = false;
+
+  private:
+    pid_t Pid = -1;
+};
+
+// A port another program holds is busy, however that program came by it: with the lock, with
+// the terminal's exclusive flag (which root would walk past), or plainly opened before us.
+// The far end of a virtual port is no such program.
+TEST_F(PtyPortTest, APortHeldElsewhereIsBusyForRootToo) {
+    BindHandler();
+    auto ExpectBusy = [&](const char* How) {
+        SCOPED_TRACE(How);
+        Reports.clear();
+        Port.Open();
+        ASSERT_EQ(Reports.size(), 1u);
+        EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_OpenFailed);
+        EXPECT_EQ(Reports[0].WinError, EBUSY);
+        EXPECT_FALSE(Port.Connected());
+    };
+    {
+        THolder Other(SlavePath, Pty.Master(), THolder::Exclusive);
+        ASSERT_TRUE(Other.Started);
+        ExpectBusy("exclusive flag");
+        // The flag stays on a pseudo-terminal after its claimer has gone; nobody holds the port.
+        Other.Stop();
+        Reports.clear();
+        Port.Open();
+        EXPECT_TRUE(Port.Connected()) << "a claim left behind";
+        EXPECT_TRUE(Reports.empty());
+        Port.Close();
+    }
+    {
+        THolder Other(SlavePath, Pty.Master(), THolder::Locked);
+        ASSERT_TRUE(Other.Started);
+        ExpectBusy("lock");
+    }
+    {
+        THolder Other(SlavePath, Pty.Master(), THolder::Plain);
+        ASSERT_TRUE(Other.Started);
+        ExpectBusy("opened before us");
+        // Once it lets go the port is free: our refusal left no claim behind.
+        Other.Stop();
+        Reports.clear();
+        Port.Open();
+        EXPECT_TRUE(Port.Connected());
+        EXPECT_TRUE(Reports.empty());
+        Port.Close();
+    }
+    {
+        THolder FarEnd(SlavePath, Pty.Master(), THolder::Plain, true);
+        ASSERT_TRUE(FarEnd.Started);
+        Reports.clear();
+        Port.Open();
+        EXPECT_TRUE(Port.Connected()) << "the far end of the line";
+        EXPECT_TRUE(Reports.empty());
+        Port.Close();
+    }
 }
 
 TEST_F(PtyPortTest, MissingOrNonTerminalPortFailsWithCode1) {
@@ -354,8 +504,7 @@ TEST_F(PtyPortTest, MasterClosingGivesOneReadFailureAndTheHandlerCloses) {
     };
     Port.Open();
     ASSERT_TRUE(Port.Connected());
-    close(Master);
-    Master = -1;
+    Pty.CloseMaster();
     ASSERT_TRUE(PumpUntil([&] { return !Port.Connected(); }));
     int ReadFailures = 0;
     for (const auto& r : Reports) {
@@ -377,8 +526,7 @@ TEST_F(PtyPortTest, HungUpPortStaysQuietWhileLeftOpen) {
     BindHandler();
     Port.Open();
     ASSERT_TRUE(Port.Connected());
-    close(Master);
-    Master = -1;
+    Pty.CloseMaster();
     ASSERT_TRUE(PumpUntil([&] { return !Reports.empty(); }));
     EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_ReadFailed);
     EXPECT_GT(Reports[0].WinError, 0);

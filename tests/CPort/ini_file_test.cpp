@@ -12,6 +12,7 @@
 #include <string>
 
 #include "IniFile.h"
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -19,16 +20,10 @@ namespace {
 
 class IniFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string Tmpl = (fs::temp_directory_path() / "ini_test_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Tmpl.data()), nullptr);
-        Dir = Tmpl;
-        Path = (Dir / "ComSetting.ini").string();
-    }
+    // A test may take the folder's rights away: give them back before it is removed.
     void TearDown() override {
         std::error_code Ec;
         fs::permissions(Dir, fs::perms::owner_all, fs::perm_options::add, Ec);
-        fs::remove_all(Dir, Ec);
     }
     void Put(const std::string& Content) const { std::ofstream(Path, std::ios::binary) << Content; }
     std::string Get() const {
@@ -40,8 +35,9 @@ class IniFileTest : public ::testing::Test {
     std::size_t FilesInDir() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(Dir), {}));
     }
-    fs::path Dir;
-    std::string Path;
+    testsupport::TTempDir Temp{"ini_test"};
+    fs::path Dir = Temp.Path();
+    std::string Path = Temp.File("ComSetting.ini").string();
 };
 
 TEST_F(IniFileTest, ReadsStoredValuesAndDefaults) {

@@ -14,17 +14,13 @@
 
 #include "CPort.h"
 #include "FakeComPlatform.h"
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TReport {
-    TComExceptions Kind;
-    std::string Message;
-    std::int64_t WinError;
-    std::string WinMessage;
-};
+using testsupport::TReport;
 
 // Every setting the settings file can touch, for before/after comparisons.
 struct TSnapshot {
@@ -56,25 +52,13 @@ TSnapshot Snap(const TCustomComPort& P) {
 
 class SettingsFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string Tmpl = (fs::temp_directory_path() / "settings_test_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(Tmpl.data()), nullptr);
-        Dir = Tmpl;
-        Path = (Dir / "ComSetting.ini").string();
-        Port = MakePort();
-    }
-    void TearDown() override {
-        Port.reset();
-        fs::remove_all(Dir);
-    }
+    void SetUp() override { Port = MakePort(); }
+    void TearDown() override { Port.reset(); }
     // A component with the design values of the window's ComPort1 and a handler that records.
     std::unique_ptr<TComPort> MakePort() {
         auto P = std::make_unique<TComPort>("ComPort1", Platform);
         P->SetSyncMethod(TSyncMethod::SmWindowSync);
-        P->OnException = [this](TCustomComPort&, TComExceptions Kind, const std::string& Msg,
-                                std::int64_t WinError, const std::string& WinMsg) {
-            Reports.push_back({Kind, Msg, WinError, WinMsg});
-        };
+        Recorder.Bind(*P);
         return P;
     }
     void Put(const std::string& Content) const { std::ofstream(Path, std::ios::binary) << Content; }
@@ -101,10 +85,12 @@ class SettingsFileTest : public ::testing::Test {
     }
 
     std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
-    std::vector<TReport> Reports;
+    testsupport::TReportRecorder Recorder;
+    std::vector<TReport>& Reports = Recorder.Reports;
     std::unique_ptr<TComPort> Port;
-    fs::path Dir;
-    std::string Path;
+    testsupport::TTempDir Temp{"settings_test"};
+    fs::path Dir = Temp.Path();
+    std::string Path = Temp.File("ComSetting.ini").string();
 };
 
 constexpr const char* kExample =
@@ -237,10 +223,17 @@ TEST_F(SettingsFileTest, CustomRate) {
         EXPECT_EQ(Port->BaudRate(), TBaudRate::BrCustom);
         EXPECT_EQ(Port->CustomBaudRate(), C.Expected);
     }
-    // Without the key the custom rate in use stays, so a file that names none changes nothing.
+    // A file that says Custom and names no rate means 9600, whatever custom rate was in use.
     Port->SetCustomBaudRate(31250);
     Put("[ComPort1]\nBaudRate=Custom\n");
     Load();
+    EXPECT_EQ(Port->BaudRate(), TBaudRate::BrCustom);
+    EXPECT_EQ(Port->CustomBaudRate(), 9600);
+    // A file that names no rate at all changes neither the rate nor the custom rate in use.
+    Port->SetCustomBaudRate(31250);
+    Put("[ComPort1]\nParity=None\n");
+    Load();
+    EXPECT_EQ(Port->BaudRate(), TBaudRate::BrCustom);
     EXPECT_EQ(Port->CustomBaudRate(), 31250);
     // The custom rate is read only for the custom setting.
     Put("[ComPort1]\nBaudRate=4800\nCustomBaudRate=777\n");

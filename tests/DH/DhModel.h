@@ -26,27 +26,26 @@ struct TCut {
 
 inline TCut Cut(std::string_view Stream) {
     TCut out;
-    std::string cur;
+    std::size_t start = 0;  // of the frame being collected
     bool in = false;
-    for (char c : Stream) {
+    for (std::size_t i = 0; i < Stream.size(); ++i) {
+        const char c = Stream[i];
+        const std::size_t size = i - start + 1;  // of the frame with this byte
         if (c == '~') {
-            if (in) out.Dropped += cur.size();
-            cur = "~";
+            if (in) out.Dropped += i - start;
+            start = i;
             in = true;
         } else if (!in) {
             ++out.Dropped;
-        } else {
-            cur += c;
-            if (c == '\r') {
-                out.Frames.push_back(cur);
-                in = false;
-            } else if (cur.size() >= TDH::InputBufferSize) {
-                out.Dropped += cur.size();
-                in = false;
-            }
+        } else if (c == '\r') {
+            out.Frames.emplace_back(Stream.substr(start, size));
+            in = false;
+        } else if (size >= TDH::InputBufferSize) {
+            out.Dropped += size;
+            in = false;
         }
     }
-    out.Held = in ? cur.size() : 0;
+    out.Held = in ? Stream.size() - start : 0;
     return out;
 }
 

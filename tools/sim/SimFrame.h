@@ -28,7 +28,8 @@ std::string BuildReply(std::uint8_t ver, std::uint8_t addr, std::uint8_t cid1, s
                        std::span<const std::uint8_t> info);
 
 // One command frame as the controller sees it, from "~" to the carriage
-// return inclusive, after the checks that decide whether and how to answer.
+// return inclusive, after the checks that decide whether and how to answer
+// (the codec's frame check, then whether LENID matches the INFO present).
 struct CommandFrame {
     enum class Verdict {
         Ok,          // well formed: header, INFO and checksums agree
@@ -39,7 +40,7 @@ struct CommandFrame {
     };
     Verdict verdict = Verdict::Malformed;
     // Address as read from the frame; absent when the frame is too short to
-    // carry one.
+    // carry one before its carriage return.
     std::optional<std::uint8_t> addr;
     std::uint8_t ver = 0;
     std::uint8_t cid1 = 0;
@@ -48,9 +49,6 @@ struct CommandFrame {
 };
 
 CommandFrame ParseCommand(std::span<const std::uint8_t> frame);
-
-// Upper-case hexadecimal of bytes, without separators.
-std::string ToHex(std::span<const std::uint8_t> bytes);
 
 // Reads the INFO bytes of a reply frame (as built by BuildReply); empty when
 // the frame is too short.
