@@ -74,7 +74,7 @@ void Receive(TTrafficLog& Log, std::string_view Frame, long long Ms, std::uint8_
     if (check != TFrameCheck::Ok) return;
     const auto p = ParseFrame(bytes);
     Log.OnReplyReceived(
-        {At(Ms), p->Header, p->Header.CID2, LastCid2, p->Info, HasDecoder(LastCid2)});
+        {At(Ms), p->Header, p->Header.CID2, LastCid2, p->Info, HasDecoder(LastCid2), bytes});
 }
 
 void Send(TTrafficLog& Log, std::uint8_t Cid2, long long Ms, TIntCMD Item = {},
