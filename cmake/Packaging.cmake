@@ -22,7 +22,7 @@ set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${AIRCON_PACKAGE_NAME})
 
 # Programs installed under bin/, each with its manual page packaging/man/<program>.1 when there is
 # one. A new program of the package is added to this list.
-set(AIRCON_PACKAGE_PROGRAMS AirConTool ac_sim)
+set(AIRCON_PACKAGE_PROGRAMS AirConTool ac_sim AirConPoll)
 foreach(program IN LISTS AIRCON_PACKAGE_PROGRAMS)
     if(NOT TARGET ${program})
         continue()
@@ -46,6 +46,12 @@ file(GLOB systemd_units ${packaging_dir}/systemd/*.service ${packaging_dir}/syst
 if(systemd_units)
     install(FILES ${systemd_units} DESTINATION lib/systemd/system)
 endif()
+# AirConPoll@.service: its user, its default options and the maintainer scripts for both.
+install(FILES ${packaging_dir}/systemd/aircon-poll.sysusers DESTINATION lib/sysusers.d RENAME aircon-poll.conf)
+install(FILES ${packaging_dir}/systemd/airconpoll.default DESTINATION /etc/default RENAME airconpoll)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_dir}/systemd/postinst ${packaging_dir}/systemd/prerm
+    ${packaging_dir}/systemd/postrm ${packaging_dir}/systemd/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Desktop integration: menu entry, icon in the hicolor theme, AppStream metadata.
 if(TARGET AirConTool)
@@ -90,6 +96,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${AIRCON_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; the window's Chinese texts need a CJK font.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk | fonts-wqy-zenhei")
+# AirConPoll hands its readings to the node exporter.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus-node-exporter")
 # The synopsis, then the long description; CPack indents its lines and marks the empty one.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "monitoring tool for base-station air conditioners over a serial port
@@ -101,5 +109,6 @@ air conditioner on or off and reads the controller's version, address and
 vendor information.
 
 The package also contains ac_sim, a controller simulator for trying the tool
-without hardware.")
+without hardware, and AirConPoll with its systemd unit, which polls the
+controller around the clock for Prometheus through the node exporter.")
 include(CPack)

@@ -85,7 +85,9 @@ for f in usr/bin/AirConTool usr/bin/ac_sim \
          usr/share/icons/hicolor/scalable/apps/io.github.basestation.AirConTool.svg \
          usr/share/metainfo/io.github.basestation.AirConTool.metainfo.xml \
          usr/share/doc/aircon-tool/copyright usr/share/doc/aircon-tool/changelog.Debian.gz \
-         usr/share/man/man1/AirConTool.1.gz usr/share/man/man1/ac_sim.1.gz; do
+         usr/share/man/man1/AirConTool.1.gz usr/share/man/man1/ac_sim.1.gz \
+         usr/bin/AirConPoll usr/share/man/man1/AirConPoll.1.gz etc/default/airconpoll \
+         usr/lib/systemd/system/AirConPoll@.service usr/lib/sysusers.d/aircon-poll.conf; do
     [[ -e $inst/$f ]] || fail "the package does not install /$f"
 done
 if awk '$2 != "root/root"' "$work/contents" | grep -q .; then

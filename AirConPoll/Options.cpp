@@ -1,0 +1,265 @@
+#include "Options.h"
+
+#include <array>
+#include <charconv>
+#include <functional>
+#include <map>
+
+#ifndef AIRCONPOLL_VERSION
+#define AIRCONPOLL_VERSION "0"
+#endif
+
+namespace airconpoll {
+namespace {
+
+struct TBaudName {
+    TBaudRate Rate;
+    int Number;
+};
+constexpr std::array<TBaudName, 15> BaudRates{{
+    {TBaudRate::Br110, 110},
+    {TBaudRate::Br300, 300},
+    {TBaudRate::Br600, 600},
+    {TBaudRate::Br1200, 1200},
+    {TBaudRate::Br2400, 2400},
+    {TBaudRate::Br4800, 4800},
+    {TBaudRate::Br9600, 9600},
+    {TBaudRate::Br14400, 14400},
+    {TBaudRate::Br19200, 19200},
+    {TBaudRate::Br38400, 38400},
+    {TBaudRate::Br56000, 56000},
+    {TBaudRate::Br57600, 57600},
+    {TBaudRate::Br115200, 115200},
+    {TBaudRate::Br128000, 128000},
+    {TBaudRate::Br256000, 256000},
+}};
+
+struct TParityName {
+    TParityBits Parity;
+    std::string_view Name;
+};
+constexpr std::array<TParityName, 5> Parities{{
+    {TParityBits::PrNone, "none"},
+    {TParityBits::PrOdd, "odd"},
+    {TParityBits::PrEven, "even"},
+    {TParityBits::PrMark, "mark"},
+    {TParityBits::PrSpace, "space"},
+}};
+
+struct TStopName {
+    TStopBits Stop;
+    std::string_view Name;
+};
+constexpr std::array<TStopName, 3> StopBitsList{{
+    {TStopBits::SbOneStopBit, "1"},
+    {TStopBits::SbOne5StopBits, "1.5"},
+    {TStopBits::SbTwoStopBits, "2"},
+}};
+
+// Plain decimal digits only: no sign, no spaces, no hexadecimal.
+std::optional<long long> ParseNumber(std::string_view Text) {
+    if (Text.empty() || Text.size() > 12) return std::nullopt;
+    for (char c : Text)
+        if (c < '0' || c > '9') return std::nullopt;
+    long long value = 0;
+    std::from_chars(Text.data(), Text.data() + Text.size(), value);
+    return value;
+}
+
+}  // namespace
+
+int BaudRateNumber(TBaudRate Rate) {
+    for (const auto& b : BaudRates)
+        if (b.Rate == Rate) return b.Number;
+    return 0;
+}
+
+std::string_view ParityName(TParityBits Parity) {
+    for (const auto& p : Parities)
+        if (p.Parity == Parity) return p.Name;
+    return "?";
+}
+
+std::string_view StopBitsName(TStopBits Stop) {
+    for (const auto& s : StopBitsList)
+        if (s.Stop == Stop) return s.Name;
+    return "?";
+}
+
+TParseResult ParseOptions(std::span<const std::string> Args) {
+    TPollOptions o;
+    std::string error;
+    auto fail = [&](std::string Message) {
+        error = std::move(Message);
+        return false;
+    };
+    auto number = [&](std::string_view Name, long long Low, long long High, int& Target) {
+        return [&, Name, Low, High](const std::string& Value) {
+            const auto n = ParseNumber(Value);
+            if (!n || *n < Low || *n > High)
+                return fail(std::string(Name) + ": '" + Value + "' is not a whole number from " +
+                            std::to_string(Low) + " to " + std::to_string(High));
+            Target = static_cast<int>(*n);
+            return true;
+        };
+    };
+
+    const std::map<std::string, std::function<bool(const std::string&)>, std::less<>> withValue{
+        {"--port",
+         [&](const std::string& Value) {
+             if (Value.empty()) return fail("--port: the port name is empty");
+             o.Port = Value;
+             return true;
+         }},
+        {"--baud",
+         [&](const std::string& Value) {
+             const auto n = ParseNumber(Value);
+             for (const auto& b : BaudRates) {
+                 if (n && *n == b.Number) {
+                     o.BaudRate = b.Rate;
+                     return true;
+                 }
+             }
+             std::string list;
+             for (const auto& b : BaudRates)
+                 list += (list.empty() ? "" : ", ") + std::to_string(b.Number);
+             return fail("--baud: '" + Value + "' is not one of " + list);
+         }},
+        {"--data-bits",
+         [&](const std::string& Value) {
+             const auto n = ParseNumber(Value);
+             if (!n || *n < 5 || *n > 8)
+                 return fail("--data-bits: '" + Value + "' is not 5, 6, 7 or 8");
+             o.DataBits = static_cast<TDataBits>(*n - 5);
+             return true;
+         }},
+        {"--parity",
+         [&](const std::string& Value) {
+             for (const auto& p : Parities) {
+                 if (Value == p.Name) {
+                     o.Parity = p.Parity;
+                     return true;
+                 }
+             }
+             return fail("--parity: '" + Value + "' is not one of none, odd, even, mark, space");
+         }},
+        {"--stop-bits",
+         [&](const std::string& Value) {
+             for (const auto& s : StopBitsList) {
+                 if (Value == s.Name) {
+                     o.StopBits = s.Stop;
+                     return true;
+                 }
+             }
+             return fail("--stop-bits: '" + Value + "' is not 1, 1.5 or 2");
+         }},
+        {"--addr", number("--addr", 0, 255, o.Addr)},
+        {"--interval", number("--interval", 10, 3600000, o.IntervalMs)},
+        {"--timeout", number("--timeout", 10, 600000, o.TimeoutMs)},
+        {"--params-interval", number("--params-interval", 0, 86400 * 7, o.ParamsIntervalS)},
+        {"--textfile",
+         [&](const std::string& Value) {
+             if (Value.empty()) return fail("--textfile: the path is empty");
+             if (Value.back() == '/')
+                 return fail("--textfile: '" + Value + "' names a folder, not a file");
+             o.TextFile = Value;
+             return true;
+         }},
+    };
+
+    for (std::size_t i = 0; i < Args.size(); ++i) {
+        std::string arg = Args[i];
+        if (arg == "-h" || arg == "--help") {
+            o.Help = true;
+            continue;
+        }
+        if (arg == "-V" || arg == "--version") {
+            o.Version = true;
+            continue;
+        }
+        if (arg == "--once") {
+            o.Once = true;
+            continue;
+        }
+        if (arg == "--json") {
+            o.Json = true;
+            continue;
+        }
+        std::optional<std::string> value;
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        const auto it = withValue.find(arg);
+        if (it == withValue.end()) {
+            if (arg.starts_with("-")) return {std::nullopt, "unknown option '" + Args[i] + "'"};
+            return {std::nullopt, "unexpected argument '" + Args[i] + "'"};
+        }
+        if (!value) {
+            if (i + 1 >= Args.size()) return {std::nullopt, arg + ": a value is missing"};
+            value = Args[++i];
+        }
+        if (!it->second(*value)) return {std::nullopt, error};
+    }
+    if (o.Help || o.Version) return {o, ""};
+    if (o.Port.empty()) return {std::nullopt, "--port is missing: which serial port to poll"};
+    if (!o.Once && !o.Json && o.TextFile.empty())
+        return {std::nullopt, "nothing to do: give --textfile PATH, --json or --once (see --help)"};
+    return {o, ""};
+}
+
+std::string HelpText() {
+    return R"(Usage: AirConPoll --port PORT [OPTION]...
+Polls the air-conditioner controller of a base station on a serial port, as
+the window AirConTool does, and hands its readings on: to the textfile
+collector of the Prometheus node exporter, or as JSON lines.
+
+Line (defaults as in the window: 9600 bit/s, 8 data bits, no parity, 1 stop bit):
+  --port PORT           the serial port: a name under /dev (ttyUSB0) or a path
+  --baud N              110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200,
+                        38400, 56000, 57600, 115200, 128000 or 256000
+  --data-bits N         5, 6, 7 or 8
+  --parity P            none, odd, even, mark or space
+  --stop-bits S         1, 1.5 or 2
+
+Polling:
+  --addr N              the controller's address, 0 to 255 (default 1)
+  --interval MS         poll interval: one of 0x42, 0x43, 0x44 is queued every
+                        MS milliseconds (default 500, at least 10)
+  --timeout MS          reply time-out: queued commands leave one per MS
+                        milliseconds (default 350, at least 10)
+  --params-interval S   read the user parameters (0x47) and the identity
+                        (0x4F, 0x50, 0x51) again every S seconds (default 300;
+                        0: only when the port opens and when the controller
+                        answers again after a silence)
+
+Output:
+  --textfile PATH       write the metrics to PATH in the Prometheus text format
+                        after every poll cycle, replacing the file atomically;
+                        for the node exporter, a file ending in .prom in its
+                        textfile folder (/var/lib/prometheus/node-exporter)
+  --json                print one JSON object per decoded reply on standard
+                        output, one per line
+  --once                read one full cycle (0x42, 0x43, 0x44 of both units)
+                        with the parameters and the identity, then end: exit
+                        status 0, or 1 with the reason on standard error when
+                        the controller does not answer (without --json and
+                        --textfile the metrics are printed on standard output)
+  -h, --help            show this help
+  -V, --version         show the version
+
+A port that vanishes or cannot be opened is tried again after 1, 2, 4, ... up
+to 30 seconds; the metrics aircon_port_open and aircon_reconnects_total tell of
+it. SIGTERM and SIGINT end the program cleanly, leaving the metrics file with
+aircon_up 0.
+
+Exit status: 0 done, 1 the port or the controller failed (--once) or the
+metrics file cannot be written, 2 bad command line.
+)";
+}
+
+std::string VersionText() {
+    return std::string("AirConPoll ") + AIRCONPOLL_VERSION + "\n";
+}
+
+}  // namespace airconpoll

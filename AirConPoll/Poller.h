@@ -1,0 +1,79 @@
+// The poller: one serial port, one controller, the monitoring core polling it on the
+// poller's own loop, and the readings handed on as a metrics file and JSON lines.
+//
+// A port that fails to open, or fails while open (the adapter pulled out), is closed and
+// opened again after 1, 2, 4, ... up to 30 seconds; the pauses start again at 1 second on
+// a link where the controller has answered. With --once the port is opened once, one full
+// read is made, and the verdict becomes the exit status.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <span>
+#include <string>
+
+#include "ComPortLink.h"
+#include "EventLoop.h"
+#include "Monitor.h"
+#include "OnceCheck.h"
+#include "Options.h"
+#include "PollState.h"
+
+namespace airconpoll {
+
+class TPoller {
+  public:
+    // Out takes the JSON lines (and the metrics of --once without a file), Err the log.
+    TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Out, std::ostream& Err);
+    ~TPoller();
+    TPoller(const TPoller&) = delete;
+    TPoller& operator=(const TPoller&) = delete;
+
+    // Runs until the loop is asked to stop, or --once has its verdict; returns the exit
+    // status. The metrics file is left with the last state (aircon_up 0 after a stop).
+    int Run();
+
+    static constexpr aircon::Millis FirstPause{1000};
+    static constexpr aircon::Millis LongestPause{30000};
+
+  private:
+    class TInputs;
+    class TJsonOut;
+
+    void TryOpen();
+    void CloseLink();
+    void ScheduleReopen(const std::string& Why);
+    void QueueReads(std::span<const std::uint8_t> Commands);
+    void AfterEvents();
+    void WriteMetrics(const TMetricsData& Data);
+    bool CheckOnce();
+    void PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,
+                       const std::string& WinMessage);
+    void Log(const std::string& Line);
+    void Info(const std::string& Line);
+
+    const TPollOptions FOptions;
+    TEventLoop& FLoop;
+    std::ostream& FOut;
+    std::ostream& FErr;
+
+    std::unique_ptr<TInputs> FInputs;
+    TComPort FPort;
+    aircon::TComPortLink FLink;
+    aircon::TMonitor FMonitor;
+    TPollState FState;
+    std::unique_ptr<TJsonOut> FJson;
+    std::unique_ptr<TOnceCheck> FOnce;
+    aircon::TTimer FReopenTimer;
+    aircon::TTimer FReadsTimer;
+
+    std::string FPortError;  // the failure the port reported last
+    bool FClosing = false;
+    aircon::Millis FNextPause = FirstPause;
+    int FFailedOpens = 0;     // attempts in a row that failed
+    std::string FWriteError;  // the last failure to write the metrics file
+    int FExitStatus = -1;     // set when the poller is done
+};
+
+}  // namespace airconpoll

@@ -1,0 +1,39 @@
+// AirConPoll: polls the air-conditioner controller without a window and hands its
+// readings to Prometheus (the node exporter's textfile collector) or on as JSON lines.
+#include <signal.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "EventLoop.h"
+#include "Options.h"
+#include "Poller.h"
+#include "Signals.h"
+
+using namespace airconpoll;
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const TParseResult parsed = ParseOptions(args);
+    if (!parsed.Options) {
+        std::cerr << "AirConPoll: " << parsed.Error << "\nTry 'AirConPoll --help'.\n";
+        return 2;
+    }
+    const TPollOptions& options = *parsed.Options;
+    if (options.Help) {
+        std::cout << HelpText();
+        return 0;
+    }
+    if (options.Version) {
+        std::cout << VersionText();
+        return 0;
+    }
+    // A closed standard output is noticed by the failed write, not by a signal.
+    signal(SIGPIPE, SIG_IGN);
+
+    TEventLoop loop;
+    TSignalWatcher signals(loop);  // before the poller makes any thread
+    TPoller poller(options, loop, std::cout, std::cerr);
+    return poller.Run();
+}

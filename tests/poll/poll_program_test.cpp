@@ -1,0 +1,361 @@
+// The program AirConPoll against the simulator on a pseudo-terminal: a one-shot read that
+// prints the simulator's values, a silent controller and a one-unit controller told
+// apart, the port reopened after it vanished, and SIGTERM and SIGINT ending it cleanly
+// within a second with the metrics file left consistent.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Exposition.h"
+#include "SimHarness.h"
+
+namespace {
+
+using namespace simharness;
+using namespace std::chrono_literals;
+
+// AirConPoll as a child process, its output in files.
+class TPoller {
+  public:
+    TPoller(const fs::path& dir, std::vector<std::string> args)
+        : out_(dir / "poll.out"), err_(dir / "poll.err") {
+        std::vector<char*> argv{const_cast<char*>(AIRCONPOLL)};
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            execv(AIRCONPOLL, argv.data());
+            _exit(127);
+        }
+    }
+    ~TPoller() {
+        if (pid_ > 0 && !status_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    TPoller(const TPoller&) = delete;
+    TPoller& operator=(const TPoller&) = delete;
+
+    // The exit status, or nothing when it did not end in time or ended by a signal.
+    std::optional<int> Wait(std::chrono::milliseconds limit) {
+        WaitFor(
+            [&] {
+                int st = 0;
+                if (!status_ && waitpid(pid_, &st, WNOHANG) == pid_) status_ = st;
+                return status_.has_value();
+            },
+            limit, [] { std::this_thread::sleep_for(2ms); });
+        if (!status_ || !WIFEXITED(*status_)) return std::nullopt;
+        return WEXITSTATUS(*status_);
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+    std::string Out() const { return ReadFile(out_); }
+    std::string Err() const { return ReadFile(err_); }
+
+  private:
+    fs::path out_, err_;
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+bool Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+// The metrics file as a scraper reads it; empty text when it is not there yet.
+exposition::TParsed Metrics(const fs::path& file) {
+    const std::string text = ReadFile(file);
+    auto p = exposition::Parse(text);
+    EXPECT_EQ(p.Error, "") << text;
+    return p;
+}
+
+std::optional<std::string> JsonField(const std::string& line, const std::string& key) {
+    const std::regex re("\"" + key + "\":(\"(?:[^\"\\\\]|\\\\.)*\"|[^,}]*)");
+    std::smatch m;
+    if (!std::regex_search(line, m, re)) return std::nullopt;
+    return m[1].str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    std::string l;
+    while (std::getline(in, l))
+        out.push_back(l);
+    return out;
+}
+
+std::int32_t Word(const std::vector<std::uint8_t>& info, std::size_t at, bool isSigned) {
+    const auto w = static_cast<std::uint16_t>(info.at(at) << 8 | info.at(at + 1));
+    return isSigned ? static_cast<std::int16_t>(w) : w;
+}
+
+struct TSimOnPty {
+    explicit TSimOnPty(std::vector<std::string> extra)
+        : link(dir.path() / "ttyAC0"), log(dir.path() / "sim.log") {
+        std::vector<std::string> args{"--link", link.string(), "--log", log.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim.emplace(dir.path(), args);
+        ready = WaitFor([&] { return Exists(link); }, 10s);
+    }
+    TempDir dir;
+    fs::path link, log;
+    std::optional<SimProcess> sim;
+    bool ready = false;
+};
+
+TEST(PollProgram, OnceReadsBothUnitsAndPrintsTheSimulatorsValuesAsJson) {
+    TSimOnPty s({});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once", "--json"});
+    ASSERT_EQ(poll.Wait(60s), 0) << poll.Err();
+    EXPECT_EQ(poll.Err(), "") << "a one-shot read that succeeds says nothing on standard error";
+
+    const auto replies = ParseReplies(ReadFile(s.log));
+    const auto lines = Lines(poll.Out());
+    // Every reply decoded, in the order the simulator sent them (the program may end
+    // before the reply to its last command).
+    ASSERT_GE(lines.size(), 10u) << poll.Out();
+    ASSERT_LE(lines.size(), replies.size()) << poll.Out();
+    std::set<std::pair<int, std::string>> seen;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        const auto& r = replies[i];
+        SCOPED_TRACE(line);
+        const auto info = acsim::ReplyInfo(r.frame);
+        char cid2[8];
+        std::snprintf(cid2, sizeof cid2, "\"0x%02X\"", r.cid2);
+        EXPECT_EQ(JsonField(line, "cid2"), cid2);
+        const auto reply = JsonField(line, "reply");
+        ASSERT_TRUE(reply);
+        if (r.cid2 >= 0x42 && r.cid2 <= 0x44) {
+            EXPECT_EQ(JsonField(line, "unit"), std::to_string(r.unit + 1));
+            seen.insert({r.unit, *reply});
+        }
+        if (r.cid2 == 0x42) {
+            EXPECT_EQ(JsonField(line, "voltage_ab"), std::to_string(Word(info, 1, false)));
+            EXPECT_EQ(JsonField(line, "return_air_temp"), std::to_string(Word(info, 15, true)));
+            EXPECT_EQ(JsonField(line, "discharge_temp"), std::to_string(Word(info, 28, true)));
+            EXPECT_EQ(JsonField(line, "unit_run_time"), std::to_string(Word(info, 36, false)));
+            // The second unit has no supply-air humidity sensor.
+            if (r.unit == 1) {
+                EXPECT_EQ(JsonField(line, "supply_air_humidity"), "null");
+            }
+        }
+        if (r.cid2 == 0x44) {
+            EXPECT_EQ(JsonField(line, "phase_loss"), std::to_string(info.at(26)));
+        }
+        if (r.cid2 == 0x47) {
+            EXPECT_EQ(JsonField(line, "temp_set_point"), "25");
+        }
+        if (r.cid2 == 0x4F) {
+            EXPECT_EQ(JsonField(line, "version"), "\"1.0\"");
+        }
+        if (r.cid2 == 0x50) {
+            EXPECT_EQ(JsonField(line, "address"), "1");
+        }
+        if (r.cid2 == 0x51) {
+            EXPECT_EQ(JsonField(line, "device_name"), "\"ACSIM-2 split AC controller   \"");
+            EXPECT_EQ(JsonField(line, "vendor_name"), "\"Simulated Climate   \"");
+        }
+    }
+    EXPECT_EQ(seen.size(), 6u) << "0x42, 0x43 and 0x44 of both units";
+}
+
+TEST(PollProgram, OnceWithoutOutputOptionsPrintsTheMetrics) {
+    TSimOnPty s({"--no-pace"});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once"});
+    ASSERT_EQ(poll.Wait(60s), 0) << poll.Err();
+    const auto p = exposition::Parse(poll.Out());
+    ASSERT_EQ(p.Error, "") << poll.Out();
+    EXPECT_EQ(p.Value("aircon_up"), "1");
+    EXPECT_EQ(p.Value("aircon_parameter", {{"name", "on_temp"}}), "28");
+    EXPECT_EQ(p.Value("aircon_analog", {{"unit", "2"}, {"name", "compressor_run_time"}}), "7311");
+    EXPECT_TRUE(p.Find("aircon_analog", {{"unit", "2"}, {"name", "supply_air_humidity"}}).empty());
+    const auto info = p.Find("aircon_info");
+    ASSERT_EQ(info.size(), 1u);
+    EXPECT_EQ(info[0].Labels.at("name"), "ACSIM-2 split AC controller");
+    EXPECT_EQ(info[0].Labels.at("software"), "V1.0.3 2026-12-01");
+}
+
+TEST(PollProgram, ASilentControllerFailsWithAClearMessage) {
+    TSimOnPty s({"--drop", "1.0"});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    const auto start = Clock::now();
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once", "--json"});
+    EXPECT_EQ(poll.Wait(60s), 1);
+    EXPECT_LT(Clock::now() - start, 15s) << "given up after one unanswered cycle";
+    EXPECT_EQ(poll.Out(), "");
+    EXPECT_EQ(poll.Err(),
+              "AirConPoll: no reply from the controller at address 1 on " + s.link.string() +
+                  ": 8 commands sent, none answered within 350 ms (check the cable, the "
+                  "address and the line settings)\n");
+}
+
+TEST(PollProgram, AControllerAtAnotherAddressIsSilentToo) {
+    TSimOnPty s({"--addr", "7", "--no-pace"});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once", "--addr", "8"});
+    EXPECT_EQ(poll.Wait(60s), 1);
+    EXPECT_NE(poll.Err().find("no reply from the controller at address 8 on "), std::string::npos)
+        << poll.Err();
+}
+
+TEST(PollProgram, OneUnitOnlyIsReportedByName) {
+    TSimOnPty s({"--units", "0", "--no-pace"});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once"});
+    EXPECT_EQ(poll.Wait(90s), 1);
+    const std::string err = poll.Err();
+    EXPECT_TRUE(err.starts_with("AirConPoll: the controller at address 1 on " + s.link.string() +
+                                " did not answer everything in 6 poll cycles:\n"))
+        << err;
+    EXPECT_NE(err.find("\n  unit 2 (空调2) never answered 0x42 (analog values), 0x43 (switch "
+                       "states), 0x44 (alarm states) in 6 poll cycles: the controller answered "
+                       "for unit 1 only\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(poll.Out(), "") << "nothing printed for an incomplete read";
+}
+
+TEST(PollProgram, APortThatCannotBeOpened) {
+    TempDir dir;
+    TPoller poll(dir.path(), {"--port", (dir.path() / "nothing").string(), "--once"});
+    EXPECT_EQ(poll.Wait(30s), 1);
+    const std::string port = (dir.path() / "nothing").string();
+    EXPECT_EQ(poll.Err(), "AirConPoll: cannot open " + port +
+                              ": Unable to open com port (System Error.  Code: 2. No such file or "
+                              "directory): there is no " +
+                              port + " (is the adapter plugged in?)\n");
+}
+
+TEST(PollProgram, APortThatVanishesIsReopenedAndTheMetricsSaySo) {
+    TSimOnPty s({"--no-pace", "--vanish-after", "3", "--back-after", "4"});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    const fs::path file = s.dir.path() / "metrics" / "aircon.prom";
+    fs::create_directory(file.parent_path());
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string()});
+    auto value = [&](const std::string& name) { return Metrics(file).Value(name); };
+
+    ASSERT_TRUE(WaitFor([&] { return value("aircon_up") == "1"; }, 20s)) << poll.Err();
+    EXPECT_EQ(value("aircon_port_open"), "1");
+    EXPECT_EQ(value("aircon_reconnects_total"), "0");
+    ASSERT_TRUE(WaitFor([&] { return value("aircon_port_open") == "0"; }, 20s)) << poll.Err();
+    {
+        const auto p = Metrics(file);
+        EXPECT_EQ(p.Value("aircon_up"), "0");
+        EXPECT_TRUE(p.Find("aircon_analog").empty()) << "no readings from a port that is gone";
+    }
+    ASSERT_TRUE(WaitFor([&] { return value("aircon_up") == "1"; }, 40s)) << poll.Err();
+    EXPECT_EQ(value("aircon_port_open"), "1");
+    EXPECT_EQ(value("aircon_reconnects_total"), "1");
+    EXPECT_TRUE(WaitFor([&] { return !Metrics(file).Find("aircon_info").empty(); }, 20s));
+
+    poll.Signal(SIGTERM);
+    EXPECT_EQ(poll.Wait(5s), 0);
+    const std::string err = poll.Err();
+    EXPECT_NE(err.find("AirConPoll: " + s.link.string() + " lost: ReadFile function failed"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("; trying again in 1 s\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("; trying again in 2 s\n"), std::string::npos) << "the pause grows: " << err;
+    EXPECT_NE(err.find("AirConPoll: cannot open " + s.link.string() +
+                       ": Unable to open com port (System Error.  Code: 2. No such file or "
+                       "directory): there is no " +
+                       s.link.string() + " (is the adapter plugged in?); trying again in "),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("AirConPoll: stopped\n"), std::string::npos) << err;
+}
+
+// Runs the poller against the simulator until it answers, then sends sig.
+void EndsCleanlyOnSignal(int sig) {
+    TSimOnPty s({});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    const fs::path file = s.dir.path() / "aircon.prom";
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string(), "--json"});
+    ASSERT_TRUE(WaitFor([&] { return Metrics(file).Value("aircon_up") == "1"; }, 20s))
+        << poll.Err();
+    std::this_thread::sleep_for(700ms);  // somewhere inside a poll cycle
+    const auto sent = Clock::now();
+    poll.Signal(sig);
+    const auto status = poll.Wait(5s);
+    const auto took = Clock::now() - sent;
+    ASSERT_EQ(status, 0) << poll.Err();
+    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                        << " ms";
+    const auto p = Metrics(file);
+    EXPECT_EQ(p.Value("aircon_up"), "0");
+    EXPECT_EQ(p.Value("aircon_port_open"), "0");
+    EXPECT_NE(p.Value("aircon_commands_total"), "0");
+    EXPECT_TRUE(p.Find("aircon_analog").empty());
+    // Every JSON line whole.
+    const std::string out = poll.Out();
+    EXPECT_TRUE(out.empty() || out.back() == '\n');
+    for (const auto& line : Lines(out))
+        EXPECT_TRUE(line.starts_with("{\"time\":") && line.ends_with("}")) << line;
+    // No temporary left beside the file.
+    for (const auto& e : fs::directory_iterator(s.dir.path()))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".aircon.prom.")) << e.path();
+}
+
+TEST(PollProgram, SigtermEndsItCleanlyWithinASecond) {
+    EndsCleanlyOnSignal(SIGTERM);
+}
+
+TEST(PollProgram, SigintEndsItCleanlyWithinASecond) {
+    EndsCleanlyOnSignal(SIGINT);
+}
+
+TEST(PollProgram, SigtermWhileWaitingToReopen) {
+    TempDir dir;
+    const fs::path file = dir.path() / "aircon.prom";
+    TPoller poll(dir.path(),
+                 {"--port", (dir.path() / "gone").string(), "--textfile", file.string()});
+    ASSERT_TRUE(
+        WaitFor([&] { return poll.Err().find("trying again in 1 s") != std::string::npos; }, 10s))
+        << poll.Err();
+    ASSERT_TRUE(
+        WaitFor([&] { return poll.Err().find("trying again in 2 s") != std::string::npos; }, 10s))
+        << "the pause grows: " << poll.Err();
+    const auto sent = Clock::now();
+    poll.Signal(SIGTERM);
+    EXPECT_EQ(poll.Wait(5s), 0);
+    EXPECT_LT(Clock::now() - sent, 1s);
+    const auto p = Metrics(file);
+    EXPECT_EQ(p.Value("aircon_port_open"), "0");
+    EXPECT_EQ(p.Value("aircon_up"), "0");
+}
+
+TEST(PollProgram, AMetricsFileThatCannotBeWrittenIsAFailureAtTheStart) {
+    TempDir dir;
+    TPoller poll(dir.path(),
+                 {"--port", "ttyNONE", "--textfile", (dir.path() / "no" / "a.prom").string()});
+    EXPECT_EQ(poll.Wait(10s), 1);
+    EXPECT_EQ(poll.Err(), "AirConPoll: cannot create a file in " + (dir.path() / "no").string() +
+                              ": No such file or directory\n");
+}
+
+}  // namespace
