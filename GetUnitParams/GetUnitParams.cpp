@@ -1,7 +1,7 @@
 #include "GetUnitParams.h"
 
 #include "DesignGroupBox.h"
-#include "PanelLabels.h"
+#include "PanelKit.h"
 
 #include <QGroupBox>
 #include <QLabel>

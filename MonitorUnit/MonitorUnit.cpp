@@ -1,7 +1,7 @@
 #include "MonitorUnit.h"
 
 #include "DesignGroupBox.h"
-#include "PanelLabels.h"
+#include "PanelKit.h"
 
 #include <QFont>
 #include <QGroupBox>

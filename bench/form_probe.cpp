@@ -58,7 +58,6 @@
 #include "Frame.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
-#include "Timer.h"
 
 namespace {
 
@@ -114,6 +113,13 @@ long Switches(int Tid) {
 }
 
 // CPU time of one thread so far, in seconds (the scheduler's own account, in ns).
+// Blocking waits of the thread that ended (its wakes), without the times the
+// scheduler took the CPU from it (preemptions, which a busy machine adds).
+long VoluntarySwitches(int Tid) {
+    return StatusKb("/proc/self/task/" + std::to_string(Tid) + "/status",
+                    "voluntary_ctxt_switches");
+}
+
 double ThreadCpuSeconds(int Tid) {
     std::ifstream in("/proc/self/task/" + std::to_string(Tid) + "/schedstat");
     unsigned long long ns = 0;
@@ -238,67 +244,71 @@ class Window {
         Form->show();
         RunFor(50);
         const QString port = QString::fromStdString(Port);
-        if (Form->cbPort->Text() != port) {
-            Form->cbPort->addItem(port);
-            Form->cbPort->setCurrentIndex(Form->cbPort->count() - 1);
+        auto* cbPort = Form->findChild<TComComboBox*>(QStringLiteral("cbPort"));
+        if (cbPort->Text() != port) {
+            cbPort->addItem(port);
+            cbPort->setCurrentIndex(cbPort->count() - 1);
         }
         // Every reply that reaches the intake, as the codec cut it.
-        auto correct = Form->FDH->OnRecDHCorrectFrame;
-        Form->FDH->OnRecDHCorrectFrame = [this, correct](TDH& Sender,
-                                                         std::span<const std::uint8_t> Frame) {
-            ++CorrectFrames;
-            if (KeepFrames) Received.push_back(Logged(Frame));
-            correct(Sender, Frame);
-        };
-        auto error = Form->FDH->OnRecDHErrorFrame;
-        Form->FDH->OnRecDHErrorFrame = [this, error](TDH& Sender,
-                                                     std::span<const std::uint8_t> Frame) {
-            ++ErrorFrames;
-            error(Sender, Frame);
-        };
-        Form->OnDispatch = [this](TDH_Header, std::span<const std::uint8_t>, bool) {
-            ++Dispatched;
-        };
+        // Every frame that reaches the intake, as the codec cut it, and every reply
+        // with RTN 0 that the window dispatches.
+        Spy.Owner = this;
+        Form->Monitor().AddObserver(Spy);
         // Commands that leave, and the length of the queue after every tick.
-        auto poll = Form->Timer1->OnTimer;
-        Form->Timer1->OnTimer = [this, poll] {
-            const bool wasOn = Form->Timer2->Enabled();
+        auto poll = Form->PollTimer().OnTimer;
+        Form->PollTimer().OnTimer = [this, poll] {
+            const bool wasOn = Form->SendTimer().Enabled();
             const double start = NowMs();
             poll();
             if (KeepTicks)
-                Ticks.push_back({false, start, NowMs(), wasOn, Form->Timer2->Enabled(), -1});
-            MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
+                Ticks.push_back({false, start, NowMs(), wasOn, Form->SendTimer().Enabled(), -1});
+            MaxQueue = std::max(MaxQueue, Form->SendQueue().size());
         };
-        auto send = Form->Timer2->OnTimer;
-        Form->Timer2->OnTimer = [this, send] {
-            const std::size_t before = Form->FSendCmdList.size();
+        auto send = Form->SendTimer().OnTimer;
+        Form->SendTimer().OnTimer = [this, send] {
+            const std::size_t before = Form->SendQueue().size();
             const double start = NowMs();
             send();
             if (KeepTicks)
-                Ticks.push_back(
-                    {before > 0, start, NowMs(), true, Form->Timer2->Enabled(), Form->FLastCID2});
-            if (before > 0 && Form->ComPort1->Connected()) ++Sent;
-            MaxQueue = std::max(MaxQueue, Form->FSendCmdList.size());
+                Ticks.push_back({before > 0, start, NowMs(), true, Form->SendTimer().Enabled(),
+                                 Form->LastCID2()});
+            if (before > 0 && Form->ComPort().Connected()) ++Sent;
+            MaxQueue = std::max(MaxQueue, Form->SendQueue().size());
             if (OnSent) OnSent();
         };
     }
     ~Window() {
         if (Form) {
-            if (Form->ComPort1->Connected()) Form->btnCommOpen->click();
+            if (Form->ComPort().Connected()) Button("btnCommOpen")->click();
             Form->close();
+            Form->Monitor().RemoveObserver(Spy);
             Form.reset();
         }
         MessageBoxes::SetHook(nullptr);
     }
 
     bool Open() {
-        Form->btnCommOpen->click();
-        return Form->ComPort1->Connected();
+        Button("btnCommOpen")->click();
+        return Form->ComPort().Connected();
     }
     void AutoPoll(bool On) {
-        Form->cbAutoQuery->setChecked(On);
-        Form->cbAutoQueryClick();
+        auto* box = Form->findChild<QCheckBox*>(QStringLiteral("cbAutoQuery"));
+        if (box->isChecked() != On) box->click();
     }
+
+    QPushButton* Button(const char* Name) const {
+        return Form->findChild<QPushButton*>(QLatin1String(Name));
+    }
+    QLineEdit* Edit(const char* Name) const {
+        return Form->findChild<QLineEdit*>(QLatin1String(Name));
+    }
+
+    // Counts what the core tells its observers.
+    struct TSpy : aircon::IMonitorObserver {
+        class Window* Owner = nullptr;
+        void OnFrameReceived(const aircon::TFrameReceived& F) override;
+        void OnReplyReceived(const aircon::TReplyReceived& R) override;
+    } Spy;
 
     QTemporaryDir Dir;
     std::unique_ptr<TForm1> Form;
@@ -319,6 +329,19 @@ class Window {
     std::size_t MaxQueue = 0;
     std::function<void()> OnSent;
 };
+
+void Window::TSpy::OnFrameReceived(const aircon::TFrameReceived& F) {
+    if (F.Check == TFrameCheck::Ok) {
+        ++Owner->CorrectFrames;
+        if (Owner->KeepFrames) Owner->Received.push_back(Logged(F.Frame));
+    } else {
+        ++Owner->ErrorFrames;
+    }
+}
+
+void Window::TSpy::OnReplyReceived(const aircon::TReplyReceived& R) {
+    if (R.Rtn == 0) ++Owner->Dispatched;
+}
 
 // --- poll: idle cost, event-thread wakes, poll punctuality ------------------------
 
@@ -365,8 +388,8 @@ int RunPoll(const Options& O) {
     // receive times: tells a late timer in the window from a late wake of the simulator.
     w.KeepTicks = true;
     std::uint64_t blocks = 0;
-    auto rx = w.Form->ComPort1->OnRxBuf;
-    w.Form->ComPort1->OnRxBuf = [&blocks, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
+    auto rx = w.Form->ComPort().OnRxBuf;
+    w.Form->ComPort().OnRxBuf = [&blocks, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
         ++blocks;
         rx(S, B);
     };
@@ -378,6 +401,7 @@ int RunPoll(const Options& O) {
     const double event0 = ThreadCpuSeconds(thread);
     const long wakes0 = Switches(thread);
     const long mainWakes0 = Switches(static_cast<int>(getpid()));
+    const long mainSleeps0 = VoluntarySwitches(static_cast<int>(getpid()));
     const std::uint64_t blocks0 = blocks;
     RunFor(measureS * 1000);
     const double cpu1 = CpuSeconds(), wall1 = NowMs();
@@ -385,6 +409,7 @@ int RunPoll(const Options& O) {
     const double event1 = ThreadCpuSeconds(thread);
     const long wakes1 = Switches(thread);
     const long mainWakes1 = Switches(static_cast<int>(getpid()));
+    const long mainSleeps1 = VoluntarySwitches(static_cast<int>(getpid()));
     const std::uint64_t blocks1 = blocks;
     Put("idle_seconds", (wall1 - wall0) / 1000);
     Put("idle_cpu_pct", 100.0 * (cpu1 - cpu0) / ((wall1 - wall0) / 1000));
@@ -394,6 +419,11 @@ int RunPoll(const Options& O) {
     Put("event_threads", thread.size());
     Put("event_thread_wakes", wakes1 - wakes0);
     Put("main_thread_wakes", mainWakes1 - mainWakes0);
+    // Wakes from a wait per second (the event loop's sleeps that ended), and the
+    // preemptions that the count above includes.
+    Put("main_thread_wakes_per_s",
+        static_cast<double>(mainSleeps1 - mainSleeps0) / ((wall1 - wall0) / 1000));
+    Put("main_thread_preemptions", (mainWakes1 - mainWakes0) - (mainSleeps1 - mainSleeps0));
     Put("rx_blocks", blocks1 - blocks0);
 
     // The rest of the poll cycles, then a quiet link: no traffic, so no wake.
@@ -440,7 +470,7 @@ int RunPoll(const Options& O) {
     {
         std::vector<double> late, sendTick;
         double armedAt = NAN;
-        const double interval = w.Form->Timer2->Interval();
+        const double interval = w.Form->SendTimer().Interval();
         for (const Window::Tick& t : w.Ticks) {
             if (t.send) {
                 if (!std::isnan(armedAt)) late.push_back(t.start - armedAt - interval);
@@ -496,8 +526,9 @@ int RunReply(const Options& O) {
         Put("error", "the window did not open " + path);
         return 1;
     }
-    w.Form->FLastCID2 = 0x42;  // the replies answer a read of the analog values
-    const TfrmMonitorUnit* panel = w.Form->FMonitors[0];
+    // The replies answer a read of the analog values: that command goes out first.
+    w.Form->SendNoDataCmd(1, 0x42);
+    const TfrmMonitorUnit* panel = w.Form->MonitorPanel(0);
 
     constexpr int warmup = 20;
     const int total = O.replies + warmup;
@@ -508,8 +539,8 @@ int RunReply(const Options& O) {
     int missed = 0;
 
     QString last = PanelText(*panel);
-    auto rx = w.Form->ComPort1->OnRxBuf;
-    w.Form->ComPort1->OnRxBuf = [&, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
+    auto rx = w.Form->ComPort().OnRxBuf;
+    w.Form->ComPort().OnRxBuf = [&, rx](TCustomComPort& S, std::span<const std::uint8_t> B) {
         rx(S, B);
         const double t = NowMs();
         const QString now = PanelText(*panel);
@@ -565,8 +596,8 @@ int RunReply(const Options& O) {
 
 int RunSoak(const Options& O) {
     Window w(O.port);
-    w.Form->edQueryInterval->setText(QString::number(O.interval));
-    w.Form->edRespOvTime->setText(QString::number(O.timeout));
+    w.Edit("edQueryInterval")->setText(QString::number(O.interval));
+    w.Edit("edRespOvTime")->setText(QString::number(O.timeout));
     long rssAt1000 = -1;
     std::vector<long> curve;
     w.OnSent = [&] {
@@ -582,7 +613,7 @@ int RunSoak(const Options& O) {
     const bool reached = RunUntil([&] { return w.Sent >= static_cast<std::uint64_t>(O.commands); },
                                   O.commands * O.interval * 4.0 + 60000);
     w.AutoPoll(false);
-    RunUntil([&] { return w.Form->FSendCmdList.empty(); }, 5000);
+    RunUntil([&] { return w.Form->SendQueue().empty(); }, 5000);
     RunFor(500);  // the last replies arrive
     const long rssEnd = RssKb();
     Put("soak_seconds", (NowMs() - start) / 1000);
@@ -601,7 +632,7 @@ int RunSoak(const Options& O) {
         c.append(std::to_string(kb));
     }
     Put("soak_rss_curve_kb", c);
-    Put("soak_still_open", w.Form->ComPort1->Connected() ? 1 : 0);
+    Put("soak_still_open", w.Form->ComPort().Connected() ? 1 : 0);
 
     long commands = 0, intact = 0;
     for (const SimEntry& e : ReadSimLog(O.simLog)) {
@@ -640,7 +671,7 @@ int RunFaults(const Options& O) {
     double closedAt = -1, downMs = 0;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (w.Form->ComPort1->Connected()) return;
+        if (w.Form->ComPort().Connected()) return;
         if (closedAt < 0) {
             closedAt = NowMs();
             ++closes;
@@ -709,8 +740,9 @@ int RunFaults(const Options& O) {
     Put("fault_closes", closes);
     Put("fault_reopens", reopens);
     Put("fault_down_ms", downMs);
-    Put("fault_open_at_end", w.Form->ComPort1->Connected() ? 1 : 0);
-    Put("fault_lblComRes", w.Form->lblComRes->text().toStdString());
+    Put("fault_open_at_end", w.Form->ComPort().Connected() ? 1 : 0);
+    Put("fault_lblComRes",
+        w.Form->findChild<QLabel*>(QStringLiteral("lblComRes"))->text().toStdString());
     return 0;
 }
 

@@ -122,6 +122,12 @@ kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
 xvfb_pid=
 S=$work/startup.out
 
+# 1 on a display: the real program on Xvfb (xcb), link open against ac_sim, each
+# monitor tab visible in turn for $idle_s seconds.
+log "CPU on an X display: ${idle_s}s per monitor tab on Xvfb"
+bash "$root/bench/xvfb_cpu.sh" "$build" "$idle_s" >"$work/xvfb.out" 2>"$work/xvfb.err" || true
+X=$work/xvfb.out
+
 # 6. The long compressed run under LeakSanitizer.
 log "long run: $soak_n commands at 5 ms under LeakSanitizer"
 start_sim soak --no-pace --turnaround 1
@@ -171,6 +177,12 @@ row "1 idle CPU, window polling ${idle_s}s (defaults, 9600 bit/s line)" \
 row "1 idle CPU by thread: main (window) / serial event thread" \
     "$(fmt "$(val "$P" idle_cpu_main_pct)" 3) / $(fmt "$(val "$P" idle_cpu_event_pct)" 3) %" \
     "(shown for reference)" "-"
+row "1 CPU on Xvfb (xcb), link open, tab 1 / tab 2 each ${idle_s}s" \
+    "$(fmt "$(val "$X" xvfb_cpu_pct)" 3) % ($(fmt "$(val "$X" xvfb_cpu_tab1_pct)" 3) / $(fmt "$(val "$X" xvfb_cpu_tab2_pct)" 3))" \
+    "<= 0.5 % of one core" "$(le "$(val "$X" xvfb_cpu_pct)" 0.5)"
+row "1 main-thread wakes per second while polling (preemptions besides)" \
+    "$(fmt "$(val "$P" main_thread_wakes_per_s)" 1) ($(val "$P" main_thread_preemptions))" \
+    "(shown for reference: the poll cycle needs 6.7)" "-"
 row "1 event-thread wakes, link open and quiet 5 s" "$(val "$P" quiet_event_thread_wakes)" \
     "0" "$(eq "$(val "$P" quiet_event_thread_wakes)" 0)"
 row "1 event-thread switches per received block (polling)" \
@@ -206,7 +218,7 @@ row "6 long run: resident memory growth, command 1000 to last" \
     "$(val "$K" soak_rss_growth_kb) kB" "<= 1024 kB" "$(le "$(val "$K" soak_rss_growth_kb)" 1024)"
 
 echo
-echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores)"
+echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 {
     echo "Figure|Measured|Goal|Verdict"
     printf '%s\n' "${rows[@]}"

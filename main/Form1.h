@@ -1,7 +1,8 @@
-// The main window: serial settings, monitoring settings, the page control with
-// the unit panels, the send and receive logs, and the monitoring control behind
-// them (command queue, poll and send timers, senders, reply intake, link
-// lifecycle).
+// The main window: a view of the monitoring core. It lays out the serial settings,
+// the monitoring settings, the page control with the unit panels, the send and
+// receive logs and the status labels; it opens and closes the port and forwards its
+// timers' ticks, buttons and received blocks to the core (aircon::TMonitor), and
+// shows what the core tells its observers.
 #pragma once
 
 #include <QString>
@@ -9,52 +10,56 @@
 #include <array>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "CPort.h"
+#include "Clock.h"
 #include "DH.h"
+#include "Events.h"
+#include "Monitor.h"
+#include "UnitDecoders.h"
 
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
+class THexLog;
 class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QVBoxLayout;
 class QTabWidget;
 class TComComboBox;
 class TDigitFilter;
 class TPortHandOver;
-class TTimer;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
+namespace aircon {
+class TComPortLink;
+}
 
-// One queued command: Custom holds the command's CID2, Param the remote-control or
-// parameter code, Value the parameter value.
-struct TIntCMD {
-    std::uint8_t Custom = 0;
-    std::uint8_t Param = 0;
-    std::uint16_t Value = 0;
-};
-static_assert(sizeof(TIntCMD) == 4);
-
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::IMonitorObserver {
     Q_OBJECT
   public:
-    // SettingsPath: the settings file; empty means "ComSetting.ini" beside the
-    // executable. Platform: the serial platform of ComPort1; null means the POSIX one.
+    // SettingsPath: the settings file; empty means the default place. Platform: the
+    // serial platform of ComPort1; null means the POSIX one. Clock: the clock of the
+    // poll and send timers; null means the Qt clock (a test gives a fake one).
     explicit TForm1(QString SettingsPath = {}, std::shared_ptr<IComPlatform> Platform = nullptr,
-                    QWidget* Parent = nullptr);
+                    aircon::IClock* Clock = nullptr, QWidget* Parent = nullptr);
     ~TForm1() override;
+
+    // The designed client area; what the window shows beyond it lies below.
+    static constexpr int DesignWidth = 817;
+    static constexpr int DesignHeight = 714;
 
     static QString DefaultSettingsPath();
     const QString& SettingsPath() const { return FSettingsPath; }
 
-    // --- handlers (public so that the panels and the tests can drive them) ---
+    // --- handlers, each a short forward into the core or a change of the view ---
     void FormCreate();
     void FormClose();
     void FormDestroy();
@@ -71,35 +76,23 @@ class TForm1 : public QWidget {
     void cbStopBitsChange();
     // Digit filter shared by the numeric boxes: Key becomes 0 when it is discarded.
     void edIntKeyPress(QObject* Sender, QChar& Key);
-    // Installs edIntKeyPress on a numeric box (the panels use it for their own boxes).
-    void AttachDigitFilter(QLineEdit* Edit);
     void Timer1Timer();
     void Timer2Timer();
     void ComPort1RxBuf(TCustomComPort& Sender, std::span<const std::uint8_t> Buffer);
     void ComPort1Exception(TCustomComPort& Sender, TComExceptions TComException,
                            const std::string& ComportMessage, std::int64_t WinError,
                            const std::string& WinMessage);
-    void DH_RecAFrame(TDH& Sender, std::span<const std::uint8_t> Frame);
-    void DH_RecCorrectFrame(TDH& Sender, std::span<const std::uint8_t> Frame);
-    void DH_RecErrorFrame(TDH& Sender, std::span<const std::uint8_t> Frame);
+    // A failure thrown while a port event was handled: shown in the error box.
+    void ComPort1HandOverException(std::exception_ptr Error);
+    void DH_RecCorrectFrame(std::span<const std::uint8_t> Frame);
+    void DH_RecErrorFrame(std::span<const std::uint8_t> Frame);
     void Decode_SM_Info(TDH_Header Header, const std::uint8_t* DataInfo, std::uint16_t DataSize);
-
-    // --- senders ---
     void SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2);
     void SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd);
     void SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value);
-
-    // Observes every reply that reaches the dispatcher: its header, its INFO bytes
-    // and whether a decoder is registered for the header's CID2.
-    std::function<void(TDH_Header Header, std::span<const std::uint8_t> Info, bool HasDecoder)>
-        OnDispatch;
-
-    // Appends a command at the tail of the queue and enables the send timer.
     void QueueCommand(TIntCMD Item);
 
     // --- the unit panels and the tab contents ---
-    void CreatePanels();  // window creation: monitor panels, parameter panel, tab contents
-    void FreePanels();    // window closing: the parameter panel and both monitor panels
     std::string Decode_42_Info(TDH_Header Header, const std::uint8_t* DataInfo,
                                std::uint16_t DataSize);
     std::string Decode_43_Info(TDH_Header Header, const std::uint8_t* DataInfo,
@@ -122,19 +115,82 @@ class TForm1 : public QWidget {
     void btnGetDevAddrClick();
     void btnGetDevInfoClick();
 
-    // --- state ---
-    std::unique_ptr<TDH> FDH;
-    TIntCMD FIntCmd;
-    std::uint8_t FLastCID2 = 0xFF;
-    std::deque<TIntCMD> FSendCmdList;
-    std::int32_t FQueryStep = 0;
+    // --- named accessors (the controls are found by their object names) ---
+    aircon::TMonitor& Monitor() { return *FMonitor; }
+    TComPort& ComPort() { return *ComPort1; }
+    const std::deque<TIntCMD>& SendQueue() const { return FMonitor->Queue(); }
+    std::uint8_t LastCID2() const { return FMonitor->LastCID2(); }
+    std::int32_t QueryStep() const { return FMonitor->QueryStep(); }
+    aircon::TTimer& PollTimer() { return FMonitor->PollTimer(); }  // Timer1
+    aircon::TTimer& SendTimer() { return FMonitor->SendTimer(); }  // Timer2
+    const TIntCMD& IntCmd() const { return FIntCmd; }
+    // A unit monitor panel (0 or 1) and the parameter panel; null once the window closed.
+    TfrmMonitorUnit* MonitorPanel(std::size_t Unit) const { return FMonitors.at(Unit); }
+    TfrmGetUnitParams* ParamsPanel() const { return FGetParams; }
+
+    // --- below the designed area ---
+    // The status bar at the bottom of the window.
+    QStatusBar* StatusBar() const { return FStatusBar; }
+    // Adds a panel between the designed area and the status bar. Its owner shows and
+    // hides it; the window grows and shrinks with it.
+    void AddBottomPanel(QWidget* Panel);
+
+  protected:
+    void closeEvent(QCloseEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+  private:
+    // IMonitorInputs: the number boxes and the polling switch, read when used.
+    std::string AddressText() const override;
+    std::string QueryIntervalText() const override;
+    std::string ReplyTimeoutText() const override;
+    bool AutoQuery() const override;
+    // IMonitorObserver: what the view shows of the link.
+    void OnCommandSent(const aircon::TCommandSent& Sent) override;
+    void OnFrameReceived(const aircon::TFrameReceived& Frame) override;
+    void OnReplyReceived(const aircon::TReplyReceived& Reply) override;
+    void OnInputError(const aircon::TInputError& Error) override;
+
+    void CreateControls();
+    void CreateExtension();
+    // Places the panels and the status bar below the designed area and fits the
+    // window's height to them.
+    void FitExtension();
+    void CreateComPort(std::shared_ptr<IComPlatform> Platform);
+    void CreatePanels();  // window creation: monitor panels, parameter panel, tab contents
+    void FreePanels();    // window closing: the parameter panel and both monitor panels
+    void AttachDigitFilter(QLineEdit* Edit);
+    // The five line-setting selectors: usable only while the link is closed.
+    void SetSelectorsEnabled(bool Enabled);
+    // The log boxes show the last frame sent and the last frame received.
+    void ShowLog(THexLog* Memo, const QString& Text);
+
+    // --- the core and the port ---
+    std::unique_ptr<aircon::IClock> FOwnedClock;  // the Qt clock, unless one was given
+    aircon::IClock* FClock = nullptr;
+    std::unique_ptr<TComPort> ComPort1;
+    std::unique_ptr<aircon::TComPortLink> FLink;
+    std::unique_ptr<aircon::TMonitor> FMonitor;
+    TPortHandOver* FHandOver = nullptr;
+
+    // --- state of the view ---
+    TIntCMD FIntCmd;  // scratch record of the parameter editor
     std::array<TfrmMonitorUnit*, 2> FMonitors{};
     TfrmGetUnitParams* FGetParams = nullptr;
-
-    // --- components ---
-    std::unique_ptr<TComPort> ComPort1;
-    TTimer* Timer1 = nullptr;
-    TTimer* Timer2 = nullptr;
+    QString FSettingsPath;
+    TDigitFilter* FDigitFilter = nullptr;
+    bool FStopping = false;         // StopComm is running
+    bool FStoringSettings = false;  // StartComm is storing the line settings
+    bool FStoreFailed = false;
+    int FOpenError = 0;  // error number of the last failed open, 0 when none
+    // While StartComm runs, a failed conversion waits to be shown after the
+    // window is in its open state.
+    bool FDeferInputErrors = false;
+    std::vector<QString> FDeferredInputErrors;
+    bool FClosed = false;  // FormClose has run
+    bool FCentred = false;
 
     // --- controls (object names as the member names) ---
     QGroupBox* grpComm = nullptr;
@@ -173,44 +229,24 @@ class TForm1 : public QWidget {
     QWidget* TabSheet7 = nullptr;
     QWidget* TabSheet8 = nullptr;
     QLabel* Label8 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    THexLog* Memo1 = nullptr;
     QLabel* Label12 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;
+    THexLog* Memo2 = nullptr;
     QLabel* lblComRes = nullptr;
+    QWidget* FExtension = nullptr;
+    QVBoxLayout* FPanels = nullptr;
+    QStatusBar* FStatusBar = nullptr;
 
-  protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void showEvent(QShowEvent* Event) override;
-
-  private:
-    void CreateControls();
-    void CreateComPort(std::shared_ptr<IComPlatform> Platform);
-    // The device address from edAddr; shows the error box and returns nothing when
-    // the text is not a number from 0 to 255.
-    std::optional<std::uint8_t> ReadAddress();
-    // The number in Edit; shows the application's error box and returns false
-    // when the text is not a 32-bit integer.
-    bool ReadInteger(QLineEdit* Edit, int& Value);
-    // Releases every queued command.
-    void ReleaseQueue();
-    // The five line-setting selectors: usable only while the link is closed.
-    void SetSelectorsEnabled(bool Enabled);
-    // Builds the frame, writes it to the port and echoes it in Memo1.
-    void SendFrame(TDH_Header Header, std::span<const std::uint8_t> Info);
-
-    QString FSettingsPath;
-    TPortHandOver* FHandOver = nullptr;
-    TDigitFilter* FDigitFilter = nullptr;
-    bool FStopping = false;             // StopComm is running
-    bool FStoringSettings = false;      // StartComm is storing the line settings
-    int FOpenError = 0;                 // error number of the last failed open, 0 when none
-    std::uint64_t FLinkGeneration = 0;  // counts the closes of the link
-    // Queue serials: items appended and removed so far, and the serial of the
-    // last poll command appended.
-    std::uint64_t FAppended = 0;
-    std::uint64_t FRemoved = 0;
-    std::uint64_t FLastPollSerial = 0;
-    bool FStoreFailed = false;
-    bool FClosed = false;  // FormClose has run
-    bool FCentred = false;
+    // The controls of the tabs that handlers and decoders use, kept from their layout.
+    struct TParamEditor {
+        QComboBox* cmbSetParam = nullptr;
+        QLineEdit* edSetParamVal = nullptr;
+        // By TParamSource: the radio group of each parameter with a group, and its
+        // buttons in design order.
+        std::array<QGroupBox*, 5> Groups{};
+        std::array<std::vector<QRadioButton*>, 5> Radios{};
+    };
+    TParamEditor FEditor;
+    QRadioButton* FRemoteOn = nullptr;
+    TIdentityLabels FIdentity;
 };

@@ -10,24 +10,19 @@
 
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "DesignGroupBox.h"
 #include "Form1.h"
 #include "GetUnitParams.h"
 #include "MessageBoxes.h"
+#include "Model.h"
 #include "MonitorUnit.h"
-#include "PanelLabels.h"
+#include "PanelKit.h"
 #include "Render.h"
 #include "UnitDecoders.h"
 
 namespace {
-
-// The controls of the tabs are found by their names, which are part of the
-// window's interface.
-template <class T>
-T* Control(const QObject* Owner, const char* Name) {
-    return Owner->findChild<T*>(QLatin1String(Name));
-}
 
 // The INFO bytes of a reply as handed to a decoder.
 std::span<const std::uint8_t> InfoOf(const std::uint8_t* DataInfo, std::uint16_t DataSize) {
@@ -86,33 +81,64 @@ constexpr RadioSpec DisLocRadios[] = {{"rbSetDisLocOff", "允许"}, {"rbSetDisLo
 
 constexpr int RadioLefts[] = {19, 106, 193, 281, 368, 455, 543};
 
-QGroupBox* AddRadioGroup(QWidget* Parent, const char* Name, const char* Caption, int Top,
-                         std::span<const RadioSpec> Radios, std::size_t Checked) {
-    auto* g = new TDesignGroupBox(QString::fromUtf8(Caption), Parent);
-    g->setObjectName(QLatin1String(Name));
-    g->setGeometry(24, Top, 609, 49);
-    for (std::size_t i = 0; i < Radios.size(); ++i) {
-        QRadioButton* r = AddRadio(g, Radios[i].Name, QString::fromUtf8(Radios[i].Caption),
-                                   RadioLefts[i], 21, 47);
-        r->setChecked(i == Checked);
+// One radio group of the editor: its box and its buttons in design order.
+struct TRadioGroupSpec {
+    TParamSource Source;
+    const char* Name;
+    const char* Caption;
+    int Top;
+    std::span<const RadioSpec> Radios;
+    std::size_t Checked;
+};
+
+const TRadioGroupSpec RadioGroups[] = {
+    {TParamSource::RunMode, "grpSetMode", "运行模式设定", 72, ModeRadios, 1},
+    {TParamSource::IndoorFan, "grpSetIFan", "内风机风速设定", 127, IFanRadios, 3},
+    {TParamSource::Swing, "grpSetSwap", "摆风功能设定", 182, SwapRadios, 1},
+    {TParamSource::LocalLock, "grpSetDisLoc", "屏蔽本地操作", 237, DisLocRadios, 0},
+};
+
+QGroupBox* AddRadioGroup(QWidget* Parent, const TRadioGroupSpec& Spec,
+                         std::vector<QRadioButton*>& Buttons) {
+    auto* g = new TDesignGroupBox(QString::fromUtf8(Spec.Caption), Parent);
+    g->setObjectName(QLatin1String(Spec.Name));
+    g->setGeometry(24, Spec.Top, 609, 49);
+    for (std::size_t i = 0; i < Spec.Radios.size(); ++i) {
+        QRadioButton* r =
+            AddRadio(g, Spec.Radios[i].Name, QString::fromUtf8(Spec.Radios[i].Caption),
+                     RadioLefts[i], 21, 47);
+        r->setChecked(i == Spec.Checked);
+        Buttons.push_back(r);
     }
     g->setEnabled(false);
     return g;
 }
 
-// The code of the first checked button of a group, in the group's order.
-std::optional<std::uint16_t> CheckedCode(const QObject* Owner, std::span<const RadioSpec> Radios) {
-    for (std::size_t i = 0; i < Radios.size(); ++i) {
-        if (const auto* r = Control<QRadioButton>(Owner, Radios[i].Name); r && r->isChecked())
-            return static_cast<std::uint16_t>(i);
+// The code of the checked button of a group: its place in the group's order.
+std::optional<std::uint16_t> CheckedCode(const std::vector<QRadioButton*>& Buttons) {
+    for (std::size_t i = 0; i < Buttons.size(); ++i) {
+        if (Buttons[i]->isChecked()) return static_cast<std::uint16_t>(i);
     }
     return std::nullopt;
 }
 
-bool IsChecked(const QObject* Owner, const char* Name) {
-    const auto* r = Control<QRadioButton>(Owner, Name);
-    return r && r->isChecked();
-}
+// The identity tabs: caption, value label, read button.
+struct TIdentitySpec {
+    QLabel* TIdentityLabels::*Single;  // or null for a vendor field
+    int VendorField;                   // 0 to 2 for a vendor field
+    const char* Name;
+    const char* Caption;
+    int CaptionLeft, ValueLeft, Top;
+};
+
+// The identity tabs' value labels, each with its caption, in design places.
+const TIdentitySpec IdentityFields[] = {
+    {&TIdentityLabels::DevVer, -1, "lblGetDevVer", "当前设备协议版本号：", 32, 160, 32},
+    {&TIdentityLabels::DevAddr, -1, "lblGetDevAddr", "当前设备地址：", 40, 130, 40},
+    {nullptr, 0, "lblGetDevName", "采集器名称：", 43, 133, 32},
+    {nullptr, 1, "lblGetFacSoftVer", "厂商软件版本：", 43, 133, 51},
+    {nullptr, 2, "lblGetFacName", "厂商名称：", 43, 133, 70},
+};
 
 }  // namespace
 
@@ -137,7 +163,8 @@ void TForm1::CreatePanels() {
     // Remote control.
     QGroupBox* remote =
         AddFacedGroup(TabSheet3, "GroupBox3", QStringLiteral("遥控指令"), QRect(18, 16, 743, 81));
-    AddRadio(remote, "rbOn", QStringLiteral("开机"), 40, 24, 44)->setChecked(true);
+    FRemoteOn = AddRadio(remote, "rbOn", QStringLiteral("开机"), 40, 24, 44);
+    FRemoteOn->setChecked(true);
     AddRadio(remote, "rbOff", QStringLiteral("关机"), 192, 24, 49);
     QPushButton* remoteButton = AddButton(remote, "btnRemote", QStringLiteral("确定"), 574, 24);
     connect(remoteButton, &QPushButton::clicked, this, [this] { btnRemoteClick(); });
@@ -147,48 +174,48 @@ void TForm1::CreatePanels() {
     QGroupBox* editor =
         AddFacedGroup(TabSheet3, "GroupBox1", QStringLiteral("用户参数"), QRect(16, 103, 745, 366));
     AddPanelLabel(editor, QStringLiteral("cmbSetParamCaption"), QStringLiteral("参数："), 53, 40);
-    auto* params = new QComboBox(editor);
-    params->setObjectName(QStringLiteral("cmbSetParam"));
+    FEditor.cmbSetParam = new QComboBox(editor);
+    FEditor.cmbSetParam->setObjectName(QStringLiteral("cmbSetParam"));
     for (const char* text : ParamListTexts)
-        params->addItem(QString::fromUtf8(text));
-    params->setCurrentIndex(0);
-    params->setGeometry(95, 37, 217, 21);
-    params->setCursor(Qt::PointingHandCursor);
+        FEditor.cmbSetParam->addItem(QString::fromUtf8(text));
+    FEditor.cmbSetParam->setCurrentIndex(0);
+    FEditor.cmbSetParam->setGeometry(95, 37, 217, 21);
+    FEditor.cmbSetParam->setCursor(Qt::PointingHandCursor);
     AddPanelLabel(editor, QStringLiteral("edSetParamValCaption"), QStringLiteral("设定值："), 333,
                   40);
-    auto* value = new QLineEdit(QStringLiteral("32"), editor);
-    value->setObjectName(QStringLiteral("edSetParamVal"));
-    value->setAlignment(Qt::AlignCenter);
-    value->setGeometry(383, 37, 64, 21);
-    value->setAttribute(Qt::WA_InputMethodEnabled, false);
-    value->setInputMethodHints(Qt::ImhDigitsOnly);
-    AttachDigitFilter(value);
-    AddRadioGroup(editor, "grpSetMode", "运行模式设定", 72, ModeRadios, 1);
-    AddRadioGroup(editor, "grpSetIFan", "内风机风速设定", 127, IFanRadios, 3);
-    AddRadioGroup(editor, "grpSetSwap", "摆风功能设定", 182, SwapRadios, 1);
-    AddRadioGroup(editor, "grpSetDisLoc", "屏蔽本地操作", 237, DisLocRadios, 0);
+    FEditor.edSetParamVal = new QLineEdit(QStringLiteral("32"), editor);
+    FEditor.edSetParamVal->setObjectName(QStringLiteral("edSetParamVal"));
+    FEditor.edSetParamVal->setAlignment(Qt::AlignCenter);
+    FEditor.edSetParamVal->setGeometry(383, 37, 64, 21);
+    FEditor.edSetParamVal->setAttribute(Qt::WA_InputMethodEnabled, false);
+    FEditor.edSetParamVal->setInputMethodHints(Qt::ImhDigitsOnly);
+    AttachDigitFilter(FEditor.edSetParamVal);
+    for (const TRadioGroupSpec& g : RadioGroups) {
+        const auto at = static_cast<std::size_t>(g.Source);
+        FEditor.Groups[at] = AddRadioGroup(editor, g, FEditor.Radios[at]);
+    }
     QPushButton* setParam = AddButton(editor, "btnSetParam", QStringLiteral("设置"), 372, 306);
-    connect(params, &QComboBox::currentIndexChanged, this, [this] { cmbSetParamChange(); });
+    connect(FEditor.cmbSetParam, &QComboBox::currentIndexChanged, this,
+            [this] { cmbSetParamChange(); });
     connect(setParam, &QPushButton::clicked, this, [this] { btnSetParamClick(); });
 
     // Identity tabs.
     const QString unknown = QString::fromUtf8(TextUnknown.data(), TextUnknown.size());
-    AddCaptionedValue(TabSheet6, QStringLiteral("lblGetDevVer"),
-                      QStringLiteral("当前设备协议版本号："), 32, unknown, 160, 32);
+    for (const TIdentitySpec& f : IdentityFields) {
+        QWidget* tab = f.Single == &TIdentityLabels::DevVer    ? TabSheet6
+                       : f.Single == &TIdentityLabels::DevAddr ? TabSheet7
+                                                               : TabSheet8;
+        QLabel* value = AddCaptionedValue(tab, QLatin1String(f.Name), QString::fromUtf8(f.Caption),
+                                          f.CaptionLeft, unknown, f.ValueLeft, f.Top);
+        if (f.Single)
+            FIdentity.*f.Single = value;
+        else
+            FIdentity.Vendor[static_cast<std::size_t>(f.VendorField)] = value;
+    }
     QPushButton* comVer = AddButton(TabSheet6, "btnGetComVer", QStringLiteral("读取"), 280, 27);
     connect(comVer, &QPushButton::clicked, this, [this] { btnGetComVerClick(); });
-
-    AddCaptionedValue(TabSheet7, QStringLiteral("lblGetDevAddr"), QStringLiteral("当前设备地址："),
-                      40, unknown, 130, 40);
     QPushButton* devAddr = AddButton(TabSheet7, "btnGetDevAddr", QStringLiteral("读取"), 291, 35);
     connect(devAddr, &QPushButton::clicked, this, [this] { btnGetDevAddrClick(); });
-
-    AddCaptionedValue(TabSheet8, QStringLiteral("lblGetDevName"), QStringLiteral("采集器名称："),
-                      43, unknown, 133, 32);
-    AddCaptionedValue(TabSheet8, QStringLiteral("lblGetFacSoftVer"),
-                      QStringLiteral("厂商软件版本："), 43, unknown, 133, 51);
-    AddCaptionedValue(TabSheet8, QStringLiteral("lblGetFacName"), QStringLiteral("厂商名称："), 43,
-                      unknown, 133, 70);
     QPushButton* devInfo = AddButton(TabSheet8, "btnGetDevInfo", QStringLiteral("读取"), 271, 200);
     connect(devInfo, &QPushButton::clicked, this, [this] { btnGetDevInfoClick(); });
 }
@@ -202,48 +229,51 @@ void TForm1::FreePanels() {
     }
 }
 
-// --- reply decoders ---
+// --- reply decoders: parsed by the core, shown from the typed record ---
 
 std::string TForm1::Decode_42_Info(TDH_Header, const std::uint8_t* DataInfo,
                                    std::uint16_t DataSize) {
-    if (FMonitors[0] && FMonitors[1]) DecodeAnalogInfo(FMonitors, InfoOf(DataInfo, DataSize));
+    if (const auto values = aircon::ParseAnalog(InfoOf(DataInfo, DataSize)))
+        ShowAnalog(FMonitors, *values);
     return {};
 }
 
 std::string TForm1::Decode_43_Info(TDH_Header, const std::uint8_t* DataInfo,
                                    std::uint16_t DataSize) {
-    if (FMonitors[0] && FMonitors[1]) DecodeSwitchInfo(FMonitors, InfoOf(DataInfo, DataSize));
+    if (const auto states = aircon::ParseSwitches(InfoOf(DataInfo, DataSize)))
+        ShowSwitches(FMonitors, *states);
     return {};
 }
 
 std::string TForm1::Decode_44_Info(TDH_Header, const std::uint8_t* DataInfo,
                                    std::uint16_t DataSize) {
-    if (FMonitors[0] && FMonitors[1]) DecodeAlarmInfo(FMonitors, InfoOf(DataInfo, DataSize));
+    if (const auto alarms = aircon::ParseAlarms(InfoOf(DataInfo, DataSize)))
+        ShowAlarms(FMonitors, *alarms);
     return {};
 }
 
 std::string TForm1::Decode_47_Info(TDH_Header, const std::uint8_t* DataInfo,
                                    std::uint16_t DataSize) {
-    if (FGetParams) DecodeUserParamsInfo(*FGetParams, InfoOf(DataInfo, DataSize));
+    if (!FGetParams) return {};
+    if (const auto params = aircon::ParseUserParams(InfoOf(DataInfo, DataSize)))
+        ShowUserParams(*FGetParams, *params);
     return {};
 }
 
 std::string TForm1::Decode_4F_Info(TDH_Header Header, const std::uint8_t*, std::uint16_t) {
-    if (auto* l = Control<QLabel>(this, "lblGetDevVer")) ShowProtocolVersion(l, Header.Ver);
+    ShowProtocolVersion(FIdentity.DevVer, Header.Ver);
     return {};
 }
 
 std::string TForm1::Decode_50_Info(TDH_Header Header, const std::uint8_t*, std::uint16_t) {
-    if (auto* l = Control<QLabel>(this, "lblGetDevAddr")) ShowDeviceAddress(l, Header.Addr);
+    ShowDeviceAddress(FIdentity.DevAddr, Header.Addr);
     return {};
 }
 
 std::string TForm1::Decode_51_Info(TDH_Header, const std::uint8_t* DataInfo,
                                    std::uint16_t DataSize) {
-    auto* name = Control<QLabel>(this, "lblGetDevName");
-    auto* soft = Control<QLabel>(this, "lblGetFacSoftVer");
-    auto* vendor = Control<QLabel>(this, "lblGetFacName");
-    if (name && soft && vendor) DecodeVendorInfo(name, soft, vendor, InfoOf(DataInfo, DataSize));
+    if (const auto vendor = aircon::ParseVendorInfo(InfoOf(DataInfo, DataSize)))
+        ShowVendorInfo(FIdentity.Vendor, *vendor);
     return {};
 }
 
@@ -254,44 +284,34 @@ void TForm1::btnGetParamClick() {
 }
 
 void TForm1::cmbSetParamChange() {
-    const auto* params = Control<QComboBox>(this, "cmbSetParam");
-    if (!params) return;
-    const TParamSource source = ParamSource(params->currentIndex());
-    const std::pair<const char*, TParamSource> inputs[] = {
-        {"edSetParamVal", TParamSource::Edit},
-        {"grpSetMode", TParamSource::RunMode},
-        {"grpSetIFan", TParamSource::IndoorFan},
-        {"grpSetSwap", TParamSource::Swing},
-        {"grpSetDisLoc", TParamSource::LocalLock}};
-    for (const auto& [name, owner] : inputs) {
-        if (auto* w = Control<QWidget>(this, name)) w->setEnabled(source == owner);
-    }
+    const TParamSource source = ParamSource(FEditor.cmbSetParam->currentIndex());
+    FEditor.edSetParamVal->setEnabled(source == TParamSource::Edit);
+    for (const TRadioGroupSpec& g : RadioGroups)
+        FEditor.Groups[static_cast<std::size_t>(g.Source)]->setEnabled(source == g.Source);
 }
 
 void TForm1::btnSetParamClick() {
-    const auto* params = Control<QComboBox>(this, "cmbSetParam");
-    const auto* value = Control<QLineEdit>(this, "edSetParamVal");
-    if (!params || !value) return;
-    const int index = params->currentIndex();
+    const int index = FEditor.cmbSetParam->currentIndex();
     FIntCmd.Param = ParamCode(index);
 
     // The value comes from the input that belongs to the parameter, touched or not.
+    const TParamSource source = ParamSource(index);
+    const auto& radios = FEditor.Radios[static_cast<std::size_t>(source)];
     std::optional<std::uint16_t> chosen;
-    switch (ParamSource(index)) {
+    switch (source) {
         case TParamSource::RunMode:
-            chosen = CheckedCode(this, ModeRadios);
-            break;
         case TParamSource::IndoorFan:
-            chosen = CheckedCode(this, IFanRadios);
+            // A button's place in its group is the code it sends.
+            chosen = CheckedCode(radios);
             break;
         case TParamSource::Swing:
-            chosen = IsChecked(this, "rbSetSwapOn") ? 1 : 0;
+            chosen = radios[0]->isChecked() ? 1 : 0;  // rbSetSwapOn
             break;
         case TParamSource::LocalLock:
-            chosen = IsChecked(this, "rbSetDisLocOn") ? 1 : 0;
+            chosen = radios[1]->isChecked() ? 1 : 0;  // rbSetDisLocOn
             break;
         case TParamSource::Edit: {
-            const TParamValue parsed = ParseParamValue(value->text());
+            const TParamValue parsed = ParseParamValue(FEditor.edSetParamVal->text());
             if (!parsed.Value) {
                 MessageBoxes::ShowApplicationError(this, parsed.Error);
                 return;
@@ -307,8 +327,7 @@ void TForm1::btnSetParamClick() {
 // --- remote control and identity ---
 
 void TForm1::btnRemoteClick() {
-    const auto* on = Control<QRadioButton>(this, "rbOn");
-    const std::uint8_t code = (on && on->isChecked()) ? 0x10 : 0x1F;
+    const std::uint8_t code = FRemoteOn->isChecked() ? 0x10 : 0x1F;
     QueueCommand(TIntCMD{0x45, code, 0});
 }
 

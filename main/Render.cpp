@@ -1,78 +1,51 @@
 #include "Render.h"
 
-#include "PanelLabels.h"
-
-#include <QGuiApplication>
 #include <QLabel>
-#include <QPalette>
 
-QColor clWindowText() {
-    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+QColor ColourOf(aircon::TValueColour Colour) {
+    using aircon::TValueColour;
+    switch (Colour) {
+        case TValueColour::GrayText:
+            return clGrayText();
+        case TValueColour::Black:
+            return clBlack();
+        case TValueColour::Lime:
+            return clLime();
+        case TValueColour::Fuchsia:
+            return clFuchsia();
+        case TValueColour::Red:
+            return clRed();
+        case TValueColour::WindowText:
+        case TValueColour::Unchanged:
+            break;
+    }
+    return clWindowText();
 }
 
-QColor clGrayText() {
-    return QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+void ShowReading(QLabel* lbl, const aircon::TReading& Reading) {
+    ShowValue(lbl, aircon::ReadingText(Reading), ColourOf(aircon::ReadingColour(Reading)));
 }
 
-void SetCaption(QLabel* lbl, const QString& text) {
-    lbl->setText(text);
-    lbl->adjustSize();
+void ShowAlarm(QLabel* lbl, const aircon::TStateCode& Code) {
+    const aircon::TValueColour colour = aircon::AlarmColour(Code);
+    if (colour != aircon::TValueColour::Unchanged) SetLabelColor(lbl, ColourOf(colour));
+    SetCaption(lbl, aircon::AlarmText(Code));
 }
 
-void SetCaption(QLabel* lbl, std::string_view utf8) {
-    SetCaption(lbl, QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())));
-}
-
-void SetFontColor(QLabel* lbl, const QColor& color) {
-    SetLabelColor(lbl, color);
-}
-
-QColor FontColor(const QLabel* lbl) {
-    return lbl->palette().color(QPalette::Active, QPalette::WindowText);
+void ShowCount(QLabel* lbl, std::uint8_t Count, bool SetColour) {
+    if (SetColour) SetLabelColor(lbl, clWindowText());
+    SetCaption(lbl, QString::number(Count));
 }
 
 void PByteToIntegerStr(QLabel* lbl, std::span<const std::uint8_t, 2> byteArray, bool conv_word) {
-    if (byteArray[0] == NotDetectedByte && byteArray[1] == NotDetectedByte) {
-        SetFontColor(lbl, clGrayText());
-        SetCaption(lbl, TextNotDetected);
-        return;
+    aircon::TReading reading;
+    if (byteArray[0] != 0x20 || byteArray[1] != 0x20) {
+        const auto v = static_cast<std::uint16_t>(byteArray[0] << 8 | byteArray[1]);
+        reading = conv_word ? std::int32_t{v} : std::int32_t{static_cast<std::int16_t>(v)};
     }
-    SetFontColor(lbl, clWindowText());
-    const auto v = static_cast<std::uint16_t>(byteArray[0] << 8 | byteArray[1]);
-    const int shown = conv_word ? int{v} : int{static_cast<std::int16_t>(v)};
-    SetCaption(lbl, QString::number(shown));
+    ShowReading(lbl, reading);
 }
 
 void AlarmValueToStr(QLabel* lbl, std::uint8_t Value) {
-    struct Row {
-        std::uint8_t Code;
-        std::string_view Text;
-        QColor (*Color)();
-    };
-    static constexpr Row rows[] = {{0x00, "正常", clBlack},
-                                   {0x01, "低于下限", clLime},
-                                   {0x02, "高于上限", clFuchsia},
-                                   {NotDetectedByte, TextNotDetected, clGrayText},
-                                   {0xF0, "故障", clRed}};
-    for (const Row& r : rows) {
-        if (r.Code == Value) {
-            SetFontColor(lbl, r.Color());
-            SetCaption(lbl, r.Text);
-            return;
-        }
-    }
-    SetCaption(lbl, QString());
-}
-
-std::optional<std::string_view> StateWord(std::span<const TStateWord> table, std::uint16_t code) {
-    for (const TStateWord& w : table) {
-        if (w.Code == code) return w.Text;
-    }
-    return std::nullopt;
-}
-
-std::string_view UnitPowerStateWord(std::uint8_t code) {
-    if (code == 0) return "开机";
-    if (code == NotDetectedByte) return "未注册";
-    return "关机";
+    ShowAlarm(lbl, Value == 0x20 ? aircon::TStateCode{} : aircon::TStateCode{Value});
 }

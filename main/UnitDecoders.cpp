@@ -14,220 +14,169 @@ namespace {
 using MonitorLabel = QLabel* TfrmMonitorUnit::*;
 using ParamLabel = QLabel* TfrmGetUnitParams::*;
 
-// The panel a monitor reply is for, or none for a short INFO or a foreign unit.
-TfrmMonitorUnit* PanelFor(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info,
-                          std::size_t MinSize) {
-    if (Info.size() < MinSize) return nullptr;
-    const int unit = UnitIndex(Info[0]);
-    if (unit >= static_cast<int>(Monitors.size())) return nullptr;
-    return Monitors[static_cast<std::size_t>(unit)];
-}
-
-std::span<const std::uint8_t, 2> WordAt(std::span<const std::uint8_t> Info, std::size_t Offset) {
-    return Info.subspan(Offset).first<2>();
-}
-
-// A count byte: plain decimal, no sentinel.
-void ShowCount(QLabel* lbl, std::uint8_t Count, bool SetColor) {
-    if (SetColor) SetFontColor(lbl, clWindowText());
-    SetCaption(lbl, QString::number(Count));
-}
-
-struct Reading {
-    MonitorLabel Label;
-    bool Unsigned;
+// 0x42: the value label of every field, in aircon::AnalogFields order.
+constexpr MonitorLabel AnalogLabels[aircon::AnalogFieldCount] = {
+    &TfrmMonitorUnit::lblAnVolA,         &TfrmMonitorUnit::lblAnVolB,
+    &TfrmMonitorUnit::lblAnVolC,         &TfrmMonitorUnit::lblAnCurlA,
+    &TfrmMonitorUnit::lblAnCurlB,        &TfrmMonitorUnit::lblAnCurlC,
+    &TfrmMonitorUnit::lblAnOutFanTemp,   &TfrmMonitorUnit::lblAnInFanTemp,
+    &TfrmMonitorUnit::lblAnOutFanHumi,   &TfrmMonitorUnit::lblAnInFanHumi,
+    &TfrmMonitorUnit::lblAnCompInPress,  &TfrmMonitorUnit::lblAnCompOutPress,
+    &TfrmMonitorUnit::lblAnOAT,          &TfrmMonitorUnit::lblAnOutTemp,
+    &TfrmMonitorUnit::lblAnOutHumi,      &TfrmMonitorUnit::lblAnIduInCoilTemp,
+    &TfrmMonitorUnit::lblAnCompRunHours, &TfrmMonitorUnit::lblAnUnitRunHours,
 };
 
-// 0x42: twelve readings at offsets 1, 3, ..., 23.
-constexpr Reading AnalogReadings[] = {
-    {&TfrmMonitorUnit::lblAnVolA, true},        {&TfrmMonitorUnit::lblAnVolB, true},
-    {&TfrmMonitorUnit::lblAnVolC, true},        {&TfrmMonitorUnit::lblAnCurlA, true},
-    {&TfrmMonitorUnit::lblAnCurlB, true},       {&TfrmMonitorUnit::lblAnCurlC, true},
-    {&TfrmMonitorUnit::lblAnOutFanTemp, false}, {&TfrmMonitorUnit::lblAnInFanTemp, false},
-    {&TfrmMonitorUnit::lblAnOutFanHumi, true},  {&TfrmMonitorUnit::lblAnInFanHumi, true},
-    {&TfrmMonitorUnit::lblAnCompInPress, true}, {&TfrmMonitorUnit::lblAnCompOutPress, true},
-};
-// 0x42: trailing words from offset 26, as many as the INFO holds.
-constexpr Reading AnalogTrailing[] = {
-    {&TfrmMonitorUnit::lblAnOAT, false},         {&TfrmMonitorUnit::lblAnOutTemp, false},
-    {&TfrmMonitorUnit::lblAnOutHumi, true},      {&TfrmMonitorUnit::lblAnIduInCoilTemp, false},
-    {&TfrmMonitorUnit::lblAnCompRunHours, true}, {&TfrmMonitorUnit::lblAnUnitRunHours, true},
+// 0x43: the value label of every item, in aircon::SwitchFields order.
+constexpr MonitorLabel SwitchLabels[aircon::SwitchItemCount] = {
+    &TfrmMonitorUnit::lblSwRunMode, &TfrmMonitorUnit::lblSwIFan,   &TfrmMonitorUnit::lblSw4valve,
+    &TfrmMonitorUnit::lblSwComp,    &TfrmMonitorUnit::lblSwOFan,   &TfrmMonitorUnit::lblSwSwap,
+    &TfrmMonitorUnit::lblSwHeater,  &TfrmMonitorUnit::lblSwOutFan, &TfrmMonitorUnit::lblSwPump,
 };
 
-struct SwitchItem {
-    MonitorLabel Label;
-    std::span<const TStateWord> Words;
-};
-
-// 0x43: items from offset 3, as many as the INFO holds.
-const SwitchItem SwitchItems[] = {
-    {&TfrmMonitorUnit::lblSwRunMode, StateWords::RunModeMonitor},
-    {&TfrmMonitorUnit::lblSwIFan, StateWords::FanSpeedMonitor},
-    {&TfrmMonitorUnit::lblSw4valve, StateWords::RunStopMonitor},
-    {&TfrmMonitorUnit::lblSwComp, StateWords::RunStopMonitor},
-    {&TfrmMonitorUnit::lblSwOFan, StateWords::FanSpeedMonitor},
-    {&TfrmMonitorUnit::lblSwSwap, StateWords::RunStopMonitor},
-    {&TfrmMonitorUnit::lblSwHeater, StateWords::OffOnMonitor},
-    {&TfrmMonitorUnit::lblSwOutFan, StateWords::OffOnMonitor},
-    {&TfrmMonitorUnit::lblSwPump, StateWords::OffOnMonitor},
-};
-
-// 0x44: eleven fixed alarms at offsets 1 to 11.
-constexpr MonitorLabel AlarmFixed[] = {
-    &TfrmMonitorUnit::lblAlVolA,   &TfrmMonitorUnit::lblAlVolB,   &TfrmMonitorUnit::lblAlVolC,
-    &TfrmMonitorUnit::lblAlCurA,   &TfrmMonitorUnit::lblAlCurB,   &TfrmMonitorUnit::lblAlCurC,
-    &TfrmMonitorUnit::lblAlInTemp, &TfrmMonitorUnit::lblAlInHumi, &TfrmMonitorUnit::lblAlFilter,
-    &TfrmMonitorUnit::lblAlCompOv, &TfrmMonitorUnit::lblAlIFanOv,
-};
-// 0x44: items from offset 13, as many as the INFO holds.
-constexpr MonitorLabel AlarmItems[] = {
-    &TfrmMonitorUnit::lblAlHighPress,      &TfrmMonitorUnit::lblAlLowPress,
-    &TfrmMonitorUnit::lblAlOutTemp,        &TfrmMonitorUnit::lblAlIODUCom,
-    &TfrmMonitorUnit::lblAlRATSen,         &TfrmMonitorUnit::lblAlInCoilTempSen,
-    &TfrmMonitorUnit::lblAlMidCoilTempSen, &TfrmMonitorUnit::lblAlOutCoilTempSen,
-    &TfrmMonitorUnit::lblAlOATSen,         &TfrmMonitorUnit::lblOduCoilTempSen,
-    &TfrmMonitorUnit::lblAlDefrostTempSen, &TfrmMonitorUnit::lblAlOutTempSen,
-    &TfrmMonitorUnit::lblAlPhase,          &TfrmMonitorUnit::lblAlPhaseLose,
-    &TfrmMonitorUnit::lblAlOFan,           &TfrmMonitorUnit::lblAlE2P,
-    &TfrmMonitorUnit::lblAlFire,           &TfrmMonitorUnit::lblAlIduHumiSen,
-    &TfrmMonitorUnit::lblAlOduHumiSen,     &TfrmMonitorUnit::lblAlSysExcep,
-    &TfrmMonitorUnit::lblAlWaterInvasion,  &TfrmMonitorUnit::lblAlOtherAlarms,
-    &TfrmMonitorUnit::lblAlOATLow,         &TfrmMonitorUnit::lblAlWaterLevel,
+// 0x44: the value label of every field, in aircon::AlarmFields order.
+constexpr MonitorLabel AlarmLabels[aircon::AlarmFieldCount] = {
+    &TfrmMonitorUnit::lblAlVolA,
+    &TfrmMonitorUnit::lblAlVolB,
+    &TfrmMonitorUnit::lblAlVolC,
+    &TfrmMonitorUnit::lblAlCurA,
+    &TfrmMonitorUnit::lblAlCurB,
+    &TfrmMonitorUnit::lblAlCurC,
+    &TfrmMonitorUnit::lblAlInTemp,
+    &TfrmMonitorUnit::lblAlInHumi,
+    &TfrmMonitorUnit::lblAlFilter,
+    &TfrmMonitorUnit::lblAlCompOv,
+    &TfrmMonitorUnit::lblAlIFanOv,
+    &TfrmMonitorUnit::lblAlHighPress,
+    &TfrmMonitorUnit::lblAlLowPress,
+    &TfrmMonitorUnit::lblAlOutTemp,
+    &TfrmMonitorUnit::lblAlIODUCom,
+    &TfrmMonitorUnit::lblAlRATSen,
+    &TfrmMonitorUnit::lblAlInCoilTempSen,
+    &TfrmMonitorUnit::lblAlMidCoilTempSen,
+    &TfrmMonitorUnit::lblAlOutCoilTempSen,
+    &TfrmMonitorUnit::lblAlOATSen,
+    &TfrmMonitorUnit::lblOduCoilTempSen,
+    &TfrmMonitorUnit::lblAlDefrostTempSen,
+    &TfrmMonitorUnit::lblAlOutTempSen,
+    &TfrmMonitorUnit::lblAlPhase,
+    &TfrmMonitorUnit::lblAlPhaseLose,
+    &TfrmMonitorUnit::lblAlOFan,
+    &TfrmMonitorUnit::lblAlE2P,
+    &TfrmMonitorUnit::lblAlFire,
+    &TfrmMonitorUnit::lblAlIduHumiSen,
+    &TfrmMonitorUnit::lblAlOduHumiSen,
+    &TfrmMonitorUnit::lblAlSysExcep,
+    &TfrmMonitorUnit::lblAlWaterInvasion,
+    &TfrmMonitorUnit::lblAlOtherAlarms,
+    &TfrmMonitorUnit::lblAlOATLow,
+    &TfrmMonitorUnit::lblAlWaterLevel,
     &TfrmMonitorUnit::lblAlPump,
 };
 
-// 0x47: seven leading readings at offsets 0, 2, ..., 12.
-struct ParamReading {
-    ParamLabel Label;
-    bool Unsigned;
-};
-constexpr ParamReading ParamReadings[] = {
-    {&TfrmGetUnitParams::lblOnTemp, true},  {&TfrmGetUnitParams::lblOffTemp, true},
-    {&TfrmGetUnitParams::lblInTempH, true}, {&TfrmGetUnitParams::lblInTempL, false},
-    {&TfrmGetUnitParams::lblInHumiH, true}, {&TfrmGetUnitParams::lblInHumiL, true},
-    {&TfrmGetUnitParams::lblSPT, true},
+// 0x47: the seven readings, then the nine items, in aircon::ParamFields order.
+constexpr ParamLabel ParamLabels[aircon::ParamReadingCount + aircon::ParamItemCount] = {
+    &TfrmGetUnitParams::lblOnTemp,    &TfrmGetUnitParams::lblOffTemp,
+    &TfrmGetUnitParams::lblInTempH,   &TfrmGetUnitParams::lblInTempL,
+    &TfrmGetUnitParams::lblInHumiH,   &TfrmGetUnitParams::lblInHumiL,
+    &TfrmGetUnitParams::lblSPT,       &TfrmGetUnitParams::lblSetMode,
+    &TfrmGetUnitParams::lblIFan,      &TfrmGetUnitParams::lblSwap,
+    &TfrmGetUnitParams::lblDisLoc,    &TfrmGetUnitParams::lblBackup,
+    &TfrmGetUnitParams::lblRunAtOnce, &TfrmGetUnitParams::lblStartTemp,
+    &TfrmGetUnitParams::lblStopTemp,  &TfrmGetUnitParams::lblUseOAT,
 };
 
-// 0x47: items from offset 15. A word table item shows its word, or Fallback
-// for a code outside the table; an item without table shows its number.
-struct ParamItem {
-    ParamLabel Label;
-    std::span<const TStateWord> Words;
-    std::string_view Fallback;
-};
-const ParamItem ParamItems[] = {
-    {&TfrmGetUnitParams::lblSetMode, StateWords::RunModeParam, ""},
-    {&TfrmGetUnitParams::lblIFan, StateWords::FanSpeedParam, TextNotDetected},
-    {&TfrmGetUnitParams::lblSwap, StateWords::RunStopParam, TextNotDetected},
-    {&TfrmGetUnitParams::lblDisLoc, StateWords::AllowBlockParam, TextNotDetected},
-    {&TfrmGetUnitParams::lblBackup, {}, ""},
-    {&TfrmGetUnitParams::lblRunAtOnce, {}, ""},
-    {&TfrmGetUnitParams::lblStartTemp, {}, ""},
-    {&TfrmGetUnitParams::lblStopTemp, {}, ""},
-    {&TfrmGetUnitParams::lblUseOAT, {}, ""},
-};
+TfrmMonitorUnit* PanelOf(const TMonitorPanels& Monitors, int Unit) {
+    if (Unit < 0 || Unit >= static_cast<int>(Monitors.size())) return nullptr;
+    return Monitors[static_cast<std::size_t>(Unit)];
+}
 
 }  // namespace
 
-void DecodeAnalogInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info) {
-    TfrmMonitorUnit* panel = PanelFor(Monitors, Info, AnalogMinInfo);
+void ShowAnalog(const TMonitorPanels& Monitors, const aircon::TAnalogValues& Values) {
+    TfrmMonitorUnit* panel = PanelOf(Monitors, Values.Unit);
     if (panel == nullptr) return;
-    std::size_t offset = 1;
-    for (const Reading& r : AnalogReadings) {
-        PByteToIntegerStr(panel->*r.Label, WordAt(Info, offset), r.Unsigned);
-        offset += 2;
-    }
-    ShowCount(panel->lblAnSelfDefNum, Info[25], true);
-    // Whole words only: a lone last byte is not a reading.
-    offset = AnalogMinInfo;
-    for (const Reading& r : AnalogTrailing) {
-        if (offset + 2 > Info.size()) break;
-        PByteToIntegerStr(panel->*r.Label, WordAt(Info, offset), r.Unsigned);
-        offset += 2;
-    }
+    const std::size_t count = std::min(Values.Count, aircon::AnalogFieldCount);
+    for (std::size_t i = 0; i < aircon::AnalogFixedCount; ++i)
+        ShowReading(panel->*AnalogLabels[i], Values.Values[i]);
+    ShowCount(panel->lblAnSelfDefNum, Values.UserDefinedCount, true);
+    for (std::size_t i = aircon::AnalogFixedCount; i < count; ++i)
+        ShowReading(panel->*AnalogLabels[i], Values.Values[i]);
 }
 
-void DecodeSwitchInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info) {
-    TfrmMonitorUnit* panel = PanelFor(Monitors, Info, SwitchMinInfo);
+void ShowSwitches(const TMonitorPanels& Monitors, const aircon::TSwitchStates& States) {
+    TfrmMonitorUnit* panel = PanelOf(Monitors, States.Unit);
     if (panel == nullptr) return;
-    SetFontColor(panel->lblSwOnOff, clWindowText());
-    SetCaption(panel->lblSwOnOff, UnitPowerStateWord(Info[1]));
-    ShowCount(panel->lblSwSelfDefNums, Info[2], true);
-    const auto items = Info.subspan(SwitchMinInfo);
-    const std::size_t n = std::min(items.size(), std::size(SwitchItems));
-    for (std::size_t i = 0; i < n; ++i) {
-        QLabel* lbl = panel->*SwitchItems[i].Label;
-        const std::uint8_t code = items[i];
-        SetFontColor(lbl, code == NotDetectedByte ? clGrayText() : clWindowText());
-        SetCaption(lbl, StateWord(SwitchItems[i].Words, code).value_or(std::string_view{}));
+    // The power state is never grey, also for an unregistered unit.
+    ShowValue(panel->lblSwOnOff, aircon::UnitPowerWord(States.Power), clWindowText());
+    ShowCount(panel->lblSwSelfDefNums, States.UserDefinedCount, true);
+    const std::size_t count = std::min(States.Count, aircon::SwitchItemCount);
+    for (std::size_t i = 0; i < count; ++i) {
+        const aircon::TStateCode& code = States.Items[i];
+        ShowValue(panel->*SwitchLabels[i], aircon::SwitchItemWord(i, code),
+                  ColourOf(aircon::StateColour(code)));
     }
 }
 
-void DecodeAlarmInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info) {
-    TfrmMonitorUnit* panel = PanelFor(Monitors, Info, AlarmMinInfo);
+void ShowAlarms(const TMonitorPanels& Monitors, const aircon::TAlarmStates& Alarms) {
+    TfrmMonitorUnit* panel = PanelOf(Monitors, Alarms.Unit);
     if (panel == nullptr) return;
-    for (std::size_t i = 0; i < std::size(AlarmFixed); ++i) {
-        AlarmValueToStr(panel->*AlarmFixed[i], Info[1 + i]);
-    }
-    ShowCount(panel->lblAlSelfDefNum, Info[12], true);
-    const auto items = Info.subspan(AlarmMinInfo);
-    const std::size_t n = std::min(items.size(), std::size(AlarmItems));
-    for (std::size_t i = 0; i < n; ++i) {
-        AlarmValueToStr(panel->*AlarmItems[i], items[i]);
-    }
+    const std::size_t count = std::min(Alarms.Count, aircon::AlarmFieldCount);
+    for (std::size_t i = 0; i < aircon::AlarmFixedCount; ++i)
+        ShowAlarm(panel->*AlarmLabels[i], Alarms.Codes[i]);
+    ShowCount(panel->lblAlSelfDefNum, Alarms.UserDefinedCount, true);
+    for (std::size_t i = aircon::AlarmFixedCount; i < count; ++i)
+        ShowAlarm(panel->*AlarmLabels[i], Alarms.Codes[i]);
 }
 
-void DecodeUserParamsInfo(TfrmGetUnitParams& Panel, std::span<const std::uint8_t> Info) {
-    if (Info.size() < UserParamsMinInfo) return;
-    std::size_t offset = 0;
-    for (const ParamReading& r : ParamReadings) {
-        PByteToIntegerStr(Panel.*r.Label, WordAt(Info, offset), r.Unsigned);
-        offset += 2;
-    }
-    ShowCount(Panel.lblSefDefParam, Info[14], false);
-    // Whole words only: a lone last byte is not an item.
-    offset = UserParamsMinInfo;
-    for (const ParamItem& item : ParamItems) {
-        if (offset + 2 > Info.size()) break;
-        const auto word = WordAt(Info, offset);
-        const auto code = static_cast<std::uint16_t>(word[0] << 8 | word[1]);
-        QLabel* lbl = Panel.*item.Label;
-        if (item.Words.empty()) {
-            SetCaption(lbl, QString::number(code));
-        } else {
-            SetCaption(lbl, StateWord(item.Words, code).value_or(item.Fallback));
-        }
-        offset += 2;
-    }
-}
-
-QString ProtocolVersionText(std::uint8_t Ver) {
-    return QString::number(Ver >> 4) + QLatin1Char('.') + QString::number(Ver & 0x0F);
+void ShowUserParams(TfrmGetUnitParams& Panel, const aircon::TUserParams& Params) {
+    for (std::size_t i = 0; i < aircon::ParamReadingCount; ++i)
+        ShowReading(Panel.*ParamLabels[i], Params.Readings[i]);
+    // The count and the items keep their colour.
+    ShowCount(Panel.lblSefDefParam, Params.UserDefinedCount, false);
+    const std::size_t count = std::min(Params.ItemCount, aircon::ParamItemCount);
+    for (std::size_t i = 0; i < count; ++i)
+        SetCaption(Panel.*ParamLabels[aircon::ParamReadingCount + i],
+                   aircon::ParamItemText(i, Params.Items[i]));
 }
 
 void ShowProtocolVersion(QLabel* DevVer, std::uint8_t Ver) {
-    SetCaption(DevVer, ProtocolVersionText(Ver));
+    SetCaption(DevVer, aircon::ProtocolVersionText(Ver));
 }
 
 void ShowDeviceAddress(QLabel* DevAddr, std::uint8_t Addr) {
     SetCaption(DevAddr, QString::number(Addr));
 }
 
+void ShowVendorInfo(const std::array<QLabel*, 3>& Labels, const aircon::TVendorInfo& Info) {
+    for (std::size_t i = 0; i < Labels.size(); ++i) {
+        // One character per byte, its code the byte's value; nothing trimmed.
+        if (const auto& field = Info.Fields[i]; field && Labels[i])
+            SetCaption(Labels[i],
+                       QString::fromLatin1(field->data(), static_cast<qsizetype>(field->size())));
+    }
+}
+
+void DecodeAnalogInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info) {
+    if (const auto values = aircon::ParseAnalog(Info)) ShowAnalog(Monitors, *values);
+}
+
+void DecodeSwitchInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info) {
+    if (const auto states = aircon::ParseSwitches(Info)) ShowSwitches(Monitors, *states);
+}
+
+void DecodeAlarmInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info) {
+    if (const auto alarms = aircon::ParseAlarms(Info)) ShowAlarms(Monitors, *alarms);
+}
+
+void DecodeUserParamsInfo(TfrmGetUnitParams& Panel, std::span<const std::uint8_t> Info) {
+    if (const auto params = aircon::ParseUserParams(Info)) ShowUserParams(Panel, *params);
+}
+
 void DecodeVendorInfo(QLabel* DevName, QLabel* SoftVer, QLabel* FacName,
                       std::span<const std::uint8_t> Info) {
-    struct Field {
-        QLabel* Label;
-        std::size_t Offset;
-        std::size_t Size;
-    };
-    const Field fields[] = {{DevName, 0, 30}, {SoftVer, 30, 20}, {FacName, 50, 20}};
-    for (const Field& f : fields) {
-        if (f.Offset >= Info.size()) break;  // nothing arrived for this field
-        const auto bytes = Info.subspan(f.Offset, std::min(f.Size, Info.size() - f.Offset));
-        // One character per byte, its code the byte's value; nothing trimmed.
-        SetCaption(f.Label, QString::fromLatin1(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<qsizetype>(bytes.size())));
-    }
+    if (const auto vendor = aircon::ParseVendorInfo(Info))
+        ShowVendorInfo({DevName, SoftVer, FacName}, *vendor);
 }
 
 const std::array<const char*, ParamCount> ParamListTexts = {

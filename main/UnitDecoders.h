@@ -1,10 +1,11 @@
-// Reply decoders of the unit data: they turn the INFO bytes of a reply into
-// the texts and colours of the panels' value labels.
+// The panels' side of the reply decoders: each reply is parsed by the monitoring
+// core into a typed record (aircon::ParseAnalog and its siblings), and shown from
+// that record here. Tables map every field of a record to its value label; a label
+// whose text and colour do not change is not touched.
 //
-// Each decoder is handed exactly the INFO bytes that arrived, as a span, and
-// reads nothing outside it: a reply shorter than a decoder's minimum changes
-// nothing, a shorter-than-full reply updates only the fields it carries, and
-// bytes past the last known field are ignored.
+// The Decode*Info functions are parse-then-show in one call, over exactly the INFO
+// bytes that arrived: a reply shorter than its minimum or for another unit changes
+// nothing, a shorter-than-full reply updates only the fields it carries.
 #pragma once
 
 #include <QString>
@@ -14,41 +15,36 @@
 #include <optional>
 #include <span>
 
+#include "Model.h"
+
 class QLabel;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
 
 using TMonitorPanels = std::array<TfrmMonitorUnit*, 2>;
 
-// Minimum INFO lengths of the replies.
-inline constexpr std::size_t AnalogMinInfo = 26;      // 0x42
-inline constexpr std::size_t SwitchMinInfo = 3;       // 0x43
-inline constexpr std::size_t AlarmMinInfo = 13;       // 0x44
-inline constexpr std::size_t UserParamsMinInfo = 15;  // 0x47
-inline constexpr std::size_t VendorInfoSize = 70;     // 0x51: 30 + 20 + 20
+// The labels of the identity tabs.
+struct TIdentityLabels {
+    QLabel* DevVer = nullptr;         // lblGetDevVer
+    QLabel* DevAddr = nullptr;        // lblGetDevAddr
+    std::array<QLabel*, 3> Vendor{};  // lblGetDevName, lblGetFacSoftVer, lblGetFacName
+};
 
-// Bits 1 to 3 of the DATAFLAG byte: which unit a monitor reply describes.
-constexpr int UnitIndex(std::uint8_t DataFlag) {
-    return (DataFlag >> 1) & 7;
-}
+// --- show a decoded reply ---
+void ShowAnalog(const TMonitorPanels& Monitors, const aircon::TAnalogValues& Values);
+void ShowSwitches(const TMonitorPanels& Monitors, const aircon::TSwitchStates& States);
+void ShowAlarms(const TMonitorPanels& Monitors, const aircon::TAlarmStates& Alarms);
+void ShowUserParams(TfrmGetUnitParams& Panel, const aircon::TUserParams& Params);
+void ShowProtocolVersion(QLabel* DevVer, std::uint8_t Ver);
+void ShowDeviceAddress(QLabel* DevAddr, std::uint8_t Addr);
+// Each field shows the bytes that arrived for it; a field with no byte keeps its text.
+void ShowVendorInfo(const std::array<QLabel*, 3>& Labels, const aircon::TVendorInfo& Info);
 
-// 0x42 analog values, 0x43 switch states, 0x44 alarm states. The first INFO
-// byte picks the panel; a unit index other than 0 or 1 is ignored.
+// --- parse, then show ---
 void DecodeAnalogInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info);
 void DecodeSwitchInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info);
 void DecodeAlarmInfo(const TMonitorPanels& Monitors, std::span<const std::uint8_t> Info);
-
-// 0x47 user parameters.
 void DecodeUserParamsInfo(TfrmGetUnitParams& Panel, std::span<const std::uint8_t> Info);
-
-// 0x4F protocol version from the reply's VER byte: major "." minor nibble.
-QString ProtocolVersionText(std::uint8_t Ver);
-void ShowProtocolVersion(QLabel* DevVer, std::uint8_t Ver);
-// 0x50 device address from the reply's ADR byte, in decimal.
-void ShowDeviceAddress(QLabel* DevAddr, std::uint8_t Addr);
-// 0x51 vendor information: three fixed-length Latin-1 fields. A short reply
-// shows each field with the bytes that arrived for it; a field with no byte
-// keeps its previous text.
 void DecodeVendorInfo(QLabel* DevName, QLabel* SoftVer, QLabel* FacName,
                       std::span<const std::uint8_t> Info);
 

@@ -7,7 +7,7 @@ cd "$root"
 seconds=${1:-60}
 bash tools/deps.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBUILD_FUZZERS=ON -DBUILD_GUI=ON -DBUILD_TESTING=OFF -DBUILD_BENCH=OFF -DWERROR=ON
+    -DBUILD_FUZZERS=ON -DBUILD_GUI=OFF -DBUILD_TESTING=OFF -DBUILD_BENCH=OFF -DWERROR=ON
 cmake --build build-fuzz -j"$(nproc)"
 shopt -s nullglob
 found=0

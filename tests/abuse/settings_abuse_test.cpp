@@ -29,6 +29,7 @@
 
 #include "ComComboBox.h"
 #include "Form1.h"
+#include "FormTestSupport.h"
 #include "IniFile.h"
 #include "MessageBoxes.h"
 
@@ -124,20 +125,20 @@ class SettingsAbuse : public ::testing::Test {
     void Start() {
         ASSERT_NO_THROW(Form = std::make_unique<TForm1>(QString::fromStdString(Ini)));
         EXPECT_TRUE(Boxes.empty()) << "start-up showed: " << Boxes.front().Text.toStdString();
-        EXPECT_EQ(Form->Label14->text(), QStringLiteral("通讯状态：未连接"));
-        EXPECT_FALSE(Form->ComPort1->Connected());
+        EXPECT_EQ(Ui(*Form).Label14->text(), QStringLiteral("通讯状态：未连接"));
+        EXPECT_FALSE(Form->ComPort().Connected());
     }
 
     // Opens the link on the pseudo-terminal, as the operator would.
     void Open() {
         ASSERT_FALSE(Pty.Path().empty());
         const QString port = QString::fromStdString(Pty.Path());
-        if (Form->cbPort->Text() != port) {
-            Form->cbPort->addItem(port);
-            Form->cbPort->setCurrentIndex(Form->cbPort->count() - 1);
+        if (Ui(*Form).cbPort->Text() != port) {
+            Ui(*Form).cbPort->addItem(port);
+            Ui(*Form).cbPort->setCurrentIndex(Ui(*Form).cbPort->count() - 1);
         }
         Form->btnCommOpenClick();
-        ASSERT_TRUE(Form->ComPort1->Connected());
+        ASSERT_TRUE(Form->ComPort().Connected());
     }
 
     // The line settings as they must be stored after opening with the defaults.
@@ -159,8 +160,8 @@ class SettingsAbuse : public ::testing::Test {
         EXPECT_EQ(Boxes[0].Kind, MessageBoxes::TBoxKind::Error);
         EXPECT_TRUE(Boxes[0].Text.contains(QString::fromStdString(Ini)))
             << Boxes[0].Text.toStdString();
-        EXPECT_TRUE(Form->grpCmdSetting->isEnabled());
-        EXPECT_FALSE(Form->cbPort->isEnabled());
+        EXPECT_TRUE(Ui(*Form).grpCmdSetting->isEnabled());
+        EXPECT_FALSE(Ui(*Form).cbPort->isEnabled());
         if (!Before.empty()) {
             EXPECT_EQ(ReadFile(Ini), Before);
         }
@@ -187,9 +188,9 @@ TEST_F(SettingsAbuse, VeryLongValuesAreCutAndOtherSectionsKeptWhole) {
     std::string cut;
     for (int i = 0; i < 2047; ++i)
         cut += "端";
-    EXPECT_EQ(Form->ComPort1->Port(), cut);
-    EXPECT_EQ(Form->ComPort1->BaudRate(), TBaudRate::Br9600);         // no such rate: fallback
-    EXPECT_EQ(Form->ComPort1->StopBits(), TStopBits::SbTwoStopBits);  // read after the long ones
+    EXPECT_EQ(Form->ComPort().Port(), cut);
+    EXPECT_EQ(Form->ComPort().BaudRate(), TBaudRate::Br9600);         // no such rate: fallback
+    EXPECT_EQ(Form->ComPort().StopBits(), TStopBits::SbTwoStopBits);  // read after the long ones
 
     Open();
     EXPECT_TRUE(Boxes.empty());
@@ -214,8 +215,8 @@ TEST_F(SettingsAbuse, BinaryJunkStartsWithDefaultsAndSurvivesStoring) {
     ASSERT_TRUE(WithoutOwnSection(before) == before);
     WriteFile(Ini, before);
     Start();
-    EXPECT_EQ(Form->ComPort1->Port(), "COM1");
-    EXPECT_EQ(Form->ComPort1->BaudRate(), TBaudRate::Br9600);
+    EXPECT_EQ(Form->ComPort().Port(), "COM1");
+    EXPECT_EQ(Form->ComPort().BaudRate(), TBaudRate::Br9600);
 
     Open();
     EXPECT_TRUE(Boxes.empty());
@@ -232,10 +233,10 @@ TEST_F(SettingsAbuse, JunkValuesInTheOwnSectionFallBack) {
                                "\nFlowControl=\x80\n[Other]\nA=1\n";
     WriteFile(Ini, before);
     Start();
-    EXPECT_EQ(Form->ComPort1->Port(), "");  // an empty port name is taken as it is
-    EXPECT_EQ(Form->ComPort1->BaudRate(), TBaudRate::Br9600);
-    EXPECT_EQ(Form->ComPort1->StopBits(), TStopBits::SbOneStopBit);
-    EXPECT_EQ(Form->ComPort1->DataBits(), TDataBits::DbEight);
+    EXPECT_EQ(Form->ComPort().Port(), "");  // an empty port name is taken as it is
+    EXPECT_EQ(Form->ComPort().BaudRate(), TBaudRate::Br9600);
+    EXPECT_EQ(Form->ComPort().StopBits(), TStopBits::SbOneStopBit);
+    EXPECT_EQ(Form->ComPort().DataBits(), TDataBits::DbEight);
 
     Open();
     ExpectStoredDefaults();
@@ -246,9 +247,9 @@ TEST_F(SettingsAbuse, MissingSectionChangesNothingAndIsAdded) {
     const std::string before = "; kept by hand\n[Other]\nA=1\n\n[Another]\nB=two words\n";
     WriteFile(Ini, before);
     Start();
-    EXPECT_EQ(Form->ComPort1->Port(), "COM1");
-    EXPECT_EQ(Form->ComPort1->BaudRate(), TBaudRate::Br9600);
-    EXPECT_EQ(Form->ComPort1->StopBits(), TStopBits::SbOneStopBit);
+    EXPECT_EQ(Form->ComPort().Port(), "COM1");
+    EXPECT_EQ(Form->ComPort().BaudRate(), TBaudRate::Br9600);
+    EXPECT_EQ(Form->ComPort().StopBits(), TStopBits::SbOneStopBit);
 
     Open();
     EXPECT_TRUE(Boxes.empty());
@@ -260,7 +261,7 @@ TEST_F(SettingsAbuse, FolderInPlaceOfTheFile) {
     ASSERT_TRUE(fs::create_directory(Ini));
     WriteFile(Ini + "/keep.txt", "inside");
     Start();
-    EXPECT_EQ(Form->ComPort1->Port(), "COM1");
+    EXPECT_EQ(Form->ComPort().Port(), "COM1");
 
     ExpectOpenWithoutStore({});
     EXPECT_TRUE(fs::is_directory(Ini));
@@ -280,7 +281,7 @@ TEST_F(SettingsAbuse, UnwritableFolder) {
                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove);
         Start();
-        EXPECT_EQ(Form->ComPort1->BaudRate(), TBaudRate::Br19200);
+        EXPECT_EQ(Form->ComPort().BaudRate(), TBaudRate::Br19200);
         ExpectOpenWithoutStore(before);
         fs::permissions(Folder, fs::perms::owner_write, fs::perm_options::add);
         return;
@@ -340,11 +341,11 @@ TEST(SettingsAbuseChild, UnwritableFolderAsUser) {
     MessageBoxes::SetHook([&](QWidget*, const MessageBoxes::TBox& Box) { boxes.push_back(Box); });
     auto form = std::make_unique<TForm1>(QString::fromStdString(ini));
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(form->ComPort1->BaudRate(), TBaudRate::Br19200);
-    form->cbPort->addItem(QString::fromLatin1(pty));
-    form->cbPort->setCurrentIndex(form->cbPort->count() - 1);
+    EXPECT_EQ(form->ComPort().BaudRate(), TBaudRate::Br19200);
+    Ui(*form).cbPort->addItem(QString::fromLatin1(pty));
+    Ui(*form).cbPort->setCurrentIndex(Ui(*form).cbPort->count() - 1);
     form->btnCommOpenClick();
-    EXPECT_TRUE(form->ComPort1->Connected());
+    EXPECT_TRUE(form->ComPort().Connected());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].Text.contains(QString::fromStdString(ini)));
     EXPECT_EQ(ReadFile(ini), before);

@@ -5,7 +5,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include "HexLog.h"
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -15,10 +15,10 @@
 
 #include "ComComboBox.h"
 #include "Form1.h"
+#include "FormTestSupport.h"
 #include "Frame.h"
 #include "MessageBoxes.h"
 #include "SimHarness.h"
-#include "Timer.h"
 
 using namespace simharness;
 
@@ -88,16 +88,16 @@ class Rig {
         MessageBoxes::SetHook(
             [this](QWidget*, const MessageBoxes::TBox& b) { boxes.push_back(b); });
         form = std::make_unique<TForm1>(QString::fromStdString(settings.string()));
-        form->OnDispatch = [this](TDH_Header, std::span<const std::uint8_t>, bool) {
-            ++dispatched;
-        };
+        spy_ = std::make_unique<TDispatchSpy>(
+            *form, [this](TDH_Header, std::span<const std::uint8_t>, bool) { ++dispatched; });
         // Faster polling than the defaults keeps the run short; still one
         // command per reply time-out.
-        form->edQueryInterval->setText(QStringLiteral("200"));
-        form->edRespOvTime->setText(QStringLiteral("150"));
+        Ui(*form).edQueryInterval->setText(QStringLiteral("200"));
+        Ui(*form).edRespOvTime->setText(QStringLiteral("150"));
     }
     ~Rig() {
         form->close();  // as the operator closes it: the port first
+        spy_.reset();
         form.reset();
         MessageBoxes::SetHook(nullptr);
     }
@@ -115,13 +115,13 @@ class Rig {
     }
 
     bool Open() {
-        form->btnCommOpen->click();
-        return form->ComPort1->Connected();
+        Ui(*form).btnCommOpen->click();
+        return form->ComPort().Connected();
     }
     // Stops automatic polling and waits until the queue is worked off and the
     // line has been quiet for a moment, so that both sides can be compared.
     bool Settle() {
-        if (form->cbAutoQuery->isChecked()) form->cbAutoQuery->click();
+        if (Ui(*form).cbAutoQuery->isChecked()) Ui(*form).cbAutoQuery->click();
         std::size_t last = Replies().size();
         auto quietSince = Clock::now();
         return Until([&] {
@@ -130,7 +130,7 @@ class Rig {
                 last = n;
                 quietSince = Clock::now();
             }
-            return form->FSendCmdList.empty() && !form->Timer2->Running() &&
+            return form->SendQueue().empty() && !form->SendTimer().Running() &&
                    Clock::now() - quietSince > 700ms;
         });
     }
@@ -159,6 +159,7 @@ class Rig {
     }
 
     std::unique_ptr<TForm1> form;
+    std::unique_ptr<TDispatchSpy> spy_;
     std::vector<MessageBoxes::TBox> boxes;
     long dispatched = 0;
 
@@ -189,7 +190,7 @@ class WindowE2eTest : public QObject {
         Rig rig({"--no-pace"});
         QVERIFY2(rig.Ready(), rig.Sim().Err().c_str());
         // The stored port is the one selected.
-        QCOMPARE(rig.form->cbPort->currentText(), rig.LinkPath());
+        QCOMPARE(Ui(*rig.form).cbPort->currentText(), rig.LinkPath());
         QVERIFY(rig.Open());
         // Automatic polling fills both panels within a few poll cycles.
         QVERIFY2(rig.Until([&] {
@@ -198,13 +199,13 @@ class WindowE2eTest : public QObject {
         }),
                  rig.Log().c_str());
         QVERIFY(rig.Settle());
-        QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：正常"));
         // Then one read at a time, each waiting for its reply, so that no reply
         // can be taken for the next command's on a busy machine: every kind
         // twice, once for each unit.
-        for (QPushButton* read :
-             {rig.form->btnReadAnalog, rig.form->btnReadAnalog, rig.form->btnReadSwitch,
-              rig.form->btnReadSwitch, rig.form->btnReadAlarm, rig.form->btnReadAlarm}) {
+        for (QPushButton* read : {Ui(*rig.form).btnReadAnalog, Ui(*rig.form).btnReadAnalog,
+                                  Ui(*rig.form).btnReadSwitch, Ui(*rig.form).btnReadSwitch,
+                                  Ui(*rig.form).btnReadAlarm, Ui(*rig.form).btnReadAlarm}) {
             const long before = rig.dispatched;
             read->click();
             QVERIFY(rig.Until([&] { return rig.dispatched == before + 1; }));
@@ -257,10 +258,10 @@ class WindowE2eTest : public QObject {
         Rig rig({"--no-pace", "--addr", "7", "--name", "E2E controller", "--soft-ver", "V9.8",
                  "--vendor", "Test Works"});
         QVERIFY2(rig.Ready(), rig.Sim().Err().c_str());
-        rig.form->edAddr->setText(QStringLiteral("7"));
+        Ui(*rig.form).edAddr->setText(QStringLiteral("7"));
         QVERIFY(rig.Open());
-        rig.form->cbAutoQuery->click();  // only the operator's commands travel
-        QVERIFY(!rig.form->cbAutoQuery->isChecked());
+        Ui(*rig.form).cbAutoQuery->click();  // only the operator's commands travel
+        QVERIFY(!Ui(*rig.form).cbAutoQuery->isChecked());
 
         // Set the switch-on temperature, then the run mode; read them back.
         auto* params = rig.Find<QComboBox>("cmbSetParam");
@@ -284,8 +285,8 @@ class WindowE2eTest : public QObject {
         // Switch the air conditioner off: both units report "关机".
         rig.Find<QRadioButton>("rbOff")->setChecked(true);
         rig.Find<QPushButton>("btnRemote")->click();
-        rig.form->btnReadSwitch->click();
-        rig.form->btnReadSwitch->click();
+        Ui(*rig.form).btnReadSwitch->click();
+        Ui(*rig.form).btnReadSwitch->click();
         QVERIFY2(rig.Until([&] {
             return rig.PanelText(0, "lblSwOnOff") == QStringLiteral("关机") &&
                    rig.PanelText(1, "lblSwOnOff") == QStringLiteral("关机");
@@ -294,7 +295,7 @@ class WindowE2eTest : public QObject {
         QCOMPARE(rig.PanelText(0, "lblSwComp"), QStringLiteral("停止"));
         rig.Find<QRadioButton>("rbOn")->setChecked(true);
         rig.Find<QPushButton>("btnRemote")->click();
-        rig.form->btnReadSwitch->click();
+        Ui(*rig.form).btnReadSwitch->click();
         QVERIFY(
             rig.Until([&] { return rig.PanelText(0, "lblSwOnOff") == QStringLiteral("开机"); }));
 
@@ -325,14 +326,14 @@ class WindowE2eTest : public QObject {
         Rig rig({"--no-pace", "--proto-ver", "0x21"});
         QVERIFY(rig.Ready());
         QVERIFY(rig.Open());
-        rig.form->cbAutoQuery->click();
+        Ui(*rig.form).cbAutoQuery->click();
         rig.Find<QPushButton>("btnGetComVer")->click();
         QVERIFY(
             rig.Until([&] { return rig.Find("lblGetDevVer")->text() == QStringLiteral("2.1"); }));
         // Its other commands carry the tool's VER 0x10 and are refused.
         rig.Find<QPushButton>("btnGetDevAddr")->click();
-        QVERIFY(
-            rig.Until([&] { return rig.form->lblComRes->text() == QStringLiteral("通信版本错"); }));
+        QVERIFY(rig.Until(
+            [&] { return Ui(*rig.form).lblComRes->text() == QStringLiteral("通信版本错"); }));
         QCOMPARE(rig.Find("lblGetDevAddr")->text(), QStringLiteral("未知"));
     }
 
@@ -366,7 +367,7 @@ class WindowE2eTest : public QObject {
         QVERIFY(rig.Ready());
         QVERIFY(rig.Open());
         QVERIFY(rig.Until(
-            [&] { return rig.form->lblComRes->text() == QStringLiteral("接收错误帧："); }));
+            [&] { return Ui(*rig.form).lblComRes->text() == QStringLiteral("接收错误帧："); }));
         QVERIFY(rig.Until([&] { return rig.PolledBothUnits(2); }));
         QVERIFY(rig.Settle());
         const auto r = rig.Replies();
@@ -390,9 +391,9 @@ class WindowE2eTest : public QObject {
         QCOMPARE(rig.dispatched, 0L);
         QCOMPARE(rig.PanelText(0, "lblAnVolA"), before);
         QCOMPARE(rig.PanelText(1, "lblSwOnOff"), QStringLiteral("未检测"));
-        QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：未连接"));
-        QVERIFY(rig.form->Memo1->toPlainText().startsWith(QStringLiteral("7E ")));
-        QVERIFY(rig.form->Memo2->toPlainText().isEmpty());
+        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：未连接"));
+        QVERIFY(Ui(*rig.form).Memo1->toPlainText().startsWith(QStringLiteral("7E ")));
+        QVERIFY(Ui(*rig.form).Memo2->toPlainText().isEmpty());
     }
 
     void droppedRepliesKeepTheLastValuesShown() {
@@ -402,7 +403,7 @@ class WindowE2eTest : public QObject {
         Rig rig({"--no-pace", "--drop", "0.5", "--units", "0", "--seed", "9"});
         QVERIFY(rig.Ready());
         QVERIFY(rig.Open());
-        rig.form->cbAutoQuery->click();
+        Ui(*rig.form).cbAutoQuery->click();
         auto shown = [&] {
             QStringList texts;
             for (const auto& r : kReadings)
@@ -414,7 +415,7 @@ class WindowE2eTest : public QObject {
             const QStringList before = shown();
             const long dispatchedBefore = rig.dispatched;
             const std::size_t logged = rig.Replies().size();
-            rig.form->btnReadAnalog->click();
+            Ui(*rig.form).btnReadAnalog->click();
             QVERIFY(rig.Until([&] { return rig.Replies().size() > logged; }));
             const LoggedReply reply = rig.Replies().back();
             QCOMPARE(reply.cid2, std::uint8_t{0x42});
@@ -427,7 +428,7 @@ class WindowE2eTest : public QObject {
                 QCOMPARE(reply.fate, std::string("dropped"));
                 // Nothing is on its way; the send timer has gone quiet.
                 QVERIFY(rig.Until([&] {
-                    return rig.form->FSendCmdList.empty() && !rig.form->Timer2->Running();
+                    return rig.form->SendQueue().empty() && !rig.form->SendTimer().Running();
                 }));
                 QCOMPARE(shown(), before);
                 if (before.front() != QStringLiteral("未检测")) ++keptAfterDrop;
@@ -440,7 +441,7 @@ class WindowE2eTest : public QObject {
             Count(r, "intact"), Count(r, "dropped"), rig.dispatched, keptAfterDrop);
         QVERIFY2(keptAfterDrop > 0, "no reply was dropped after the panel had values");
         QCOMPARE(rig.dispatched, Count(r, "intact"));
-        QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：正常"));
         QVERIFY(rig.boxes.empty());
     }
 
@@ -452,21 +453,21 @@ class WindowE2eTest : public QObject {
         // The link goes away just before the line closes.
         QVERIFY(rig.Until([&] { return !rig.Ready(); }));
         const auto gone = Clock::now();
-        QVERIFY(rig.Until([&] { return !rig.form->ComPort1->Connected(); }, 5s));
+        QVERIFY(rig.Until([&] { return !rig.form->ComPort().Connected(); }, 5s));
         const auto closedAfter =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - gone);
         std::printf("vanish: the window closed the link %lld ms after the line went away\n",
                     static_cast<long long>(closedAfter.count()));
         QVERIFY2(closedAfter < 1000ms, "the link stayed open more than a second");
-        QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：断开"));
-        QCOMPARE(rig.form->btnCommOpen->text(), QStringLiteral("打开串口"));
+        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：断开"));
+        QCOMPARE(Ui(*rig.form).btnCommOpen->text(), QStringLiteral("打开串口"));
         QVERIFY(rig.boxes.empty());
 
         QVERIFY(rig.Until([&] { return rig.Ready(); }));
         const long before = rig.dispatched;
         QVERIFY(rig.Open());
         QVERIFY(rig.Until([&] { return rig.dispatched >= before + 2; }));
-        QCOMPARE(rig.form->Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：正常"));
         QVERIFY(rig.boxes.empty());
     }
 };

@@ -4,8 +4,17 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "ComComboBox.h"
+#include "HexLog.h"
 
 #include <cerrno>
 #include <stdexcept>
@@ -102,4 +111,51 @@ std::string CommandFrame(std::uint8_t Addr, std::uint8_t CID2) {
     std::vector<std::uint8_t> packet(TDH::GetCmdPacketLen(CID2));
     TDH::GenCmdPacket(TDH_Header{0x10, Addr, 0x60, CID2}, packet, {});
     return std::string(packet.begin(), packet.end());
+}
+
+TFormUi Ui(const TForm1& Form) {
+    auto find = [&]<class T>(T*& Control, const char* Name) {
+        Control = Form.findChild<T*>(QLatin1String(Name));
+        if (!Control) throw std::runtime_error(std::string("no control ") + Name);
+    };
+    TFormUi u{};
+    find(u.grpComm, "grpComm");
+    find(u.cbPort, "cbPort");
+    find(u.cbBaudrate, "cbBaudrate");
+    find(u.cbDatabits, "cbDatabits");
+    find(u.cbParity, "cbParity");
+    find(u.cbStopBits, "cbStopBits");
+    find(u.btnCommOpen, "btnCommOpen");
+    find(u.grpCmdSetting, "grpCmdSetting");
+    find(u.edAddr, "edAddr");
+    find(u.cbAutoQuery, "cbAutoQuery");
+    find(u.edQueryInterval, "edQueryInterval");
+    find(u.edRespOvTime, "edRespOvTime");
+    find(u.Label14, "Label14");
+    find(u.btnReadSwitch, "btnReadSwitch");
+    find(u.btnReadAnalog, "btnReadAnalog");
+    find(u.btnReadAlarm, "btnReadAlarm");
+    find(u.PageControl1, "PageControl1");
+    find(u.TabSheet1, "TabSheet1");
+    find(u.TabSheet2, "TabSheet2");
+    find(u.TabSheet3, "TabSheet3");
+    find(u.TabSheet4, "TabSheet4");
+    find(u.Memo1, "Memo1");
+    find(u.Memo2, "Memo2");
+    find(u.lblComRes, "lblComRes");
+    return u;
+}
+
+TDispatchSpy::TDispatchSpy(TForm1& Form, TSeen Seen) : FForm(Form), FSeen(std::move(Seen)) {
+    FForm.Monitor().AddObserver(*this);
+}
+
+TDispatchSpy::~TDispatchSpy() {
+    FForm.Monitor().RemoveObserver(*this);
+}
+
+void TDispatchSpy::OnReplyReceived(const aircon::TReplyReceived& Reply) {
+    if (Reply.Rtn != 0) return;
+    FSeen(TDH_Header{Reply.Header.Ver, Reply.Header.Addr, Reply.Header.CID1, Reply.LastCID2},
+          Reply.Info, Reply.HasDecoder);
 }

@@ -7,12 +7,71 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "Form1.h"
 #include "MessageBoxes.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class THexLog;
+class QPushButton;
+class QTabWidget;
+class TComComboBox;
+
+// The window's own controls, found by their object names.
+struct TFormUi {
+    QGroupBox* grpComm;
+    TComComboBox* cbPort;
+    QComboBox* cbBaudrate;
+    QComboBox* cbDatabits;
+    QComboBox* cbParity;
+    QComboBox* cbStopBits;
+    QPushButton* btnCommOpen;
+    QGroupBox* grpCmdSetting;
+    QLineEdit* edAddr;
+    QCheckBox* cbAutoQuery;
+    QLineEdit* edQueryInterval;
+    QLineEdit* edRespOvTime;
+    QLabel* Label14;
+    QPushButton* btnReadSwitch;
+    QPushButton* btnReadAnalog;
+    QPushButton* btnReadAlarm;
+    QTabWidget* PageControl1;
+    QWidget* TabSheet1;
+    QWidget* TabSheet2;
+    QWidget* TabSheet3;
+    QWidget* TabSheet4;
+    THexLog* Memo1;
+    THexLog* Memo2;
+    QLabel* lblComRes;
+};
+TFormUi Ui(const TForm1& Form);
+
+// Observes the replies with RTN 0 as the window dispatches them: the header (with the
+// last CID2 sent), the INFO bytes and whether that CID2 has a decoder. Registered
+// after the window, so the window has shown the reply when Seen runs.
+class TDispatchSpy : public aircon::IMonitorObserver {
+  public:
+    using TSeen =
+        std::function<void(TDH_Header Header, std::span<const std::uint8_t> Info, bool HasDecoder)>;
+    TDispatchSpy(TForm1& Form, TSeen Seen);
+    ~TDispatchSpy() override;
+    TDispatchSpy(const TDispatchSpy&) = delete;
+    TDispatchSpy& operator=(const TDispatchSpy&) = delete;
+    void OnReplyReceived(const aircon::TReplyReceived& Reply) override;
+
+  private:
+    TForm1& FForm;
+    TSeen FSeen;
+};
 
 // A pseudo-terminal: the window opens the slave by its path, the test reads the
 // frames the window writes and answers on the master side.

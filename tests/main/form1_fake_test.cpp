@@ -5,17 +5,17 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QThread>
 #include <cerrno>
 #include <thread>
+#include "HexLog.h"
 
+#include "FakeClock.h"
 #include "FakeComPlatform.h"
 #include "FormTestSupport.h"
-#include "Timer.h"
 
 namespace {
 const QString FakePort = QStringLiteral("COM7");
@@ -24,33 +24,35 @@ struct TFakeRig {
     TSettingsDir Settings;
     std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
     TBoxCatcher Catcher;
+    // The poll and send timers run only when the test moves this clock on.
+    aircon::TFakeClock Clock;
     std::unique_ptr<TForm1> Form;
 
     TFakeRig() {
-        Form = std::make_unique<TForm1>(Settings.Path(), Platform);
+        Form = std::make_unique<TForm1>(Settings.Path(), Platform, &Clock);
         SelectPort(*Form, FakePort);
     }
     bool Open() {
-        Form->btnCommOpen->click();
-        return Form->ComPort1->Connected();
+        Ui(*Form).btnCommOpen->click();
+        return Form->ComPort().Connected();
     }
     bool OpenQuiet() {
         if (!Open()) return false;
-        Form->cbAutoQuery->click();
-        return !Form->cbAutoQuery->isChecked();
+        Ui(*Form).cbAutoQuery->click();
+        return !Ui(*Form).cbAutoQuery->isChecked();
     }
     // The closed state after a close, without any message box.
     void VerifyClosedQuietly() const {
         TForm1& f = *Form;
-        QVERIFY(!f.ComPort1->Connected());
-        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("打开串口"));
-        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：断开"));
-        QVERIFY(!f.grpCmdSetting->isEnabled());
-        QVERIFY(!f.PageControl1->isEnabled());
-        QVERIFY(f.cbBaudrate->isEnabled());
-        QVERIFY(f.FSendCmdList.empty());
-        QVERIFY(!f.Timer1->Enabled());
-        QVERIFY(!f.Timer2->Enabled());
+        QVERIFY(!f.ComPort().Connected());
+        QCOMPARE(Ui(f).btnCommOpen->text(), QStringLiteral("打开串口"));
+        QCOMPARE(Ui(f).Label14->text(), QStringLiteral("通讯状态：断开"));
+        QVERIFY(!Ui(f).grpCmdSetting->isEnabled());
+        QVERIFY(!Ui(f).PageControl1->isEnabled());
+        QVERIFY(Ui(f).cbBaudrate->isEnabled());
+        QVERIFY(f.SendQueue().empty());
+        QVERIFY(!f.PollTimer().Enabled());
+        QVERIFY(!f.SendTimer().Enabled());
         QCOMPARE(Platform->OpenDevices(), 0);
         QVERIFY(Catcher.Boxes.empty());
     }
@@ -74,12 +76,12 @@ class Form1FakeTest : public QObject {
         TForm1& f = *rig.Form;
         QVERIFY(rig.OpenQuiet());
         for (int i = 0; i < 4; ++i)
-            f.btnReadAlarm->click();
+            Ui(f).btnReadAlarm->click();
         rig.Platform->FailOn(TFakeOp::Write, EIO);
         f.Timer2Timer();
         rig.VerifyClosedQuietly();
-        QCOMPARE(f.Memo1->toPlainText(), Echo(CommandFrame(1, 0x44)));
-        QCOMPARE(int{f.FLastCID2}, 0x44);
+        QCOMPARE(Ui(f).Memo1->toPlainText(), Echo(CommandFrame(1, 0x44)));
+        QCOMPARE(int{f.LastCID2()}, 0x44);
     }
 
     // The same when the poll cycle's own timers run into the failure.
@@ -88,11 +90,16 @@ class Form1FakeTest : public QObject {
         TForm1& f = *rig.Form;
         rig.Platform->FailOn(TFakeOp::Write, EIO);
         QVERIFY(rig.Open());
-        QVERIFY(QTest::qWaitFor([&] { return !f.ComPort1->Connected(); }, 5000));
+        // The first poll tick at 500 ms, its send 350 ms later fails.
+        rig.Clock.Advance(aircon::Millis(849));
+        QVERIFY(f.ComPort().Connected());
+        rig.Clock.Advance(aircon::Millis(1));
+        QVERIFY(!f.ComPort().Connected());
         rig.VerifyClosedQuietly();
-        QTest::qWait(600);  // the timers stay off
-        QVERIFY(!f.Timer1->Enabled());
-        QVERIFY(!f.Timer2->Enabled());
+        rig.Clock.Advance(aircon::Millis(5000));  // the timers stay off
+        QVERIFY(!f.PollTimer().Enabled());
+        QVERIFY(!f.SendTimer().Enabled());
+        QCOMPARE(rig.Clock.RunningTimers(), std::size_t{0});
     }
 
     // A port that vanishes while open closes the link without a message.
@@ -102,7 +109,7 @@ class Form1FakeTest : public QObject {
         QVERIFY(rig.Open());
         QVERIFY(rig.Platform->WaitUntilWaiting(5000));
         rig.Platform->HangUp(ENXIO);
-        QVERIFY(QTest::qWaitFor([&] { return !f.ComPort1->Connected(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return !f.ComPort().Connected(); }, 5000));
         rig.VerifyClosedQuietly();
     }
 
@@ -118,20 +125,20 @@ class Form1FakeTest : public QObject {
         TForm1& f = *rig.Form;
         if (failure == 0) rig.Platform->SetBusy(FakePort.toStdString());
         if (failure == 1) rig.Platform->FailOn(TFakeOp::SetState, EINVAL);
-        f.btnCommOpen->click();
-        QVERIFY(!f.ComPort1->Connected());
+        Ui(f).btnCommOpen->click();
+        QVERIFY(!f.ComPort().Connected());
         QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
         const auto& box = rig.Catcher.Boxes[0];
         QCOMPARE(box.Kind, MessageBoxes::TBoxKind::Error);
         QCOMPARE(box.Title, QStringLiteral("错误"));
         QCOMPARE(box.Text, QStringLiteral("打开串口失败，串口已被其它应用程序打开。"));
-        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("打开串口"));
-        QVERIFY(!f.grpCmdSetting->isEnabled());
-        QVERIFY(!f.PageControl1->isEnabled());
-        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：断开"));  // came as a report
+        QCOMPARE(Ui(f).btnCommOpen->text(), QStringLiteral("打开串口"));
+        QVERIFY(!Ui(f).grpCmdSetting->isEnabled());
+        QVERIFY(!Ui(f).PageControl1->isEnabled());
+        QCOMPARE(Ui(f).Label14->text(), QStringLiteral("通讯状态：断开"));  // came as a report
         QCOMPARE(rig.Platform->OpenDevices(), 0);
         QVERIFY(rig.Settings.Read().isEmpty());
-        QTest::qWait(700);
+        rig.Clock.Advance(aircon::Millis(3000));  // no polling starts
         QVERIFY(rig.Platform->Written().empty());
     }
 
@@ -141,14 +148,14 @@ class Form1FakeTest : public QObject {
         TForm1& f = *rig.Form;
         f.findChild<QComboBox*>(QStringLiteral("cbPort"))->clear();
         rig.Platform->ClearCalls();
-        f.btnCommOpen->click();
+        Ui(f).btnCommOpen->click();
         QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
         QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::Error);
         QCOMPARE(rig.Catcher.Boxes[0].Title, QStringLiteral("错误"));
         QCOMPARE(rig.Catcher.Boxes[0].Text, QStringLiteral("无可用的串口！"));
         QVERIFY(rig.Platform->Calls().empty());
-        QCOMPARE(f.Label14->text(), QStringLiteral("通讯状态：未连接"));
-        QCOMPARE(f.btnCommOpen->text(), QStringLiteral("打开串口"));
+        QCOMPARE(Ui(f).Label14->text(), QStringLiteral("通讯状态：未连接"));
+        QCOMPARE(Ui(f).btnCommOpen->text(), QStringLiteral("打开串口"));
     }
 
     // A failure reported while the link closes does not start the close again.
@@ -157,7 +164,7 @@ class Form1FakeTest : public QObject {
         TForm1& f = *rig.Form;
         QVERIFY(rig.Open());
         rig.Platform->FailOn(TFakeOp::Purge, EIO);
-        f.btnCommOpen->click();
+        Ui(f).btnCommOpen->click();
         rig.VerifyClosedQuietly();
         rig.Platform->ClearFailure(TFakeOp::Purge);
         QVERIFY(rig.Open());  // and the link opens again
@@ -167,20 +174,20 @@ class Form1FakeTest : public QObject {
     void selectorMapping() {
         TFakeRig rig;
         TForm1& f = *rig.Form;
-        TComPort& p = *f.ComPort1;
+        TComPort& p = f.ComPort();
         const TBaudRate rates[] = {TBaudRate::Br300,   TBaudRate::Br600,   TBaudRate::Br1200,
                                    TBaudRate::Br2400,  TBaudRate::Br4800,  TBaudRate::Br9600,
                                    TBaudRate::Br19200, TBaudRate::Br38400, TBaudRate::Br57600,
                                    TBaudRate::Br115200};
         for (int i = 0; i < 10; ++i) {
-            f.cbBaudrate->setCurrentIndex(i);
+            Ui(f).cbBaudrate->setCurrentIndex(i);
             f.cbBaudrateChange();
             QCOMPARE(p.BaudRate(), rates[i]);
         }
         const TDataBits bits[] = {TDataBits::DbFive, TDataBits::DbSix, TDataBits::DbSeven,
                                   TDataBits::DbEight};
         for (int i = 0; i < 4; ++i) {
-            f.cbDatabits->setCurrentIndex(i);
+            Ui(f).cbDatabits->setCurrentIndex(i);
             f.cbDatabitsChange();
             QCOMPARE(p.DataBits(), bits[i]);
         }
@@ -188,18 +195,19 @@ class Form1FakeTest : public QObject {
                                         TParityBits::PrNone, TParityBits::PrMark,
                                         TParityBits::PrSpace};
         for (int i = 0; i < 5; ++i) {
-            f.cbParity->setCurrentIndex(i);
+            Ui(f).cbParity->setCurrentIndex(i);
             f.cbParityChange();
             QCOMPARE(p.Parity().Bits(), parities[i]);
         }
         const TStopBits stops[] = {TStopBits::SbOneStopBit, TStopBits::SbOne5StopBits,
                                    TStopBits::SbTwoStopBits};
         for (int i = 0; i < 3; ++i) {
-            f.cbStopBits->setCurrentIndex(i);
+            Ui(f).cbStopBits->setCurrentIndex(i);
             f.cbStopBitsChange();
             QCOMPARE(p.StopBits(), stops[i]);
         }
-        for (QComboBox* box : {f.cbBaudrate, f.cbDatabits, f.cbParity, f.cbStopBits})
+        for (QComboBox* box :
+             {Ui(f).cbBaudrate, Ui(f).cbDatabits, Ui(f).cbParity, Ui(f).cbStopBits})
             box->setCurrentIndex(-1);
         f.cbBaudrateChange();
         f.cbDatabitsChange();
@@ -219,7 +227,7 @@ class Form1FakeTest : public QObject {
             rig.Settings.Write("[ComPort1]\nPort=COM7\nBaudRate=19200\n");
             rig.Form = std::make_unique<TForm1>(rig.Settings.Path(), rig.Platform);
             SelectPort(*rig.Form, FakePort);
-            QCOMPARE(rig.Form->cbBaudrate->currentText(), QStringLiteral("9600"));
+            QCOMPARE(Ui(*rig.Form).cbBaudrate->currentText(), QStringLiteral("9600"));
             QVERIFY(rig.Open());
             QCOMPARE(rig.Platform->LastState().BaudRate, 19200);
             QVERIFY(rig.Settings.Read().contains("BaudRate=19200"));
@@ -227,10 +235,10 @@ class Form1FakeTest : public QObject {
         {
             TFakeRig rig;
             TForm1& f = *rig.Form;
-            f.cbBaudrate->setCurrentIndex(9);
-            emit f.cbBaudrate->activated(9);
-            f.cbParity->setCurrentIndex(0);
-            emit f.cbParity->activated(0);
+            Ui(f).cbBaudrate->setCurrentIndex(9);
+            emit Ui(f).cbBaudrate->activated(9);
+            Ui(f).cbParity->setCurrentIndex(0);
+            emit Ui(f).cbParity->activated(0);
             QVERIFY(rig.Open());
             QCOMPARE(rig.Platform->LastState().BaudRate, 115200);
             QCOMPARE(int{rig.Platform->LastState().Parity}, 2);  // even
@@ -257,10 +265,10 @@ class Form1FakeTest : public QObject {
         std::vector<int> seen;
         const Qt::HANDLE gui = QThread::currentThreadId();
         bool offThread = false;
-        f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
+        TDispatchSpy spy(f, [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
             if (QThread::currentThreadId() != gui) offThread = true;
             seen.push_back(h.Addr);
-        };
+        });
         constexpr int count = 40;
         std::thread feeder([&] {
             for (int i = 0; i < count; ++i) {
@@ -277,7 +285,30 @@ class Form1FakeTest : public QObject {
         QVERIFY(!offThread);
         for (int i = 0; i < count; ++i)
             QCOMPARE(seen[static_cast<std::size_t>(i)], i);
-        QCOMPARE(f.Memo2->toPlainText(), QLatin1Char(' ') + Echo(ReplyFrom(count - 1)));
+        QCOMPARE(Ui(f).Memo2->toPlainText(), QLatin1Char(' ') + Echo(ReplyFrom(count - 1)));
+    }
+
+    // A failure thrown while a port event is handled (here by a reply's handler) is
+    // shown in the application's error box, as failures are everywhere else, and
+    // the link stays usable.
+    void handlerFailureShownInErrorBox() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        int handled = 0;
+        TDispatchSpy spy(f, [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
+            ++handled;
+            if (h.Addr == 1) throw std::runtime_error("display failed for address 1");
+        });
+        rig.Platform->Feed(ReplyFrom(1));
+        QVERIFY(QTest::qWaitFor([&] { return !rig.Catcher.Boxes.empty(); }, 5000));
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
+        QCOMPARE(rig.Catcher.Boxes[0].Kind, MessageBoxes::TBoxKind::ApplicationError);
+        QCOMPARE(rig.Catcher.Boxes[0].Text, QStringLiteral("display failed for address 1"));
+        QVERIFY(f.ComPort().Connected());
+        rig.Platform->Feed(ReplyFrom(2));
+        QVERIFY(QTest::qWaitFor([&] { return handled == 2; }, 5000));
+        QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
     }
 
     // A handler that runs a local event loop (as a modal box does) does not get
@@ -289,7 +320,7 @@ class Form1FakeTest : public QObject {
         int depth = 0;
         int deepest = 0;
         std::vector<int> seen;
-        f.OnDispatch = [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
+        TDispatchSpy spy(f, [&](TDH_Header h, std::span<const std::uint8_t>, bool) {
             ++depth;
             deepest = std::max(deepest, depth);
             seen.push_back(h.Addr);
@@ -299,7 +330,7 @@ class Form1FakeTest : public QObject {
                 QCOMPARE(seen.size(), std::size_t{1});
             }
             --depth;
-        };
+        });
         rig.Platform->Feed(ReplyFrom(1));
         QVERIFY(QTest::qWaitFor([&] { return seen.size() >= 2; }, 5000));
         QCOMPARE(deepest, 1);

@@ -106,18 +106,18 @@ class OpenFailureTextTest : public QObject {
         TForm1 Form(Settings.Path(), Platform);
         SelectPort(Form, QStringLiteral("COM7"));
         Platform->FailOn(TFakeOp::Open, error, 1);
-        Form.btnCommOpen->click();
-        QVERIFY(!Form.ComPort1->Connected());
+        Ui(Form).btnCommOpen->click();
+        QVERIFY(!Form.ComPort().Connected());
         QCOMPARE(Catcher.Boxes.size(), std::size_t{1});
         QCOMPARE(Catcher.Boxes[0].Title, QStringLiteral("错误"));
         QVERIFY2(Catcher.Boxes[0].Text.startsWith(start), qPrintable(Catcher.Boxes[0].Text));
         // The next open succeeds and says nothing: no cause of the last failure is left over.
-        Form.btnCommOpen->click();
-        QVERIFY(Form.ComPort1->Connected());
+        Ui(Form).btnCommOpen->click();
+        QVERIFY(Form.ComPort().Connected());
         QCOMPARE(Catcher.Boxes.size(), std::size_t{1});
-        Form.btnCommOpen->click();
+        Ui(Form).btnCommOpen->click();
         Platform->SetBusy("COM7");
-        Form.btnCommOpen->click();
+        Ui(Form).btnCommOpen->click();
         QCOMPARE(Catcher.Boxes.size(), std::size_t{2});
         QCOMPARE(Catcher.Boxes[1].Text, InUse);
     }

@@ -1,4 +1,4 @@
-// The window timer's rule, the integer conversion and the message boxes.
+// The timer rule on the Qt clock (real time), the integer conversion and the message boxes.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "MessageBoxes.h"
-#include "Timer.h"
+#include "QtClock.h"
 
 class TimerTest : public QObject {
     Q_OBJECT
@@ -17,7 +17,7 @@ class TimerTest : public QObject {
     struct TTicks {
         QElapsedTimer Clock;
         std::vector<qint64> At;
-        void Attach(TTimer& Timer) {
+        void Attach(aircon::TTimer& Timer) {
             Clock.start();
             Timer.OnTimer = [this] { At.push_back(Clock.elapsed()); };
         }
@@ -25,7 +25,8 @@ class TimerTest : public QObject {
 
   private slots:
     void sameValueKeepsCountdown() {
-        TTimer timer;
+        aircon::TQtClock clock;
+        aircon::TTimer timer(clock, 1000, true);
         timer.SetInterval(400);
         TTicks ticks;
         ticks.Attach(timer);
@@ -43,7 +44,8 @@ class TimerTest : public QObject {
     }
 
     void newIntervalRestartsCountdown() {
-        TTimer timer;
+        aircon::TQtClock clock;
+        aircon::TTimer timer(clock, 1000, true);
         timer.SetInterval(600);
         TTicks ticks;
         ticks.Attach(timer);
@@ -59,7 +61,8 @@ class TimerTest : public QObject {
     }
 
     void offStopsAndZeroNeverFires() {
-        TTimer timer;
+        aircon::TQtClock clock;
+        aircon::TTimer timer(clock, 1000, true);
         TTicks ticks;
         ticks.Attach(timer);
         timer.SetInterval(50);
@@ -84,7 +87,8 @@ class TimerTest : public QObject {
     }
 
     void steadyTicksHoldTheirSpacing() {
-        TTimer timer;
+        aircon::TQtClock clock;
+        aircon::TTimer timer(clock, 1000, true);
         TTicks ticks;
         ticks.Attach(timer);
         timer.SetInterval(100);

@@ -25,12 +25,12 @@
 #include <string>
 
 #include "Form1.h"
+#include "FormTestSupport.h"
 #include "GetUnitParams.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
 #include "Render.h"
 #include "ReplyCases.h"
-#include "Timer.h"
 
 namespace {
 
@@ -167,18 +167,23 @@ class PanelsWindowTest : public QObject {
     // Feeds a block of received bytes through the window's intake.
     void Receive(const std::string& Bytes) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(Bytes.data());
-        Form().ComPort1RxBuf(*Form().ComPort1, std::span<const std::uint8_t>(p, Bytes.size()));
+        Form().ComPort1RxBuf(Form().ComPort(), std::span<const std::uint8_t>(p, Bytes.size()));
     }
+
+    // The last command sent is the one a reply is read as the answer to: the command
+    // goes out first. On the closed link of these tests the port refuses the write
+    // and the window stays closed, without a message.
+    void SentLast(std::uint8_t CID2) { Form().SendNoDataCmd(1, CID2); }
 
     TPanelsUnderTest Under() {
         TPanelsUnderTest u;
-        u.Monitors = Form().FMonitors;
-        u.Params = Form().FGetParams;
+        u.Monitors = {Form().MonitorPanel(0), Form().MonitorPanel(1)};
+        u.Params = Form().ParamsPanel();
         for (const char* n : {"lblGetDevVer", "lblGetDevAddr", "lblGetDevName", "lblGetFacSoftVer",
                               "lblGetFacName"})
             u.Identity.push_back(Find<QLabel>(&Form(), n));
         u.Deliver = [this](const TReplyCase& c) {
-            Form().FLastCID2 = c.CID2;
+            SentLast(c.CID2);
             Receive(Frame(c.Ver, c.Addr, 0x60, FRtn, c.Info));
         };
         return u;
@@ -190,10 +195,10 @@ class PanelsWindowTest : public QObject {
         auto* port = Find<QComboBox>(&Form(), "cbPort");
         port->addItem(Pty.Path());
         port->setCurrentIndex(port->count() - 1);
-        Form().btnCommOpen->click();
-        QVERIFY(Form().ComPort1->Connected());
-        Form().cbAutoQuery->click();
-        QVERIFY(!Form().cbAutoQuery->isChecked());
+        Ui(Form()).btnCommOpen->click();
+        QVERIFY(Form().ComPort().Connected());
+        Ui(Form()).cbAutoQuery->click();
+        QVERIFY(!Ui(Form()).cbAutoQuery->isChecked());
     }
 
   private slots:
@@ -214,19 +219,19 @@ class PanelsWindowTest : public QObject {
     void panelsOnTheirTabs() {
         TForm1& f = Form();
         for (std::size_t i = 0; i < 2; ++i) {
-            TfrmMonitorUnit* m = f.FMonitors[i];
+            TfrmMonitorUnit* m = f.MonitorPanel(i);
             QVERIFY(m != nullptr);
             QCOMPARE(m->objectName(), QStringLiteral("Monitors%1").arg(i));
-            QCOMPARE(m->parentWidget(), i == 0 ? f.TabSheet1 : f.TabSheet2);
+            QCOMPARE(m->parentWidget(), i == 0 ? Ui(f).TabSheet1 : Ui(f).TabSheet2);
             QCOMPARE(m->pos(), QPoint(28, 0));
             QCOMPARE(m->lblAnVolA->text(), QStringLiteral("未检测"));
             QCOMPARE(FontColor(m->lblAnVolA), clGrayText());
         }
-        QVERIFY(f.FMonitors[0] != f.FMonitors[1]);
-        QCOMPARE(f.FGetParams->parentWidget(), f.TabSheet4);
-        QCOMPARE(f.FGetParams->pos(), QPoint(39, 15));
-        QCOMPARE(f.FGetParams->grpParams->title(), QStringLiteral("空调参数"));
-        QCOMPARE(f.FGetParams->lblOnTemp->text(), QStringLiteral("未知"));
+        QVERIFY(f.MonitorPanel(0) != f.MonitorPanel(1));
+        QCOMPARE(f.ParamsPanel()->parentWidget(), Ui(f).TabSheet4);
+        QCOMPARE(f.ParamsPanel()->pos(), QPoint(39, 15));
+        QCOMPARE(f.ParamsPanel()->grpParams->title(), QStringLiteral("空调参数"));
+        QCOMPARE(f.ParamsPanel()->lblOnTemp->text(), QStringLiteral("未知"));
     }
 
     void tabContents_data() {
@@ -307,7 +312,7 @@ class PanelsWindowTest : public QObject {
         if (auto* e = qobject_cast<QLineEdit*>(w)) shown = e->text();
         QCOMPARE(shown, text);
         // Enabled within its tab (the page control itself is off while closed).
-        QCOMPARE(w->isEnabledTo(Form().PageControl1), enabled);
+        QCOMPARE(w->isEnabledTo(Ui(Form()).PageControl1), enabled);
         if (auto* b = qobject_cast<QAbstractButton*>(w)) {
             QCOMPARE(b->isChecked(), checked);
             if (qobject_cast<QPushButton*>(w))
@@ -338,7 +343,7 @@ class PanelsWindowTest : public QObject {
         QFETCH(int, index);
         TPanelsUnderTest under = Under();
         CheckReplyCase(under, ReplyCases()[static_cast<std::size_t>(index)]);
-        QCOMPARE(Form().Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(Ui(Form()).Label14->text(), QStringLiteral("通讯状态：正常"));
     }
 
     // A reply with an error code, or a damaged frame, reaches no decoder.
@@ -358,7 +363,7 @@ class PanelsWindowTest : public QObject {
         TPanelsUnderTest under = Under();
         if (damaged) {
             under.Deliver = [this](const TReplyCase& c) {
-                Form().FLastCID2 = c.CID2;
+                SentLast(c.CID2);
                 std::string frame = Frame(c.Ver, c.Addr, 0x60, 0, c.Info);
                 frame[frame.size() - 2] = frame[frame.size() - 2] == '0' ? '1' : '0';
                 Receive(frame);
@@ -375,11 +380,11 @@ class PanelsWindowTest : public QObject {
 
     // Two replies in one block: each reaches the decoder of the last command.
     void twoFramesInOneBlock() {
-        Form().FLastCID2 = 0x42;
+        SentLast(0x42);
         Receive(Frame(0x10, 1, 0x60, 0, Analog38(0x00)) + Frame(0x10, 1, 0x60, 0, Analog38(0x02)));
-        QCOMPARE(Form().FMonitors[0]->lblAnVolA->text(), QStringLiteral("230"));
-        QCOMPARE(Form().FMonitors[1]->lblAnVolA->text(), QStringLiteral("230"));
-        QCOMPARE(Form().FMonitors[1]->lblAnOAT->text(), QStringLiteral("-5"));
+        QCOMPARE(Form().MonitorPanel(0)->lblAnVolA->text(), QStringLiteral("230"));
+        QCOMPARE(Form().MonitorPanel(1)->lblAnVolA->text(), QStringLiteral("230"));
+        QCOMPARE(Form().MonitorPanel(1)->lblAnOAT->text(), QStringLiteral("-5"));
     }
 
     void editorEnablesTheMatchingInput_data() {
@@ -404,7 +409,7 @@ class PanelsWindowTest : public QObject {
         for (const char* name :
              {"edSetParamVal", "grpSetMode", "grpSetIFan", "grpSetSwap", "grpSetDisLoc"}) {
             auto* w = Find<QWidget>(&Form(), name);
-            QCOMPARE(w->isEnabledTo(Form().PageControl1), enabled == QLatin1String(name));
+            QCOMPARE(w->isEnabledTo(Ui(Form()).PageControl1), enabled == QLatin1String(name));
         }
     }
 
@@ -415,7 +420,7 @@ class PanelsWindowTest : public QObject {
         c->setCurrentIndex(7);
         Find<QRadioButton>(&Form(), "rbSetModeDry")->setChecked(true);
         c->setCurrentIndex(11);
-        QVERIFY(e->isEnabledTo(Form().PageControl1));
+        QVERIFY(e->isEnabledTo(Ui(Form()).PageControl1));
         QCOMPARE(e->text(), QStringLiteral("27"));
         QVERIFY(Find<QRadioButton>(&Form(), "rbSetModeDry")->isChecked());
         QVERIFY(!Find<QRadioButton>(&Form(), "rbSetModeCool")->isChecked());
@@ -424,8 +429,8 @@ class PanelsWindowTest : public QObject {
     void valueEditTakesDigitsOnly() {
         auto* e = Find<QLineEdit>(&Form(), "edSetParamVal");
         Form().show();
-        Form().PageControl1->setEnabled(true);
-        Form().PageControl1->setCurrentWidget(Form().TabSheet3);
+        Ui(Form()).PageControl1->setEnabled(true);
+        Ui(Form()).PageControl1->setCurrentWidget(Ui(Form()).TabSheet3);
         e->clear();
         e->setFocus();
         QTest::keyClicks(e, QStringLiteral("1a-2. 3"));
@@ -483,13 +488,13 @@ class PanelsWindowTest : public QObject {
 
         Find<QPushButton>(&Form(), "btnSetParam")->click();
         QVERIFY(FBoxes.empty());
-        QCOMPARE(Form().FSendCmdList.size(), std::size_t{1});
-        const TIntCMD item = Form().FSendCmdList.back();
+        QCOMPARE(Form().SendQueue().size(), std::size_t{1});
+        const TIntCMD item = Form().SendQueue().back();
         QCOMPARE(int{item.Custom}, 0x49);
         QCOMPARE(int{item.Param}, code);
         QCOMPARE(int{item.Value}, value);
-        QCOMPARE(int{Form().FIntCmd.Param}, code);
-        QCOMPARE(int{Form().FIntCmd.Value}, value);
+        QCOMPARE(int{Form().IntCmd().Param}, code);
+        QCOMPARE(int{Form().IntCmd().Value}, value);
 
         const std::string sent = pty.NextFrame();
         const std::vector<std::uint8_t> info = {static_cast<std::uint8_t>(code),
@@ -523,8 +528,8 @@ class PanelsWindowTest : public QObject {
         QCOMPARE(FBoxes.size(), std::size_t{1});
         QCOMPARE(int(FBoxes[0].Kind), int(MessageBoxes::TBoxKind::ApplicationError));
         QCOMPARE(FBoxes[0].Text, message);
-        QVERIFY(Form().FSendCmdList.empty());
-        QVERIFY(!Form().Timer2->Enabled());
+        QVERIFY(Form().SendQueue().empty());
+        QVERIFY(!Form().SendTimer().Enabled());
         QCOMPARE(c->currentIndex(), index);
         QCOMPARE(e->text(), edit);
     }
@@ -585,25 +590,25 @@ class PanelsWindowTest : public QObject {
         OpenOn(pty);
         if (!radio.isEmpty()) Form().findChild<QRadioButton*>(radio)->setChecked(true);
         Form().findChild<QPushButton*>(button)->click();
-        QCOMPARE(Form().FSendCmdList.size(), std::size_t{1});
-        QCOMPARE(int{Form().FSendCmdList.front().Custom}, cid2);
-        if (param >= 0) QCOMPARE(int{Form().FSendCmdList.front().Param}, param);
-        QVERIFY(Form().Timer2->Enabled());
+        QCOMPARE(Form().SendQueue().size(), std::size_t{1});
+        QCOMPARE(int{Form().SendQueue().front().Custom}, cid2);
+        if (param >= 0) QCOMPARE(int{Form().SendQueue().front().Param}, param);
+        QVERIFY(Form().SendTimer().Enabled());
 
         const std::string expected = param >= 0 ? Command(static_cast<std::uint8_t>(cid2),
                                                           {static_cast<std::uint8_t>(param)})
                                                 : Command(static_cast<std::uint8_t>(cid2));
         QCOMPARE(QString::fromStdString(pty.NextFrame()), QString::fromStdString(expected));
 
-        Form().lblComRes->setText(QStringLiteral("stale"));
+        Ui(Form()).lblComRes->setText(QStringLiteral("stale"));
         pty.Write(reply.toStdString());
-        QVERIFY(WaitFor([&] { return Form().lblComRes->text().isEmpty(); }));
-        QCOMPARE(Form().Label14->text(), QStringLiteral("通讯状态：正常"));
+        QVERIFY(WaitFor([&] { return Ui(Form()).lblComRes->text().isEmpty(); }));
+        QCOMPARE(Ui(Form()).Label14->text(), QStringLiteral("通讯状态：正常"));
         if (!label.isEmpty()) QCOMPARE(Form().findChild<QLabel*>(label)->text(), text);
 
         // The last values stay after the link closes.
-        Form().btnCommOpen->click();
-        QVERIFY(!Form().ComPort1->Connected());
+        Ui(Form()).btnCommOpen->click();
+        QVERIFY(!Form().ComPort().Connected());
         if (!label.isEmpty()) QCOMPARE(Form().findChild<QLabel*>(label)->text(), text);
     }
 
@@ -614,7 +619,7 @@ class PanelsWindowTest : public QObject {
         const QByteArray name = "<b>ACME</b><br>&amp;<i>x</i>";  // 28 of 30 bytes
         std::vector<std::uint8_t> info(name.begin(), name.end());
         info.resize(70, ' ');
-        Form().FLastCID2 = 0x51;
+        SentLast(0x51);
         Receive(Frame(0x10, 1, 0x60, 0, info));
         auto* label = Find<QLabel>(&Form(), "lblGetDevName");
         const QString shown = QString::fromLatin1(name) + QString(30 - name.size(), u' ');
@@ -623,7 +628,7 @@ class PanelsWindowTest : public QObject {
                  qPrintable(QStringLiteral("%1 pixels for the text").arg(label->width())));
         QVERIFY(label->height() < 2 * label->fontMetrics().height());
         // A value label on the panels takes its reply's text the same way.
-        QLabel* panelValue = Form().FMonitors[0]->lblAnVolA;
+        QLabel* panelValue = Form().MonitorPanel(0)->lblAnVolA;
         panelValue->setText(QStringLiteral("<i>x</i>"));
         QVERIFY(panelValue->sizeHint().width() >=
                 panelValue->fontMetrics().horizontalAdvance(QStringLiteral("<i>x</i>")));
@@ -635,7 +640,7 @@ class PanelsWindowTest : public QObject {
         TPanelsUnderTest under = Under();
         for (const TReplyCase& c : ReplyCases())
             under.Deliver(c);
-        QVERIFY(!Form().PageControl1->isEnabled());
+        QVERIFY(!Ui(Form()).PageControl1->isEnabled());
         std::vector<QLabel*> values = under.Identity;
         for (TfrmMonitorUnit* m : under.Monitors)
             values.insert(values.end(), m->ValueLabels().begin(), m->ValueLabels().end());
@@ -653,17 +658,17 @@ class PanelsWindowTest : public QObject {
     // that reaches no freed label, and the identity tabs, which stay, still
     // take their values.
     void repliesAfterTheWindowClosed() {
-        const QPointer<TfrmMonitorUnit> monitor = Form().FMonitors[1];
-        const QPointer<TfrmGetUnitParams> params = Form().FGetParams;
+        const QPointer<TfrmMonitorUnit> monitor = Form().MonitorPanel(1);
+        const QPointer<TfrmGetUnitParams> params = Form().ParamsPanel();
         Form().show();
         QVERIFY(Form().close());
         QVERIFY(monitor.isNull());
         QVERIFY(params.isNull());
         for (const TReplyCase& c : ReplyCases()) {
-            Form().FLastCID2 = c.CID2;
+            SentLast(c.CID2);
             Receive(Frame(c.Ver, c.Addr, 0x60, 0, c.Info));
         }
-        Form().FLastCID2 = 0x50;
+        SentLast(0x50);
         Receive(Frame(0x10, 0x2A, 0x60, 0, {}));
         QCOMPARE(Find<QLabel>(&Form(), "lblGetDevAddr")->text(), QStringLiteral("42"));
     }
@@ -672,13 +677,13 @@ class PanelsWindowTest : public QObject {
     void pollReplyOnTheLine() {
         TPty pty;
         OpenOn(pty);
-        Form().btnReadAnalog->click();
+        Ui(Form()).btnReadAnalog->click();
         QCOMPARE(QString::fromStdString(pty.NextFrame()), QString::fromStdString(Command(0x42)));
         pty.Write(Frame(0x10, 1, 0x60, 0, Analog38(0x02)));
-        QVERIFY(WaitFor([&] { return Form().FMonitors[1]->lblAnVolA->text() == "230"; }));
-        QCOMPARE(Form().FMonitors[1]->lblAnOAT->text(), QStringLiteral("-5"));
-        QCOMPARE(Form().FMonitors[1]->lblAnSelfDefNum->text(), QStringLiteral("6"));
-        QCOMPARE(Form().FMonitors[0]->lblAnVolA->text(), QStringLiteral("未检测"));
+        QVERIFY(WaitFor([&] { return Form().MonitorPanel(1)->lblAnVolA->text() == "230"; }));
+        QCOMPARE(Form().MonitorPanel(1)->lblAnOAT->text(), QStringLiteral("-5"));
+        QCOMPARE(Form().MonitorPanel(1)->lblAnSelfDefNum->text(), QStringLiteral("6"));
+        QCOMPARE(Form().MonitorPanel(0)->lblAnVolA->text(), QStringLiteral("未检测"));
     }
 
     // With the window's own fonts, nothing on a tab runs into its neighbour
@@ -688,12 +693,12 @@ class PanelsWindowTest : public QObject {
         TPanelsUnderTest under = Under();
         for (const TReplyCase& c : ReplyCases())
             under.Deliver(c);
-        Form().PageControl1->setEnabled(true);  // as while the link is open
+        Ui(Form()).PageControl1->setEnabled(true);  // as while the link is open
         Form().show();
         QVERIFY(QTest::qWaitForWindowExposed(&Form()));
-        for (int t = 0; t < Form().PageControl1->count(); ++t) {
-            QWidget* page = Form().PageControl1->widget(t);
-            Form().PageControl1->setCurrentIndex(t);
+        for (int t = 0; t < Ui(Form()).PageControl1->count(); ++t) {
+            QWidget* page = Ui(Form()).PageControl1->widget(t);
+            Ui(Form()).PageControl1->setCurrentIndex(t);
             // The window's own controls: named, on the window, not a toolkit part.
             const auto ours = [this](const QWidget* w) {
                 return !w->isHidden() && !w->objectName().isEmpty() &&

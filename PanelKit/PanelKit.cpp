@@ -1,16 +1,28 @@
-#include "PanelLabels.h"
+#include "PanelKit.h"
 
-#include <QColor>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPalette>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
 const QString CaptionSuffix = QStringLiteral("Caption");
 
+constexpr QPalette::ColorGroup Groups[] = {QPalette::Active, QPalette::Inactive,
+                                           QPalette::Disabled};
+
 }  // namespace
+
+QColor clWindowText() {
+    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+QColor clGrayText() {
+    return QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
+}
 
 QLabel* AddPanelLabel(QWidget* Parent, const QString& Name, const QString& Text, int Left,
                       int Top) {
@@ -42,8 +54,6 @@ QLabel* CaptionOf(const QLabel* Value) {
 }
 
 void SetLabelColor(QLabel* Label, const QColor& Color) {
-    static constexpr QPalette::ColorGroup Groups[] = {QPalette::Active, QPalette::Inactive,
-                                                      QPalette::Disabled};
     QPalette pal = Label->palette();
     // Every reply sets the colour of every value again; most of the time it is already the
     // label's own, and a new palette would only cost a round of palette propagation.
@@ -52,8 +62,26 @@ void SetLabelColor(QLabel* Label, const QColor& Color) {
                    pal.color(Group, QPalette::WindowText) == Color;
         }))
         return;
-    for (auto group : Groups) {
+    for (auto group : Groups)
         pal.setColor(group, QPalette::WindowText, Color);
-    }
     Label->setPalette(pal);
+}
+
+QColor FontColor(const QLabel* Label) {
+    return Label->palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+void SetCaption(QLabel* Label, const QString& Text) {
+    if (Label->text() == Text) return;
+    Label->setText(Text);
+    Label->adjustSize();
+}
+
+void SetCaption(QLabel* Label, std::string_view Utf8) {
+    SetCaption(Label, QString::fromUtf8(Utf8.data(), static_cast<qsizetype>(Utf8.size())));
+}
+
+void ShowValue(QLabel* Label, std::string_view Utf8, const QColor& Color) {
+    SetLabelColor(Label, Color);
+    SetCaption(Label, Utf8);
 }

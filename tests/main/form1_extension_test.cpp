@@ -1,0 +1,64 @@
+// What the window shows below its designed area: panels that open on demand and the
+// status bar. The designed controls never move; the window follows the panels' height.
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include "FakeClock.h"
+#include "FormTestSupport.h"
+
+class Form1ExtensionTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void panelsOpenBelowTheDesignAndTheWindowFollowsThem() {
+        TSettingsDir settings;
+        aircon::TFakeClock clock;
+        TForm1 form(settings.Path(), nullptr, &clock);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+        auto* pages = form.findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+        auto* memo2 = form.findChild<QWidget*>(QStringLiteral("Memo2"));
+        QVERIFY(pages && memo2);
+        const QRect pagesPlace = pages->geometry();
+        const QRect memoPlace = memo2->geometry();
+        const int bar = form.StatusBar()->height();
+        QVERIFY(bar > 0);
+        QCOMPARE(form.height(), TForm1::DesignHeight + bar);
+
+        // Two panels of different heights, shown and hidden in turn.
+        auto* first = new QLabel(QStringLiteral("first"));
+        first->setFixedHeight(120);
+        first->hide();
+        auto* second = new QLabel(QStringLiteral("second"));
+        second->setFixedHeight(40);
+        second->hide();
+        form.AddBottomPanel(first);
+        form.AddBottomPanel(second);
+        QCOMPARE(form.height(), TForm1::DesignHeight + bar);
+
+        struct TStep {
+            bool First, Second;
+            int Extra;
+        };
+        const TStep steps[] = {{true, false, 120}, {true, true, 160}, {false, true, 40},
+                               {false, false, 0}};
+        for (const TStep& s : steps) {
+            first->setVisible(s.First);
+            second->setVisible(s.Second);
+            QTRY_COMPARE(form.height(), TForm1::DesignHeight + s.Extra + bar);
+            // The status bar stays at the bottom, the panels right under the design.
+            QCOMPARE(form.StatusBar()->mapTo(&form, QPoint(0, 0)).y(),
+                     TForm1::DesignHeight + s.Extra);
+            if (s.First) QCOMPARE(first->mapTo(&form, QPoint(0, 0)).y(), TForm1::DesignHeight);
+            QCOMPARE(form.width(), TForm1::DesignWidth);
+            QCOMPARE(pages->geometry(), pagesPlace);
+            QCOMPARE(memo2->geometry(), memoPlace);
+        }
+    }
+};
+
+QTEST_MAIN(Form1ExtensionTest)
+#include "form1_extension_test.moc"
