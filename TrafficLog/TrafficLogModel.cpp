@@ -17,7 +17,9 @@ QString Text(const std::string& s) {
 }  // namespace
 
 TTrafficLogModel::TTrafficLogModel(const aircon::TTrafficLog& Log, QObject* Parent)
-    : QAbstractTableModel(Parent), FLog(Log), FFirst(Log.FirstSeq()), FEnd(Log.FirstSeq()) {}
+    : QAbstractTableModel(Parent), FLog(Log), FFirst(Log.FirstSeq()), FEnd(Log.FirstSeq()) {
+    SetFrameFont(QFont());
+}
 
 int TTrafficLogModel::rowCount(const QModelIndex& Parent) const {
     return Parent.isValid() ? 0 : static_cast<int>(FEnd - FFirst);
@@ -37,13 +39,14 @@ int TTrafficLogModel::RowOfSeq(std::uint64_t Seq) const {
     return static_cast<int>(Seq - FFirst);
 }
 
-const QFont& TTrafficLogModel::FrameFont() {
-    static const QFont fixed = [] {
-        QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        f.setStyleStrategy(QFont::PreferNoShaping);
-        return f;
-    }();
-    return fixed;
+void TTrafficLogModel::SetFrameFont(const QFont& Base) {
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (Base.pixelSize() > 0)
+        f.setPixelSize(Base.pixelSize());
+    else
+        f.setPointSizeF(Base.pointSizeF());
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    FFrameFont = f;
 }
 
 QColor TTrafficLogModel::ClassColour(TRowClass Class) {

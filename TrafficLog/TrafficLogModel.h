@@ -37,8 +37,10 @@ class TTrafficLogModel : public QAbstractTableModel {
     // The model row of the log row numbered Seq, or -1.
     int RowOfSeq(std::uint64_t Seq) const;
 
-    // The font of the frame columns: fixed width, so that hex pairs line up.
-    static const QFont& FrameFont();
+    // The font of the frame columns: fixed width, so that hex pairs line up, at the size
+    // of Base (the view's font).
+    void SetFrameFont(const QFont& Base);
+    const QFont& FrameFont() const { return FFrameFont; }
     // The background of a row of each class; invalid for rows shown plainly.
     static QColor ClassColour(aircon::TRowClass Class);
 
@@ -46,4 +48,5 @@ class TTrafficLogModel : public QAbstractTableModel {
     const aircon::TTrafficLog& FLog;
     std::uint64_t FFirst = 0;  // the rows shown are numbered FFirst to FEnd - 1
     std::uint64_t FEnd = 0;
+    QFont FFrameFont;
 };

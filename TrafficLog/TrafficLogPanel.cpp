@@ -165,7 +165,8 @@ void TTrafficLogPanel::changeEvent(QEvent* Event) {
 // measure its cells.
 void TTrafficLogPanel::ApplyFontMetrics() {
     const QFontMetrics fm = grdRows->fontMetrics();
-    const QFontMetrics fixed(TTrafficLogModel::FrameFont());
+    FModel->SetFrameFont(grdRows->font());
+    const QFontMetrics fixed(FModel->FrameFont());
     grdRows->verticalHeader()->setDefaultSectionSize(fm.height() + 4);
     const int pad = 14;
     grdRows->setColumnWidth(TTrafficLogModel::ColTime,

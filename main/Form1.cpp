@@ -22,6 +22,7 @@
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "HexLog.h"
+#include "LinkView.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
 #include "PanelKit.h"
@@ -29,6 +30,7 @@
 #include "QtClock.h"
 #include "Render.h"
 #include "SettingsLocation.h"
+#include "TrafficLogPanel.h"
 
 namespace {
 
@@ -88,6 +90,12 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     FClock = Clock;
     CreateControls();
     CreateComPort(std::move(Platform));
+    FLinkView = std::make_unique<TLinkView>(
+        TLinkViewHost{this, StatusBar(), [this](QWidget* Panel) { AddBottomPanel(Panel); }},
+        *FMonitor, *FClock);
+    FLinkView->Panel().ShowError = [this](const QString& Text) {
+        MessageBoxes::ShowError(this, Text);
+    };
     FormCreate();
 }
 
@@ -239,6 +247,7 @@ void TForm1::FormDestroy() {
     delete FHandOver;
     FHandOver = nullptr;
     if (FMonitor) FMonitor->RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
+    FLinkView.reset();  // its observers leave the monitor first
     FMonitor.reset();
     FLink.reset();
     ComPort1.reset();

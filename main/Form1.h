@@ -35,6 +35,7 @@ class QVBoxLayout;
 class QTabWidget;
 class TComComboBox;
 class TDigitFilter;
+class TLinkView;
 class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
@@ -134,6 +135,8 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     // Adds a panel between the designed area and the status bar. Its owner shows and
     // hides it; the window grows and shrinks with it.
     void AddBottomPanel(QWidget* Panel);
+    // The link counters in the status bar and the traffic log panel ("通讯记录").
+    TLinkView& LinkView() const { return *FLinkView; }
 
   protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -173,6 +176,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     std::unique_ptr<TComPort> ComPort1;
     std::unique_ptr<aircon::TComPortLink> FLink;
     std::unique_ptr<aircon::TMonitor> FMonitor;
+    std::unique_ptr<TLinkView> FLinkView;  // goes before the monitor it observes
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---
