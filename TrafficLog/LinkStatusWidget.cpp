@@ -5,13 +5,14 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "SteadyLabel.h"
 #include "TrafficLog.h"
 
 namespace {
 
 // Counts in red when they are not zero.
-void SetCount(QLabel* Label, const QString& Text, bool Alarm) {
-    Label->setText(Text);
+void SetCount(QLabel* Label, const QString& Text, bool Alarm, bool Fit) {
+    SetSteadyText(Label, Text, Fit);
     const QColor colour = Alarm ? QColor(0xC0, 0x00, 0x00) : QColor(Qt::black);
     if (Label->palette().color(QPalette::WindowText) != colour) {
         QPalette p = Label->palette();
@@ -64,12 +65,12 @@ TLinkStatusWidget::TLinkStatusWidget(const aircon::IClock& Clock, QWidget* Paren
 
     FTimer = new QTimer(this);
     FTimer->setInterval(RefreshMs);
-    connect(FTimer, &QTimer::timeout, this, &TLinkStatusWidget::Refresh);
+    connect(FTimer, &QTimer::timeout, this, [this] { Show(false, true); });
     connect(btnReset, &QPushButton::clicked, this, [this] {
         FCounters.Reset();
-        Refresh();
+        Show(true);
     });
-    Refresh();
+    Show(true);
 }
 
 QString TLinkStatusWidget::AgeText(aircon::Millis Age) {
@@ -81,19 +82,27 @@ QString TLinkStatusWidget::AgeText(aircon::Millis Age) {
 }
 
 void TLinkStatusWidget::Refresh() {
+    Show(false);
+}
+
+void TLinkStatusWidget::Show(bool Fit, bool Tick) {
     const aircon::TLinkCountersData& d = FCounters.Data();
-    SetCount(lblSent, QStringLiteral("发送 %1").arg(d.CommandsSent), false);
-    SetCount(lblReplies, QStringLiteral("应答 %1").arg(d.Replies), false);
-    SetCount(lblMissing, QStringLiteral("无应答 %1").arg(d.RepliesMissing), d.RepliesMissing > 0);
-    SetCount(lblErrorFrames, QStringLiteral("错误帧 %1").arg(d.ErrorFrames), d.ErrorFrames > 0);
-    SetCount(lblRtn, QStringLiteral("RTN≠0 %1").arg(d.RtnErrors), d.RtnErrors > 0);
-    SetCount(lblNoise, QStringLiteral("噪声 %1 字节").arg(d.NoiseBytes), d.NoiseBytes > 0);
+    SetCount(lblSent, QStringLiteral("发送 %1").arg(d.CommandsSent), false, Fit);
+    SetCount(lblReplies, QStringLiteral("应答 %1").arg(d.Replies), false, Fit);
+    SetCount(lblMissing, QStringLiteral("无应答 %1").arg(d.RepliesMissing), d.RepliesMissing > 0,
+             Fit);
+    SetCount(lblErrorFrames, QStringLiteral("错误帧 %1").arg(d.ErrorFrames), d.ErrorFrames > 0,
+             Fit);
+    SetCount(lblRtn, QStringLiteral("RTN≠0 %1").arg(d.RtnErrors), d.RtnErrors > 0, Fit);
+    SetCount(lblNoise, QStringLiteral("噪声 %1 字节").arg(d.NoiseBytes), d.NoiseBytes > 0, Fit);
     if (d.LastResponse)
-        lblResponse->setText(
-            QStringLiteral("响应 %1 ms (%2/%3/%4)")
-                .arg(Ms(d.LastResponse), Ms(d.MinResponse), Ms(d.MeanResponse), Ms(d.MaxResponse)));
+        SetSteadyText(lblResponse,
+                QStringLiteral("响应 %1 ms (%2/%3/%4)")
+                    .arg(Ms(d.LastResponse), Ms(d.MinResponse), Ms(d.MeanResponse),
+                         Ms(d.MaxResponse)),
+                Fit);
     else
-        lblResponse->setText(QStringLiteral("响应 —"));
+        SetSteadyText(lblResponse, QStringLiteral("响应 —"), Fit);
     QString last;
     if (!d.LastGoodReply)
         last = QStringLiteral("尚无正常应答");
@@ -103,13 +112,14 @@ void TLinkStatusWidget::Refresh() {
     else
         last = QStringLiteral("上次正常应答 ") +
                QString::fromStdString(aircon::LocalTimeText(*d.LastGoodReplyWall, false));
-    lblLastGood->setText(last);
+    SetSteadyText(lblLastGood, last, Fit);
+    emit refreshed(Tick);
 }
 
 void TLinkStatusWidget::OnLinkOpened(const aircon::TLinkOpened& E) {
     FCounters.OnLinkOpened(E);
     FOpen = true;
-    Refresh();
+    Show(true);
     FTimer->start();
 }
 
@@ -117,7 +127,7 @@ void TLinkStatusWidget::OnLinkClosed(const aircon::TLinkClosed& E) {
     FCounters.OnLinkClosed(E);
     FOpen = false;
     FTimer->stop();
-    Refresh();
+    Show(false);
 }
 
 void TLinkStatusWidget::OnCommandSent(const aircon::TCommandSent& E) {

@@ -20,7 +20,7 @@ class QTimer;
 class TLinkStatusWidget : public QWidget, public aircon::IMonitorObserver {
     Q_OBJECT
   public:
-    static constexpr int RefreshMs = 1000;
+    static constexpr int RefreshMs = 2000;
 
     // Clock: the core's clock, for the time since the last good reply.
     explicit TLinkStatusWidget(const aircon::IClock& Clock, QWidget* Parent = nullptr);
@@ -53,7 +53,15 @@ class TLinkStatusWidget : public QWidget, public aircon::IMonitorObserver {
     void OnNoise(const aircon::TNoise&) override;
     void OnInputError(const aircon::TInputError&) override;
 
+  signals:
+    // After each refresh of the figures: Tick for those of the timer (once a second while
+    // the link is open), not for those when the link opens or closes or on a reset.
+    void refreshed(bool Tick);
+
   private:
+    // Fit: the labels fitted to their texts anew (after a reset), else only grown.
+    void Show(bool Fit, bool Tick = false);
+
     const aircon::IClock& FClock;
     aircon::TLinkCounters FCounters;
     QTimer* FTimer = nullptr;

@@ -85,16 +85,27 @@ QVariant TTrafficLogModel::data(const QModelIndex& Index, int Role) const {
                     return Text(row->Summary);
                 case ColResponse:
                     return Text(aircon::ResponseText(*row));
-                case ColHex:
-                    return Text(aircon::SpacedHex(row->Frame));
-                case ColText:
-                    return Text(aircon::EscapedText(row->Frame));
+                // The frame columns show what their width can: laying out the whole of
+                // a long frame for every paint would cost more than the rest of the row.
+                case ColHex: {
+                    const std::span<const std::uint8_t> frame(row->Frame);
+                    if (frame.size() <= ShownFrameBytes) return Text(aircon::SpacedHex(frame));
+                    return Text(aircon::SpacedHex(frame.first(ShownFrameBytes))) +
+                           QStringLiteral(" …");
+                }
+                case ColText: {
+                    const std::span<const std::uint8_t> frame(row->Frame);
+                    if (frame.size() <= ShownFrameBytes * 2) return Text(aircon::EscapedText(frame));
+                    return Text(aircon::EscapedText(frame.first(ShownFrameBytes * 2))) +
+                           QStringLiteral("…");
+                }
                 default:
                     return {};
             }
         case Qt::ToolTipRole:
             if (Index.column() == ColTime) return Text(aircon::LocalTimeText(row->At.Wall));
             if (Index.column() == ColSummary) return Text(row->Summary);
+            if (Index.column() == ColText) return Text(aircon::EscapedText(row->Frame));
             return {};
         case Qt::BackgroundRole: {
             const QColor c = ClassColour(row->Class);

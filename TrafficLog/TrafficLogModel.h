@@ -17,6 +17,9 @@ class TTrafficLogModel : public QAbstractTableModel {
     Q_OBJECT
   public:
     enum TColumn { ColTime, ColDirection, ColSummary, ColResponse, ColHex, ColText, ColumnCount };
+    // The frame columns show this many bytes (the text column twice as many) and "…"
+    // after them; the detail shows the whole frame.
+    static constexpr std::size_t ShownFrameBytes = 24;
 
     explicit TTrafficLogModel(const aircon::TTrafficLog& Log, QObject* Parent = nullptr);
 

@@ -16,8 +16,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "SteadyLabel.h"
 #include "TrafficDetail.h"
 #include "TrafficLogModel.h"
+#include "TrafficRowDelegate.h"
+#include "TrafficTableView.h"
 
 namespace {
 
@@ -82,11 +85,14 @@ TTrafficLogPanel::TTrafficLogPanel(QWidget* Parent, std::size_t Capacity)
     bar->addWidget(btnSave);
     bar->addWidget(btnFile);
     bar->addSpacing(6);
-    bar->addWidget(lblState, 1);
+    bar->addWidget(lblState);
+    bar->addStretch(1);
 
-    grdRows = new QTableView(this);
+    grdRows = new TTrafficTableView(this);
     grdRows->setObjectName(QStringLiteral("grdRows"));
     grdRows->setModel(FModel);
+    FDelegate = new TTrafficRowDelegate(grdRows);
+    grdRows->setItemDelegate(FDelegate);
     grdRows->setSelectionBehavior(QAbstractItemView::SelectRows);
     grdRows->setSelectionMode(QAbstractItemView::SingleSelection);
     grdRows->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -94,8 +100,6 @@ TTrafficLogPanel::TTrafficLogPanel(QWidget* Parent, std::size_t Capacity)
     grdRows->setShowGrid(false);
     grdRows->setCornerButtonEnabled(false);
     grdRows->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    // Fixed row heights and column widths: a new row never makes the view measure
-    // the others.
     QHeaderView* rows = grdRows->verticalHeader();
     rows->hide();
     rows->setSectionResizeMode(QHeaderView::Fixed);
@@ -166,6 +170,7 @@ void TTrafficLogPanel::changeEvent(QEvent* Event) {
 void TTrafficLogPanel::ApplyFontMetrics() {
     const QFontMetrics fm = grdRows->fontMetrics();
     FModel->SetFrameFont(grdRows->font());
+    FDelegate->ClearCache();
     const QFontMetrics fixed(FModel->FrameFont());
     grdRows->verticalHeader()->setDefaultSectionSize(fm.height() + 4);
     const int pad = 14;
@@ -192,22 +197,27 @@ void TTrafficLogPanel::showEvent(QShowEvent* Event) {
 }
 
 void TTrafficLogPanel::LogChanged() {
-    if (!isVisible() || FSyncTimer->isActive()) return;
+    FChanged = true;
+    if (!FOwnPacing || !isVisible() || FSyncTimer->isActive()) return;
     FSyncTimer->start();
+}
+
+void TTrafficLogPanel::SetOwnPacing(bool On) {
+    FOwnPacing = On;
+    if (!On) FSyncTimer->stop();
+}
+
+void TTrafficLogPanel::SyncIfChanged() {
+    if (FChanged && isVisible()) SyncNow();
 }
 
 void TTrafficLogPanel::SyncNow() {
     FSyncTimer->stop();
-    QScrollBar* bar = grdRows->verticalScrollBar();
-    const int before = bar->value();
-    const bool following = before >= bar->maximum();
-    const TTrafficLogModel::TSyncResult r = FModel->Sync();
-    if (following) {
-        if (r.Added > 0) grdRows->scrollToBottom();
-    } else if (r.Removed > 0) {
-        // The rows under the reader stay where they are.
-        bar->setValue(std::max(0, before - r.Removed));
-    }
+    FChanged = false;
+    grdRows->Append([this] {
+        const TTrafficLogModel::TSyncResult r = FModel->Sync();
+        return TTrafficTableView::TChange{r.Removed, r.Added};
+    });
     UpdateState();
 }
 
@@ -263,7 +273,7 @@ void TTrafficLogPanel::UpdateState() {
     }
     if (!FFilePath.isEmpty()) text += QStringLiteral("  写入 ") + FFilePath;
     if (!FStateNote.isEmpty()) text += QStringLiteral("  ") + FStateNote;
-    lblState->setText(text);
+    SetSteadyText(lblState, text);
 }
 
 void TTrafficLogPanel::PauseClicked(bool Paused) {

@@ -12,19 +12,20 @@
 #include <memory>
 
 #include "TrafficLog.h"
+#include "TrafficTableView.h"
 
 class QLabel;
 class QPushButton;
-class QTableView;
 class QTimer;
 class QTreeWidget;
 class TTrafficLogModel;
+class TTrafficRowDelegate;
 
 class TTrafficLogPanel : public QWidget {
     Q_OBJECT
   public:
     // Rows reach the table at most this long after they were recorded.
-    static constexpr int SyncDelayMs = 250;
+    static constexpr int SyncDelayMs = 1000;
     static constexpr int DesignHeight = 300;
 
     explicit TTrafficLogPanel(QWidget* Parent = nullptr,
@@ -36,6 +37,12 @@ class TTrafficLogPanel : public QWidget {
 
     // Brings the table up to the log now (otherwise done in batches while shown).
     void SyncNow();
+    // Brings the table up to the log when rows came since the last time (and it is shown).
+    void SyncIfChanged();
+    // On (the default), the panel brings its table up to date by itself, SyncDelayMs after
+    // rows came. Off, whoever hosts it calls SyncIfChanged, so that the table is painted
+    // in the same pass as the rest of what the host refreshes.
+    void SetOwnPacing(bool On);
     // Selects the row numbered Seq and shows its detail; false when it is not shown.
     bool SelectSeq(std::uint64_t Seq);
 
@@ -50,7 +57,7 @@ class TTrafficLogPanel : public QWidget {
     QPushButton* btnSave = nullptr;
     QPushButton* btnFile = nullptr;
     QLabel* lblState = nullptr;
-    QTableView* grdRows = nullptr;
+    TTrafficTableView* grdRows = nullptr;
     QTreeWidget* tvDetail = nullptr;
 
     // The continuous file being written, or empty.
@@ -79,7 +86,10 @@ class TTrafficLogPanel : public QWidget {
 
     aircon::TTrafficLog FLog;
     TTrafficLogModel* FModel = nullptr;
+    TTrafficRowDelegate* FDelegate = nullptr;
     QTimer* FSyncTimer = nullptr;
+    bool FOwnPacing = true;
+    bool FChanged = false;  // rows came (or went) since the table was last brought up
     QString FFilePath;
     QString FStateNote;  // the last save or failure, shown beside the row count
     std::shared_ptr<aircon::TLogFileWriter> FSave;
