@@ -14,6 +14,11 @@
 //   form_probe faults --port P --sim-log F [--seconds 20]
 //       the window under the simulator's line faults: no hang, bounded queue,
 //       every intact reply decoded, the link restored after the line vanished
+//   form_probe linkview --port P --sim-log F [--seconds 60]
+//       the cost of the link view while polling: phases with the traffic log
+//       panel shown and its file written, and phases without the link view
+//       at all (its observers off the core, its widgets hidden), taken in turn
+//       in one run; CPU and the poll time-line of each
 //   any mode: [--recording on|off] the window's recorder switch (default: its own
 //       default, on); recordings go to the probe's temporary folder
 //
@@ -58,6 +63,7 @@
 #include "Controller.h"
 #include "Form1.h"
 #include "Frame.h"
+#include "LinkView.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
 
@@ -757,6 +763,119 @@ int RunFaults(const Options& O) {
     return 0;
 }
 
+// --- linkview: the cost of the traffic log and the link counters -------------------
+
+double LoadAverage() {
+    std::ifstream in("/proc/loadavg");
+    double one = NAN;
+    in >> one;
+    return one;
+}
+
+int RunLinkView(const Options& O) {
+    const double perVariantS = O.seconds > 0 ? O.seconds : 60;
+    constexpr int Phases = 6;          // per variant, taken in turn: off, on, off, ...
+    constexpr double SettleMs = 1000;  // after each switch, not measured
+    const double phaseMs = perVariantS * 1000 / Phases;
+    Window w(O.port);
+    TLinkView& view = w.Form->LinkView();
+    TTrafficLogPanel& panel = view.Panel();
+    TLinkStatusWidget& status = view.Status();
+    auto* refresh = status.findChild<QTimer*>();
+    view.AvailableArea = [] { return QRect(0, 0, 4000, 4000); };  // always below the window
+    const QString file = w.Dir.filePath(QStringLiteral("traffic.txt"));
+    panel.AskFileName = [file](bool, const QString&) { return file; };
+    panel.ShowError = [&w](const QString& Text) { w.Boxes.push_back(Text.toStdString()); };
+    if (!w.Open()) {
+        Put("error", "the window did not open " + O.port);
+        return 1;
+    }
+    w.KeepTicks = true;
+    aircon::TMonitor& monitor = w.Form->Monitor();
+    auto linkView = [&](bool On) {
+        if (On) {
+            monitor.AddObserver(panel.Log());
+            monitor.AddObserver(status);
+            status.show();
+            refresh->start();
+            status.btnTrafficLog->click();  // the panel below the window
+            panel.btnFile->click();         // and its file
+        } else {
+            if (panel.btnFile->isChecked()) panel.btnFile->click();
+            if (status.btnTrafficLog->isChecked()) status.btnTrafficLog->click();
+            refresh->stop();
+            status.hide();
+            monitor.RemoveObserver(panel.Log());
+            monitor.RemoveObserver(status);
+        }
+    };
+    linkView(false);
+    RunFor(2000);  // the first poll cycle settles
+
+    const double load0 = LoadAverage();
+    double cpu[2] = {0, 0}, wall[2] = {0, 0}, mainCpu[2] = {0, 0};
+    std::vector<std::pair<double, double>> measured[2];  // ms intervals of each variant
+    for (int i = 0; i < 2 * Phases; ++i) {
+        const int on = i % 2;
+        linkView(on != 0);
+        RunFor(SettleMs);
+        const double c0 = CpuSeconds(), t0 = NowMs();
+        const double m0 = ThreadCpuSeconds(static_cast<int>(getpid()));
+        RunFor(phaseMs);
+        cpu[on] += CpuSeconds() - c0;
+        mainCpu[on] += ThreadCpuSeconds(static_cast<int>(getpid())) - m0;
+        wall[on] += (NowMs() - t0) / 1000;
+        measured[on].push_back({t0, NowMs()});
+    }
+    const double load1 = LoadAverage();
+    const bool fileOn = panel.btnFile->isChecked();
+    const std::uint64_t rows = panel.Log().EndSeq();
+    linkView(false);
+    panel.Log().StopFile();
+
+    const double off = 100.0 * cpu[0] / wall[0], onPct = 100.0 * cpu[1] / wall[1];
+    Put("lv_seconds_each", wall[0]);
+    Put("lv_cpu_off_pct", off);
+    Put("lv_cpu_on_pct", onPct);
+    Put("lv_cpu_delta_pct", onPct - off);
+    // The window's own thread alone (the file is written on a thread of its own).
+    Put("lv_cpu_main_off_pct", 100.0 * mainCpu[0] / wall[0]);
+    Put("lv_cpu_main_on_pct", 100.0 * mainCpu[1] / wall[1]);
+    Put("lv_load_start", load0);
+    Put("lv_load_end", load1);
+    Put("lv_rows", rows);
+    Put("lv_file_was_on", fileOn ? 1 : 0);
+    std::ifstream lines(file.toStdString());
+    Put("lv_file_lines",
+        std::count(std::istreambuf_iterator<char>(lines), std::istreambuf_iterator<char>(), '\n'));
+    Put("lv_boxes", w.Boxes.size());
+
+    // The poll time-line in each variant: the gaps between the send ticks that sent a
+    // command (350, 350, 800 ms in a 1500 ms cycle), against their nominal length.
+    for (int on = 0; on < 2; ++on) {
+        std::vector<double> dev;
+        const Window::Tick* last = nullptr;
+        for (const Window::Tick& t : w.Ticks) {
+            if (!t.send) continue;
+            const bool inside = std::any_of(measured[on].begin(), measured[on].end(), [&](auto r) {
+                return t.start >= r.first && t.start < r.second;
+            });
+            if (inside && last && last->start >= t.start - 1000) {
+                const double gap = t.start - last->start;
+                const double nominal = t.cid2 == 0x42 ? 800 : 350;
+                dev.push_back(std::abs(gap - nominal));
+            }
+            last = &t;
+        }
+        const std::string v = on ? "on" : "off";
+        Put("lv_gaps_" + v, dev.size());
+        Put("lv_gap_dev_p99_" + v + "_ms", Percentile(dev, 99));
+        Put("lv_gap_dev_max_" + v + "_ms",
+            dev.empty() ? NAN : *std::max_element(dev.begin(), dev.end()));
+    }
+    return 0;
+}
+
 std::optional<Options> Parse(int argc, char** argv) {
     if (argc < 2) return std::nullopt;
     Options o;
@@ -793,7 +912,8 @@ std::optional<Options> Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::optional<Options> o = Parse(argc, argv);
     if (!o) {
-        std::fputs("usage: form_probe poll|reply|soak|faults [--port P --sim-log F] ...\n", stderr);
+        std::fputs("usage: form_probe poll|reply|soak|faults|linkview [--port P --sim-log F] ...\n",
+                   stderr);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -804,6 +924,7 @@ int main(int argc, char** argv) {
     if (o->mode == "reply") return RunReply(*o);
     if (o->mode == "soak") return RunSoak(*o);
     if (o->mode == "faults") return RunFaults(*o);
+    if (o->mode == "linkview") return RunLinkView(*o);
     std::fputs("unknown mode\n", stderr);
     return 2;
 }

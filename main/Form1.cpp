@@ -22,6 +22,7 @@
 #include "DigitFilter.h"
 #include "Frame.h"
 #include "HexLog.h"
+#include "LinkView.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
 #include "PanelKit.h"
@@ -30,6 +31,7 @@
 #include "RecordingControls.h"
 #include "Render.h"
 #include "SettingsLocation.h"
+#include "TrafficLogPanel.h"
 
 namespace {
 
@@ -83,6 +85,12 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     FClock = Clock;
     CreateControls();
     CreateComPort(std::move(Platform));
+    FLinkView = std::make_unique<TLinkView>(
+        TLinkViewHost{this, StatusBar(), [this](QWidget* Panel) { AddBottomPanel(Panel); }},
+        *FMonitor, *FClock);
+    FLinkView->Panel().ShowError = [this](const QString& Text) {
+        MessageBoxes::ShowError(this, Text);
+    };
     // The recorder and its status bar controls; Recording.ini beside the line settings.
     FRecording = std::make_unique<TRecordingControls>(
         *FMonitor, *FClock, this,
@@ -243,6 +251,7 @@ void TForm1::FormDestroy() {
     delete FHandOver;
     FHandOver = nullptr;
     if (FMonitor) FMonitor->RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
+    FLinkView.reset();  // its observers leave the monitor first
     FRecording.reset();  // ends the recording
     FMonitor.reset();
     FLink.reset();

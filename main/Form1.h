@@ -35,6 +35,7 @@ class QVBoxLayout;
 class QTabWidget;
 class TComComboBox;
 class TDigitFilter;
+class TLinkView;
 class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
@@ -137,6 +138,8 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     void AddBottomPanel(QWidget* Panel);
     // Recording, trends and the site report (their controls are in the status bar).
     TRecordingControls* Recording() const { return FRecording.get(); }
+    // The link counters in the status bar and the traffic log panel ("通讯记录").
+    TLinkView& LinkView() const { return *FLinkView; }
 
   protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -177,6 +180,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     std::unique_ptr<aircon::TComPortLink> FLink;
     std::unique_ptr<aircon::TMonitor> FMonitor;
     std::unique_ptr<TRecordingControls> FRecording;  // observes FMonitor: goes first
+    std::unique_ptr<TLinkView> FLinkView;  // goes before the monitor it observes
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---
