@@ -86,7 +86,7 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     CreateControls();
     CreateComPort(std::move(Platform));
     FLinkView = std::make_unique<TLinkView>(
-        TLinkViewHost{this, StatusBar(), [this](QWidget* Panel) { AddBottomPanel(Panel); }},
+        TLinkViewHost{this, LinkBar(), [this](QWidget* Panel) { AddBottomPanel(Panel); }},
         *FMonitor, *FClock);
     FLinkView->Panel().ShowError = [this](const QString& Text) {
         MessageBoxes::ShowError(this, Text);

@@ -133,6 +133,8 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     // --- below the designed area ---
     // The status bar at the bottom of the window.
     QStatusBar* StatusBar() const { return FStatusBar; }
+    // The bar above it, for what is said about the link.
+    QStatusBar* LinkBar() const { return FLinkBar; }
     // Adds a panel between the designed area and the status bar. Its owner shows and
     // hides it; the window grows and shrinks with it.
     void AddBottomPanel(QWidget* Panel);
@@ -244,6 +246,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     QWidget* FExtension = nullptr;
     QVBoxLayout* FPanels = nullptr;
     QStatusBar* FStatusBar = nullptr;
+    QStatusBar* FLinkBar = nullptr;
 
     // The controls of the tabs that handlers and decoders use, kept from their layout.
     struct TParamEditor {

@@ -306,6 +306,11 @@ void TForm1::CreateExtension() {
     FPanels->setContentsMargins(0, 0, 0, 0);
     FPanels->setSpacing(0);
     column->addLayout(FPanels);
+    // Two bars at the bottom: the link (its counters) above, the recording below.
+    FLinkBar = new QStatusBar(FExtension);
+    FLinkBar->setObjectName(QStringLiteral("LinkBar"));
+    FLinkBar->setSizeGripEnabled(false);
+    column->addWidget(FLinkBar);
     FStatusBar = new QStatusBar(FExtension);
     FStatusBar->setObjectName(QStringLiteral("StatusBar"));
     FStatusBar->setSizeGripEnabled(false);

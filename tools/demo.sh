@@ -5,7 +5,7 @@
 # With a display the window opens and waits: click "打开串口" and both unit
 # panels fill. Without a display (or with --headless) the window runs under
 # Xvfb, the button is clicked for you, and after a few poll cycles screenshots
-# of the two monitor tabs are saved and their paths printed.
+# of the two monitor tabs and of the traffic log are saved and their paths printed.
 #
 #   tools/demo.sh [--build DIR] [--headless] [--shots DIR] [-- AC_SIM_OPTION...]
 #
@@ -45,7 +45,10 @@ shots=${shots:-$work/screenshots}
 # (638, 18) inside it, 75 x 25; the centre of the button.
 open_x=$((8 + 638 + 37)) open_y=$((2 + 18 + 12))
 # The second tab of the page control (at (8, 129)), as the window renders it.
-tab2_x=137 tab2_y=141
+tab1_x=50 tab1_y=141 tab2_x=137 tab2_y=141
+# "通讯记录" at the right end of the link bar under the designed area, and a row
+# of the traffic log once it has opened below.
+log_x=775 log_y=726 row_x=200 row_y=$((714 + 150))
 
 replies() { grep -c ' reply ' "$log" 2>/dev/null || true; }
 
@@ -91,9 +94,17 @@ x_session() {
     if cmp -s "$shots/monitor-unit1.png" "$shots/monitor-unit2.png"; then
         echo "demo.sh: the second tab did not come up; both screenshots show the first" >&2
     fi
+    # The traffic log, a row taken apart.
+    xdotool mousemove --window "$wid" "$tab1_x" "$tab1_y" click 1
+    xdotool mousemove --window "$wid" "$log_x" "$log_y" click 1
+    sleep 2.5
+    xdotool mousemove --window "$wid" "$row_x" "$row_y" click 1
+    sleep 0.5
+    import -window "$wid" "$shots/traffic-log.png"
     echo "Screenshots:"
     echo "  $shots/monitor-unit1.png"
     echo "  $shots/monitor-unit2.png"
+    echo "  $shots/traffic-log.png"
 }
 
 if ((x_session)); then
@@ -161,5 +172,5 @@ if [[ $headless != yes ]] && has_display; then
     "$app" || true
 else
     echo "No display: running the window under Xvfb and clicking 打开串口 by itself."
-    xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --x-session --build "$build" --shots "$shots"
+    xvfb-run -a -s "-screen 0 1024x1200x24" bash "$0" --x-session --build "$build" --shots "$shots"
 fi

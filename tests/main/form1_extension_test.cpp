@@ -24,7 +24,7 @@ class Form1ExtensionTest : public QObject {
         QVERIFY(pages && memo2);
         const QRect pagesPlace = pages->geometry();
         const QRect memoPlace = memo2->geometry();
-        const int bar = form.StatusBar()->height();
+        const int bar = form.LinkBar()->height() + form.StatusBar()->height();
         QVERIFY(bar > 0);
         QCOMPARE(form.height(), TForm1::DesignHeight + bar);
 
@@ -49,9 +49,11 @@ class Form1ExtensionTest : public QObject {
             first->setVisible(s.First);
             second->setVisible(s.Second);
             QTRY_COMPARE(form.height(), TForm1::DesignHeight + s.Extra + bar);
-            // The status bar stays at the bottom, the panels right under the design.
-            QCOMPARE(form.StatusBar()->mapTo(&form, QPoint(0, 0)).y(),
+            // The status bars stay at the bottom, the panels right under the design.
+            QCOMPARE(form.LinkBar()->mapTo(&form, QPoint(0, 0)).y(),
                      TForm1::DesignHeight + s.Extra);
+            QCOMPARE(form.StatusBar()->mapTo(&form, QPoint(0, 0)).y(),
+                     TForm1::DesignHeight + s.Extra + form.LinkBar()->height());
             if (s.First) QCOMPARE(first->mapTo(&form, QPoint(0, 0)).y(), TForm1::DesignHeight);
             QCOMPARE(form.width(), TForm1::DesignWidth);
             QCOMPARE(pages->geometry(), pagesPlace);

@@ -88,11 +88,13 @@ class Form1PtyTest : public QObject {
         TForm1& f = *rig.Form;
         QCOMPARE(f.objectName(), QStringLiteral("Form1"));
         QCOMPARE(f.windowTitle(), QStringLiteral("基站空调专用PC（Ver1.0-D）"));
-        // The designed client area is 817 x 714; only the status bar lies below it.
+        // The designed client area is 817 x 714; only the two status bars lie below it.
         QCOMPARE(f.width(), 817);
-        QVERIFY(f.StatusBar() != nullptr);
-        QCOMPARE(f.StatusBar()->mapTo(&f, QPoint(0, 0)).y(), 714);
-        QCOMPARE(f.height(), 714 + f.StatusBar()->sizeHint().height());
+        QVERIFY(f.StatusBar() != nullptr && f.LinkBar() != nullptr);
+        QCOMPARE(f.LinkBar()->mapTo(&f, QPoint(0, 0)).y(), 714);
+        QCOMPARE(f.StatusBar()->mapTo(&f, QPoint(0, 0)).y(), 714 + f.LinkBar()->height());
+        QCOMPARE(f.height(),
+                 714 + f.LinkBar()->sizeHint().height() + f.StatusBar()->sizeHint().height());
 
         struct TText {
             const char* Name;

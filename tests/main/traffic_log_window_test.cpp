@@ -78,7 +78,7 @@ class TrafficLogWindowTest : public QObject {
 
         // The status bar.
         TLinkStatusWidget& status = view.Status();
-        QVERIFY(form.StatusBar()->isAncestorOf(&status));
+        QVERIFY(form.LinkBar()->isAncestorOf(&status));
         status.Refresh();
         const std::pair<QLabel*, const char*> labels[] = {
             {status.lblSent, "发送 4"},
