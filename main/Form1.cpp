@@ -22,6 +22,7 @@
 #include "DigitFilter.h"
 #include "Frame.h"
 #include "HexLog.h"
+#include "LinkStatusWidget.h"
 #include "LinkView.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
@@ -97,7 +98,12 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
         TRecordingControls::TContext{
             QFileInfo(FSettingsPath).absolutePath(),
             [this] { return QString::fromStdString(ComPort1->Port()); },
-            [this] { return ComPort1 && ComPort1->Connected(); }, {}});
+            [this] { return ComPort1 && ComPort1->Connected(); },
+            // The report gives the figures the status bar shows.
+            [this] {
+                return std::optional<aircon::TLinkCountersData>(
+                    FLinkView->Status().Counters().Data());
+            }});
     FRecording->AddTo(FStatusBar);
     FitExtension();
     FormCreate();

@@ -202,6 +202,18 @@ bool TRecordingControls::WriteReport(QString Path) {
         if (Path.isEmpty()) return false;
         if (!Path.endsWith(".pdf", Qt::CaseInsensitive)) Path += ".pdf";
     }
+    const TSiteReportData data = ReportData();
+    QString error;
+    if (!WriteSiteReport(Path, data, &error)) {
+        MessageBoxes::ShowError(FOwner, "现场报告未能保存：" + error);
+        return false;
+    }
+    if (auto* bar = qobject_cast<QStatusBar*>(FStatus->parentWidget()))
+        bar->showMessage("现场报告已保存：" + QDir::toNativeSeparators(Path), 15000);
+    return true;
+}
+
+TSiteReportData TRecordingControls::ReportData() const {
     TSiteReportData data;
     data.History = &FHistory;
     data.Counters = FContext.Counters ? FContext.Counters() : std::nullopt;
@@ -213,12 +225,5 @@ bool TRecordingControls::WriteReport(QString Path) {
     if (data.ToolVersion.isEmpty()) data.ToolVersion = FOwner->window()->windowTitle();
     if (FTrends && !FTrends->Selected().empty())
         data.ExtraCharts.push_back({"当前选择", FTrends->Selected()});
-    QString error;
-    if (!WriteSiteReport(Path, data, &error)) {
-        MessageBoxes::ShowError(FOwner, "现场报告未能保存：" + error);
-        return false;
-    }
-    if (auto* bar = qobject_cast<QStatusBar*>(FStatus->parentWidget()))
-        bar->showMessage("现场报告已保存：" + QDir::toNativeSeparators(Path), 15000);
-    return true;
+    return data;
 }

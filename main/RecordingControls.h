@@ -20,6 +20,7 @@
 #include "LinkCounters.h"
 #include "Monitor.h"
 #include "Recorder.h"
+#include "SiteReport.h"
 
 class QCheckBox;
 class QLabel;
@@ -63,6 +64,8 @@ class TRecordingControls : public QObject {
     void OpenFolder();
     // Asks for a PDF path (unless one is given) and writes the site report.
     bool WriteReport(QString Path = {});
+    // What the report is written from, as of now.
+    TSiteReportData ReportData() const;
 
   private:
     void SetRecording(bool On);

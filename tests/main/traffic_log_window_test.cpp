@@ -13,6 +13,7 @@
 #include "FakeClock.h"
 #include "FormTestSupport.h"
 #include "LinkView.h"
+#include "RecordingControls.h"
 #include "TrafficLogModel.h"
 
 namespace {
@@ -166,6 +167,13 @@ class TrafficLogWindowTest : public QObject {
         status.btnTrafficLog->click();  // room again: back below the designed area
         QVERIFY(form.isAncestorOf(&panel) && panel.isVisible());
         QTRY_COMPARE(form.height(), closedHeight + TLinkView::PanelHeight);
+
+        // The site report gives the figures of the status bar, reset with them.
+        auto reported = [&] { return form.Recording()->ReportData().Counters; };
+        QVERIFY(reported() && reported()->CommandsSent == 4 && reported()->RepliesMissing == 1 &&
+                reported()->ErrorFrames == 1);
+        status.btnReset->click();
+        QVERIFY(reported() && reported()->CommandsSent == 0 && reported()->ErrorFrames == 0);
 
         form.Monitor().RemoveObserver(sends);
         QVERIFY(boxes.Boxes.empty());
