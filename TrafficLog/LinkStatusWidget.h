@@ -54,7 +54,7 @@ class TLinkStatusWidget : public QWidget, public aircon::IMonitorObserver {
     void OnInputError(const aircon::TInputError&) override;
 
   signals:
-    // After each refresh of the figures: Tick for those of the timer (once a second while
+    // After each refresh of the figures: Tick for those of the timer (every RefreshMs while
     // the link is open), not for those when the link opens or closes or on a reset.
     void refreshed(bool Tick);
 

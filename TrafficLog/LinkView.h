@@ -32,9 +32,9 @@ class TLinkView : public QObject {
   public:
     static constexpr int PanelHeight = 300;     // as designed
     static constexpr int MinPanelHeight = 180;  // the least that still shows rows
-    // The table takes new rows every second refresh of the counters (every 2 s while the
-    // link is open): a repaint of the table costs more than the rest of the link view,
-    // and the file takes each row at once anyway.
+    // The table takes new rows at every TableEveryTicks-th refresh of the counters (every
+    // 2 s while the link is open): a repaint of the table costs more than the rest of the
+    // link view, and the file takes each row at once anyway.
     static constexpr int TableEveryTicks = 1;
 
     // Registers the traffic log and the counters with Monitor; the widgets belong to

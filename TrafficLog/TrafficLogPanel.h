@@ -24,7 +24,7 @@ class TTrafficRowDelegate;
 class TTrafficLogPanel : public QWidget {
     Q_OBJECT
   public:
-    // Rows reach the table at most this long after they were recorded.
+    // Pacing of its own: rows reach the table at most this long after they were recorded.
     static constexpr int SyncDelayMs = 1000;
     static constexpr int DesignHeight = 300;
 
