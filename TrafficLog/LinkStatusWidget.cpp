@@ -96,11 +96,11 @@ void TLinkStatusWidget::Show(bool Fit, bool Tick) {
     SetCount(lblRtn, QStringLiteral("RTN≠0 %1").arg(d.RtnErrors), d.RtnErrors > 0, Fit);
     SetCount(lblNoise, QStringLiteral("噪声 %1 字节").arg(d.NoiseBytes), d.NoiseBytes > 0, Fit);
     if (d.LastResponse)
-        SetSteadyText(lblResponse,
-                QStringLiteral("响应 %1 ms (%2/%3/%4)")
-                    .arg(Ms(d.LastResponse), Ms(d.MinResponse), Ms(d.MeanResponse),
-                         Ms(d.MaxResponse)),
-                Fit);
+        SetSteadyText(
+            lblResponse,
+            QStringLiteral("响应 %1 ms (%2/%3/%4)")
+                .arg(Ms(d.LastResponse), Ms(d.MinResponse), Ms(d.MeanResponse), Ms(d.MaxResponse)),
+            Fit);
     else
         SetSteadyText(lblResponse, QStringLiteral("响应 —"), Fit);
     QString last;

@@ -95,7 +95,8 @@ QVariant TTrafficLogModel::data(const QModelIndex& Index, int Role) const {
                 }
                 case ColText: {
                     const std::span<const std::uint8_t> frame(row->Frame);
-                    if (frame.size() <= ShownFrameBytes * 2) return Text(aircon::EscapedText(frame));
+                    if (frame.size() <= ShownFrameBytes * 2)
+                        return Text(aircon::EscapedText(frame));
                     return Text(aircon::EscapedText(frame.first(ShownFrameBytes * 2))) +
                            QStringLiteral("…");
                 }

@@ -38,9 +38,9 @@ void TTrafficRowDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& O
     Painter->save();
     Painter->setFont(font.isValid() ? font.value<QFont>() : Option.font);
     const QVariant fg = Index.data(Qt::ForegroundRole);
-    Painter->setPen(selected ? Option.palette.color(QPalette::HighlightedText)
-                             : fg.isValid() ? fg.value<QColor>()
-                                            : Option.palette.color(QPalette::Text));
+    Painter->setPen(selected       ? Option.palette.color(QPalette::HighlightedText)
+                    : fg.isValid() ? fg.value<QColor>()
+                                   : Option.palette.color(QPalette::Text));
     constexpr int pad = 4;
     const QRect inner = r.adjusted(pad, 0, -pad, 0);
     Painter->setClipRect(inner);

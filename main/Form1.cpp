@@ -95,15 +95,14 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     // The recorder and its status bar controls; Recording.ini beside the line settings.
     FRecording = std::make_unique<TRecordingControls>(
         *FMonitor, *FClock, this,
-        TRecordingControls::TContext{
-            QFileInfo(FSettingsPath).absolutePath(),
-            [this] { return QString::fromStdString(ComPort1->Port()); },
-            [this] { return ComPort1 && ComPort1->Connected(); },
-            // The report gives the figures the status bar shows.
-            [this] {
-                return std::optional<aircon::TLinkCountersData>(
-                    FLinkView->Status().Counters().Data());
-            }});
+        TRecordingControls::TContext{QFileInfo(FSettingsPath).absolutePath(),
+                                     [this] { return QString::fromStdString(ComPort1->Port()); },
+                                     [this] { return ComPort1 && ComPort1->Connected(); },
+                                     // The report gives the figures the status bar shows.
+                                     [this] {
+                                         return std::optional<aircon::TLinkCountersData>(
+                                             FLinkView->Status().Counters().Data());
+                                     }});
     FRecording->AddTo(FStatusBar);
     FitExtension();
     FormCreate();
@@ -257,7 +256,7 @@ void TForm1::FormDestroy() {
     delete FHandOver;
     FHandOver = nullptr;
     if (FMonitor) FMonitor->RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
-    FLinkView.reset();  // its observers leave the monitor first
+    FLinkView.reset();   // its observers leave the monitor first
     FRecording.reset();  // ends the recording
     FMonitor.reset();
     FLink.reset();

@@ -182,7 +182,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     std::unique_ptr<aircon::TComPortLink> FLink;
     std::unique_ptr<aircon::TMonitor> FMonitor;
     std::unique_ptr<TRecordingControls> FRecording;  // observes FMonitor: goes first
-    std::unique_ptr<TLinkView> FLinkView;  // goes before the monitor it observes
+    std::unique_ptr<TLinkView> FLinkView;            // goes before the monitor it observes
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---

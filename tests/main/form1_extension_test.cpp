@@ -43,8 +43,8 @@ class Form1ExtensionTest : public QObject {
             bool First, Second;
             int Extra;
         };
-        const TStep steps[] = {{true, false, 120}, {true, true, 160}, {false, true, 40},
-                               {false, false, 0}};
+        const TStep steps[] = {
+            {true, false, 120}, {true, true, 160}, {false, true, 40}, {false, false, 0}};
         for (const TStep& s : steps) {
             first->setVisible(s.First);
             second->setVisible(s.Second);
