@@ -21,20 +21,22 @@ void TTrafficRowDelegate::paint(QPainter* Painter, const QStyleOptionViewItem& O
         if (bg.isValid()) Painter->fillRect(r, bg.value<QColor>());
     }
 
-    const quint64 key = row->Seq * TTrafficLogModel::ColumnCount + quint64(Index.column());
+    const QString display = Index.data(Qt::DisplayRole).toString();
+    if (display.isEmpty()) return;
+    const QVariant font = Index.data(Qt::FontRole);
+    // Most texts come again and again (the direction, the summary of a poll reply, the
+    // frame of a command), so a text once laid out for a column serves every row.
+    const TKey key{Index.column(), display};
     auto it = FCache.constFind(key);
     if (it == FCache.constEnd()) {
         if (FCache.size() >= CachedCells) FCache.clear();
-        QStaticText text(Index.data(Qt::DisplayRole).toString());
+        QStaticText text(display);
         text.setTextFormat(Qt::PlainText);
-        const QVariant font = Index.data(Qt::FontRole);
         text.prepare(QTransform(), font.isValid() ? font.value<QFont>() : Option.font);
         it = FCache.insert(key, text);
     }
     const QStaticText& text = *it;
-    if (text.text().isEmpty()) return;
 
-    const QVariant font = Index.data(Qt::FontRole);
     Painter->save();
     Painter->setFont(font.isValid() ? font.value<QFont>() : Option.font);
     const QVariant fg = Index.data(Qt::ForegroundRole);

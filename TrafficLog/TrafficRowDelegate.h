@@ -1,9 +1,12 @@
-// Paints the cells of the traffic log table cheaply: a row never changes once it is
-// recorded, so each cell's text is laid out once (as a QStaticText, kept for the rows
-// recently shown) and afterwards only drawn. Long texts are cut at the cell's edge.
+// Paints the cells of the traffic log table cheaply: each text of a column is laid out
+// once (as a QStaticText, kept for the texts recently shown) and afterwards only drawn.
+// The texts of a column repeat from row to row (directions, summaries, the frames of the
+// commands), so most cells of a new row are drawn without any layout. Long texts are cut
+// at the cell's edge.
 #pragma once
 
 #include <QHash>
+#include <QPair>
 #include <QStaticText>
 #include <QStyledItemDelegate>
 
@@ -20,5 +23,6 @@ class TTrafficRowDelegate : public QStyledItemDelegate {
     void ClearCache() { FCache.clear(); }
 
   private:
-    mutable QHash<quint64, QStaticText> FCache;  // by row number and column
+    using TKey = QPair<int, QString>;  // column, text
+    mutable QHash<TKey, QStaticText> FCache;
 };

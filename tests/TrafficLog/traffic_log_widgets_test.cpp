@@ -14,6 +14,7 @@
 
 #include "CoreTestSupport.h"
 #include "LinkStatusWidget.h"
+#include "SteadyLabel.h"
 #include "TrafficLogModel.h"
 #include "TrafficLogPanel.h"
 
@@ -168,6 +169,37 @@ class TTrafficLogWidgetsTest : public QObject {
         };
         for (auto [ms, text] : cases)
             QCOMPARE(TLinkStatusWidget::AgeText(Millis(ms)), QString::fromUtf8(text));
+    }
+
+    // A count's label keeps its size while its text changes, yet always has room for the
+    // whole text; a reset fits it to the text anew.
+    void countLabelsAlwaysHoldTheirText() {
+        QLabel label;
+        label.show();
+        struct TStep {
+            const char* Text;
+            bool Fit;
+        };
+        const TStep steps[] = {
+            {"发送 0", true},       {"发送 9", false},
+            {"发送 10", false},     {"发送 99", false},
+            {"发送 100000", false}, {"上次正常应答 12:00:00.000", false},
+            {"发送 1", false},      {"发送 1", true},
+            {"发送 2", false},      {"无应答 123456789", false},
+        };
+        int width = 0;
+        for (const TStep& s : steps) {
+            const QString text = QString::fromUtf8(s.Text);
+            SetSteadyText(&label, text, s.Fit);
+            QCOMPARE(label.text(), text);
+            QVERIFY2(label.width() >= label.fontMetrics().horizontalAdvance(text), s.Text);
+            QCOMPARE(label.minimumWidth(), label.maximumWidth());  // fixed: no relayout
+            if (s.Fit)
+                QVERIFY2(label.width() < label.fontMetrics().horizontalAdvance(text) + 8, s.Text);
+            else
+                QVERIFY2(label.width() >= width, s.Text);  // only ever grows between fits
+            width = label.width();
+        }
     }
 
     // Rows reach the table in batches, only while the panel is shown.
