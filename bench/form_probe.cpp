@@ -26,6 +26,7 @@
 // Exit status 0 when the run could be carried out, 1 when it could not (the
 // figures then say why), 2 for a bad command line.
 #include <fcntl.h>
+#include <malloc.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -66,6 +67,8 @@
 #include "LinkView.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
+#include "RecordingControls.h"
+#include "TrafficLogPanel.h"
 
 namespace {
 
@@ -611,14 +614,58 @@ int RunReply(const Options& O) {
 
 // --- soak: a long compressed run ----------------------------------------------------
 
+// Gives the memory the program freed back to the system, so that the resident size
+// counts what is in use rather than what the allocator keeps in reserve (the history's
+// series leave their old buffers behind each time they grow).
+extern "C" void __sanitizer_purge_allocator() __attribute__((weak));
+long TrimmedRssKb() {
+    if (__sanitizer_purge_allocator)
+        __sanitizer_purge_allocator();
+    else
+        malloc_trim(0);
+    return RssKb();
+}
+
+// Bytes held by the window's stores that grow by design up to a bound: the traffic log
+// (the newest 10,000 rows) and the session history behind the trends (thinned at a
+// fixed number of points per series). Counted from what they hold, not from the heap.
+long long BoundedStoreBytes(TForm1& Form) {
+    long long bytes = 0;
+    const aircon::TTrafficLog& log = Form.LinkView().Panel().Log();
+    for (std::size_t i = 0; i < log.Size(); ++i) {
+        const aircon::TTrafficRow& r = log.Row(i);
+        bytes += static_cast<long long>(sizeof r + r.Frame.capacity());
+        for (const std::string* s : {&r.Summary, &r.Port})
+            if (s->capacity() > 15) bytes += static_cast<long long>(s->capacity() + 1);
+    }
+    if (const TRecordingControls* rec = Form.Recording()) {
+        const aircon::THistory& h = rec->History();
+        for (int i = 0; i < aircon::SeriesCount; ++i)
+            bytes += static_cast<long long>(h.Series(i).capacity() * sizeof(aircon::TPoint));
+        bytes += static_cast<long long>(h.AlarmChanges().capacity() * sizeof(aircon::TAlarmChange));
+    }
+    return bytes;
+}
+
 int RunSoak(const Options& O) {
     Window w(O.port);
     w.Edit("edQueryInterval")->setText(QString::number(O.interval));
     w.Edit("edRespOvTime")->setText(QString::number(O.timeout));
     long rssAt1000 = -1;
+    // A second baseline once the traffic log's ring is full (two rows a command), or half
+    // way through a shorter run: from there on the memory grows only by the history,
+    // which is counted, and by whatever would be a leak.
+    const std::uint64_t baseline = std::min<std::uint64_t>(
+        aircon::TTrafficLog::DefaultCapacity / 2, static_cast<std::uint64_t>(O.commands) / 2);
+    long rssAtBaseline = -1;
+    long long storesAtBaseline = 0;
     std::vector<long> curve;
     w.OnSent = [&] {
         if (w.Sent == 1000) rssAt1000 = RssKb();
+        if (w.Sent == baseline) {
+            rssAtBaseline = TrimmedRssKb();
+            storesAtBaseline = BoundedStoreBytes(*w.Form);
+        }
         if (w.Sent % 5000 == 0) curve.push_back(RssKb());
     };
     if (!w.Open()) {
@@ -633,6 +680,8 @@ int RunSoak(const Options& O) {
     RunUntil([&] { return w.Form->SendQueue().empty(); }, 5000);
     RunFor(500);  // the last replies arrive
     const long rssEnd = RssKb();
+    const long long storesEnd = BoundedStoreBytes(*w.Form);
+    const long rssEndTrimmed = TrimmedRssKb();
     Put("soak_seconds", (NowMs() - start) / 1000);
     Put("soak_reached", reached ? 1 : 0);
     Put("soak_sent", w.Sent);
@@ -643,6 +692,14 @@ int RunSoak(const Options& O) {
     Put("soak_rss_kb_1000", rssAt1000);
     Put("soak_rss_kb_end", rssEnd);
     Put("soak_rss_growth_kb", rssEnd - rssAt1000);
+    // The growth beyond what the bounded stores took on: what would be a leak or a store
+    // without a bound.
+    Put("soak_baseline_command", baseline);
+    Put("soak_stores_kb_end", storesEnd / 1024);
+    const long long storesGrowthKb = (storesEnd - storesAtBaseline) / 1024;
+    Put("soak_stores_growth_kb", storesGrowthKb);
+    Put("soak_rss_growth_from_baseline_kb", rssEndTrimmed - rssAtBaseline);
+    Put("soak_unbounded_growth_kb", rssEndTrimmed - rssAtBaseline - storesGrowthKb);
     std::string c;
     for (long kb : curve) {
         if (!c.empty()) c.push_back(',');

@@ -102,6 +102,15 @@ probe poll $((cycles * 3 / 2 + idle_s + 120)) "$build/bench/form_probe" poll \
 stop_sim
 P=$work/poll.out
 
+# 7. The link view's cost: traffic log shown and written to a file, against none,
+# alternating phases in one run.
+log "link view: ${idle_s}s with the traffic log shown and written, ${idle_s}s without"
+start_sim linkview
+probe linkview $((idle_s * 3 + 120)) "$build/bench/form_probe" linkview \
+    --port "$work/linkview.port" --sim-log "$work/linkview.log" --seconds "$idle_s"
+stop_sim
+L=$work/linkview.out
+
 # 3. Reply to screen, whole replies written at once.
 log "reply to screen: $replies replies"
 probe reply 600 "$build/bench/form_probe" reply --replies "$replies"
@@ -216,7 +225,16 @@ row "6 long run: leaks / exit status" "$soak_leaks / $(val "$K" exit)" "0 / 0" \
     "$([[ $soak_leaks == 0 && $(val "$K" exit) == 0 ]] && echo meets || echo MISSES)"
 row "6 long run: resident memory growth, command 1000 to last" \
     "$(val "$K" soak_rss_growth_kb) kB" "<= 1024 kB" "$(le "$(val "$K" soak_rss_growth_kb)" 1024)"
+row "6 where it goes: from command $(val "$K" soak_baseline_command) resident / bounded stores (log ring, trend history) / the rest; stores hold" \
+    "$(val "$K" soak_rss_growth_from_baseline_kb) / $(val "$K" soak_stores_growth_kb) / $(val "$K" soak_unbounded_growth_kb) kB; $(val "$K" soak_stores_kb_end) kB" \
+    "(shown for reference)" "-"
 
+row "7 link view: CPU with the traffic log shown and its file written, minus without" \
+    "$(fmt "$(val "$L" lv_cpu_delta_pct)" 3) % ($(fmt "$(val "$L" lv_cpu_on_pct)" 3) - $(fmt "$(val "$L" lv_cpu_off_pct)" 3))" \
+    "<= 0.1 % of one core" "$(le "$(val "$L" lv_cpu_delta_pct)" 0.1)"
+row "7 link view: poll gap deviation p99 with / without" \
+    "$(fmt "$(val "$L" lv_gap_dev_p99_on_ms)" 1) / $(fmt "$(val "$L" lv_gap_dev_p99_off_ms)" 1) ms" \
+    "<= 5 ms" "$(le "$(val "$L" lv_gap_dev_p99_on_ms)" 5)"
 echo
 echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 {
