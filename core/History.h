@@ -86,7 +86,11 @@ std::int64_t ToMs(WallTime At);
 
 class THistory : public IMonitorObserver {
   public:
-    static constexpr std::size_t DefaultMaxPoints = 100000;
+    // 20,000 points of 16 bytes a series: about 16 hours of polling at the window's
+    // defaults in full detail, and a bound of some 30 MB for all the series together
+    // (their vectors included) however long the session runs. A chart shows at most a
+    // few points per pixel of its width anyway.
+    static constexpr std::size_t DefaultMaxPoints = 20000;
     static constexpr std::size_t MaxAlarmChanges = 50000;
 
     explicit THistory(std::size_t MaxPoints = DefaultMaxPoints);
