@@ -86,10 +86,11 @@ std::int64_t ToMs(WallTime At);
 
 class THistory : public IMonitorObserver {
   public:
-    // 20,000 points of 16 bytes a series: about 16 hours of polling at the window's
-    // defaults in full detail, and a bound of some 30 MB for all the series together
-    // (their vectors included) however long the session runs. A chart shows at most a
-    // few points per pixel of its width anyway.
+    // 20,000 points of 16 bytes a series: 8 to 16 hours of polling at the window's
+    // defaults in full detail (a reply of each kind every 1.5 s, shared by the units),
+    // and a bound of some 30 MB for all the series together (their vectors included)
+    // however long the session runs. A chart shows at most a few points per pixel of
+    // its width anyway.
     static constexpr std::size_t DefaultMaxPoints = 20000;
     static constexpr std::size_t MaxAlarmChanges = 50000;
 
