@@ -12,7 +12,7 @@ namespace {
 
 using LabelMember = QLabel* TfrmGetUnitParams::*;
 
-struct FieldSpec {
+struct FieldLayout {
     int Top;
     const char* Caption;
     int CaptionLeft;
@@ -22,11 +22,11 @@ struct FieldSpec {
 };
 
 #define FIELD(top, caption, capLeft, name, valueLeft)                     \
-    FieldSpec {                                                           \
+    FieldLayout {                                                         \
         top, caption, capLeft, &TfrmGetUnitParams::name, #name, valueLeft \
     }
 
-const FieldSpec Fields[] = {
+const FieldLayout Fields[] = {
     FIELD(23, "空调开机温度：", 20, lblOnTemp, 103),
     FIELD(23, "空调关机温度：", 148, lblOffTemp, 231),
     FIELD(23, "回风温度上限：", 318, lblInTempH, 398),
@@ -59,7 +59,7 @@ TfrmGetUnitParams::TfrmGetUnitParams(QWidget* parent) : QFrame(parent) {
     grpParams->setGeometry(8, 0, 625, 120);
 
     FValueLabels.reserve(std::size(Fields));
-    for (const FieldSpec& f : Fields) {
+    for (const FieldLayout& f : Fields) {
         const QString name = QString::fromUtf8(f.Name);
         QLabel* value =
             AddCaptionedValue(grpParams, name, QString::fromUtf8(f.Caption), f.CaptionLeft,

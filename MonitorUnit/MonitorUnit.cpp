@@ -16,7 +16,7 @@ namespace {
 using GroupMember = QGroupBox* TfrmMonitorUnit::*;
 using LabelMember = QLabel* TfrmMonitorUnit::*;
 
-struct GroupSpec {
+struct GroupLayout {
     GroupMember Member;
     const char* Name;
     const char* Caption;
@@ -24,14 +24,14 @@ struct GroupSpec {
     int Height;
 };
 
-constexpr GroupSpec Groups[] = {
+constexpr GroupLayout Groups[] = {
     {&TfrmMonitorUnit::GroupBox1, "GroupBox1", "开关量", 3, 78},
     {&TfrmMonitorUnit::GroupBox2, "GroupBox2", "模拟量", 82, 144},
     {&TfrmMonitorUnit::GroupBox5, "GroupBox5", "告警状态", 230, 238},
 };
 
 // One caption/value pair: its group, row, caption and the value label.
-struct FieldSpec {
+struct FieldLayout {
     GroupMember Group;
     int Top;
     const char* Caption;
@@ -43,12 +43,12 @@ struct FieldSpec {
 };
 
 #define FIELD(group, top, caption, capLeft, name, valueLeft, ...)                                 \
-    FieldSpec {                                                                                   \
+    FieldLayout {                                                                                 \
         &TfrmMonitorUnit::group, top, caption, capLeft, &TfrmMonitorUnit::name, #name, valueLeft, \
             __VA_ARGS__                                                                           \
     }
 
-const FieldSpec Fields[] = {
+const FieldLayout Fields[] = {
     // 开关量
     FIELD(GroupBox1, 16, "空调状态：", 12, lblSwOnOff, 72),
     FIELD(GroupBox1, 16, "运行模式：", 140, lblSwRunMode, 196),
@@ -142,7 +142,7 @@ TfrmMonitorUnit::TfrmMonitorUnit(QWidget* parent) : QFrame(parent) {
     setObjectName(QStringLiteral("frmMonitorUnit"));
     resize(DesignWidth, DesignHeight);
 
-    for (const GroupSpec& g : Groups) {
+    for (const GroupLayout& g : Groups) {
         auto* box = new TDesignGroupBox(QString::fromUtf8(g.Caption), this);
         box->setObjectName(QString::fromUtf8(g.Name));
         box->setGeometry(GroupLeft, g.Top, GroupWidth, g.Height);
@@ -153,7 +153,7 @@ TfrmMonitorUnit::TfrmMonitorUnit(QWidget* parent) : QFrame(parent) {
     // The desktop's grey text, the colour of a value not yet detected.
     const QColor grey = QGuiApplication::palette().color(QPalette::Disabled, QPalette::WindowText);
     FValueLabels.reserve(std::size(Fields));
-    for (const FieldSpec& f : Fields) {
+    for (const FieldLayout& f : Fields) {
         QGroupBox* box = this->*f.Group;
         const QString name = QString::fromUtf8(f.Name);
         QLabel* value = AddCaptionedValue(box, name, QString::fromUtf8(f.Caption), f.CaptionLeft,

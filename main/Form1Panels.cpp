@@ -61,53 +61,53 @@ QGroupBox* AddFacedGroup(QWidget* Parent, const char* Name, const QString& Capti
     return g;
 }
 
-struct RadioSpec {
+struct RadioLayout {
     const char* Name;
     const char* Caption;
 };
 
 // The editor's radio groups in their design order. For run mode and fan speed
 // a button's place in its group is the code it sends.
-constexpr RadioSpec ModeRadios[] = {{"rbSetModeAuto", "自动"}, {"rbSetModeCool", "制冷"},
-                                    {"rbSetModeDry", "除湿"},  {"rbSetModeFan", "送风"},
-                                    {"rbSetModeHeat", "制热"}, {"rbSetModeNewFan", "新风"},
-                                    {"rbSetModeAir", "空调"}};
-constexpr RadioSpec IFanRadios[] = {{"rbSetIFanStop", "停"},
-                                    {"rbSetIFanLow", "低风"},
-                                    {"rbSetIFanMid", "中风"},
-                                    {"rbSetIFanHigh", "高风"}};
-constexpr RadioSpec SwapRadios[] = {{"rbSetSwapOn", "运转"}, {"rbSetSwapOff", "停止"}};
-constexpr RadioSpec DisLocRadios[] = {{"rbSetDisLocOff", "允许"}, {"rbSetDisLocOn", "屏蔽"}};
+constexpr RadioLayout ModeRadios[] = {{"rbSetModeAuto", "自动"}, {"rbSetModeCool", "制冷"},
+                                      {"rbSetModeDry", "除湿"},  {"rbSetModeFan", "送风"},
+                                      {"rbSetModeHeat", "制热"}, {"rbSetModeNewFan", "新风"},
+                                      {"rbSetModeAir", "空调"}};
+constexpr RadioLayout IFanRadios[] = {{"rbSetIFanStop", "停"},
+                                      {"rbSetIFanLow", "低风"},
+                                      {"rbSetIFanMid", "中风"},
+                                      {"rbSetIFanHigh", "高风"}};
+constexpr RadioLayout SwapRadios[] = {{"rbSetSwapOn", "运转"}, {"rbSetSwapOff", "停止"}};
+constexpr RadioLayout DisLocRadios[] = {{"rbSetDisLocOff", "允许"}, {"rbSetDisLocOn", "屏蔽"}};
 
 constexpr int RadioLefts[] = {19, 106, 193, 281, 368, 455, 543};
 
 // One radio group of the editor: its box and its buttons in design order.
-struct TRadioGroupSpec {
+struct TRadioGroupLayout {
     TParamSource Source;
     const char* Name;
     const char* Caption;
     int Top;
-    std::span<const RadioSpec> Radios;
+    std::span<const RadioLayout> Radios;
     std::size_t Checked;
 };
 
-const TRadioGroupSpec RadioGroups[] = {
+const TRadioGroupLayout RadioGroups[] = {
     {TParamSource::RunMode, "grpSetMode", "运行模式设定", 72, ModeRadios, 1},
     {TParamSource::IndoorFan, "grpSetIFan", "内风机风速设定", 127, IFanRadios, 3},
     {TParamSource::Swing, "grpSetSwap", "摆风功能设定", 182, SwapRadios, 1},
     {TParamSource::LocalLock, "grpSetDisLoc", "屏蔽本地操作", 237, DisLocRadios, 0},
 };
 
-QGroupBox* AddRadioGroup(QWidget* Parent, const TRadioGroupSpec& Spec,
+QGroupBox* AddRadioGroup(QWidget* Parent, const TRadioGroupLayout& Group,
                          std::vector<QRadioButton*>& Buttons) {
-    auto* g = new TDesignGroupBox(QString::fromUtf8(Spec.Caption), Parent);
-    g->setObjectName(QLatin1String(Spec.Name));
-    g->setGeometry(24, Spec.Top, 609, 49);
-    for (std::size_t i = 0; i < Spec.Radios.size(); ++i) {
+    auto* g = new TDesignGroupBox(QString::fromUtf8(Group.Caption), Parent);
+    g->setObjectName(QLatin1String(Group.Name));
+    g->setGeometry(24, Group.Top, 609, 49);
+    for (std::size_t i = 0; i < Group.Radios.size(); ++i) {
         QRadioButton* r =
-            AddRadio(g, Spec.Radios[i].Name, QString::fromUtf8(Spec.Radios[i].Caption),
+            AddRadio(g, Group.Radios[i].Name, QString::fromUtf8(Group.Radios[i].Caption),
                      RadioLefts[i], 21, 47);
-        r->setChecked(i == Spec.Checked);
+        r->setChecked(i == Group.Checked);
         Buttons.push_back(r);
     }
     g->setEnabled(false);
@@ -123,7 +123,7 @@ std::optional<std::uint16_t> CheckedCode(const std::vector<QRadioButton*>& Butto
 }
 
 // The identity tabs: caption, value label, read button.
-struct TIdentitySpec {
+struct TIdentityLayout {
     QLabel* TIdentityLabels::*Single;  // or null for a vendor field
     int VendorField;                   // 0 to 2 for a vendor field
     const char* Name;
@@ -132,7 +132,7 @@ struct TIdentitySpec {
 };
 
 // The identity tabs' value labels, each with its caption, in design places.
-const TIdentitySpec IdentityFields[] = {
+const TIdentityLayout IdentityFields[] = {
     {&TIdentityLabels::DevVer, -1, "lblGetDevVer", "当前设备协议版本号：", 32, 160, 32},
     {&TIdentityLabels::DevAddr, -1, "lblGetDevAddr", "当前设备地址：", 40, 130, 40},
     {nullptr, 0, "lblGetDevName", "采集器名称：", 43, 133, 32},
@@ -190,7 +190,7 @@ void TForm1::CreatePanels() {
     FEditor.edSetParamVal->setAttribute(Qt::WA_InputMethodEnabled, false);
     FEditor.edSetParamVal->setInputMethodHints(Qt::ImhDigitsOnly);
     AttachDigitFilter(FEditor.edSetParamVal);
-    for (const TRadioGroupSpec& g : RadioGroups) {
+    for (const TRadioGroupLayout& g : RadioGroups) {
         const auto at = static_cast<std::size_t>(g.Source);
         FEditor.Groups[at] = AddRadioGroup(editor, g, FEditor.Radios[at]);
     }
@@ -201,7 +201,7 @@ void TForm1::CreatePanels() {
 
     // Identity tabs.
     const QString unknown = QString::fromUtf8(TextUnknown.data(), TextUnknown.size());
-    for (const TIdentitySpec& f : IdentityFields) {
+    for (const TIdentityLayout& f : IdentityFields) {
         QWidget* tab = f.Single == &TIdentityLabels::DevVer    ? TabSheet6
                        : f.Single == &TIdentityLabels::DevAddr ? TabSheet7
                                                                : TabSheet8;
@@ -286,7 +286,7 @@ void TForm1::btnGetParamClick() {
 void TForm1::cmbSetParamChange() {
     const TParamSource source = ParamSource(FEditor.cmbSetParam->currentIndex());
     FEditor.edSetParamVal->setEnabled(source == TParamSource::Edit);
-    for (const TRadioGroupSpec& g : RadioGroups)
+    for (const TRadioGroupLayout& g : RadioGroups)
         FEditor.Groups[static_cast<std::size_t>(g.Source)]->setEnabled(source == g.Source);
 }
 
