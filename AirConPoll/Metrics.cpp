@@ -79,9 +79,9 @@ std::string Seconds(WallTime Time) {
 
 }  // namespace
 
-void TMetricsData::Apply(const TReplyData& Reply) {
+void TMetricsData::Apply(const TReplyData& Reply, std::optional<WallTime> At) {
     std::visit(
-        [this](const auto& r) {
+        [this, At](const auto& r) {
             using T = std::decay_t<decltype(r)>;
             if constexpr (std::is_same_v<T, TAnalogValues>) {
                 if (r.Unit == 0 || r.Unit == 1) Analog[static_cast<std::size_t>(r.Unit)] = r;
@@ -91,12 +91,16 @@ void TMetricsData::Apply(const TReplyData& Reply) {
                 if (r.Unit == 0 || r.Unit == 1) Alarms[static_cast<std::size_t>(r.Unit)] = r;
             } else if constexpr (std::is_same_v<T, TUserParams>) {
                 Params = r;
+                if (At) ParamsReadAt = At;
             } else if constexpr (std::is_same_v<T, TProtocolVersion>) {
                 Version = r;
+                if (At) InfoReadAt = At;
             } else if constexpr (std::is_same_v<T, TDeviceAddress>) {
                 Address = r;
+                if (At) InfoReadAt = At;
             } else if constexpr (std::is_same_v<T, TVendorInfo>) {
                 Vendor = r;
+                if (At) InfoReadAt = At;
             }
         },
         Reply);
@@ -110,6 +114,8 @@ void TMetricsData::ClearReadings() {
     Version.reset();
     Address.reset();
     Vendor.reset();
+    InfoReadAt.reset();
+    ParamsReadAt.reset();
 }
 
 std::string EscapeLabelValue(std::string_view Text) {
@@ -210,8 +216,9 @@ std::string FormatMetrics(const TMetricsData& d) {
     const std::string port = EscapeLabelValue(Utf8LabelText(d.Port));
 
     TFamily(out, "aircon_up", "gauge",
-            "Whether the controller answers: 1 while replies come, 0 once a whole poll cycle "
-            "(0x42, 0x43, 0x44) went without one or the port is closed.")
+            "Whether the controller answers: 1 while replies with return code 0 come, 0 once a "
+            "whole poll cycle (0x42, 0x43, 0x44) went without one (no reply, or only refusals) "
+            "or the port is closed.")
         .Sample(port, {}, d.Up ? "1" : "0");
     TFamily(out, "aircon_port_open", "gauge", "Whether the serial port is open.")
         .Sample(port, {}, d.PortOpen ? "1" : "0");
@@ -230,6 +237,13 @@ std::string FormatMetrics(const TMetricsData& d) {
         .Sample(port, {}, Number(static_cast<std::int64_t>(d.ErrorFrames)));
     TFamily(out, "aircon_rtn_errors_total", "counter", "Replies with a return code other than 0.")
         .Sample(port, {}, Number(static_cast<std::int64_t>(d.RtnErrors)));
+    if (!d.RtnCounts.empty()) {
+        TFamily byCode(out, "aircon_rtn_replies_total", "counter",
+                       "Replies with a return code other than 0, by that code (rtn, decimal).");
+        for (const auto& [rtn, count] : d.RtnCounts)
+            byCode.Sample(port, {{"rtn", std::to_string(rtn)}},
+                          Number(static_cast<std::int64_t>(count)));
+    }
     if (d.LastReply) {
         TFamily(out, "aircon_last_reply_timestamp_seconds", "gauge",
                 "When the last reply with return code 0 came, in seconds since the epoch.")
@@ -283,6 +297,12 @@ std::string FormatMetrics(const TMetricsData& d) {
         for (std::size_t i = 0; i < p.ItemCount && i < ParamItemCount; ++i)
             params.Sample(port, {{"name", ParamFields[ParamReadingCount + i].Key}},
                           Number(p.Items[i]));
+        if (d.ParamsReadAt) {
+            TFamily(out, "aircon_parameters_read_timestamp_seconds", "gauge",
+                    "When the user parameters (reply 0x47) were last read, in seconds since "
+                    "the epoch.")
+                .Sample(port, {}, Seconds(*d.ParamsReadAt));
+        }
     }
     if (d.Version || d.Address || d.Vendor) {
         const std::string version = d.Version ? ProtocolVersionText(d.Version->Ver) : "";
@@ -302,6 +322,12 @@ std::string FormatMetrics(const TMetricsData& d) {
                      {"vendor", texts[2]},
                      {"software", texts[1]}},
                     "1");
+        if (d.InfoReadAt) {
+            TFamily(out, "aircon_info_read_timestamp_seconds", "gauge",
+                    "When the identity (replies 0x4F, 0x50, 0x51) was last read, in seconds "
+                    "since the epoch.")
+                .Sample(port, {}, Seconds(*d.InfoReadAt));
+        }
     }
     return out;
 }

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,16 +27,17 @@ using aircon::WallTime;
 // What the metrics file shows.
 struct TMetricsData {
     std::string Port;
-    bool Up = false;               // replies come
-    bool PortOpen = false;         // the serial port is open
+    bool Up = false;        // the controller answers (a reply with RTN 0 in the last poll cycle)
+    bool PortOpen = false;  // the serial port is open
     std::uint64_t Reconnects = 0;  // openings of the port after it was lost
 
     std::uint64_t Commands = 0;
-    std::uint64_t Replies = 0;          // frames that passed the check
-    std::uint64_t RepliesMissing = 0;   // commands without any frame within the reply time-out
-    std::uint64_t ErrorFrames = 0;      // frames that failed the check
-    std::uint64_t RtnErrors = 0;        // replies with an RTN other than 0
-    std::optional<WallTime> LastReply;  // the last reply with RTN 0
+    std::uint64_t Replies = 0;         // frames that passed the check
+    std::uint64_t RepliesMissing = 0;  // commands without any frame within the reply time-out
+    std::uint64_t ErrorFrames = 0;     // frames that failed the check
+    std::uint64_t RtnErrors = 0;       // replies with an RTN other than 0
+    std::map<std::uint8_t, std::uint64_t> RtnCounts;  // those replies by their RTN
+    std::optional<WallTime> LastReply;                // the last reply with RTN 0
 
     // Per unit: index 0 is the first unit (空调1), 1 the second.
     std::array<std::optional<aircon::TAnalogValues>, 2> Analog;
@@ -45,9 +47,13 @@ struct TMetricsData {
     std::optional<aircon::TProtocolVersion> Version;
     std::optional<aircon::TDeviceAddress> Address;
     std::optional<aircon::TVendorInfo> Vendor;
+    // When the identity (any of 0x4F, 0x50, 0x51) and the parameters were last read.
+    std::optional<WallTime> InfoReadAt;
+    std::optional<WallTime> ParamsReadAt;
 
-    // Takes a decoded reply in place of the last one of its kind (and unit).
-    void Apply(const aircon::TReplyData& Reply);
+    // Takes a decoded reply in place of the last one of its kind (and unit); At, when
+    // given, is when it came.
+    void Apply(const aircon::TReplyData& Reply, std::optional<WallTime> At = std::nullopt);
     // Forgets every reading and the identity: the controller no longer answers.
     void ClearReadings();
 };

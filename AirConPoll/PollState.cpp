@@ -18,15 +18,9 @@ void Add(TLinkCountersData& Sum, const TLinkCountersData& Part) {
     Sum.NoiseBytes += Part.NoiseBytes;
 }
 
-// The poll step of a poll command: 0x42, 0x43, 0x44 give 0, 1, 2.
-std::optional<std::size_t> PollStep(std::uint8_t CID2) {
-    if (CID2 >= CID2::Analog && CID2 <= CID2::Alarms) return CID2 - CID2::Analog;
-    return std::nullopt;
-}
-
 }  // namespace
 
-TPollState::TPollState(std::string Port) {
+TPollState::TPollState(std::string Port, const TAnswerRule& Rule) : FRule(Rule) {
     FData.Port = std::move(Port);
 }
 
@@ -79,7 +73,6 @@ void TPollState::SetUp(bool Value) {
     if (!Value) {
         // Nothing is known of a controller that does not answer: no frozen readings.
         FData.ClearReadings();
-        FSilentPolls.reset();
         if (FPortOpen) FWentSilent = true;
     } else if (FWentSilent) {
         FWentSilent = false;
@@ -88,14 +81,12 @@ void TPollState::SetUp(bool Value) {
     if (OnUpChanged) OnUpChanged(Value);
 }
 
-void TPollState::Conclude(bool Answered) {
+void TPollState::FollowRule() {
+    SetUp(FRule.State() == TAnswering::Answering);
+}
+
+void TPollState::Conclude() {
     FLast->Concluded = true;
-    const auto step = PollStep(FLast->CID2);
-    if (!step) return;
-    if (!Answered) {
-        FSilentPolls.set(*step);
-        if (FSilentPolls.all()) SetUp(false);
-    }
     if (FLast->CID2 == CID2::Alarms) FWriteDue = true;  // the poll cycle is complete
 }
 
@@ -107,8 +98,8 @@ void TPollState::OnLinkOpened(const TLinkOpened& e) {
     FAnswered = false;
     FWentSilent = false;
     FLast.reset();
-    FSilentPolls.reset();
     FWriteDue = true;
+    FollowRule();
 }
 
 void TPollState::OnLinkClosed(const TLinkClosed& e) {
@@ -121,8 +112,9 @@ void TPollState::OnLinkClosed(const TLinkClosed& e) {
 
 void TPollState::OnCommandSent(const TCommandSent& e) {
     FCounters.OnCommandSent(e);
-    if (FLast && !FLast->Concluded) Conclude(false);
+    if (FLast && !FLast->Concluded) Conclude();
     FLast = TSent{e.CID2, false};
+    FollowRule();
 }
 
 void TPollState::OnFrameReceived(const TFrameReceived& e) {
@@ -132,14 +124,16 @@ void TPollState::OnFrameReceived(const TFrameReceived& e) {
 void TPollState::OnReplyReceived(const TReplyReceived& e) {
     FCounters.OnReplyReceived(e);
     FAnswered = true;
-    if (e.Rtn == 0) FData.LastReply = e.At.Wall;
-    SetUp(true);
-    FSilentPolls.reset();
-    if (FLast && !FLast->Concluded) Conclude(true);
+    if (e.Rtn == 0)
+        FData.LastReply = e.At.Wall;
+    else
+        ++FData.RtnCounts[e.Rtn];  // refused replies by their code, across reopenings
+    FollowRule();
+    if (FLast && !FLast->Concluded) Conclude();
 }
 
 void TPollState::OnReplyDecoded(const TDecodedReply& e) {
-    FData.Apply(e.Data);
+    FData.Apply(e.Data, e.At.Wall);
     std::visit(
         [&](const auto& r) {
             using T = std::decay_t<decltype(r)>;
@@ -157,7 +151,8 @@ void TPollState::OnReplyDecoded(const TDecodedReply& e) {
 
 void TPollState::OnReplyMissing(const TReplyMissing& e) {
     FCounters.OnReplyMissing(e);
-    if (FLast && !FLast->Concluded && FLast->CID2 == e.CID2) Conclude(false);
+    if (FLast && !FLast->Concluded && FLast->CID2 == e.CID2) Conclude();
+    FollowRule();
 }
 
 void TPollState::OnNoise(const TNoise& e) {

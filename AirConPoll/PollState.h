@@ -1,16 +1,16 @@
 // What the poller knows of the controller and the link: an observer of the monitoring
 // core that keeps the last decoded reply of each kind, the link counters since the
-// start (across every reopening of the port), whether the controller answers, and when
-// the metrics file is due to be written.
+// start (across every reopening of the port), whether the controller answers (as the
+// session's answering rule says), and when the metrics file is due to be written.
 #pragma once
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "Answering.h"
 #include "Events.h"
 #include "LinkCounters.h"
 #include "Metrics.h"
@@ -19,10 +19,12 @@ namespace airconpoll {
 
 class TPollState : public aircon::IMonitorObserver {
   public:
-    explicit TPollState(std::string Port);
+    // Rule: the session's answering rule, observing the same core ahead of this state.
+    TPollState(std::string Port, const aircon::TAnswerRule& Rule);
 
     // The metrics as they stand, counters since the start.
     TMetricsData Metrics() const;
+    // The controller answers: a reply with RTN 0 within the last poll cycle.
     bool Up() const { return FUp; }
     bool PortOpen() const { return FPortOpen; }
     // A reply arrived since the link opened.
@@ -54,10 +56,12 @@ class TPollState : public aircon::IMonitorObserver {
 
   private:
     void SetUp(bool Value);
-    // The outcome of the last command sent is known: a poll command without an
-    // intelligible reply counts towards a silent cycle.
-    void Conclude(bool Answered);
+    // Up as the rule has it now.
+    void FollowRule();
+    // The outcome of the last command sent is known.
+    void Conclude();
 
+    const aircon::TAnswerRule& FRule;
     TMetricsData FData;                  // readings; counters are filled in by Metrics()
     aircon::TLinkCounters FCounters;     // of the link open now (reset on opening)
     aircon::TLinkCountersData FCarried;  // of the links closed before
@@ -75,7 +79,6 @@ class TPollState : public aircon::IMonitorObserver {
         bool Concluded = false;
     };
     std::optional<TSent> FLast;
-    std::bitset<3> FSilentPolls;  // 0x42, 0x43, 0x44 without a reply since the last one
 
     std::array<aircon::SteadyTime, 2> FAnalogAt{}, FSwitchesAt{}, FAlarmsAt{};
 };

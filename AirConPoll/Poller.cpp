@@ -33,22 +33,6 @@ std::string Seconds(Millis Span) {
 
 }  // namespace
 
-// The number boxes of the window, here the command line.
-class TPoller::TInputs : public IMonitorInputs {
-  public:
-    explicit TInputs(const TPollOptions& o)
-        : FAddr(std::to_string(o.Addr)),
-          FInterval(std::to_string(o.IntervalMs)),
-          FTimeout(std::to_string(o.TimeoutMs)) {}
-    std::string AddressText() const override { return FAddr; }
-    std::string QueryIntervalText() const override { return FInterval; }
-    std::string ReplyTimeoutText() const override { return FTimeout; }
-    bool AutoQuery() const override { return true; }
-
-  private:
-    std::string FAddr, FInterval, FTimeout;
-};
-
 // Decoded replies on standard output, one JSON object a line, each line flushed.
 class TPoller::TJsonOut : public IMonitorObserver {
   public:
@@ -63,72 +47,58 @@ class TPoller::TJsonOut : public IMonitorObserver {
     std::ostream& FOut;
 };
 
+namespace {
+
+TSessionSettings SessionSettings(const TPollOptions& o) {
+    TSessionSettings s;
+    s.Line = TLineSettings{o.Port, o.BaudRate, o.DataBits, o.Parity, o.StopBits};
+    s.Poll = TPollSettings{static_cast<std::uint8_t>(o.Addr), o.IntervalMs, o.TimeoutMs, true};
+    return s;
+}
+
+}  // namespace
+
 TPoller::TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Out,
                  std::ostream& Err)
     : FOptions(Options),
       FLoop(Loop),
       FOut(Out),
       FErr(Err),
-      FInputs(std::make_unique<TInputs>(Options)),
-      FPort("AirConPoll", nullptr, &Loop),
-      FLink(FPort),
-      FMonitor(Loop.Clock(), FLink, *FInputs),
-      FState(Options.Port),
-      FReopenTimer(Loop.Clock(), 0, false),
+      FSession(Loop.Clock(), SessionSettings(Options), nullptr, &Loop, nullptr, "AirConPoll"),
+      FState(Options.Port, FSession.Rule()),
       FReadsTimer(Loop.Clock(), Options.Once ? 0 : Options.ParamsIntervalS * 1000, false) {
-    // The line as the window sets it up, with the line settings of the command line.
-    FPort.SetBaudRate(Options.BaudRate);
-    FPort.SetDataBits(Options.DataBits);
-    FPort.Parity().SetBits(Options.Parity);
-    FPort.SetStopBits(Options.StopBits);
-    FPort.SetEvents(AllComEvents);
-    FPort.FlowControl().SetControlDTR(TDTRFlowControl::DtrDisable);
-    FPort.FlowControl().SetControlRTS(TRTSFlowControl::RtsDisable);
-    FPort.Timeouts().SetReadInterval(10);
-    FPort.Timeouts().SetReadTotalMultiplier(1);
-    FPort.Timeouts().SetReadTotalConstant(10);
-    FPort.SetTriggersOnRxChar(false);
-    FPort.SetSyncMethod(TSyncMethod::SmWindowSync);
-    FPort.SetPort(Options.Port);
-    FPort.OnRxBuf = [this](TCustomComPort&, std::span<const std::uint8_t> Block) {
-        FMonitor.ReceiveData(Block);
-    };
-    FPort.OnException = [this](TCustomComPort&, TComExceptions Kind, const std::string& Message,
-                               std::int64_t WinError, const std::string& WinMessage) {
-        PortException(Kind, Message, WinError, WinMessage);
-    };
-    FLoop.SetPort(&FPort);
+    FLoop.SetPort(&FSession.Port());
+    FSession.SetReopen(!Options.Once);
+    FSession.OnPortFailure = [this](const TPortFailure& f) { PortFailure(f); };
+    FSession.OnReopenPlanned = [this](const TReopenPlan& p) { ReopenPlanned(p); };
+    FSession.OnOpened = [this] { Opened(); };
 
     // The poll timer ticks only while the link is open.
-    FMonitor.PollTimer().SetEnabled(false);
-    FMonitor.AddObserver(FState);
+    TMonitor& monitor = FSession.Monitor();
+    monitor.PollTimer().SetEnabled(false);
+    monitor.AddObserver(FState);
     if (Options.Json) {
         FJson = std::make_unique<TJsonOut>(FOut);
-        FMonitor.AddObserver(*FJson);
+        monitor.AddObserver(*FJson);
     }
     if (Options.Once) {
         FOnce = std::make_unique<TOnceCheck>();
-        FMonitor.AddObserver(*FOnce);
+        monitor.AddObserver(*FOnce);
     }
     FState.OnUpChanged = [this](bool Up) {
         if (Up)
             Info("the controller answers");
+        else if (FState.PortOpen() && FSession.Answering() == TAnswering::Refusing)
+            Info("the controller refused every command of a whole poll cycle");
         else if (FState.PortOpen())
             Info("no reply from the controller for a whole poll cycle");
-    };
-    FReopenTimer.OnTimer = [this] {
-        FReopenTimer.SetEnabled(false);
-        TryOpen();
     };
     FReadsTimer.OnTimer = [this] { QueueReads(TOnceCheck::Reads); };
 }
 
 TPoller::~TPoller() {
-    // A failure of this last close is of no interest, and must not be raised.
-    FPort.OnException = [](TCustomComPort&, TComExceptions, const std::string&, std::int64_t,
-                           const std::string&) {};
-    FPort.OnRxBuf = nullptr;
-    if (FPort.Connected()) FPort.Close();
+    FSession.SetReopen(false);
+    FSession.OnPortFailure = nullptr;
     FLoop.SetPort(nullptr);
 }
 
@@ -142,79 +112,61 @@ void TPoller::Log(const std::string& Line) {
     FErr.flush();
 }
 
-void TPoller::PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,
-                            const std::string& WinMessage) {
-    std::string failure = Message;
-    if (!WinMessage.empty()) failure += " (" + OneLine(WinMessage) + ")";
-    if (Kind == TComExceptions::CE_OpenFailed && WinError > 0 && WinError < 4096) {
-        const std::string hint = OpenFailureHint(FOptions.Port, static_cast<int>(WinError));
+void TPoller::PortFailure(const TPortFailure& f) {
+    std::string failure = f.Message;
+    if (!f.WinMessage.empty()) failure += " (" + OneLine(f.WinMessage) + ")";
+    if (f.Kind == TComExceptions::CE_OpenFailed && f.WinError > 0 && f.WinError < 4096) {
+        const std::string hint = OpenFailureHint(FOptions.Port, static_cast<int>(f.WinError));
         if (!hint.empty()) failure += ": " + hint;
     }
-    // Only the first failure tells what happened: closing a port that has gone fails too.
-    if (FClosing) return;
     FPortError = failure;
-    // A failure while open ends the link, like the window's; the port is tried again.
-    if (FPort.Connected()) {
+    // A failure while open ends the link, like the window's; the session opens it again.
+    if (!f.WhileOpen) return;
+    FReadsTimer.SetEnabled(false);
+    if (FOnce) {
         CloseLink();
-        if (FOnce) {
-            Log(FOptions.Port + " failed: " + failure);
-            FExitStatus = 1;
-            return;
-        }
-        ScheduleReopen(FOptions.Port + " lost: " + failure);
+        Log(FOptions.Port + " failed: " + failure);
+        FExitStatus = 1;
     }
 }
 
 void TPoller::CloseLink() {
-    if (FClosing) return;
-    FClosing = true;
     FReadsTimer.SetEnabled(false);
-    FMonitor.LinkClosed();
-    FPort.Close();
-    FClosing = false;
+    FSession.Close();
 }
 
-void TPoller::ScheduleReopen(const std::string& Why) {
-    const Millis pause = FNextPause;
-    FNextPause = std::min(FNextPause * 2, LongestPause);
+void TPoller::ReopenPlanned(const TReopenPlan& Plan) {
+    const std::string why = Plan.Lost
+                                ? FOptions.Port + " lost: " + FPortError
+                                : "cannot open " + FOptions.Port + ": " +
+                                      (FPortError.empty() ? "the port did not open" : FPortError);
     // Every attempt is told while the pause grows; then one in ten.
-    if (FFailedOpens <= 6 || FFailedOpens % 10 == 0)
-        Log(Why + "; trying again in " + Seconds(pause) +
-            (FFailedOpens > 6 ? " (attempt " + std::to_string(FFailedOpens) + ")" : ""));
-    FReopenTimer.SetInterval(static_cast<int>(pause.count()));
-    FReopenTimer.SetEnabled(true);
+    const int failed = Plan.FailedOpens;
+    if (failed <= 6 || failed % 10 == 0)
+        Log(why + "; trying again in " + Seconds(Plan.Pause) +
+            (failed > 6 ? " (attempt " + std::to_string(failed) + ")" : ""));
 }
 
 void TPoller::TryOpen() {
     FPortError.clear();
-    FPort.Open();
-    if (!FPort.Connected()) {
-        ++FFailedOpens;
-        const std::string why = "cannot open " + FOptions.Port + ": " +
-                                (FPortError.empty() ? "the port did not open" : FPortError);
-        if (FOnce) {
-            Log(why);
-            FExitStatus = 1;
-            return;
-        }
-        ScheduleReopen(why);
-        return;
-    }
-    FFailedOpens = 0;
+    if (FSession.Open().Opened() || !FOnce) return;
+    Log("cannot open " + FOptions.Port + ": " +
+        (FPortError.empty() ? "the port did not open" : FPortError));
+    FExitStatus = 1;
+}
+
+void TPoller::Opened() {
     Info("opened " + FOptions.Port + " (" + std::to_string(BaudRateNumber(FOptions.BaudRate)) +
          " bit/s, " + std::to_string(static_cast<int>(FOptions.DataBits) + 5) +
          " data bits, parity " + std::string(ParityName(FOptions.Parity)) + ", " +
          std::string(StopBitsName(FOptions.StopBits)) + " stop bit); polling address " +
          std::to_string(FOptions.Addr) + " every " + std::to_string(FOptions.IntervalMs) + " ms");
-    // Queued commands leave one per reply time-out from the first one on.
-    FMonitor.SendTimer().SetInterval(FOptions.TimeoutMs);
-    FMonitor.LinkOpened(FOptions.Port);
     QueueReads(TOnceCheck::Reads);
     FReadsTimer.SetEnabled(true);
 }
 
 void TPoller::QueueReads(std::span<const std::uint8_t> Commands) {
-    if (FPort.Connected()) QueueUnlessQueued(FMonitor, Commands);
+    if (FSession.IsOpen()) QueueUnlessQueued(FSession.Monitor(), Commands);
 }
 
 void TPoller::WriteMetrics(const TMetricsData& Data) {
@@ -266,8 +218,6 @@ void TPoller::AfterEvents() {
         return;
     }
     if (CheckOnce()) return;
-    // A link on which the controller answered starts the pauses afresh when it is lost.
-    if (FPort.Connected() && FState.Answered()) FNextPause = FirstPause;
     if (FState.TakeIdentityDue()) {
         QueueReads(TOnceCheck::Reads);
     }
@@ -299,8 +249,8 @@ int TPoller::Run() {
     // What a one-shot read found, before closing the link forgets it.
     const bool read = FOnce && FExitStatus == 0;
     const TMetricsData found = FState.Metrics();
-    if (FPort.Connected()) CloseLink();
-    FReopenTimer.SetEnabled(false);
+    FSession.SetReopen(false);
+    if (FSession.IsOpen()) CloseLink();
     if (read) {
         if (!FOptions.TextFile.empty())
             WriteMetrics(found);

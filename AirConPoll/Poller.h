@@ -1,10 +1,10 @@
-// The poller: one serial port, one controller, the monitoring core polling it on the
-// poller's own loop, and the readings handed on as a metrics file and JSON lines.
+// The poller: the host of one monitoring session (one serial port, one controller) on
+// the poller's own loop, handing the readings on as a metrics file and JSON lines.
 //
 // A port that fails to open, or fails while open (the adapter pulled out), is closed and
-// opened again after 1, 2, 4, ... up to 30 seconds; the pauses start again at 1 second on
-// a link where the controller has answered. With --once the port is opened once, one full
-// read is made, and the verdict becomes the exit status.
+// opened again by the session after 1, 2, 4, ... up to 30 seconds; the pauses start again
+// at 1 second on a link where the controller has replied. With --once the port is opened
+// once, one full read is made, and the verdict becomes the exit status.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +13,11 @@
 #include <span>
 #include <string>
 
-#include "ComPortLink.h"
 #include "EventLoop.h"
-#include "Monitor.h"
 #include "OnceCheck.h"
 #include "Options.h"
 #include "PollState.h"
+#include "Session.h"
 
 namespace airconpoll {
 
@@ -34,22 +33,22 @@ class TPoller {
     // status. The metrics file is left with the last state (aircon_up 0 after a stop).
     int Run();
 
-    static constexpr aircon::Millis FirstPause{1000};
-    static constexpr aircon::Millis LongestPause{30000};
+    static constexpr aircon::Millis FirstPause = aircon::TSession::FirstPause;
+    static constexpr aircon::Millis LongestPause = aircon::TSession::LongestPause;
 
   private:
-    class TInputs;
     class TJsonOut;
 
     void TryOpen();
+    void Opened();
     void CloseLink();
-    void ScheduleReopen(const std::string& Why);
+    void ReopenPlanned(const aircon::TReopenPlan& Plan);
     void QueueReads(std::span<const std::uint8_t> Commands);
     void AfterEvents();
     void WriteMetrics(const TMetricsData& Data);
     bool CheckOnce();
-    void PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,
-                       const std::string& WinMessage);
+    void PortFailure(const aircon::TPortFailure& Failure);
+    void AnsweringChanged(aircon::TAnswering State);
     void Log(const std::string& Line);
     void Info(const std::string& Line);
 
@@ -58,20 +57,13 @@ class TPoller {
     std::ostream& FOut;
     std::ostream& FErr;
 
-    std::unique_ptr<TInputs> FInputs;
-    TComPort FPort;
-    aircon::TComPortLink FLink;
-    aircon::TMonitor FMonitor;
+    aircon::TSession FSession;
     TPollState FState;
     std::unique_ptr<TJsonOut> FJson;
     std::unique_ptr<TOnceCheck> FOnce;
-    aircon::TTimer FReopenTimer;
     aircon::TTimer FReadsTimer;
 
-    std::string FPortError;  // the failure the port reported last
-    bool FClosing = false;
-    aircon::Millis FNextPause = FirstPause;
-    int FFailedOpens = 0;     // attempts in a row that failed
+    std::string FPortError;   // the failure the port reported last
     std::string FWriteError;  // the last failure to write the metrics file
     int FExitStatus = -1;     // set when the poller is done
 };

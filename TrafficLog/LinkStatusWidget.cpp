@@ -153,7 +153,3 @@ void TLinkStatusWidget::OnReplyDecoded(const aircon::TDecodedReply& E) {
 void TLinkStatusWidget::OnNoise(const aircon::TNoise& E) {
     FCounters.OnNoise(E);
 }
-
-void TLinkStatusWidget::OnInputError(const aircon::TInputError& E) {
-    FCounters.OnInputError(E);
-}

@@ -51,7 +51,6 @@ class TLinkStatusWidget : public QWidget, public aircon::IMonitorObserver {
     void OnReplyMissing(const aircon::TReplyMissing&) override;
     void OnReplyDecoded(const aircon::TDecodedReply&) override;
     void OnNoise(const aircon::TNoise&) override;
-    void OnInputError(const aircon::TInputError&) override;
 
   signals:
     // After each refresh of the figures: Tick for those of the timer (every RefreshMs while

@@ -2,7 +2,7 @@
 //
 // Writes go straight to the port; a failure is reported by the port to its own
 // OnException handler (which may close the link before Write returns), never to the
-// core. The view binds the port's OnRxBuf to TMonitor::ReceiveData itself.
+// core. The session (TSession) binds the port's OnRxBuf to TMonitor::ReceiveData.
 #pragma once
 
 #include "CPort.h"

@@ -8,6 +8,10 @@
 // for a frame that passed the check TReplyReceived, then for an RTN-0 reply that the last
 // command's decoder could read TDecodedReply; after the block, TNoise when bytes were
 // dropped that belong to no frame.
+//
+// A reply is decoded once, by the core, before TReplyReceived: that event carries the
+// parsed record (or why there is none), and TDecodedReply hands on the same record.
+// Observers never parse the INFO again.
 #pragma once
 
 #include <cstdint>
@@ -69,6 +73,27 @@ struct TFrameReceived {
     bool Late = false;
 };
 
+// How a reply stands against the command it is read as the answer to. Polling one
+// address as the master reads any frame as the answer to the last command sent, whatever
+// its address or time, and ignores the verdict; modes that poll several addresses or
+// listen use it to tell whose reply this is.
+struct TReplyVerdict {
+    // The reply's ADR is the address the last command went to (false when no command was
+    // sent on this link).
+    bool AddressAsAsked = false;
+    // The first frame after the last command, before that command was reported missing.
+    bool InTime = false;
+    friend bool operator==(const TReplyVerdict&, const TReplyVerdict&) = default;
+};
+
+// What became of a reply's INFO.
+enum class TDecodeResult {
+    Decoded,    // Data holds the record
+    Refused,    // RTN other than 0: not decoded
+    NoDecoder,  // the last command sent has no decoder (remote control, set parameter, ...)
+    Malformed,  // the INFO does not fit the layout of the last command's reply
+};
+
 // A frame that passed the check, read as the answer to the last command sent.
 struct TReplyReceived {
     TStamp At;
@@ -78,9 +103,14 @@ struct TReplyReceived {
     std::span<const std::uint8_t> Info;   // the INFO bytes that arrived
     bool HasDecoder = false;              // LastCID2 has a decoder
     std::span<const std::uint8_t> Frame;  // the whole frame, "~" to carriage return
+    TReplyVerdict Verdict;
+    TDecodeResult Decode = TDecodeResult::NoDecoder;
+    // The record the core parsed (Decode == Decoded), valid during the call only.
+    const TReplyData* Data = nullptr;
 };
 
-// An RTN-0 reply decoded by the decoder of the last command sent.
+// An RTN-0 reply decoded by the decoder of the last command sent: the record that
+// TReplyReceived carried just before.
 struct TDecodedReply {
     TStamp At;
     TDH_Header Header;  // the reply's VER, ADR, CID1, and the last CID2 sent
@@ -105,12 +135,6 @@ struct TNoise {
     std::size_t Count = 0;
 };
 
-// A number box whose text did not convert; Message is what the operator is shown
-// ("'abc' is not a valid integer value").
-struct TInputError {
-    std::string Message;
-};
-
 // Any number of observers; each overrides what it needs.
 class IMonitorObserver {
   public:
@@ -123,7 +147,6 @@ class IMonitorObserver {
     virtual void OnReplyDecoded(const TDecodedReply&) {}
     virtual void OnReplyMissing(const TReplyMissing&) {}
     virtual void OnNoise(const TNoise&) {}
-    virtual void OnInputError(const TInputError&) {}
 };
 
 }  // namespace aircon

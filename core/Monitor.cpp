@@ -36,20 +36,11 @@ std::string InvalidIntegerMessage(std::string_view Text) {
     return "'" + std::string(Text) + "' is not a valid integer value";
 }
 
-namespace {
-
-std::string InvalidAddressMessage(std::string_view Text) {
-    return "'" + std::string(Text) +
-           "' is not a valid device address: enter a number from 0 to 255";
-}
-
-}  // namespace
-
 struct TMonitor::TImpl {
-    TImpl(IClock& AClock, ILink& ALink, IMonitorInputs& AInputs)
+    TImpl(IClock& AClock, ILink& ALink, IPollSettings& ASettings)
         : Clock(AClock),
           Link(ALink),
-          Inputs(AInputs),
+          Settings(ASettings),
           Timer1(AClock, 500, true),
           Timer2(AClock, 500, false) {
         Timer1.OnTimer = [this] { PollTick(); };
@@ -62,11 +53,13 @@ struct TMonitor::TImpl {
 
     IClock& Clock;
     ILink& Link;
-    IMonitorInputs& Inputs;
+    IPollSettings& Settings;
     TTimer Timer1;  // poll timer
     TTimer Timer2;  // send timer
     TDH DH;
+    TReplyDecoder Decoder = DecodeReply;
     std::uint8_t LastCID2 = 0xFF;
+    std::optional<std::uint8_t> LastAddr;  // where the last command on this link went
 
     // The queue and the poll step. Items leave from the head, so the last poll item
     // appended is still waiting while fewer items have left than had been appended
@@ -96,6 +89,7 @@ struct TMonitor::TImpl {
     TStamp BlockAt;
     std::size_t BlockFrameBytes = 0;
     std::optional<TParsedFrame> FrameParsed;  // the frame being reported, when it passed
+    bool FrameInTime = false;                 // it is the first frame after a command, in time
 
     std::vector<IMonitorObserver*> Observers;
     int NotifyDepth = 0;
@@ -123,30 +117,6 @@ struct TMonitor::TImpl {
         }
     }
 
-    void InputError(std::string Message) {
-        const TInputError e{std::move(Message)};
-        Notify([&](IMonitorObserver& o) { o.OnInputError(e); });
-    }
-
-    // The number in a box; raises TInputError when the text does not convert.
-    std::optional<std::int32_t> ReadInteger(const std::string& Text) {
-        auto value = TryStrToInt(Text);
-        if (!value) InputError(InvalidIntegerMessage(Text));
-        return value;
-    }
-
-    // The device address; an address that is not a byte would poll another device.
-    std::optional<std::uint8_t> ReadAddress() {
-        const std::string text = Inputs.AddressText();
-        const auto value = ReadInteger(text);
-        if (!value) return std::nullopt;
-        if (*value < 0 || *value > 255) {
-            InputError(InvalidAddressMessage(text));
-            return std::nullopt;
-        }
-        return static_cast<std::uint8_t>(*value);
-    }
-
     void Append(TIntCMD Item) {
         Queue.push_back(Item);
         ++Appended;
@@ -158,7 +128,7 @@ struct TMonitor::TImpl {
     }
 
     void PollTick() {
-        if (!Link.Connected() || !Inputs.AutoQuery()) return;
+        if (!Link.Connected() || !Settings.AutoPoll()) return;
         // One poll command waits at a time: while the one of an earlier tick is still
         // queued, the tick adds nothing, so a short poll interval cannot grow a backlog.
         if (LastPollSerial <= Removed) {
@@ -168,10 +138,10 @@ struct TMonitor::TImpl {
             LastPollSerial = Appended;
             QueryStep = (step + 1) % 3;
         }
-        const auto interval = ReadInteger(Inputs.QueryIntervalText());
+        const auto interval = Settings.IntervalMs();
         if (!interval) return;
         Timer1.SetInterval(*interval);
-        const auto timeout = ReadInteger(Inputs.ReplyTimeoutText());
+        const auto timeout = Settings.TimeoutMs();
         if (!timeout) return;
         Timer2.SetInterval(*timeout);
         Timer2.SetEnabled(true);
@@ -183,7 +153,7 @@ struct TMonitor::TImpl {
         if (Queue.empty()) return;
         // A copy: the send may close the link, which releases every queued item.
         const TIntCMD item = Queue.front();
-        const auto addr = ReadAddress();
+        const auto addr = Settings.Address();
         if (!addr) return;
 
         const std::uint64_t generation = LinkGeneration;
@@ -193,7 +163,7 @@ struct TMonitor::TImpl {
             Queue.pop_front();
             ++Removed;
         }
-        const auto timeout = ReadInteger(Inputs.ReplyTimeoutText());
+        const auto timeout = Settings.TimeoutMs();
         if (!timeout) return;
         Timer2.SetInterval(*timeout);
         Timer2.SetEnabled(true);
@@ -226,6 +196,7 @@ struct TMonitor::TImpl {
         ReportMissing();
         Pending.reset();
         LastCID2 = Cid2;
+        LastAddr = Addr;
         const std::vector<std::uint8_t> frame =
             BuildCommand(TDH_Header{ProtocolVer, Addr, DeviceCID1, Cid2}, Info);
         const std::uint64_t generation = LinkGeneration;
@@ -278,10 +249,12 @@ struct TMonitor::TImpl {
         FrameParsed = ParseFrame(Frame);
         const TFrameCheck check = FrameParsed ? TFrameCheck::Ok : CheckFrameReason(Frame);
         TFrameReceived e{BlockAt, Frame, check, std::nullopt, false};
+        FrameInTime = false;
         if (Pending && !Pending->FrameSeen) {
             Pending->FrameSeen = true;
             e.ResponseTime = std::chrono::duration_cast<Millis>(BlockAt.Time - Pending->SentAt);
             e.Late = Pending->ReportedMissing;
+            FrameInTime = !e.Late;
         }
         Notify([&](IMonitorObserver& o) { o.OnFrameReceived(e); });
     }
@@ -292,31 +265,42 @@ struct TMonitor::TImpl {
         if (!reply) return;  // never: the codec and the frame event agree on the check
         // Read as the answer to the last command sent, whatever happens below.
         const std::uint8_t last = LastCID2;
-        const TReplyReceived r{
-            BlockAt, reply->Header, reply->Header.CID2, last, reply->Info, HasDecoder(last), Frame};
-        Notify([&](IMonitorObserver& o) { o.OnReplyReceived(r); });
-        if (r.Rtn != 0) return;
+        const std::uint8_t rtn = reply->Header.CID2;
+        const bool hasDecoder = HasDecoder(last);
         const TDH_Header header{reply->Header.Ver, reply->Header.Addr, reply->Header.CID1, last};
-        if (auto data = DecodeReply(last, header, reply->Info)) {
-            const TDecodedReply d{BlockAt, header, last, std::move(*data)};
-            Notify([&](IMonitorObserver& o) { o.OnReplyDecoded(d); });
+        // The one decoding of this reply: every observer takes the record from here.
+        std::optional<TReplyData> data;
+        TDecodeResult result = TDecodeResult::Refused;
+        if (rtn == 0) {
+            if (hasDecoder) data = Decoder(last, header, reply->Info);
+            result = !hasDecoder ? TDecodeResult::NoDecoder
+                     : data      ? TDecodeResult::Decoded
+                                 : TDecodeResult::Malformed;
         }
+        TReplyReceived r{BlockAt,    reply->Header, rtn, last,   reply->Info,
+                         hasDecoder, Frame,         {},  result, nullptr};
+        r.Verdict.AddressAsAsked = LastAddr && *LastAddr == reply->Header.Addr;
+        r.Verdict.InTime = FrameInTime;
+        if (data) r.Data = &*data;
+        Notify([&](IMonitorObserver& o) { o.OnReplyReceived(r); });
+        if (!data) return;
+        const TDecodedReply d{BlockAt, header, last, std::move(*data)};
+        Notify([&](IMonitorObserver& o) { o.OnReplyDecoded(d); });
     }
 
     bool LinkOpened(std::string Port) {
         QueryStep = 0;
         LinkOpen = true;
         Pending.reset();
+        LastAddr.reset();
         const TLinkOpened e{Stamp(), std::move(Port)};
         Notify([&](IMonitorObserver& o) { o.OnLinkOpened(e); });
-        if (!Inputs.AutoQuery()) return true;
-        const std::string text = Inputs.QueryIntervalText();
-        const auto interval = TryStrToInt(text);
+        if (!Settings.AutoPoll()) return true;
+        const auto interval = Settings.IntervalMs();
         if (!interval) {
-            // Polling cannot run on this interval; the box can be corrected while the
-            // link is open, and polling switched on again.
+            // Polling cannot run without an interval; the host can give one while the
+            // link is open, and switch polling on again.
             Timer1.SetEnabled(false);
-            InputError(InvalidIntegerMessage(text));
             return false;
         }
         Timer1.SetInterval(*interval);
@@ -343,8 +327,8 @@ struct TMonitor::TImpl {
     }
 };
 
-TMonitor::TMonitor(IClock& Clock, ILink& Link, IMonitorInputs& Inputs)
-    : FImpl(std::make_unique<TImpl>(Clock, Link, Inputs)) {}
+TMonitor::TMonitor(IClock& Clock, ILink& Link, IPollSettings& Settings)
+    : FImpl(std::make_unique<TImpl>(Clock, Link, Settings)) {}
 
 TMonitor::~TMonitor() = default;
 
@@ -428,6 +412,10 @@ void TMonitor::ReceiveData(std::span<const std::uint8_t> Block) {
 
 TDH& TMonitor::Codec() {
     return FImpl->DH;
+}
+
+void TMonitor::SetReplyDecoder(TReplyDecoder Decoder) {
+    FImpl->Decoder = Decoder ? std::move(Decoder) : TReplyDecoder(DecodeReply);
 }
 
 }  // namespace aircon

@@ -1,13 +1,14 @@
 // The monitoring control without widgets: the command queue with its poll and send
 // timers, the senders, and the reply intake that turns received bytes into events.
 //
-// A view (the window, a program without a window, a test) gives the core a clock, the
-// serial link and the texts of its number boxes, forwards its timer ticks, buttons and
-// received blocks, and observes what happens. The core knows nothing of widgets.
+// A host (the monitoring session, a test) gives the core a clock, the serial link and
+// the poll settings as numbers, forwards its timer ticks, buttons and received blocks,
+// and observes what happens. The core knows nothing of widgets or of text boxes.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -31,15 +32,46 @@ class ILink {
     virtual std::int32_t Write(std::span<const std::uint8_t> Frame) = 0;
 };
 
-// The number boxes and the polling switch of the view, read each time they are used.
-class IMonitorInputs {
-  public:
-    virtual ~IMonitorInputs() = default;
-    virtual std::string AddressText() const = 0;        // device address, 0 to 255
-    virtual std::string QueryIntervalText() const = 0;  // poll interval, ms
-    virtual std::string ReplyTimeoutText() const = 0;   // reply time-out, ms
-    virtual bool AutoQuery() const = 0;                 // automatic polling ticked
+// How to poll: the device address, the poll interval, the reply time-out and whether
+// polling runs by itself.
+struct TPollSettings {
+    std::uint8_t Address = 1;
+    std::int32_t IntervalMs = 500;  // from one poll command to the next
+    std::int32_t TimeoutMs = 500;   // from a command's write to the next send
+    bool AutoPoll = true;
+    friend bool operator==(const TPollSettings&, const TPollSettings&) = default;
 };
+
+// The poll settings, read each time one is used: a host whose operator may change them
+// at any moment (the window's boxes) answers with what they hold now. An empty answer
+// means the host has no usable value at this moment and has told its operator why; the
+// step that needed it stops there (a poll tick queues its command but leaves the
+// timers, a send tick sends nothing).
+class IPollSettings {
+  public:
+    virtual ~IPollSettings() = default;
+    virtual std::optional<std::uint8_t> Address() = 0;
+    virtual std::optional<std::int32_t> IntervalMs() = 0;
+    virtual std::optional<std::int32_t> TimeoutMs() = 0;
+    virtual bool AutoPoll() const = 0;
+};
+
+// Poll settings that are a plain record (the poller's command line, tests).
+class TFixedPollSettings : public IPollSettings {
+  public:
+    TFixedPollSettings() = default;
+    explicit TFixedPollSettings(TPollSettings Values) : Values(Values) {}
+    std::optional<std::uint8_t> Address() override { return Values.Address; }
+    std::optional<std::int32_t> IntervalMs() override { return Values.IntervalMs; }
+    std::optional<std::int32_t> TimeoutMs() override { return Values.TimeoutMs; }
+    bool AutoPoll() const override { return Values.AutoPoll; }
+    TPollSettings Values;
+};
+
+// The decoder of replies: by the CID2 of the last command sent, over the reply's INFO.
+// DecodeReply unless a host or a test gives another.
+using TReplyDecoder = std::function<std::optional<TReplyData>(std::uint8_t CID2, TDH_Header Header,
+                                                              std::span<const std::uint8_t> Info)>;
 
 // A signed 32-bit decimal number: optional sign and digits, nothing else.
 std::optional<std::int32_t> TryStrToInt(std::string_view Text);
@@ -51,7 +83,7 @@ class TMonitor {
     static constexpr std::uint8_t ProtocolVer = 0x10;
     static constexpr std::uint8_t DeviceCID1 = 0x60;
 
-    TMonitor(IClock& Clock, ILink& Link, IMonitorInputs& Inputs);
+    TMonitor(IClock& Clock, ILink& Link, IPollSettings& Settings);
     ~TMonitor();
     TMonitor(const TMonitor&) = delete;
     TMonitor& operator=(const TMonitor&) = delete;
@@ -89,8 +121,8 @@ class TMonitor {
 
     // --- link lifecycle (the view opens and closes the port itself) ---
     // The port has opened: poll step 0, TLinkOpened, and with automatic polling the poll
-    // timer started with the poll interval. False when that interval did not convert
-    // (TInputError raised, poll timer left off).
+    // timer started with the poll interval. False when the settings gave no interval
+    // (poll timer left off).
     bool LinkOpened(std::string Port);
     // The port has closed or is closing: both timers off, the queue released, TLinkClosed
     // (once per opening; a call while closing, or on a closed link, raises nothing).
@@ -106,6 +138,8 @@ class TMonitor {
     void ReceiveData(std::span<const std::uint8_t> Block);
     // The codec, for reading its state (HeldSize); its events are bound by the core.
     TDH& Codec();
+    // Replaces the reply decoder (each good reply goes through it once).
+    void SetReplyDecoder(TReplyDecoder Decoder);
 
   private:
     struct TImpl;

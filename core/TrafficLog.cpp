@@ -388,10 +388,7 @@ void TTrafficLog::OnReplyReceived(const TReplyReceived& E) {
     row.Rtn = E.Rtn;
     row.Cid2 = E.LastCID2;
     row.HasDecoder = E.HasDecoder;
-    if (E.Rtn == 0 && E.HasDecoder) {
-        const TDH_Header header{E.Header.Ver, E.Header.Addr, E.Header.CID1, E.LastCID2};
-        row.Decoded = DecodeReply(E.LastCID2, header, E.Info).has_value();
-    }
+    row.Decoded = E.Decode == TDecodeResult::Decoded;  // the core's one decoding
     std::string summary = row.Late ? "迟到 " : "";
     summary += "RTN " + RtnCode(E.Rtn) + " " + TDH::RtnToString(E.Rtn) + ", " +
                std::to_string(E.Info.size()) + " 字节";

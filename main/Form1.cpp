@@ -14,10 +14,11 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <algorithm>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 #include "ComComboBox.h"
-#include "ComPortLink.h"
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "Frame.h"
@@ -61,18 +62,61 @@ QString HexEcho(std::span<const std::uint8_t> Bytes) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Sets a flag for the lifetime of the guard.
-class TFlagGuard {
+std::string InvalidAddressMessage(std::string_view Text) {
+    return "'" + std::string(Text) +
+           "' is not a valid device address: enter a number from 0 to 255";
+}
+}  // namespace
+
+// The number boxes and the polling switch as the session's poll settings. The core reads
+// a box each time it uses it; the text is converted here, and a text that is no number
+// (or no device address) is shown to the operator and gives the core no value. While
+// the link is being opened the messages wait until the window shows the open link.
+class TForm1::TPollBoxes : public aircon::IPollSettings {
   public:
-    explicit TFlagGuard(bool& Flag) : FFlag(Flag) { FFlag = true; }
-    ~TFlagGuard() { FFlag = false; }
-    TFlagGuard(const TFlagGuard&) = delete;
-    TFlagGuard& operator=(const TFlagGuard&) = delete;
+    explicit TPollBoxes(TForm1& Form) : FForm(Form) {}
+
+    std::optional<std::uint8_t> Address() override {
+        const std::string text = FForm.edAddr->text().toStdString();
+        const auto value = Integer(text);
+        if (!value) return std::nullopt;
+        if (*value < 0 || *value > 255) {
+            // An address that is not a byte would poll another device.
+            Error(InvalidAddressMessage(text));
+            return std::nullopt;
+        }
+        return static_cast<std::uint8_t>(*value);
+    }
+    std::optional<std::int32_t> IntervalMs() override {
+        return Integer(FForm.edQueryInterval->text().toStdString());
+    }
+    std::optional<std::int32_t> TimeoutMs() override {
+        return Integer(FForm.edRespOvTime->text().toStdString());
+    }
+    bool AutoPoll() const override { return FForm.cbAutoQuery->isChecked(); }
+
+    // Holds the messages back until TakeHeld.
+    void Hold(bool On) { FHold = On; }
+    std::vector<QString> TakeHeld() { return std::exchange(FHeld, {}); }
 
   private:
-    bool& FFlag;
+    std::optional<std::int32_t> Integer(const std::string& Text) {
+        const auto value = aircon::TryStrToInt(Text);
+        if (!value) Error(aircon::InvalidIntegerMessage(Text));
+        return value;
+    }
+    void Error(const std::string& Message) {
+        const QString text = QString::fromStdString(Message);
+        if (FHold)
+            FHeld.push_back(text);
+        else
+            MessageBoxes::ShowApplicationError(&FForm, text);
+    }
+
+    TForm1& FForm;
+    bool FHold = false;
+    std::vector<QString> FHeld;
 };
-}  // namespace
 
 TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, aircon::IClock* Clock,
                QWidget* Parent)
@@ -85,19 +129,19 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     }
     FClock = Clock;
     CreateControls();
-    CreateComPort(std::move(Platform));
+    CreateSession(std::move(Platform));
     FLinkView = std::make_unique<TLinkView>(
         TLinkViewHost{this, LinkBar(), [this](QWidget* Panel) { AddBottomPanel(Panel); }},
-        *FMonitor, *FClock);
+        Monitor(), *FClock);
     FLinkView->Panel().ShowError = [this](const QString& Text) {
         MessageBoxes::ShowError(this, Text);
     };
     // The recorder and its status bar controls; Recording.ini beside the line settings.
     FRecording = std::make_unique<TRecordingControls>(
-        *FMonitor, *FClock, this,
+        Monitor(), *FClock, this,
         TRecordingControls::TContext{QFileInfo(FSettingsPath).absolutePath(),
-                                     [this] { return QString::fromStdString(ComPort1->Port()); },
-                                     [this] { return ComPort1 && ComPort1->Connected(); },
+                                     [this] { return QString::fromStdString(ComPort().Port()); },
+                                     [this] { return FSession && FSession->IsOpen(); },
                                      // The report gives the figures the status bar shows.
                                      [this] {
                                          return std::optional<aircon::TLinkCountersData>(
@@ -118,49 +162,26 @@ QString TForm1::DefaultSettingsPath() {
         SettingsLocationFor(QCoreApplication::applicationDirPath().toStdString()).StorePath);
 }
 
-void TForm1::CreateComPort(std::shared_ptr<IComPlatform> Platform) {
+void TForm1::CreateSession(std::shared_ptr<IComPlatform> Platform) {
     FHandOver = new TPortHandOver(this);
     FHandOver->setObjectName(QStringLiteral("ComPort1"));
-    ComPort1 = std::make_unique<TComPort>("ComPort1", std::move(Platform), FHandOver);
-    TComPort& port = *ComPort1;
-    port.SetBaudRate(TBaudRate::Br9600);
-    port.SetPort("COM1");
-    port.Parity().SetBits(TParityBits::PrNone);
-    port.SetStopBits(TStopBits::SbOneStopBit);
-    port.SetDataBits(TDataBits::DbEight);
-    port.SetEvents(AllComEvents);
-    port.FlowControl().SetOutCTSFlow(false);
-    port.FlowControl().SetOutDSRFlow(false);
-    port.FlowControl().SetControlDTR(TDTRFlowControl::DtrDisable);
-    port.FlowControl().SetControlRTS(TRTSFlowControl::RtsDisable);
-    port.FlowControl().SetXonXoffOut(false);
-    port.FlowControl().SetXonXoffIn(false);
-    port.Timeouts().SetReadInterval(10);
-    port.Timeouts().SetReadTotalMultiplier(1);
-    port.Timeouts().SetReadTotalConstant(10);
-    port.SetStoredProps(TStoredProps{TStoredProp::SpBasic});
-    port.SetTriggersOnRxChar(false);
-    port.SetSyncMethod(TSyncMethod::SmWindowSync);
-    port.OnRxBuf = [this](TCustomComPort& Sender, std::span<const std::uint8_t> Buffer) {
-        ComPort1RxBuf(Sender, Buffer);
-    };
-    port.OnException = [this](TCustomComPort& Sender, TComExceptions Kind,
-                              const std::string& ComportMessage, std::int64_t WinError,
-                              const std::string& WinMessage) {
-        ComPort1Exception(Sender, Kind, ComportMessage, WinError, WinMessage);
+    // The line and the core over it, with the poll timer Timer1 (500 ms, on) and the
+    // send timer Timer2 (500 ms, off) on the window's clock; the core reads the number
+    // boxes through FPollBoxes.
+    FPollBoxes = std::make_unique<TPollBoxes>(*this);
+    FSession =
+        std::make_unique<aircon::TSession>(*FClock, aircon::TSessionSettings{}, std::move(Platform),
+                                           FHandOver, FPollBoxes.get(), "ComPort1");
+    FSession->OnPortFailure = [this](const aircon::TPortFailure& Failure) {
+        ComPort1Exception(ComPort(), Failure.Kind, Failure.Message, Failure.WinError,
+                          Failure.WinMessage);
     };
     // A failure thrown while a port event is handled is shown like every other one.
-    port.OnHandOverException = [this](TCustomComPort&, std::exception_ptr Error) {
+    ComPort().OnHandOverException = [this](TCustomComPort&, std::exception_ptr Error) {
         ComPort1HandOverException(Error);
     };
-
-    // The monitoring core over the port, with the poll timer Timer1 (500 ms, on)
-    // and the send timer Timer2 (500 ms, off) on the window's clock.
-    FLink = std::make_unique<aircon::TComPortLink>(port);
-    aircon::IMonitorInputs& inputs = *this;
     aircon::IMonitorObserver& observer = *this;
-    FMonitor = std::make_unique<aircon::TMonitor>(*FClock, *FLink, inputs);
-    FMonitor->AddObserver(observer);
+    Monitor().AddObserver(observer);
 }
 
 void TForm1::ComPort1HandOverException(std::exception_ptr Error) {
@@ -187,11 +208,11 @@ void TForm1::FormCreate() {
     const TSettingsLocation where = ChooseSettingsLocation(
         CurrentSettingsEnvironment(QCoreApplication::applicationDirPath().toStdString()));
     const std::string store = FSettingsPath.toStdString();
-    ComPort1->LoadSettings(TStoreType::StIniFile,
+    ComPort().LoadSettings(TStoreType::StIniFile,
                            store == where.StorePath ? where.LoadPath : store);
 
     // Select the stored port; offer it when it exists but the scan did not list it.
-    const QString stored = QString::fromStdString(ComPort1->Port());
+    const QString stored = QString::fromStdString(ComPort().Port());
     cbPort->AddPortIfPresent(stored.toStdString());
     for (int i = 0; i < cbPort->count(); ++i) {
         if (cbPort->itemText(i).compare(stored, Qt::CaseInsensitive) == 0) {
@@ -226,28 +247,19 @@ void TForm1::showEvent(QShowEvent* Event) {
 void TForm1::FormClose() {
     if (FClosed) return;
     FClosed = true;
-    {
-        // A failure reported while the port closes must not restart the close.
-        TFlagGuard stopping(FStopping);
-        FMonitor->LinkClosed();  // both timers off, every queued command released
-        if (ComPort1->Connected()) {
-            try {
-                ComPort1->Close();
-            } catch (const std::exception&) {
-                // The port is released whatever the close reported.
-            }
-        }
-    }
+    // Both timers off, every queued command released, the port closed; a failure
+    // reported while the port closes does not restart the close.
+    FSession->Close();
     FreePanels();
 }
 
 void TForm1::FormDestroy() {
-    if (ComPort1) {
+    if (FSession) {
         // No handler of this window may run while the window is taken apart.
-        ComPort1->OnRxBuf = nullptr;
-        ComPort1->OnException = nullptr;
+        FSession->OnPortFailure = nullptr;
+        ComPort().OnRxBuf = nullptr;
         try {
-            ComPort1->Close();
+            ComPort().Close();
         } catch (const std::exception&) {
         }
     }
@@ -255,19 +267,18 @@ void TForm1::FormDestroy() {
     // deleting it drops the calls it still has queued, then the port goes.
     delete FHandOver;
     FHandOver = nullptr;
-    if (FMonitor) FMonitor->RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
+    if (FSession) Monitor().RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
     FLinkView.reset();   // its observers leave the monitor first
     FRecording.reset();  // ends the recording
-    FMonitor.reset();
-    FLink.reset();
-    ComPort1.reset();
+    FSession.reset();
+    FPollBoxes.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Link lifecycle
 
 void TForm1::btnCommOpenClick() {
-    if (ComPort1->Connected())
+    if (FSession->IsOpen())
         StopComm();
     else
         StartComm();
@@ -278,16 +289,10 @@ void TForm1::StartComm() {
         MessageBoxes::ShowError(this, QStringLiteral("无可用的串口！"));
         return;
     }
-    FOpenError = 0;
-    try {
-        ComPort1->SetPort(cbPort->Text().toStdString());
-        ComPort1->Open();
-    } catch (const std::exception&) {
-        // Reported below from the port's state; never leave a half-open port.
-        if (ComPort1->Connected()) StopComm();
-    }
-    if (!ComPort1->Connected()) {
-        MessageBoxes::ShowError(this, OpenFailureText(cbPort->Text(), FOpenError));
+    ComPort().SetPort(cbPort->Text().toStdString());
+    const aircon::TOpenResult opened = FSession->OpenPort();
+    if (!opened.Opened()) {
+        MessageBoxes::ShowError(this, OpenFailureText(cbPort->Text(), opened.Error));
         return;
     }
 
@@ -297,33 +302,23 @@ void TForm1::StartComm() {
 
     // The link works whether or not its settings could be kept for the next
     // start, so a failed store leaves the link open and only tells the operator.
-    FStoreFailed = false;
-    {
-        TFlagGuard storing(FStoringSettings);
-        try {
-            ComPort1->StoreSettings(TStoreType::StIniFile, FSettingsPath.toStdString());
-        } catch (const std::exception&) {
-            FStoreFailed = true;
-        }
-    }
+    const bool stored = FSession->StoreLineSettings(FSettingsPath.toStdString());
 
     // Poll step 0, and with automatic polling the poll timer started. A bad poll
     // interval leaves the link open with automatic polling off: the interval box can
     // only be corrected while the link is open.
-    std::vector<QString> inputErrors;
-    {
-        TFlagGuard deferring(FDeferInputErrors);
-        if (!FMonitor->LinkOpened(cbPort->Text().toStdString())) {
-            // Polling cannot run on this interval: show it switched off, so that
-            // ticking the box again after the correction starts it.
-            cbAutoQuery->setChecked(false);
-            cbAutoQueryClick();
-        }
-        inputErrors.swap(FDeferredInputErrors);
+    FPollBoxes->Hold(true);
+    if (!FSession->Start()) {
+        // Polling cannot run on this interval: show it switched off, so that
+        // ticking the box again after the correction starts it.
+        cbAutoQuery->setChecked(false);
+        cbAutoQueryClick();
     }
+    FPollBoxes->Hold(false);
+    const std::vector<QString> inputErrors = FPollBoxes->TakeHeld();
     PageControl1->setEnabled(true);
 
-    if (FStoreFailed)
+    if (!stored)
         MessageBoxes::ShowError(this, QStringLiteral("串口已打开，但串口设置无法保存到文件“%1”。")
                                           .arg(QDir::toNativeSeparators(FSettingsPath)));
     for (const QString& text : inputErrors)
@@ -331,20 +326,14 @@ void TForm1::StartComm() {
 }
 
 void TForm1::StopComm() {
-    {
-        TFlagGuard stopping(FStopping);
-        FMonitor->LinkClosed();  // both timers off, every queued command released
-        try {
-            if (ComPort1->Connected()) ComPort1->Close();
-        } catch (const std::exception&) {
-            // The controls return to the closed state whatever the close reported.
-        }
-        btnCommOpen->setText(QStringLiteral("打开串口"));
-        SetCaption(Label14, QStringLiteral("通讯状态：断开"));
-        SetSelectorsEnabled(true);
-        grpCmdSetting->setEnabled(false);
-        PageControl1->setEnabled(false);
-    }
+    // Both timers off, every queued command released, the port closed; the controls
+    // return to the closed state whatever the close reported.
+    FSession->Close();
+    btnCommOpen->setText(QStringLiteral("打开串口"));
+    SetCaption(Label14, QStringLiteral("通讯状态：断开"));
+    SetSelectorsEnabled(true);
+    grpCmdSetting->setEnabled(false);
+    PageControl1->setEnabled(false);
 }
 
 void TForm1::SetSelectorsEnabled(bool Enabled) {
@@ -353,14 +342,10 @@ void TForm1::SetSelectorsEnabled(bool Enabled) {
         box->setEnabled(Enabled);
 }
 
-void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions TComException, const std::string&,
-                               std::int64_t WinError, const std::string&) {
-    if (TComException == TComExceptions::CE_OpenFailed) FOpenError = static_cast<int>(WinError);
-    if (FStoringSettings && TComException == TComExceptions::CE_StoreFailed) {
-        FStoreFailed = true;
-        return;
-    }
-    if (FStopping) return;
+void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions, const std::string&, std::int64_t,
+                               const std::string&) {
+    // The session has noted what it needs (the error of a failed open, a failed store)
+    // and passes on no failure of its own close; any other failure ends the link.
     StopComm();
 }
 
@@ -369,26 +354,26 @@ void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions TComException, co
 
 void TForm1::cbAutoQueryClick() {
     const bool on = cbAutoQuery->isChecked();
-    FMonitor->SetAutoQuery(on);
+    Monitor().SetAutoQuery(on);
     btnReadSwitch->setEnabled(!on);
     btnReadAnalog->setEnabled(!on);
     btnReadAlarm->setEnabled(!on);
 }
 
 void TForm1::cbBaudrateChange() {
-    ComPort1->SetBaudRate(Pick(BaudRates, cbBaudrate->currentIndex(), TBaudRate::Br9600));
+    ComPort().SetBaudRate(Pick(BaudRates, cbBaudrate->currentIndex(), TBaudRate::Br9600));
 }
 
 void TForm1::cbDatabitsChange() {
-    ComPort1->SetDataBits(Pick(DataBitsList, cbDatabits->currentIndex(), TDataBits::DbEight));
+    ComPort().SetDataBits(Pick(DataBitsList, cbDatabits->currentIndex(), TDataBits::DbEight));
 }
 
 void TForm1::cbParityChange() {
-    ComPort1->Parity().SetBits(Pick(ParityList, cbParity->currentIndex(), TParityBits::PrNone));
+    ComPort().Parity().SetBits(Pick(ParityList, cbParity->currentIndex(), TParityBits::PrNone));
 }
 
 void TForm1::cbStopBitsChange() {
-    ComPort1->SetStopBits(Pick(StopBitsList, cbStopBits->currentIndex(), TStopBits::SbOneStopBit));
+    ComPort().SetStopBits(Pick(StopBitsList, cbStopBits->currentIndex(), TStopBits::SbOneStopBit));
 }
 
 void TForm1::edIntKeyPress(QObject*, QChar& Key) {
@@ -401,7 +386,7 @@ void TForm1::edIntKeyPress(QObject*, QChar& Key) {
 // Forwards into the core: queue, timers, senders, intake
 
 void TForm1::QueueCommand(TIntCMD Item) {
-    FMonitor->QueueCommand(Item);
+    Monitor().QueueCommand(Item);
 }
 
 void TForm1::btnReadAnalogClick() {
@@ -415,46 +400,27 @@ void TForm1::btnReadAlarmClick() {
 }
 
 void TForm1::Timer1Timer() {
-    FMonitor->PollTick();
+    Monitor().PollTick();
 }
 
 void TForm1::Timer2Timer() {
-    FMonitor->SendTick();
+    Monitor().SendTick();
 }
 
 void TForm1::SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2) {
-    FMonitor->SendNoDataCmd(Addr, CID2);
+    Monitor().SendNoDataCmd(Addr, CID2);
 }
 
 void TForm1::SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd) {
-    FMonitor->SendRemoteCmd(Addr, SubCmd);
+    Monitor().SendRemoteCmd(Addr, SubCmd);
 }
 
 void TForm1::SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value) {
-    FMonitor->SendSetParamsCmd(Addr, SubCmd, Value);
+    Monitor().SendSetParamsCmd(Addr, SubCmd, Value);
 }
 
 void TForm1::ComPort1RxBuf(TCustomComPort&, std::span<const std::uint8_t> Buffer) {
-    FMonitor->ReceiveData(Buffer);
-}
-
-// ---------------------------------------------------------------------------------------------
-// What the core reads from the view
-
-std::string TForm1::AddressText() const {
-    return edAddr->text().toStdString();
-}
-
-std::string TForm1::QueryIntervalText() const {
-    return edQueryInterval->text().toStdString();
-}
-
-std::string TForm1::ReplyTimeoutText() const {
-    return edRespOvTime->text().toStdString();
-}
-
-bool TForm1::AutoQuery() const {
-    return cbAutoQuery->isChecked();
+    Monitor().ReceiveData(Buffer);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -478,23 +444,43 @@ void TForm1::OnFrameReceived(const aircon::TFrameReceived& Frame) {
 }
 
 void TForm1::OnReplyReceived(const aircon::TReplyReceived& Reply) {
-    // Read as the answer to the last command sent, whatever it is.
+    // Read as the answer to the last command sent, whatever its address or time (the
+    // verdict is for modes that poll several addresses).
     if (Reply.Rtn == 0) {
         SetCaption(lblComRes, QString());
-        const TDH_Header header{Reply.Header.Ver, Reply.Header.Addr, Reply.Header.CID1,
-                                Reply.LastCID2};
-        Decode_SM_Info(header, Reply.Info.data(), static_cast<std::uint16_t>(Reply.Info.size()));
+        SetCaption(Label14, QStringLiteral("通讯状态：正常"));
+        // Shown from the record the core parsed: the reply is not decoded again.
+        if (Reply.Data) {
+            const TDH_Header header{Reply.Header.Ver, Reply.Header.Addr, Reply.Header.CID1,
+                                    Reply.LastCID2};
+            ShowReply(header, *Reply.Data);
+        }
     } else if (Reply.Rtn <= 6) {
         SetCaption(lblComRes, TDH::RtnToString(Reply.Rtn));
     }
 }
 
-void TForm1::OnInputError(const aircon::TInputError& Error) {
-    const QString text = QString::fromStdString(Error.Message);
-    if (FDeferInputErrors)
-        FDeferredInputErrors.push_back(text);
-    else
-        MessageBoxes::ShowApplicationError(this, text);
+void TForm1::ShowReply(const TDH_Header&, const aircon::TReplyData& Data) {
+    std::visit(
+        [this](const auto& r) {
+            using T = std::decay_t<decltype(r)>;
+            if constexpr (std::is_same_v<T, aircon::TAnalogValues>) {
+                ShowAnalog(FMonitors, r);
+            } else if constexpr (std::is_same_v<T, aircon::TSwitchStates>) {
+                ShowSwitches(FMonitors, r);
+            } else if constexpr (std::is_same_v<T, aircon::TAlarmStates>) {
+                ShowAlarms(FMonitors, r);
+            } else if constexpr (std::is_same_v<T, aircon::TUserParams>) {
+                if (FGetParams) ShowUserParams(*FGetParams, r);
+            } else if constexpr (std::is_same_v<T, aircon::TProtocolVersion>) {
+                ShowProtocolVersion(FIdentity.DevVer, r.Ver);
+            } else if constexpr (std::is_same_v<T, aircon::TDeviceAddress>) {
+                ShowDeviceAddress(FIdentity.DevAddr, r.Addr);
+            } else if constexpr (std::is_same_v<T, aircon::TVendorInfo>) {
+                ShowVendorInfo(FIdentity.Vendor, r);
+            }
+        },
+        Data);
 }
 
 void TForm1::DH_RecCorrectFrame(std::span<const std::uint8_t> Frame) {
@@ -505,6 +491,8 @@ void TForm1::DH_RecErrorFrame(std::span<const std::uint8_t>) {
     SetCaption(lblComRes, QStringLiteral("接收错误帧："));
 }
 
+// The decoders by CID2 over bytes given to them: for a caller that has only the INFO.
+// Replies from the core are shown from the record it parsed (OnReplyReceived).
 void TForm1::Decode_SM_Info(TDH_Header Header, const std::uint8_t* DataInfo,
                             std::uint16_t DataSize) {
     SetCaption(Label14, QStringLiteral("通讯状态：正常"));

@@ -1,8 +1,8 @@
-// The main window: a view of the monitoring core. It lays out the serial settings,
-// the monitoring settings, the page control with the unit panels, the send and
-// receive logs and the status labels; it opens and closes the port and forwards its
-// timers' ticks, buttons and received blocks to the core (aircon::TMonitor), and
-// shows what the core tells its observers.
+// The main window: the host of a monitoring session (aircon::TSession). It lays out the
+// serial settings, the monitoring settings, the page control with the unit panels, the
+// send and receive logs and the status labels; it opens and closes the session,
+// forwards its buttons to the core (aircon::TMonitor), gives the core its number boxes
+// as poll settings, and shows what the core tells its observers.
 #pragma once
 
 #include <QString>
@@ -20,6 +20,7 @@
 #include "DH.h"
 #include "Events.h"
 #include "Monitor.h"
+#include "Session.h"
 #include "UnitDecoders.h"
 
 class QCheckBox;
@@ -40,11 +41,7 @@ class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
 class TRecordingControls;
-namespace aircon {
-class TComPortLink;
-}
-
-class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::IMonitorObserver {
+class TForm1 : public QWidget, private aircon::IMonitorObserver {
     Q_OBJECT
   public:
     // SettingsPath: the settings file; empty means the default place. Platform: the
@@ -118,13 +115,14 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     void btnGetDevInfoClick();
 
     // --- named accessors (the controls are found by their object names) ---
-    aircon::TMonitor& Monitor() { return *FMonitor; }
-    TComPort& ComPort() { return *ComPort1; }
-    const std::deque<TIntCMD>& SendQueue() const { return FMonitor->Queue(); }
-    std::uint8_t LastCID2() const { return FMonitor->LastCID2(); }
-    std::int32_t QueryStep() const { return FMonitor->QueryStep(); }
-    aircon::TTimer& PollTimer() { return FMonitor->PollTimer(); }  // Timer1
-    aircon::TTimer& SendTimer() { return FMonitor->SendTimer(); }  // Timer2
+    aircon::TSession& Session() { return *FSession; }
+    aircon::TMonitor& Monitor() { return FSession->Monitor(); }
+    TComPort& ComPort() { return FSession->Port(); }
+    const std::deque<TIntCMD>& SendQueue() const { return FSession->Monitor().Queue(); }
+    std::uint8_t LastCID2() const { return FSession->Monitor().LastCID2(); }
+    std::int32_t QueryStep() const { return FSession->Monitor().QueryStep(); }
+    aircon::TTimer& PollTimer() { return FSession->Monitor().PollTimer(); }  // Timer1
+    aircon::TTimer& SendTimer() { return FSession->Monitor().SendTimer(); }  // Timer2
     const TIntCMD& IntCmd() const { return FIntCmd; }
     // A unit monitor panel (0 or 1) and the parameter panel; null once the window closed.
     TfrmMonitorUnit* MonitorPanel(std::size_t Unit) const { return FMonitors.at(Unit); }
@@ -150,23 +148,20 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     bool eventFilter(QObject* Watched, QEvent* Event) override;
 
   private:
-    // IMonitorInputs: the number boxes and the polling switch, read when used.
-    std::string AddressText() const override;
-    std::string QueryIntervalText() const override;
-    std::string ReplyTimeoutText() const override;
-    bool AutoQuery() const override;
+    class TPollBoxes;
     // IMonitorObserver: what the view shows of the link.
     void OnCommandSent(const aircon::TCommandSent& Sent) override;
     void OnFrameReceived(const aircon::TFrameReceived& Frame) override;
     void OnReplyReceived(const aircon::TReplyReceived& Reply) override;
-    void OnInputError(const aircon::TInputError& Error) override;
+    // Shows a reply the core decoded, on the panel or tab of its kind.
+    void ShowReply(const TDH_Header& Header, const aircon::TReplyData& Data);
 
     void CreateControls();
     void CreateExtension();
     // Places the panels and the status bar below the designed area and fits the
     // window's height to them.
     void FitExtension();
-    void CreateComPort(std::shared_ptr<IComPlatform> Platform);
+    void CreateSession(std::shared_ptr<IComPlatform> Platform);
     void CreatePanels();  // window creation: monitor panels, parameter panel, tab contents
     void FreePanels();    // window closing: the parameter panel and both monitor panels
     void AttachDigitFilter(QLineEdit* Edit);
@@ -178,11 +173,10 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     // --- the core and the port ---
     std::unique_ptr<aircon::IClock> FOwnedClock;  // the Qt clock, unless one was given
     aircon::IClock* FClock = nullptr;
-    std::unique_ptr<TComPort> ComPort1;
-    std::unique_ptr<aircon::TComPortLink> FLink;
-    std::unique_ptr<aircon::TMonitor> FMonitor;
-    std::unique_ptr<TRecordingControls> FRecording;  // observes FMonitor: goes first
-    std::unique_ptr<TLinkView> FLinkView;            // goes before the monitor it observes
+    std::unique_ptr<TPollBoxes> FPollBoxes;          // read by the session's core: goes after it
+    std::unique_ptr<aircon::TSession> FSession;      // ComPort1 and the core over it
+    std::unique_ptr<TRecordingControls> FRecording;  // observes the core: goes first
+    std::unique_ptr<TLinkView> FLinkView;            // goes before the core it observes
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---
@@ -191,14 +185,6 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     TfrmGetUnitParams* FGetParams = nullptr;
     QString FSettingsPath;
     TDigitFilter* FDigitFilter = nullptr;
-    bool FStopping = false;         // StopComm is running
-    bool FStoringSettings = false;  // StartComm is storing the line settings
-    bool FStoreFailed = false;
-    int FOpenError = 0;  // error number of the last failed open, 0 when none
-    // While StartComm runs, a failed conversion waits to be shown after the
-    // window is in its open state.
-    bool FDeferInputErrors = false;
-    std::vector<QString> FDeferredInputErrors;
     bool FClosed = false;  // FormClose has run
     bool FCentred = false;
 

@@ -61,7 +61,6 @@ TRecordingControls::TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock
             this, [this] { FRecorder->Poll(); }, Qt::QueuedConnection);
     });
     FMonitor.AddObserver(FHistory);
-    FMonitor.AddObserver(FCounters);
     FMonitor.AddObserver(*FRecorder);
 
     FRecord = new QCheckBox("记录");
@@ -93,7 +92,6 @@ TRecordingControls::TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock
 TRecordingControls::~TRecordingControls() {
     delete FTrends;  // it shows the history that ends here
     FMonitor.RemoveObserver(*FRecorder);
-    FMonitor.RemoveObserver(FCounters);
     FMonitor.RemoveObserver(FHistory);
     FRecorder->OnEvent = nullptr;
     FRecorder->SetWakeUp(nullptr);
@@ -217,7 +215,6 @@ TSiteReportData TRecordingControls::ReportData() const {
     TSiteReportData data;
     data.History = &FHistory;
     data.Counters = FContext.Counters ? FContext.Counters() : std::nullopt;
-    if (!data.Counters) data.Counters = FCounters.Data();
     if (FContext.PortName) data.Port = FContext.PortName();
     if (FContext.LinkOpen) data.LinkOpen = FContext.LinkOpen();
     if (FRecorder->Recording()) data.RecordingFile = QDir::toNativeSeparators(FCurrentFile);

@@ -37,7 +37,7 @@ class TRecordingControls : public QObject {
         QString SettingsFolder;             // where Recording.ini lives
         std::function<QString()> PortName;  // the port of the link, for the report
         std::function<bool()> LinkOpen;
-        // The link counters the window shows, when it keeps them; else the controls count.
+        // The link counters the window shows, for the report (none: the report has none).
         std::function<std::optional<aircon::TLinkCountersData>()> Counters;
     };
 
@@ -78,7 +78,6 @@ class TRecordingControls : public QObject {
     TContext FContext;
     QString FSettingsFile;
     aircon::THistory FHistory;
-    aircon::TLinkCounters FCounters;
     std::unique_ptr<aircon::TRecorder> FRecorder;
     TTrendWindow* FTrends = nullptr;
     QCheckBox* FRecord = nullptr;

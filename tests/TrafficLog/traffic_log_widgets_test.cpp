@@ -48,7 +48,7 @@ struct TBench {
         Rig.Monitor.RemoveObserver(Rig.Rec);
         Rig.Monitor.AddObserver(Panel.Log());
         Rig.Monitor.AddObserver(Status);
-        Rig.Inputs.Interval = "1000";
+        Rig.Inputs.Interval = 1000;
         Panel.resize(817, TTrafficLogPanel::DesignHeight);
     }
     ~TBench() {

@@ -1,5 +1,5 @@
 // Test rig of the monitoring core: a fake clock, a fake link that records what is
-// written, the number boxes as plain strings, an observer that writes every event
+// written, the poll settings as plain values, an observer that writes every event
 // as one line of text, and a controller stand-in that answers on the fake clock.
 #pragma once
 
@@ -98,17 +98,27 @@ class TFakeLink : public ILink {
     TFakeClock& FClock;
 };
 
-class TInputs : public IMonitorInputs {
+// The poll settings as a host gives them, each read counted; an empty one stands for
+// a setting the host has no value for at that moment.
+class TInputs : public IPollSettings {
   public:
-    std::string AddressText() const override { return Address; }
-    std::string QueryIntervalText() const override { return Interval; }
-    std::string ReplyTimeoutText() const override { return Timeout; }
-    bool AutoQuery() const override { return Auto; }
+    std::optional<std::uint8_t> Address() override { return Read(Addr); }
+    std::optional<std::int32_t> IntervalMs() override { return Read(Interval); }
+    std::optional<std::int32_t> TimeoutMs() override { return Read(Timeout); }
+    bool AutoPoll() const override { return Auto; }
 
-    std::string Address = "1";
-    std::string Interval = "500";
-    std::string Timeout = "350";
+    std::optional<std::uint8_t> Addr = 1;
+    std::optional<std::int32_t> Interval = 500;
+    std::optional<std::int32_t> Timeout = 350;
     bool Auto = true;
+    int Refused = 0;  // reads that found no value
+
+  private:
+    template <class T>
+    std::optional<T> Read(const std::optional<T>& Value) {
+        if (!Value) ++Refused;
+        return Value;
+    }
 };
 
 // Every event as "<ms> <what>", ms counted from the clock's start.
@@ -154,9 +164,6 @@ class TRecorder : public IMonitorObserver {
                       " timeout " + std::to_string(e.Timeout.count()));
     }
     void OnNoise(const TNoise& e) override { Add(e.At, "noise " + std::to_string(e.Count)); }
-    void OnInputError(const TInputError& e) override {
-        Log.push_back(std::to_string(FClock.Elapsed().count()) + " input " + e.Message);
-    }
 
     std::vector<TReplyData> Decoded;
 

@@ -73,8 +73,26 @@ void Receive(TTrafficLog& Log, std::string_view Frame, long long Ms, std::uint8_
     Log.OnFrameReceived({At(Ms), bytes, check, Rt, Late});
     if (check != TFrameCheck::Ok) return;
     const auto p = ParseFrame(bytes);
-    Log.OnReplyReceived(
-        {At(Ms), p->Header, p->Header.CID2, LastCid2, p->Info, HasDecoder(LastCid2), bytes});
+    TReplyReceived r;
+    r.At = At(Ms);
+    r.Header = p->Header;
+    r.Rtn = p->Header.CID2;
+    r.LastCID2 = LastCid2;
+    r.Info = p->Info;
+    r.HasDecoder = HasDecoder(LastCid2);
+    r.Frame = bytes;
+    // As the core does: an RTN-0 reply to a command with a decoder is decoded once, and
+    // the event carries the outcome.
+    std::optional<TReplyData> data;
+    if (r.Rtn != 0) {
+        r.Decode = TDecodeResult::Refused;
+    } else if (r.HasDecoder) {
+        data = DecodeReply(
+            LastCid2, TDH_Header{p->Header.Ver, p->Header.Addr, p->Header.CID1, LastCid2}, p->Info);
+        r.Decode = data ? TDecodeResult::Decoded : TDecodeResult::Malformed;
+        if (data) r.Data = &*data;
+    }
+    Log.OnReplyReceived(r);
 }
 
 void Send(TTrafficLog& Log, std::uint8_t Cid2, long long Ms, TIntCMD Item = {},

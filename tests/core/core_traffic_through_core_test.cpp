@@ -157,7 +157,7 @@ TEST(TrafficThroughCore, RowsAndCountersOfEachLineFault) {
         SCOPED_TRACE(c.name);
         TRig rig;
         rig.Inputs.Auto = !c.poll.empty();
-        if (!c.poll.empty()) rig.Inputs.Interval = c.poll;
+        if (!c.poll.empty()) rig.Inputs.Interval = std::stoi(c.poll);
         TTrafficLog log;
         TLinkCounters counters;
         rig.Monitor.AddObserver(log);

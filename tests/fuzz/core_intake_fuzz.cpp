@@ -45,14 +45,6 @@ class TLink : public ILink {
     }
 };
 
-class TInputs : public IMonitorInputs {
-  public:
-    std::string AddressText() const override { return "1"; }
-    std::string QueryIntervalText() const override { return "500"; }
-    std::string ReplyTimeoutText() const override { return "350"; }
-    bool AutoQuery() const override { return false; }
-};
-
 class TChecker : public IMonitorObserver {
   public:
     TChecker(TMonitor& Monitor, const dhmodel::TCut& Model) : FMonitor(Monitor), FModel(Model) {}
@@ -140,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     TFakeClock clock;
     TLink link;
-    TInputs inputs;
+    TFixedPollSettings inputs{TPollSettings{1, 500, 350, false}};
     TMonitor monitor(clock, link, inputs);
     const dhmodel::TCut model = dhmodel::Cut({data, size});
     TChecker checker(monitor, model);

@@ -311,6 +311,33 @@ class Form1FakeTest : public QObject {
         QCOMPARE(rig.Catcher.Boxes.size(), std::size_t{1});
     }
 
+    // A reply is decoded once, by the core, and the window shows the record the core
+    // parsed: a decoder that reads 0x4F differently from the bytes shows on the tab.
+    void showsTheRecordTheCoreDecoded() {
+        TFakeRig rig;
+        TForm1& f = *rig.Form;
+        QVERIFY(rig.OpenQuiet());
+        int calls = 0;
+        f.Monitor().SetReplyDecoder(
+            [&](std::uint8_t Cid2, TDH_Header Header, std::span<const std::uint8_t> Info) {
+                ++calls;
+                if (Cid2 == 0x4F)
+                    return std::optional<aircon::TReplyData>(aircon::TProtocolVersion{0x21});
+                return aircon::DecodeReply(Cid2, Header, Info);
+            });
+        auto* version = f.findChild<QLabel*>(QStringLiteral("lblGetDevVer"));
+        QVERIFY(version);
+        f.btnGetComVerClick();
+        rig.Clock.Advance(aircon::Millis(600));  // the send timer writes 0x4F
+        QVERIFY(!rig.Platform->Written().empty());
+        rig.Platform->Feed(ReplyFrom(1));  // VER 0x10 in the frame
+        QVERIFY(QTest::qWaitFor([&] { return calls > 0; }, 5000));
+        QCOMPARE(version->text(), QStringLiteral("2.1"));
+        QCOMPARE(Ui(f).Label14->text(), QStringLiteral("通讯状态：正常"));
+        QCOMPARE(calls, 1);
+        QVERIFY(rig.Catcher.Boxes.empty());
+    }
+
     // A handler that runs a local event loop (as a modal box does) does not get
     // the next received block handled inside it: blocks stay one at a time.
     void noNestedHandlingInLocalLoop() {

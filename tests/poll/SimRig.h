@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Answering.h"
 #include "Controller.h"
 #include "FakeClock.h"
 #include "Monitor.h"
@@ -79,26 +80,17 @@ class TSimLink : public aircon::ILink {
     bool FConnected = true;
 };
 
-class TInputs : public aircon::IMonitorInputs {
-  public:
-    std::string AddressText() const override { return "1"; }
-    std::string QueryIntervalText() const override { return Interval; }
-    std::string ReplyTimeoutText() const override { return Timeout; }
-    bool AutoQuery() const override { return true; }
-    std::string Interval = "500";
-    std::string Timeout = "350";
-};
-
-// The clock, the link and a monitor on them; Run advances time in small steps and
-// hands the replies over as the port would.
+// The clock, the link and a monitor on them, with the answering rule as the session
+// has it; Run advances time in small steps and hands the replies over as the port would.
 struct TRig {
     explicit TRig(acsim::ControllerConfig Config = {})
         : Link(Clock, std::move(Config)), Monitor(Clock, Link, Inputs) {
         Monitor.PollTimer().SetEnabled(false);
+        Monitor.AddObserver(Rule);
     }
     void Open() {
         Link.SetConnected(true);
-        Monitor.SendTimer().SetInterval(std::stoi(Inputs.Timeout));
+        Monitor.SendTimer().SetInterval(Inputs.Values.TimeoutMs);
         Monitor.LinkOpened("sim");
     }
     void Close() {
@@ -118,9 +110,10 @@ struct TRig {
     }
 
     aircon::TFakeClock Clock;
-    TInputs Inputs;
+    aircon::TFixedPollSettings Inputs{aircon::TPollSettings{1, 500, 350, true}};
     TSimLink Link;
     aircon::TMonitor Monitor;
+    aircon::TAnswerRule Rule;
 };
 
 }  // namespace simrig

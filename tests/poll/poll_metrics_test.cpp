@@ -204,6 +204,48 @@ TEST(Metrics, ClearReadingsForgetsEverythingOfTheController) {
         EXPECT_TRUE(p.Find(name).empty()) << name;
 }
 
+// Refusals by their code, and when the identity and the parameters were read: each
+// written only once there is something to say, and the read times go with what they
+// date when the controller stops answering.
+TEST(Metrics, RefusalsByCodeAndReadTimes) {
+    const auto plant = Plant();
+    TMetricsData d;
+    d.Port = "ttyUSB1";
+    d.RtnErrors = 5;
+    d.RtnCounts = {{4, 3}, {1, 2}};
+    const WallTime at(std::chrono::milliseconds(1700000000123LL));
+    const WallTime later(std::chrono::milliseconds(1700000300456LL));
+    d.Apply(TProtocolVersion{0x10}, at);
+    d.Apply(*ParseVendorInfo(plant.VendorInfo()), later);  // the latest of the three
+    d.Apply(*ParseUserParams(plant.ParamInfo()), at);
+    d.Apply(*ParseAnalog(plant.AnalogInfo(0)), later);  // readings have no read time
+    const std::string text = FormatMetrics(d);
+    const auto p = exposition::Parse(text);
+    ASSERT_EQ(p.Error, "") << text;
+    EXPECT_EQ(p.Value("aircon_rtn_replies_total", {{"port", "ttyUSB1"}, {"rtn", "4"}}), "3");
+    EXPECT_EQ(p.Value("aircon_rtn_replies_total", {{"rtn", "1"}}), "2");
+    EXPECT_EQ(p.Find("aircon_rtn_replies_total").size(), 2u);
+    EXPECT_EQ(p.Types.at("aircon_rtn_replies_total"), "counter");
+    EXPECT_EQ(p.Value("aircon_info_read_timestamp_seconds"), "1700000300.456");
+    EXPECT_EQ(p.Value("aircon_parameters_read_timestamp_seconds"), "1700000000.123");
+    EXPECT_EQ(p.Types.at("aircon_info_read_timestamp_seconds"), "gauge");
+    // Each read time right after the family it dates.
+    EXPECT_LT(text.find("aircon_parameter{"), text.find("aircon_parameters_read_timestamp"));
+    EXPECT_LT(text.find("aircon_info{"), text.find("aircon_info_read_timestamp"));
+
+    d.ClearReadings();
+    const auto q = Format(d);
+    EXPECT_TRUE(q.Find("aircon_info_read_timestamp_seconds").empty());
+    EXPECT_TRUE(q.Find("aircon_parameters_read_timestamp_seconds").empty());
+    EXPECT_EQ(q.Find("aircon_rtn_replies_total").size(), 2u) << "counters stay";
+
+    // Taken without a time (as a test or a file does), a reply dates nothing.
+    TMetricsData undated;
+    undated.Apply(TProtocolVersion{0x10});
+    EXPECT_TRUE(Format(undated).Find("aircon_info_read_timestamp_seconds").empty());
+    EXPECT_TRUE(Format(undated).Find("aircon_rtn_replies_total").empty());
+}
+
 TVendorInfo Vendor(const std::string& Name, const std::string& Soft, const std::string& Maker) {
     TVendorInfo v;
     v.Fields = {Name, Soft, Maker};
@@ -308,12 +350,17 @@ TEST(Metrics, PortNamesThatAreNotUtf8) {
     } cases[] = {
         {"ttyUSB0", "ttyUSB0"},
         {"/dev/serial/by-id/usb-空调", "/dev/serial/by-id/usb-空调"},
-        {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},                              // a stray byte
+        {"a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},                                                     // a stray byte
         {"\xC3", "\xEF\xBF\xBD"},                                  // cut short
         {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong "/"
         {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
         {"\xC2\x85", "\xEF\xBF\xBD"},                              // C1 control NEL
-        {"t\rty\x01\x7F", "t\xEF\xBF\xBD" "ty\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"t\rty\x01\x7F",
+         "t\xEF\xBF\xBD"
+         "ty\xEF\xBF\xBD\xEF\xBF\xBD"},
         {"two\nlines", "two\nlines"},  // escaped by the label writer
         {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
     };

@@ -247,6 +247,36 @@ TEST(PollProgram, APortThatVanishesIsReopenedAndTheMetricsSaySo) {
     EXPECT_NE(err.find("AirConPoll: stopped\n"), std::string::npos) << err;
 }
 
+// A controller that refuses every command (a protocol version it does not speak) is
+// not up: its replies come, each with a return code other than 0, and the counters say
+// which.
+TEST(PollProgram, AControllerThatRefusesEverythingIsNotUp) {
+    TSimOnPty s({"--no-pace", "--rtn", "4"});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    const fs::path file = s.dir.path() / "aircon.prom";
+    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string()});
+    bool everUp = false;
+    auto replies = [&] {
+        const auto p = Metrics(file);
+        everUp = everUp || p.Value("aircon_up") == "1";
+        const auto n = p.Value("aircon_replies_total");
+        return n ? std::stoi(*n) : 0;
+    };
+    // Two whole poll cycles and the four reads.
+    ASSERT_TRUE(WaitFor([&] { return replies() >= 10; }, 30s)) << poll.Err();
+    const auto p = Metrics(file);
+    EXPECT_FALSE(everUp);
+    EXPECT_EQ(p.Value("aircon_up"), "0");
+    EXPECT_EQ(p.Value("aircon_port_open"), "1");
+    EXPECT_EQ(p.Value("aircon_rtn_errors_total"), p.Value("aircon_replies_total"));
+    EXPECT_EQ(p.Value("aircon_rtn_replies_total", {{"rtn", "4"}}), p.Value("aircon_replies_total"));
+    EXPECT_EQ(p.Types.at("aircon_rtn_replies_total"), "counter");
+    EXPECT_FALSE(p.Value("aircon_last_reply_timestamp_seconds")) << "no reply with RTN 0";
+    EXPECT_TRUE(p.Find("aircon_analog").empty());
+    poll.Signal(SIGTERM);
+    EXPECT_EQ(poll.Wait(5s), 0);
+}
+
 // Runs the poller against the simulator until it answers, then sends sig.
 void EndsCleanlyOnSignal(int sig) {
     TSimOnPty s({});

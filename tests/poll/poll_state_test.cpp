@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 
 struct TStateRig : TRig {
     explicit TStateRig(acsim::ControllerConfig Config = {})
-        : TRig(std::move(Config)), State("sim") {
+        : TRig(std::move(Config)), State("sim", Rule) {
         Monitor.AddObserver(State);
         State.OnUpChanged = [this](bool Up) { Changes.push_back(Up); };
     }
@@ -87,11 +87,83 @@ TEST(PollState, GarbledRepliesCountAsSilence) {
     EXPECT_FALSE(rig.State.Up());
     EXPECT_GE(rig.State.Metrics().ErrorFrames, 3u);
     EXPECT_EQ(rig.State.Metrics().RepliesMissing, 0u) << "frames came, none was missing";
-    // Refused commands are answers: the controller is there.
+    // Refused commands are replies, but not answers: the controller stays down, and the
+    // refusals show in the counters by their code.
     rig.Link.Fate = [](std::uint8_t) { return TFate::Refuse; };
-    rig.Run(2s);
+    rig.Run(6s);
+    EXPECT_FALSE(rig.State.Up());
+    EXPECT_EQ(rig.Rule.State(), aircon::TAnswering::Refusing);
+    const TMetricsData m = rig.State.Metrics();
+    EXPECT_GE(m.RtnErrors, 3u);
+    ASSERT_EQ(m.RtnCounts.size(), 1u);
+    EXPECT_EQ(m.RtnCounts.begin()->first, acsim::RtnCid2);
+    EXPECT_EQ(m.RtnCounts.begin()->second, m.RtnErrors);
+    // Answering again: up at the first reply with RTN 0.
+    rig.Link.Fate = nullptr;
+    rig.Run(2s, [&] { return rig.State.Up(); });
     EXPECT_TRUE(rig.State.Up());
-    EXPECT_GE(rig.State.Metrics().RtnErrors, 1u);
+}
+
+// Up follows the answering rule, as the metrics file shows it: a controller that
+// refuses every command from the start is never up, and a refusing one falls after a
+// whole poll cycle, its readings with it.
+TEST(PollState, RefusalsAreNotAnAnswer) {
+    {
+        TStateRig rig;
+        rig.Link.Fate = [](std::uint8_t) { return TFate::Refuse; };
+        rig.Open();
+        QueueUnlessQueued(rig.Monitor, TOnceCheck::Reads);
+        bool everUp = false;
+        rig.Run(10s, [&] {
+            everUp = everUp || rig.State.Up();
+            return false;
+        });
+        EXPECT_FALSE(everUp);
+        EXPECT_TRUE(rig.Changes.empty());
+        const auto p = rig.Metrics();
+        EXPECT_EQ(p.Value("aircon_up"), "0");
+        EXPECT_GE(rig.State.Metrics().Replies, 13u);
+        EXPECT_EQ(p.Value("aircon_rtn_errors_total"), p.Value("aircon_replies_total"));
+        EXPECT_FALSE(p.Value("aircon_last_reply_timestamp_seconds"));
+        EXPECT_TRUE(p.Find("aircon_info").empty());
+    }
+    {
+        TStateRig rig;
+        rig.Open();
+        rig.Run(3s);
+        ASSERT_TRUE(rig.State.Up());
+        rig.Link.Fate = [](std::uint8_t) { return TFate::Refuse; };
+        const std::uint64_t before = rig.State.Metrics().RtnErrors;
+        rig.Run(10s, [&] { return rig.State.Metrics().RtnErrors >= before + 2; });
+        EXPECT_TRUE(rig.State.Up()) << "two refusals: not yet a whole cycle";
+        rig.Run(10s, [&] { return !rig.State.Up(); });
+        EXPECT_FALSE(rig.State.Up());
+        EXPECT_EQ(rig.State.Metrics().RtnErrors, before + 3) << "falls at the third";
+        EXPECT_EQ(rig.Changes, (std::vector<bool>{true, false}));
+        EXPECT_TRUE(rig.Metrics().Find("aircon_analog").empty()) << "no frozen readings";
+    }
+}
+
+// The identity and the parameters carry the time of their reply; read again later, the
+// time moves with them.
+TEST(PollState, IdentityAndParametersCarryTheirReadTime) {
+    TStateRig rig;
+    rig.Open();
+    QueueUnlessQueued(rig.Monitor, TOnceCheck::Reads);
+    rig.Run(4s);
+    const TMetricsData first = rig.State.Metrics();
+    ASSERT_TRUE(first.InfoReadAt && first.ParamsReadAt);
+    EXPECT_GT(*first.InfoReadAt, rig.Clock.WallNow() - 4s);
+    EXPECT_LE(*first.ParamsReadAt, rig.Clock.WallNow());
+    rig.Run(10s);
+    EXPECT_EQ(rig.State.Metrics().InfoReadAt, first.InfoReadAt) << "not read since";
+    QueueUnlessQueued(rig.Monitor, TOnceCheck::Reads);
+    rig.Run(4s);
+    EXPECT_GT(*rig.State.Metrics().InfoReadAt, *first.InfoReadAt + 10s);
+    EXPECT_GT(*rig.State.Metrics().ParamsReadAt, *first.ParamsReadAt + 10s);
+    const auto p = rig.Metrics();
+    EXPECT_TRUE(p.Value("aircon_info_read_timestamp_seconds"));
+    EXPECT_TRUE(p.Value("aircon_parameters_read_timestamp_seconds"));
 }
 
 TEST(PollState, IdentityCommandsDoNotMakeACycleSilent) {
