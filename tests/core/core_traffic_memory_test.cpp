@@ -72,7 +72,7 @@ TEST(TrafficLogMemory, AnHourAtTenRepliesASecondStaysFlat) {
     {
         TRig rig;
         rig.Monitor.RemoveObserver(rig.Rec);  // the rig's own record of every event
-        rig.Inputs.Interval = 100;          // a command every 100 ms
+        rig.Inputs.Interval = 100;            // a command every 100 ms
         rig.Inputs.Timeout = 50;
         TTrafficLog log;
         TLinkCounters counters;
