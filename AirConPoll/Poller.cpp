@@ -93,6 +93,12 @@ TPoller::TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Ou
         else if (FState.PortOpen())
             Info("no reply from the controller for a whole poll cycle");
     };
+    // A controller that replies but was never up refuses from the start (a protocol
+    // version it does not speak, another device at this address): say so once.
+    FSession.OnAnswering = [this](TAnswering State) {
+        if (State == TAnswering::Refusing && !FState.Up())
+            Info("the controller replies, but refuses every command (return code other than 0)");
+    };
     FReadsTimer.OnTimer = [this] { QueueReads(TOnceCheck::Reads); };
 }
 

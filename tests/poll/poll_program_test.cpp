@@ -275,6 +275,12 @@ TEST(PollProgram, AControllerThatRefusesEverythingIsNotUp) {
     EXPECT_TRUE(p.Find("aircon_analog").empty());
     poll.Signal(SIGTERM);
     EXPECT_EQ(poll.Wait(5s), 0);
+    const std::string err = poll.Err();
+    EXPECT_NE(err.find("AirConPoll: the controller replies, but refuses every command (return "
+                       "code other than 0)\n"),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("the controller answers"), std::string::npos) << err;
 }
 
 // Runs the poller against the simulator until it answers, then sends sig.
