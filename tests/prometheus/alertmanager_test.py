@@ -2,7 +2,9 @@
 """The example Alertmanager configuration against the real Alertmanager.
 
 1. Every alert name the inhibition rules mention is an alert of aircon-rules.yml (a typo
-   would hold back nothing, silently).
+   would hold back nothing, silently), and no cause waits longer (its "for" and the age in
+   seconds its expression asks) than an alert it holds back: the consequence would be
+   delivered before its cause fires.
 2. Each alert of the rules reaches the receiver of its severity (amtool config routes test).
 3. An Alertmanager on loopback, started here with the example, is sent the alerts of a lost
    port, silent and refusing controllers, a stalled poller and their consequences (with and
@@ -37,33 +39,53 @@ def fail(message):
     print("FAIL: " + message)
 
 
-def alerts_of(rules_path):
-    """{alert name: severity} of the rules file."""
+SECONDS = {"ms": 0.001, "s": 1, "m": 60, "h": 3600, "d": 86400, "w": 604800, "y": 31536000}
+
+
+def seconds_of(duration):
+    return sum(int(n) * SECONDS[u] for n, u in re.findall(r"(\d+)(ms|[ywdhms])", duration))
+
+
+def rules_of(rules_path):
+    """{alert name: (severity, its wait in seconds)} of the rules file: its "for", plus the
+    age its expression asks for (the number marked "# seconds")."""
     with open(rules_path, encoding="utf-8") as f:
         doc = yaml.safe_load(f)
     found = {}
     for group in doc["groups"]:
         for rule in group["rules"]:
             if "alert" in rule:
-                found[rule["alert"]] = rule.get("labels", {}).get("severity")
+                age = re.search(r"(\d+(?:\.\d+)?)\s*#\s*seconds", rule["expr"])
+                found[rule["alert"]] = (rule.get("labels", {}).get("severity"),
+                                        seconds_of(rule.get("for", "0s")) +
+                                        (float(age.group(1)) if age else 0))
     return found
 
 
-def check_inhibition_names(alerts, config):
+def check_inhibition_names(rules, config):
     for number, rule in enumerate(config.get("inhibit_rules", []), start=1):
+        names = {}
         for key in ("source_matchers", "target_matchers"):
+            names[key] = []
             for matcher in rule.get(key, []):
                 m = re.match(r'^\s*alertname\s*=~?\s*"?([^"]*)"?\s*$', matcher)
                 if not m:
                     continue
                 for name in m.group(1).split("|"):
-                    if name not in alerts:
+                    if name not in rules:
                         fail(f"inhibit rule {number} ({key}) names {name}, no alert of the rules")
+                    else:
+                        names[key].append(name)
+        for source in names["source_matchers"]:
+            for target in names["target_matchers"]:
+                if rules[source][1] > rules[target][1]:
+                    fail(f"inhibit rule {number}: {source} waits {rules[source][1]} s, longer "
+                         f"than {target} ({rules[target][1]} s) that it holds back")
 
 
-def check_routes(alerts, config_path):
+def check_routes(rules, config_path):
     expected = {"page": "pager", "ticket": "ticket"}
-    for name, severity in sorted(alerts.items()):
+    for name, (severity, _) in sorted(rules.items()):
         if severity not in expected:
             fail(f"{name} has severity {severity!r}, neither page nor ticket")
             continue
@@ -233,11 +255,11 @@ def main(argv):
         print(__doc__)
         return 2
     rules_path, config_path = argv
-    alerts = alerts_of(rules_path)
+    rules = rules_of(rules_path)
     with open(config_path, encoding="utf-8") as f:
         config = yaml.safe_load(f)
-    check_inhibition_names(alerts, config)
-    check_routes(alerts, config_path)
+    check_inhibition_names(rules, config)
+    check_routes(rules, config_path)
     check_inhibition(config_path)
     if failures:
         print(f"{len(failures)} failure(s)")
