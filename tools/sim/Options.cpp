@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -30,7 +31,59 @@ std::optional<double> ParseReal(const std::string& s) {
     return out;
 }
 
+std::string WithSuffix(const std::string& text, const std::string& suffix, std::size_t width) {
+    const std::size_t keep = width > suffix.size() ? width - suffix.size() : 0;
+    std::string base = text.substr(0, keep);
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    return base + suffix;
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> ParseAddresses(const std::string& text, std::string& error) {
+    std::vector<std::uint8_t> out;
+    auto bad = [&](const std::string& why) {
+        error = "--addr: '" + text + "': " + why;
+        return std::vector<std::uint8_t>{};
+    };
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', pos), text.size());
+        const std::string item = text.substr(pos, comma - pos);
+        const std::size_t dash = item.find('-');
+        const auto lo = ParseInt(item.substr(0, dash));
+        const auto hi = dash == std::string::npos ? lo : ParseInt(item.substr(dash + 1));
+        if (!lo || !hi) return bad("'" + item + "' is not an address or a range A-B");
+        if (*lo < 0 || *lo > 255 || *hi < 0 || *hi > 255)
+            return bad("'" + item + "' is not an address from 0 to 255");
+        if (*hi < *lo) return bad("the range '" + item + "' runs backwards");
+        for (long long a = *lo; a <= *hi; ++a) {
+            if (std::find(out.begin(), out.end(), a) != out.end())
+                return bad("address " + std::to_string(a) + " is given twice");
+            out.push_back(static_cast<std::uint8_t>(a));
+        }
+        pos = comma + 1;
+    }
+    return out;
+}
+
+std::vector<ControllerConfig> ControllerConfigs(const Options& o) {
+    std::vector<ControllerConfig> out;
+    for (std::uint8_t a : o.addresses) {
+        ControllerConfig c = o.controller;
+        c.address = a;
+        if (o.addresses.size() > 1) {
+            const std::string suffix = " #" + std::to_string(a);
+            c.identity.name = WithSuffix(c.identity.name, suffix, 30);
+            c.identity.softVersion = WithSuffix(c.identity.softVersion, suffix, 20);
+            c.identity.vendor = WithSuffix(c.identity.vendor, suffix, 20);
+            c.seed = o.controller.seed + a;
+        }
+        out.push_back(std::move(c));
+    }
+    return out;
+}
 
 std::string HelpText() {
     return R"(Usage: ac_sim [OPTION]...
@@ -179,7 +232,24 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
          integer("--pace", 0, 4000000, [&](long long v) { o.pace = static_cast<int>(v); })},
         {"--turnaround", real("--turnaround", o.turnaroundMs, 0, 60000)},
         {"--addr",
-         integer("--addr", 0, 255, [&](long long v) { c.address = static_cast<std::uint8_t>(v); })},
+         [&](const std::string& v) {
+             std::string why;
+             auto list = ParseAddresses(v, why);
+             if (list.empty()) return fail(why);
+             o.addresses = std::move(list);
+             c.address = o.addresses.front();
+             return true;
+         }},
+        {"--line-baud", integer("--line-baud", 50, 4000000,
+                                [&](long long v) { o.lineBaud = static_cast<int>(v); })},
+        {"--tap",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--tap: empty path") : (o.tap = v, true);
+         }},
+        {"--control",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--control: empty path") : (o.control = v, true);
+         }},
         {"--proto-ver",
          integer("--proto-ver", 0, 255,
                  [&](long long v) { c.protocolVersion = static_cast<std::uint8_t>(v); })},
@@ -261,7 +331,14 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
                 "--link makes a link to a pseudo-terminal; it does not go with --device"};
     if (o.backAfter >= 0 && o.vanishAfter < 0)
         return {std::nullopt, "--back-after needs --vanish-after"};
-    if (o.pace < 0) o.pace = o.device.empty() ? 9600 : 0;
+    if (!o.device.empty() && o.lineBaud > 0)
+        return {std::nullopt,
+                "--line-baud keeps a speed on a pseudo-terminal; a --device runs at --baud"};
+    if (!o.device.empty() && !o.tap.empty())
+        return {std::nullopt, "--tap listens on the simulated line; it does not go with --device"};
+    if (!o.tap.empty() && o.tap == o.link)
+        return {std::nullopt, "--tap and --link name the same path"};
+    if (o.pace < 0) o.pace = !o.device.empty() ? 0 : o.lineBaud > 0 ? o.lineBaud : 9600;
     return {o, ""};
 }
 
