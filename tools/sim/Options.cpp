@@ -105,10 +105,30 @@ Line:
                        whose line sets the pace itself); 0 sends at once
   --no-pace            same as --pace 0
   --turnaround MS      pause between a command and its reply (default 10)
+  --line-baud N        the controllers keep this line speed on the
+                       pseudo-terminal (8N1) and the replies are paced at it:
+                       the speed the tool set on its side of the terminal is
+                       read, and bytes sent at another speed reach the other
+                       side as a receiver at its own speed samples them:
+                       garbled, so a command at the wrong speed gets no reply.
+                       Without it speeds are not looked at.
+  --tap PATH           a second pseudo-terminal, linked at PATH, that hears
+                       every byte of the line in both directions in order and
+                       with its timing (commands as the tool wrote them, replies
+                       as they are paced out), as a second RS-485 adapter on
+                       the pair would; with --line-baud it hears at its own
+                       speed. Bytes written to it go on the line: the
+                       controllers and the tool hear them.
 
 Device:
-  --addr N             the controller's address, 0..255 (default 1); frames
-                       for other addresses get no reply, as on an RS-485 bus
+  --addr LIST          the controllers on the line: an address 0..255, or a
+                       list with ranges such as 1,7,200 or 1-3 (default 1);
+                       frames for an address not on the line get no reply, as
+                       on an RS-485 bus. With several, each has its own
+                       parameters, readings and alarms; its name, software
+                       version and vendor end in " #ADDR" (the text before is
+                       cut to fit) and its plant is seeded with SEED + ADDR;
+                       the log's reply lines carry addr=ADDR
   --proto-ver V        protocol version: the VER of every reply, and the VER a
                        command must carry (default 0x10, shown as 1.0)
   --units alt|0|1      unit described by the replies to 0x42, 0x43 and 0x44:
@@ -159,15 +179,37 @@ Faults (RATE is a share of replies from 0 to 1):
                        pseudo-terminal behind the same --link; without it the
                        simulator ends when it vanishes
 
+Control while running:
+  --control PATH       make a named pipe at PATH (an existing named pipe is
+                       taken over, another file is not) and carry out the
+                       commands written to it, one a line, for example
+                       echo 'silent 2' > PATH:
+    silent ADDR|all      the controller hears its commands but does not answer
+    answer ADDR|all      it answers again
+    alarm ADDR UNIT FIELD STATE
+                         hold an alarm of unit 1 or 2 until changed: FIELD is
+                         the alarm's key as in the metrics (return_air_temp,
+                         compressor_overload, water_leak, ...) or its position
+                         0..35 in reply 0x44; STATE is normal, low, high, fault
+                         or a code 0..255
+    power ADDR|all on|off  switch the controller on or off
+    normal               every controller answers, holds no alarm and is on
+                       ADDR may be a list or range as for --addr. Each command
+                       carried out is printed ("ac_sim: control: silent 2") and
+                       logged; a refused one is reported on standard error with
+                       the reason and changes nothing. Use --alarm-every 0 to
+                       keep the plant's own alarms out of the way.
+
 Output:
   -v, --verbose        log every command and reply on standard output
   --log FILE           log every command and reply to FILE ("-": standard
                        output); one line each, written as it happens
   -h, --help           show this help
 
-Ends cleanly on SIGINT or SIGTERM: the link is removed and the counts of
-commands and replies are printed. Exit status 0, 1 when the line fails, 2 for
-a bad command line.
+Ends cleanly on SIGINT or SIGTERM: the links and the named pipe are removed
+and the counts of commands and replies are printed (with silent=, garbled=
+and tap_sent= when --control, --line-baud or --tap is in use). Exit status 0,
+1 when the line fails, 2 for a bad command line.
 )";
 }
 
