@@ -533,7 +533,8 @@ TEST(SimUart, AReceiverAtTheSendersSpeedOrCloseToItGetsEveryByte) {
     const std::string frame = Command(0x42);
     struct Case {
         long sender, receiver;
-    } cases[] = {{9600, 9600}, {9600, 9700}, {9600, 9450}, {1200, 1210}, {115200, 113000}};
+    } cases[] = {{9600, 9600},     {9600, 9700}, {9600, 9450}, {1200, 1210},
+                 {115200, 113000}, {9600, 9888}, {9600, 9312}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.sender) + " -> " + std::to_string(c.receiver));
         EXPECT_EQ(Resample(all, c.sender, c.receiver), all);
