@@ -205,6 +205,17 @@ TEST(SimLine, ControlCommandsSilenceOneControllerRaiseAnAlarmOnAnotherAndReturnT
         << sim.Err();
     EXPECT_FALSE(answers(2));
 
+    // A late reply, and one carrying another address than asked.
+    Control(sim, pipe, "late 1 300");
+    Control(sim, pipe, "reply-as 2 9");
+    const auto t0 = Clock::now();
+    tool.Write(Command(0x50, 1));
+    EXPECT_EQ(tool.ReadFrame(5s), "~100160000000FDB8\r");
+    EXPECT_GE(Clock::now() - t0, 290ms);
+    Control(sim, pipe, "answer 2");
+    tool.Write(Command(0x50, 2));
+    EXPECT_EQ(tool.ReadFrame(5s), acsim::BuildReply(0x10, 9, 0x60, 0, {}));
+
     Control(sim, pipe, "normal");
     EXPECT_EQ(returnAirAlarm(1), 0);
     EXPECT_TRUE(answers(2));

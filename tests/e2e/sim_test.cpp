@@ -476,6 +476,16 @@ TEST(SimControl, CommandsChangeTheNamedControllersOnly) {
         {"alarm 3 2 9 fault", ""},            // compressor overload by position
         {"alarm 1-3 1 water_leak 0x01", ""},  // a range of controllers, a code
         {"power 3 off", ""},
+        {"late 3 250", ""},
+        {"reply-as 1 9", ""},
+        {"param 2 0x86 -3", ""},
+        {"param 2 0xC0 4", ""},
+        {"version 3 0x21", ""},
+        {"late 1 70000", "70000"},
+        {"reply-as 1 256", "256"},
+        {"param 1 0x87 1", "0x87"},
+        {"param 1 0x80 70000", "70000"},
+        {"version 1 x", "'x'"},
         {"alarm 1 2 indoor_coil_inlet_temp_sensor fault", "unit 2 has no"},
         {"alarm 1 3 filter fault", "unit 1 or 2"},
         {"alarm 1 1 no_such_alarm fault", "no_such_alarm"},
@@ -502,6 +512,21 @@ TEST(SimControl, CommandsChangeTheNamedControllersOnly) {
         EXPECT_EQ(alarm(a, 0, 31), 0x01);
     EXPECT_FALSE(bus.Find(3)->PoweredOn());
     EXPECT_EQ(alarm(1, 1, 16), 0x20) << "a refused alarm changed the slot";
+    EXPECT_EQ(bus.Find(2)->Param(6), 0xFFFD);
+    EXPECT_EQ(bus.Find(2)->Param(7), 4);
+    EXPECT_EQ(bus.Find(1)->Param(6), 25);
+    {
+        // Controller 1 answers as 9; controller 3 late, at its new version.
+        const Outcome as = bus.Handle(Bytes(Command(0x50, {}, 1)));
+        ASSERT_EQ(as.kind, Outcome::Kind::Answered);
+        EXPECT_EQ(as.reply->frame, BuildReply(0x10, 9, 0x60, 0, {}));
+        EXPECT_EQ(as.lateMs, 0);
+        const Outcome late = bus.Handle(Bytes(Command(0x50, {}, 3, 0x21)));
+        ASSERT_EQ(late.kind, Outcome::Kind::Answered);
+        EXPECT_EQ(late.reply->frame, BuildReply(0x21, 3, 0x60, 0, {}));
+        EXPECT_EQ(late.lateMs, 250);
+        EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 3, 0x10))).reply->rtn, 1) << "old version";
+    }
 
     // Held alarms outlast the plant's own alarm events and are in reply 0x44.
     bus.Advance(600);
@@ -514,6 +539,10 @@ TEST(SimControl, CommandsChangeTheNamedControllersOnly) {
     EXPECT_FALSE(bus.Silent(2));
     EXPECT_EQ(ApplyControl(bus, "silent all"), "");
     EXPECT_EQ(ApplyControl(bus, "normal"), "");
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 1))).reply->frame,
+              BuildReply(0x10, 1, 0x60, 0, {}));
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 3, 0x21))).lateMs, 0);
+    EXPECT_EQ(bus.Find(2)->Param(7), 4) << "normal undoes faults, not settings";
     for (std::uint8_t a : {1, 2, 3}) {
         EXPECT_FALSE(bus.Silent(a));
         EXPECT_TRUE(bus.Find(a)->PoweredOn());
@@ -823,9 +852,9 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
     }
     const std::string help = HelpText();
     for (const char* opt :
-         {"--drop",      "--delay",     "--corrupt",   "--noise",        "--stray",
-          "--split",     "--pace",      "--rtn",       "--vanish-after", "--device",
-          "--link",      "--addr",      "--line-baud", "--tap",          "--control",
-          "silent ADDR", "answer ADDR", "alarm ADDR",  "power ADDR",     "normal"})
+         {"--drop",      "--delay",   "--corrupt",      "--noise",     "--stray",      "--split",
+          "--pace",      "--rtn",     "--vanish-after", "--device",    "--link",       "--addr",
+          "--line-baud", "--tap",     "--control",      "silent ADDR", "answer ADDR",  "alarm ADDR",
+          "power ADDR",  "late ADDR", "reply-as ADDR",  "param ADDR",  "version ADDR", "normal"})
         EXPECT_NE(help.find(opt), std::string::npos) << opt;
 }

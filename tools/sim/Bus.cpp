@@ -11,7 +11,7 @@ Bus::Bus(std::vector<ControllerConfig> configs) {
             throw std::invalid_argument("address " + std::to_string(c.address) + " given twice");
         controllers_.emplace_back(std::move(c));
     }
-    silent_.assign(controllers_.size(), false);
+    faults_.assign(controllers_.size(), {});
 }
 
 void Bus::Advance(double t) {
@@ -25,23 +25,41 @@ Controller* Bus::Find(std::uint8_t addr) {
     return nullptr;
 }
 
-bool Bus::Silent(std::uint8_t addr) const {
+Bus::Faults* Bus::FaultsOf(std::uint8_t addr) {
     for (std::size_t i = 0; i < controllers_.size(); ++i)
-        if (controllers_[i].Config().address == addr) return silent_[i];
-    return false;
+        if (controllers_[i].Config().address == addr) return &faults_[i];
+    return nullptr;
+}
+
+const Bus::Faults* Bus::FaultsOf(std::uint8_t addr) const {
+    return const_cast<Bus*>(this)->FaultsOf(addr);
+}
+
+bool Bus::Silent(std::uint8_t addr) const {
+    const Faults* f = FaultsOf(addr);
+    return f && f->silent;
 }
 
 bool Bus::SetSilent(std::uint8_t addr, bool silent) {
-    for (std::size_t i = 0; i < controllers_.size(); ++i)
-        if (controllers_[i].Config().address == addr) {
-            silent_[i] = silent;
-            return true;
-        }
-    return false;
+    Faults* f = FaultsOf(addr);
+    if (f) f->silent = silent;
+    return f != nullptr;
+}
+
+bool Bus::SetLate(std::uint8_t addr, double ms) {
+    Faults* f = FaultsOf(addr);
+    if (f) f->lateMs = ms;
+    return f != nullptr;
+}
+
+bool Bus::SetReplyAs(std::uint8_t addr, std::optional<std::uint8_t> as) {
+    Faults* f = FaultsOf(addr);
+    if (f) f->replyAs = as == addr ? std::nullopt : as;
+    return f != nullptr;
 }
 
 void Bus::Normal() {
-    silent_.assign(controllers_.size(), false);
+    faults_.assign(controllers_.size(), {});
     for (auto& c : controllers_) {
         c.ClearHeldAlarms();
         c.SetPower(true);
@@ -60,12 +78,20 @@ Outcome Bus::Handle(std::span<const std::uint8_t> frame, std::optional<std::uint
     o.addr = ParseCommand(frame).addr;
     Controller* c = o.addr ? Find(*o.addr) : nullptr;
     if (!c) return o;
-    if (Silent(*o.addr)) {
+    const Faults& f = *FaultsOf(*o.addr);
+    if (f.silent) {
         o.kind = Outcome::Kind::Silent;
         return o;
     }
     o.reply = c->Handle(frame, refuse);
     o.kind = o.reply ? Outcome::Kind::Answered : Outcome::Kind::NotOnLine;
+    if (o.reply) {
+        o.lateMs = f.lateMs;
+        o.replyAs = f.replyAs;
+        if (f.replyAs)
+            o.reply->frame = BuildReply(c->Config().protocolVersion, *f.replyAs, 0x60, o.reply->rtn,
+                                        o.reply->info);
+    }
     return o;
 }
 

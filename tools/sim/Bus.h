@@ -22,6 +22,8 @@ struct Outcome {
     Kind kind = Kind::NotOnLine;
     std::optional<std::uint8_t> addr;  // the address the frame carries
     std::optional<Reply> reply;
+    double lateMs = 0;                    // the reply leaves this much later
+    std::optional<std::uint8_t> replyAs;  // the reply carries this address instead
 };
 
 class Bus {
@@ -38,7 +40,13 @@ class Bus {
     bool Silent(std::uint8_t addr) const;
     // Returns false when no controller has that address.
     bool SetSilent(std::uint8_t addr, bool silent);
-    // Every controller answers again and holds no alarm of its own making.
+    // Replies of the controller at `addr` leave `ms` later than they would
+    // (0: on time). Returns false when no controller has that address.
+    bool SetLate(std::uint8_t addr, double ms);
+    // Replies of the controller at `addr` carry address `as` (none: its own).
+    bool SetReplyAs(std::uint8_t addr, std::optional<std::uint8_t> as);
+    // Every controller answers again, on time and with its own address, holds
+    // no alarm of a control command's making and is switched on.
     void Normal();
 
     std::vector<Controller>& Controllers() { return controllers_; }
@@ -46,8 +54,16 @@ class Bus {
     std::vector<std::uint8_t> Addresses() const;
 
   private:
+    struct Faults {
+        bool silent = false;
+        double lateMs = 0;
+        std::optional<std::uint8_t> replyAs;
+    };
+    Faults* FaultsOf(std::uint8_t addr);
+    const Faults* FaultsOf(std::uint8_t addr) const;
+
     std::vector<Controller> controllers_;
-    std::vector<bool> silent_;
+    std::vector<Faults> faults_;
 };
 
 }  // namespace acsim

@@ -23,6 +23,10 @@ std::optional<long> Number(const std::string& s) {
     long v = 0;
     int base = 10;
     std::string_view t = s;
+    if (t.starts_with('-')) {
+        auto v = Number(std::string(t.substr(1)));
+        return v ? std::optional<long>(-*v) : std::nullopt;
+    }
     if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
         base = 16;
         t.remove_prefix(2);
@@ -129,7 +133,54 @@ std::string ApplyControl(Bus& bus, std::string_view line) {
             c->SetAlarm(unit, *slot, *code);
         return "";
     }
-    return "unknown command '" + verb + "' (silent, answer, alarm, power, normal)";
+    if (verb == "late") {
+        if (auto e = arity(3, "late ADDR|all MS"); !e.empty()) return e;
+        const auto ms = Number(w[2]);
+        if (!ms || *ms < 0 || *ms > 60000) return "'" + w[2] + "' is not 0..60000 ms";
+        const auto cs = Named(bus, w[1], error);
+        if (cs.empty()) return error;
+        for (Controller* c : cs)
+            bus.SetLate(c->Config().address, static_cast<double>(*ms));
+        return "";
+    }
+    if (verb == "reply-as") {
+        if (auto e = arity(3, "reply-as ADDR|all OTHER"); !e.empty()) return e;
+        const auto as = Number(w[2]);
+        if (!as || *as < 0 || *as > 255) return "'" + w[2] + "' is not an address 0..255";
+        const auto cs = Named(bus, w[1], error);
+        if (cs.empty()) return error;
+        for (Controller* c : cs)
+            bus.SetReplyAs(c->Config().address, static_cast<std::uint8_t>(*as));
+        return "";
+    }
+    if (verb == "param") {
+        if (auto e = arity(4, "param ADDR|all CODE VALUE"); !e.empty()) return e;
+        const auto code = Number(w[2]);
+        const auto index = code && *code >= 0 && *code <= 255
+                               ? ParamIndex(static_cast<std::uint8_t>(*code))
+                               : std::nullopt;
+        if (!index) return "'" + w[2] + "' is not a parameter code (0x80..0x86, 0xC0..0xC8)";
+        const auto value = Number(w[3]);
+        if (!value || *value < -32768 || *value > 65535)
+            return "'" + w[3] + "' is not a value -32768..65535";
+        const auto cs = Named(bus, w[1], error);
+        if (cs.empty()) return error;
+        for (Controller* c : cs)
+            c->SetParam(*index, static_cast<std::uint16_t>(*value));
+        return "";
+    }
+    if (verb == "version") {
+        if (auto e = arity(3, "version ADDR|all VER"); !e.empty()) return e;
+        const auto ver = Number(w[2]);
+        if (!ver || *ver < 0 || *ver > 255) return "'" + w[2] + "' is not a version 0..255";
+        const auto cs = Named(bus, w[1], error);
+        if (cs.empty()) return error;
+        for (Controller* c : cs)
+            c->SetProtocolVersion(static_cast<std::uint8_t>(*ver));
+        return "";
+    }
+    return "unknown command '" + verb +
+           "' (silent, answer, alarm, power, late, reply-as, param, version, normal)";
 }
 
 ControlPipe::ControlPipe(std::string path) : path_(std::move(path)) {

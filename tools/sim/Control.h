@@ -9,7 +9,13 @@
 //                          position 0..35 in reply 0x44; STATE is normal, low,
 //                          high, fault or a code 0..255; held until changed
 //   power ADDR on|off      switches the controller on or off
-//   normal                 every controller answers, holds no alarm and is on
+//   late ADDR MS           its replies leave MS milliseconds late (0: on time)
+//   reply-as ADDR OTHER    its replies carry address OTHER (its own: as before)
+//   param ADDR CODE VALUE  stores a user parameter (0x80..0x86, 0xC0..0xC8) as given
+//   version ADDR VER       its protocol version (VER of replies and commands)
+//   normal                 every controller answers, on time, with its own
+//                          address, holds no alarm and is on (parameters and
+//                          versions stay as they are)
 //
 // ADDR may also be a list or range as for --addr. Blank lines and lines from
 // "#" are passed over.

@@ -88,6 +88,9 @@ class Controller {
     // Clears every alarm set by SetAlarm.
     void ClearHeldAlarms();
     void SetPower(bool on);
+    // Stores a user parameter as given, unchecked (a test's own setting).
+    void SetParam(std::size_t index, std::uint16_t value) { params_[index] = value; }
+    void SetProtocolVersion(std::uint8_t ver) { cfg_.protocolVersion = ver; }
 
     bool PoweredOn() const { return powerOn_; }
     std::uint16_t Param(std::size_t index) const { return params_[index]; }

@@ -193,7 +193,17 @@ Control while running:
                          0..35 in reply 0x44; STATE is normal, low, high, fault
                          or a code 0..255
     power ADDR|all on|off  switch the controller on or off
-    normal               every controller answers, holds no alarm and is on
+    late ADDR|all MS     its replies leave MS milliseconds late (0: on time)
+    reply-as ADDR|all OTHER
+                         its replies carry address OTHER (its own: as before)
+    param ADDR|all CODE VALUE
+                         store a user parameter (0x80..0x86, 0xC0..0xC8)
+                         as given, unchecked
+    version ADDR|all VER its protocol version (VER of its replies, and the VER
+                         its commands must carry)
+    normal               every controller answers, on time, with its own
+                         address, holds no alarm and is on (parameters and
+                         versions stay as set)
                        ADDR may be a list or range as for --addr. Each command
                        carried out is printed ("ac_sim: control: silent 2") and
                        logged; a refused one is reported on standard error with

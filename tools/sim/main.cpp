@@ -7,6 +7,7 @@
 #include <DH.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -261,9 +262,13 @@ int main(int argc, char** argv) {
         stats.stray += plan.stray;
         stats.split += plan.split;
         if (plan.fate != Fate::Dropped)
-            tx.Enqueue(now + o.turnaroundMs / 1000.0 + plan.extraDelay, plan.pieces);
+            tx.Enqueue(now + (o.turnaroundMs + outcome.lateMs) / 1000.0 + plan.extraDelay,
+                       plan.pieces);
         std::string entry = "reply ";
         if (several) entry += "addr=" + std::to_string(*outcome.addr) + " ";
+        if (outcome.replyAs) entry += "as=" + std::to_string(*outcome.replyAs) + " ";
+        if (outcome.lateMs > 0)
+            entry += "late=" + std::to_string(std::lround(outcome.lateMs)) + " ";
         entry += "cid2=" + Hex2(reply->cid2) + " rtn=" + Hex2(reply->rtn) +
                  " unit=" + std::to_string(reply->unit) + " fate=" + FateName(plan.fate);
         if (plan.noise) entry += " noise";
