@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "EventLoop.h"
+#include "Listen.h"
 #include "Options.h"
 #include "Poller.h"
 #include "Signals.h"
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
 
     TEventLoop loop;
     TSignalWatcher signals(loop);  // before the poller makes any thread
+    if (options.Listen) {
+        TListenPoller listener(options, loop, std::cout, std::cerr);
+        return listener.Run();
+    }
     TPoller poller(options, loop, std::cout, std::cerr);
     return poller.Run();
 }
