@@ -3,6 +3,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "JsonLines.h"
@@ -206,6 +207,15 @@ TListenPoller::TListenPoller(const TPollOptions& Options, TEventLoop& Loop, std:
             FFinder->Start();
         }
     };
+    if (!Options.Capture.empty()) {
+        FCapture = std::make_unique<TCaptureWriter>(
+            Loop.Clock(), Options.Capture, static_cast<std::uint64_t>(Options.CaptureLimit));
+        FCapture->SetListening(true);
+        FCapture->OnError = [this](const std::string& Error) { Log(Error + "; capture ended"); };
+        FSession.OnBlock = [this](std::span<const std::uint8_t> Block) {
+            FCapture->Received(Block);
+        };
+    }
     // The metrics file at most once a second, and only when something was heard.
     FMetricsTimer.OnTimer = [this] {
         const TListener& l = *FSession.Listener();
@@ -239,6 +249,10 @@ void TListenPoller::WriteMetrics() {
 }
 
 int TListenPoller::Run() {
+    if (FCapture && !FCapture->Open()) {
+        Log(FCapture->Error());
+        return 1;
+    }
     if (!FOptions.TextFile.empty()) {
         RemoveStaleTemporaries(FOptions.TextFile);
         const std::string error =
@@ -271,6 +285,57 @@ int TListenPoller::Run() {
         return 0;
     }
     return FExitStatus;
+}
+
+int RunReplay(const TPollOptions& Options, std::ostream& Out, std::ostream& Err) {
+    auto log = [&](const std::string& Line) {
+        Err << "AirConPoll: " << Line << '\n' << std::flush;
+    };
+    const TCaptureFile file = ReadCapture(Options.Replay);
+    TReplayClock clock;
+    TListener listener(clock);
+    TListenOutput output(Options.Replay, Options.Json ? &Out : nullptr);
+    listener.AddObserver(output);
+    listener.AddListenObserver(output);
+    if (!file.Records.empty()) clock.AdvanceTo(file.Records.front().Time);
+    listener.LinkOpened(Options.Replay);
+    const auto realStart = std::chrono::steady_clock::now();
+    for (const TCaptureRecord& r : file.Records) {
+        if (Options.ReplayPace) {
+            const auto offset = r.Time - file.Records.front().Time;
+            if (offset > WallTime::duration::zero())
+                std::this_thread::sleep_until(
+                    realStart +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(offset));
+        }
+        clock.AdvanceTo(r.Time);
+        listener.ReceiveData(r.Bytes);
+        if (output.JsonFailed()) {
+            log("standard output is closed; stopping");
+            return 1;
+        }
+    }
+    // A command at the end whose reply the file does not hold.
+    if (!file.Records.empty())
+        clock.AdvanceTo(file.Records.back().Time + listener.Settings().PairTimeout);
+    listener.LinkClosed();
+    if (!Options.TextFile.empty()) {
+        const std::string error = WriteFileAtomically(Options.TextFile, output.Metrics(listener));
+        if (!error.empty()) {
+            log(error);
+            return 1;
+        }
+    }
+    const TListenCounts& t = listener.Totals();
+    log("replayed " + std::to_string(file.Records.size()) +
+        " blocks: " + std::to_string(t.Commands) + " commands, " + std::to_string(t.Replies) +
+        " replies (" + std::to_string(t.Decoded) + " decoded), " + std::to_string(t.Missing) +
+        " missing, " + std::to_string(t.ErrorFrames) + " damaged frames");
+    if (!file.Error.empty()) {
+        log(file.Error);
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace airconpoll

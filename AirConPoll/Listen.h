@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "Capture.h"
 #include "EventLoop.h"
 #include "Listen.h"
 #include "Metrics.h"
@@ -65,6 +66,7 @@ class TListenPoller {
     aircon::TSession FSession;
     TListenOutput FOutput;
     std::unique_ptr<aircon::TSpeedFinder> FFinder;
+    std::unique_ptr<aircon::TCaptureWriter> FCapture;
     aircon::TTimer FMetricsTimer;
     std::pair<aircon::TListenCounts, std::uint64_t> FWritten;  // what the file shows
     bool FWrittenOpen = false;
@@ -72,5 +74,11 @@ class TListenPoller {
     std::string FWriteError;
     int FExitStatus = -1;
 };
+
+// The program with --replay: the capture file's blocks into a listener, instantly or
+// (Pace) at the pace they were recorded; JSON lines on Out, the metrics file at the end.
+// Returns the exit status: 1 when the file cannot be read or is damaged (what came
+// before the damage is still replayed).
+int RunReplay(const TPollOptions& Options, std::ostream& Out, std::ostream& Err);
 
 }  // namespace airconpoll

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
         std::cout << VersionText();
         return 0;
     }
+    if (!options.Replay.empty()) return RunReplay(options, std::cout, std::cerr);
     // A closed standard output is noticed by the failed write, not by a signal.
     signal(SIGPIPE, SIG_IGN);
 

@@ -90,9 +90,6 @@ TStamp TListener::Stamp() const {
 }
 
 void TListener::LinkOpened(std::string Port) {
-    FTotals = {};
-    FByAddress.clear();
-    FNoise = 0;
     FWaiting.reset();
     FExpired.reset();
     FPairTimer.SetEnabled(false);

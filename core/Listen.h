@@ -139,7 +139,7 @@ class TListener {
     void AddListenObserver(IListenObserver& Observer);
     void RemoveListenObserver(IListenObserver& Observer);
 
-    // The line opened (counts reset, TLinkOpened) or closed (a waiting command is let
+    // The line opened (TLinkOpened; the counts go on across openings) or closed (a waiting command is let
     // go without a verdict, TLinkClosed).
     void LinkOpened(std::string Port);
     void LinkClosed();

@@ -85,6 +85,7 @@ TSession::TSession(IClock& Clock, const TSessionSettings& Settings,
     FPort.SetTriggersOnRxChar(false);
     FPort.SetSyncMethod(TSyncMethod::SmWindowSync);
     FPort.OnRxBuf = [this](TCustomComPort&, std::span<const std::uint8_t> Block) {
+        if (OnBlock) OnBlock(Block);
         if (FListener)
             FListener->ReceiveData(Block);
         else

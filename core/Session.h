@@ -161,6 +161,8 @@ class TSession : private IMonitorObserver {
     // The link opened by Open (the host's own call or a planned reopening) and started.
     std::function<void()> OnOpened;
     std::function<void(TAnswering)> OnAnswering;
+    // Every received block as read, before the core takes it (a capture file).
+    std::function<void(std::span<const std::uint8_t>)> OnBlock;
 
   private:
     void PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Capture.h"
 #include "Exposition.h"
 #include "FakeClock.h"
 #include "Frame.h"
@@ -144,9 +145,9 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
     ASSERT_TRUE(WaitFor([&] { return fs::exists(link) && fs::exists(tap); }, 10s)) << sim.Err();
 
     const fs::path prom = dir.path() / "listen.prom";
-    ChildProcess listener(
-        AIRCONPOLL, dir.path() / "listen.out", dir.path() / "listen.err",
-        {"--port", tap.string(), "--listen", "--json", "--textfile", prom.string()});
+    ChildProcess listener(AIRCONPOLL, dir.path() / "listen.out", dir.path() / "listen.err",
+                          {"--port", tap.string(), "--listen", "--json", "--textfile",
+                           prom.string(), "--capture", (dir.path() / "listen.pcap").string()});
     ASSERT_TRUE(WaitFor(
         [&] {
             return ReadFile(dir.path() / "listen.err").find("listening on") != std::string::npos;
@@ -154,7 +155,8 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
         10s))
         << ReadFile(dir.path() / "listen.err");
     ChildProcess master(AIRCONPOLL, dir.path() / "poll.out", dir.path() / "poll.err",
-                        {"--port", link.string(), "--json", "--interval", "200"});
+                        {"--port", link.string(), "--json", "--interval", "200", "--capture",
+                         (dir.path() / "poll.pcap").string()});
     // A full round: the identity, the parameters and every polled reply of both units.
     ASSERT_TRUE(WaitFor([&] { return Count(master.Out(), '\n') >= 14; }, 30s)) << master.Err();
     EXPECT_EQ(master.Stop(SIGTERM), 0);
@@ -183,6 +185,28 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
     EXPECT_EQ(m.Value("aircon_listen_commands_total", {{"addr", "1"}}), c[1].str());
     EXPECT_EQ(m.Value("aircon_listen_replies_missing_total", {{"addr", "1"}}).value_or("0"), "0");
     EXPECT_EQ(m.Value("aircon_listen_error_frames_total", {{"addr", "1"}}).value_or("0"), "0");
+
+    // Both captures replayed give what was read live: the master's own (its commands and
+    // the replies it read) and the listener's (the line as heard).
+    auto replay = [&](const std::string& Name, std::vector<std::string> Extra = {}) {
+        std::vector<std::string> args{"--replay", (dir.path() / Name).string(), "--json"};
+        args.insert(args.end(), Extra.begin(), Extra.end());
+        ChildProcess r(AIRCONPOLL, dir.path() / (Name + ".out"), dir.path() / (Name + ".err"),
+                       args);
+        EXPECT_EQ(r.Wait(60s), 0) << r.Err();
+        return r.Out();
+    };
+    EXPECT_EQ(ReadingLines(replay("poll.pcap")), read);
+    EXPECT_EQ(ReadingLines(replay("listen.pcap")), heard);
+    // At the recorded pace it takes at least as long as the capture spans.
+    const aircon::TCaptureFile file = aircon::ReadCapture((dir.path() / "listen.pcap").string());
+    ASSERT_EQ(file.Error, "");
+    ASSERT_GE(file.Records.size(), 2u);
+    const auto span = file.Records.back().Time - file.Records.front().Time;
+    EXPECT_GE(span, 1s);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadingLines(replay("listen.pcap", {"--replay-pace"})), heard);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, span);
 }
 
 }  // namespace
