@@ -13,11 +13,13 @@ THook& Hook() {
     static THook hook;
     return hook;
 }
+bool& Echo() {
+    static bool echo = false;
+    return echo;
+}
 
 void Show(QWidget* Owner, const TBox& Box) {
-    // Test aid: with AIRCONTOOL_ECHO_MESSAGES set, every box is also written to standard error,
-    // so that a script driving the window can read what it said.
-    if (qEnvironmentVariableIsSet("AIRCONTOOL_ECHO_MESSAGES"))
+    if (Echo())
         std::fprintf(stderr, "[%s] %s\n", qUtf8Printable(Box.Title), qUtf8Printable(Box.Text));
     if (Hook()) {
         Hook()(Owner, Box);
@@ -35,6 +37,10 @@ void Show(QWidget* Owner, const TBox& Box) {
     showing = false;
 }
 }  // namespace
+
+void SetEchoToStandardError(bool On) {
+    Echo() = On;
+}
 
 void SetHook(THook NewHook) {
     Hook() = std::move(NewHook);

@@ -1,4 +1,4 @@
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 #include <ctime>
 #include <limits>
