@@ -32,12 +32,20 @@ struct TUserEnvironment {
 };
 TUserEnvironment UserEnvironment();
 
-// Writes the whole of Text to an open file, resumed where a signal interrupted it.
+// One write of up to Size bytes to an open file: how many the system took, or -1 with Error
+// set to the system's error number (EINTR: a signal interrupted it before any byte went).
+long long WriteSome(int File, const char* Data, std::size_t Size, int& Error);
+
+// Writes the whole of Text to an open file, resumed where a signal interrupted it
+// (PlatformCommon.cpp, on WriteSome).
 struct TWriteResult {
     std::size_t Written = 0;
     int Error = 0;  // 0, or the system's error number of the failure that stopped it
 };
 TWriteResult WriteAll(int File, std::string_view Text);
+
+// An environment variable as set; empty when unset (PlatformCommon.cpp).
+std::string EnvironmentVariable(const char* Name);
 
 // A system error number in words (the system's own words).
 std::string ErrorText(int Error);

@@ -24,13 +24,9 @@ std::optional<std::int64_t> FromLocalTime(std::tm& Tm) {
 
 TUserEnvironment UserEnvironment() {
     TUserEnvironment env;
-    auto var = [](const char* Name) {
-        const char* v = std::getenv(Name);
-        return std::string(v ? v : "");
-    };
-    env.Home = var("HOME");
-    env.XdgConfigHome = var("XDG_CONFIG_HOME");
-    env.XdgDataHome = var("XDG_DATA_HOME");
+    env.Home = EnvironmentVariable("HOME");
+    env.XdgConfigHome = EnvironmentVariable("XDG_CONFIG_HOME");
+    env.XdgDataHome = EnvironmentVariable("XDG_DATA_HOME");
     std::array<char, 4096> buf{};
     passwd pw{};
     passwd* found = nullptr;
@@ -40,18 +36,10 @@ TUserEnvironment UserEnvironment() {
     return env;
 }
 
-TWriteResult WriteAll(int File, std::string_view Text) {
-    TWriteResult r;
-    while (r.Written < Text.size()) {
-        const ssize_t n = ::write(File, Text.data() + r.Written, Text.size() - r.Written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            r.Error = n < 0 ? errno : EIO;
-            break;
-        }
-        r.Written += static_cast<std::size_t>(n);
-    }
-    return r;
+long long WriteSome(int File, const char* Data, std::size_t Size, int& Error) {
+    const ssize_t n = ::write(File, Data, Size);
+    if (n < 0) Error = errno;
+    return n;
 }
 
 std::string ErrorText(int Error) {

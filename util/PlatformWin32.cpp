@@ -26,31 +26,19 @@ TUserEnvironment UserEnvironment() {
     // The folders Windows gives each user: the profile, the roaming and the local
     // application data folders take the places of home, configuration and data.
     TUserEnvironment env;
-    auto var = [](const char* Name) {
-        const char* v = std::getenv(Name);
-        return std::string(v ? v : "");
-    };
-    env.Home = var("USERPROFILE");
-    env.XdgConfigHome = var("APPDATA");
-    env.XdgDataHome = var("LOCALAPPDATA");
+    env.Home = EnvironmentVariable("USERPROFILE");
+    env.XdgConfigHome = EnvironmentVariable("APPDATA");
+    env.XdgDataHome = EnvironmentVariable("LOCALAPPDATA");
     env.AccountHome = env.Home;
     return env;
 }
 
-TWriteResult WriteAll(int File, std::string_view Text) {
-    TWriteResult r;
-    while (r.Written < Text.size()) {
-        const std::size_t left = Text.size() - r.Written;
-        const unsigned chunk = left > 0x40000000u ? 0x40000000u : static_cast<unsigned>(left);
-        const int n = ::_write(File, Text.data() + r.Written, chunk);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            r.Error = n < 0 ? errno : EIO;
-            break;
-        }
-        r.Written += static_cast<std::size_t>(n);
-    }
-    return r;
+long long WriteSome(int File, const char* Data, std::size_t Size, int& Error) {
+    // _write takes an unsigned count: a larger write goes in pieces.
+    const unsigned chunk = Size > 0x40000000u ? 0x40000000u : static_cast<unsigned>(Size);
+    const int n = ::_write(File, Data, chunk);
+    if (n < 0) Error = errno;
+    return n;
 }
 
 std::string ErrorText(int Error) {

@@ -2,11 +2,16 @@
 // user's folders, and the timer table every clock drives.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "HexText.h"
 #include "LocalTime.h"
+#include "Platform.h"
 #include "TextConv.h"
 #include "TimerTable.h"
 #include "UserFolders.h"
@@ -144,6 +149,36 @@ TEST(UserFolders, OneRuleForHomeConfigurationAndData) {
         EXPECT_EQ(got.Config, c.Want.Config) << c.What;
         EXPECT_EQ(got.Data, c.Want.Data) << c.What;
     }
+}
+
+// A pipe takes a large text in pieces: every byte arrives, in order; a file that is not open
+// stops the write with the system's reason.
+TEST(PlatformWrite, AllOrTheReasonWhyNot) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::string text(300'000, '\0');
+    for (std::size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<char>('a' + i % 26);
+    std::string got;
+    std::thread reader([&] {
+        char buf[4096];
+        for (;;) {
+            const ssize_t n = ::read(fds[0], buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<std::size_t>(n));
+        }
+    });
+    const platform::TWriteResult r = platform::WriteAll(fds[1], text);
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    EXPECT_EQ(r.Error, 0);
+    EXPECT_EQ(r.Written, text.size());
+    EXPECT_TRUE(got == text);
+
+    const platform::TWriteResult closed = platform::WriteAll(fds[1], "x");
+    EXPECT_EQ(closed.Error, EBADF);
+    EXPECT_EQ(closed.Written, 0u);
 }
 
 // A table driven by hand: each firing records the owner's "now" and which timer fired.
