@@ -1,9 +1,5 @@
 #include "LogFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -62,22 +58,23 @@ struct TLogFileWriter::TState {
     }
 
     void Run(const std::string& Path, TMode Mode, const std::string& Header) {
-        const int flags =
-            O_WRONLY | O_CREAT | O_CLOEXEC | (Mode == TMode::Append ? O_APPEND : O_TRUNC);
-        int fd = ::open(Path.c_str(), flags, 0644);
+        int openError = 0;
+        int fd = platform::OpenForWriting(
+            Path,
+            Mode == TMode::Append ? platform::TOpenMode::Append : platform::TOpenMode::Truncate,
+            openError);
         if (fd < 0) {
-            Fail(Path, "无法打开文件 " + Path + "：" + ErrorText(errno));
+            Fail(Path, "无法打开文件 " + Path + "：" + ErrorText(openError));
             return;
         }
         struct TCloser {
             int& fd;
             ~TCloser() {
-                if (fd >= 0) ::close(fd);
+                if (fd >= 0) platform::CloseFile(fd);
             }
         } closer{fd};
 
-        struct stat st {};
-        if (!Header.empty() && ::fstat(fd, &st) == 0 && st.st_size == 0 &&
+        if (!Header.empty() && platform::FileSize(fd) == std::uint64_t{0} &&
             !WriteAll(fd, Header + '\n')) {
             Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
             return;
@@ -121,10 +118,10 @@ struct TLogFileWriter::TState {
             std::lock_guard lock(Mutex);
             Status.LinesWritten += written;
         }
-        const int rc = ::close(fd);
+        const int closeError = platform::CloseFile(fd);
         fd = -1;
-        if (rc != 0 && errno != EINTR) {
-            Fail(Path, "关闭文件 " + Path + " 失败：" + ErrorText(errno));
+        if (closeError != 0) {
+            Fail(Path, "关闭文件 " + Path + " 失败：" + ErrorText(closeError));
             return;
         }
         {

@@ -32,6 +32,17 @@ struct TUserEnvironment {
 };
 TUserEnvironment UserEnvironment();
 
+// Opens (creating it with the usual permissions) a file for writing, each write at its end
+// (Append) or from empty (Truncate); not inherited by child processes. The open file, or -1
+// with Error set to the system's error number.
+enum class TOpenMode { Append, Truncate };
+int OpenForWriting(const std::string& Path, TOpenMode Mode, int& Error);
+// The size of an open file; empty when the system cannot tell.
+std::optional<std::uint64_t> FileSize(int File);
+// Closes an open file: 0, or the system's error number (a close interrupted by a signal
+// counts as done: the file is closed all the same).
+int CloseFile(int File);
+
 // One write of up to Size bytes to an open file: how many the system took, or -1 with Error
 // set to the system's error number (EINTR: a signal interrupted it before any byte went).
 long long WriteSome(int File, const char* Data, std::size_t Size, int& Error);

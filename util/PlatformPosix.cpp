@@ -1,5 +1,7 @@
 // The platform seam on POSIX systems.
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -34,6 +36,25 @@ TUserEnvironment UserEnvironment() {
         found->pw_dir)
         env.AccountHome = found->pw_dir;
     return env;
+}
+
+int OpenForWriting(const std::string& Path, TOpenMode Mode, int& Error) {
+    const int flags =
+        O_WRONLY | O_CREAT | O_CLOEXEC | (Mode == TOpenMode::Append ? O_APPEND : O_TRUNC);
+    const int fd = ::open(Path.c_str(), flags, 0644);
+    if (fd < 0) Error = errno;
+    return fd;
+}
+
+std::optional<std::uint64_t> FileSize(int File) {
+    struct stat st {};
+    if (::fstat(File, &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+int CloseFile(int File) {
+    if (::close(File) == 0 || errno == EINTR) return 0;
+    return errno;
 }
 
 long long WriteSome(int File, const char* Data, std::size_t Size, int& Error) {

@@ -1,5 +1,7 @@
 // The platform seam on Windows.
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -31,6 +33,24 @@ TUserEnvironment UserEnvironment() {
     env.XdgDataHome = EnvironmentVariable("LOCALAPPDATA");
     env.AccountHome = env.Home;
     return env;
+}
+
+int OpenForWriting(const std::string& Path, TOpenMode Mode, int& Error) {
+    const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT |
+                      (Mode == TOpenMode::Append ? _O_APPEND : _O_TRUNC);
+    const int fd = ::_open(Path.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0) Error = errno;
+    return fd;
+}
+
+std::optional<std::uint64_t> FileSize(int File) {
+    struct _stat64 st {};
+    if (::_fstat64(File, &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+int CloseFile(int File) {
+    return ::_close(File) == 0 ? 0 : errno;
 }
 
 long long WriteSome(int File, const char* Data, std::size_t Size, int& Error) {
