@@ -24,7 +24,7 @@ fi
 bash tools/deps.sh >/dev/null
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=ON -DBUILD_BENCH=ON \
     -DBUILD_TESTING=OFF -DSANITIZE=OFF -DBUILD_FUZZERS=OFF >/dev/null
-cmake --build "$build" -j2 --target dh_bench form_probe form_probe_lsan AirConTool ac_sim >/dev/null
+cmake --build "$build" -j2 --target dh_bench form_probe form_probe_lsan history_probe AirConTool ac_sim >/dev/null
 # The start-up probe needs the X11 headers (libx11-dev); without them that row is not measured.
 cmake --build "$build" -j2 --target startup_probe >/dev/null 2>&1 ||
     echo "-- no start-up probe (X11 headers missing?): start-up not measured" >&2
@@ -137,6 +137,11 @@ log "CPU on an X display: ${idle_s}s per monitor tab on Xvfb"
 bash "$root/bench/xvfb_cpu.sh" "$build" "$idle_s" >"$work/xvfb.out" 2>"$work/xvfb.err" || true
 X=$work/xvfb.out
 
+# 8. The trend history's bound on a large recording with and without lost-row markers.
+log "trend history: a recording of 60,000 rows read with and without a marker after each"
+"$build/bench/history_probe" >"$work/history.out" 2>"$work/history.err" || true
+H=$work/history.out
+
 # 6. The long compressed run under LeakSanitizer.
 log "long run: $soak_n commands at 5 ms under LeakSanitizer"
 start_sim soak --no-pace --turnaround 1
@@ -235,6 +240,16 @@ row "7 link view: CPU with the traffic log shown and its file written, minus wit
 row "7 link view: poll gap deviation p99 with / without" \
     "$(fmt "$(val "$L" lv_gap_dev_p99_on_ms)" 1) / $(fmt "$(val "$L" lv_gap_dev_p99_off_ms)" 1) ms" \
     "<= 5 ms" "$(le "$(val "$L" lv_gap_dev_p99_on_ms)" 5)"
+# Reading time per MB of file: the markers double the rows, not the cost of a row.
+hist_ratio=$(awk -v a="$(val "$H" history_markers_ms)" -v am="$(val "$H" history_markers_mb)" \
+    -v b="$(val "$H" history_plain_ms)" -v bm="$(val "$H" history_plain_mb)" \
+    'BEGIN { if (a+0 != a || b+0 != b || b == 0) print "n/a"; else printf "%.2f", (a / am) / (b / bm) }')
+row "8 trend history: 60,000 rows read with a lost-row marker after each / without (ms; MB)" \
+    "$(val "$H" history_markers_ms) / $(val "$H" history_plain_ms) ms; $(val "$H" history_markers_mb) / $(val "$H" history_plain_mb) MB" \
+    "per MB <= 1.5 x" "$(le "$hist_ratio" 1.5) ($hist_ratio)"
+row "8 trend history: points of the longest series / bound, with markers" \
+    "$(val "$H" history_markers_points) / $(val "$H" history_bound)" "<= bound" \
+    "$(le "$(val "$H" history_markers_points)" "$(val "$H" history_bound)")"
 echo
 echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 {

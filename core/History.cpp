@@ -97,20 +97,33 @@ void THistory::Append(int Index, std::int64_t T, std::optional<double> V) {
     if (!s.empty() && T < s.back().T) T = s.back().T;
     if (!V) {
         // One gap marks a whole run of not-detected values.
-        if (!s.empty() && !s.back().Gap()) s.push_back({T, Gap});
-        return;
+        if (s.empty() || s.back().Gap()) return;
+        s.push_back({T, Gap});
+    } else {
+        s.push_back({T, *V});
     }
-    s.push_back({T, *V});
-    if (s.size() <= FMaxPoints) return;
-    // Thinning: every other value, every gap, and the newest point.
+    if (s.size() > FMaxPoints) Thin(s);
+}
+
+// Every other value and the newest point stay. A gap stays where the point kept before
+// it is a value: gaps with no value kept between them become one, at the first one's
+// time, so that the line still breaks there. At most two thirds of the points are left
+// (a kept gap follows a kept value, and only every other value is kept).
+void THistory::Thin(std::vector<TPoint>& S) {
+    const std::size_t n = S.size();
     std::size_t out = 0;
     bool keep = true;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const bool last = i + 1 == s.size();
-        if (s[i].Gap() || keep || last) s[out++] = s[i];
-        if (!s[i].Gap()) keep = !keep;
+    for (std::size_t i = 0; i < n; ++i) {
+        const TPoint p = S[i];
+        if (p.Gap()) {
+            if (out > 0 && !S[out - 1].Gap()) S[out++] = p;
+            continue;
+        }
+        if (keep || i + 1 == n) S[out++] = p;
+        keep = !keep;
     }
-    s.resize(out);
+    FThinningWork += n;
+    S.resize(out);
 }
 
 void THistory::AddAlarms(std::int64_t T, const TAlarmStates& A) {

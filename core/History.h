@@ -3,11 +3,14 @@
 // reply of each kind.
 //
 // A value that is not detected is a gap in its series, never a number; so is the time
-// the link was closed. Each series keeps at most MaxPoints points: beyond that its
-// points are thinned (every other one kept, gaps always), so hours or weeks of polling
-// stay within a fixed amount of memory while the newest points keep their detail until
-// the next thinning. A series is always in time order (a clock set back does not
-// reorder it).
+// the link was closed. Each series keeps at most MaxPoints points, gaps included: beyond
+// that its points are thinned (every other value kept, and the newest point; a gap
+// stays where the value before it stays, so gaps whose values between are gone merge
+// into one), so hours or weeks of polling, however often broken, stay within a fixed
+// amount of memory while the newest points keep their detail until the next thinning.
+// A thinning passes once over the series and leaves it at most two thirds full, so
+// adding a point costs a constant amount on average. A series is always in time order (a
+// clock set back does not reorder it).
 #pragma once
 
 #include <array>
@@ -113,12 +116,16 @@ class THistory : public IMonitorObserver {
     std::uint64_t Replies() const { return FReplies; }
     // Changes with every Add, Break and Clear: a view redraws when it differs.
     std::uint64_t Generation() const { return FGeneration; }
+    // The points thinnings have passed over so far, every series together: the cost of
+    // keeping the bound (for tests and the bench).
+    std::uint64_t ThinningWork() const { return FThinningWork; }
 
     void OnReplyDecoded(const TDecodedReply& E) override { Add(E.At.Wall, E.Data); }
     void OnLinkClosed(const TLinkClosed& E) override { Break(E.At.Wall); }
 
   private:
     void Append(int Index, std::int64_t T, std::optional<double> V);
+    void Thin(std::vector<TPoint>& S);
     void AddAlarms(std::int64_t T, const TAlarmStates& A);
 
     std::size_t FMaxPoints;
@@ -129,6 +136,7 @@ class THistory : public IMonitorObserver {
     std::optional<std::int64_t> FFirst, FLast;
     std::uint64_t FReplies = 0;
     std::uint64_t FGeneration = 0;
+    std::uint64_t FThinningWork = 0;
 };
 
 // What reading a recording file into a history found.
