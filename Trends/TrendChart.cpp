@@ -154,16 +154,44 @@ void TTrendChart::ResetView() {
 
 void TTrendChart::ShowRange(std::int64_t From, std::int64_t To) {
     if (To < From) std::swap(From, To);
-    if (To - From < MinSpanMs) {
-        const std::int64_t mid = From + (To - From) / 2;
+    const auto [first, last, margin] = DataBounds();
+    std::int64_t span = 0;
+    const bool huge = __builtin_sub_overflow(To, From, &span);
+    if (!huge && span < MinSpanMs) {
+        const std::int64_t mid = From + span / 2;
         From = mid - MinSpanMs / 2;
         To = From + MinSpanMs;
+        span = MinSpanMs;
+    }
+    // Zoomed out no further than the data with its margin: then all of it is shown.
+    if (huge || span >= last - first + 2 * margin) {
+        From = first - margin;
+        To = last + margin;
+    } else if (To < first - margin) {  // panned off the data: its edge stays in view
+        From += first - margin - To;
+        To = first - margin;
+    } else if (From > last + margin) {
+        To -= From - (last + margin);
+        From = last + margin;
     }
     FFollowing = false;
     FFrom = From;
     FTo = To;
     Redraw();
     emit RangeChanged();
+}
+
+TTrendChart::TBounds TTrendChart::DataBounds() const {
+    TBounds b;
+    if (FHistory && FHistory->FirstTime()) {
+        b.First = *FHistory->FirstTime();
+        b.Last = std::max(*FHistory->LastTime(), b.First);
+    } else {
+        b.Last = std::max(FTo, FFrom);
+        b.First = b.Last - 60000;
+    }
+    b.Margin = std::max<std::int64_t>((b.Last - b.First) / 10, 60000);
+    return b;
 }
 
 void TTrendChart::UpdateRange() {
@@ -192,10 +220,9 @@ void TTrendChart::OnAxisRange(const QDateTime& Min, const QDateTime& Max) {
     FFollowing = false;
     FFrom = Min.toMSecsSinceEpoch();
     FTo = std::max<std::int64_t>(Max.toMSecsSinceEpoch(), FFrom + MinSpanMs);
-    QTimer::singleShot(0, this, [this] {
-        Redraw();
-        emit RangeChanged();
-    });
+    // Within the same bounds as every other zoom (the chart zooms out by two on a right
+    // click).
+    QTimer::singleShot(0, this, [this] { ShowRange(FFrom, FTo); });
 }
 
 void TTrendChart::Redraw() {
@@ -371,7 +398,10 @@ void TTrendChart::Zoom(double Factor, double AtX) {
     const double frac = std::clamp((AtX - plot.left()) / plot.width(), 0.0, 1.0);
     const double span = static_cast<double>(FTo - FFrom);
     const double at = static_cast<double>(FFrom) + frac * span;
-    const double newSpan = std::max(span * Factor, static_cast<double>(MinSpanMs));
+    // Computed in double, and within what ShowRange allows, before it becomes an integer.
+    const TBounds b = DataBounds();
+    const double newSpan = std::clamp(span * Factor, static_cast<double>(MinSpanMs),
+                                      static_cast<double>(b.Last - b.First + 2 * b.Margin));
     const auto from = static_cast<std::int64_t>(at - frac * newSpan);
     ShowRange(from, from + static_cast<std::int64_t>(newSpan));
 }

@@ -256,6 +256,60 @@ class TrendWindowTest : public QObject {
         QCOMPARE(chart->RangeTo(), to);
         QVERIFY(chart->Following());
     }
+
+    // A touchpad swipe is a few hundred wheel steps: zooming out stops at the data with a
+    // margin (it used to grow by a quarter a step until the span overflowed and the chart
+    // went empty), and so do the chart's own zoom-out and panning far away.
+    void zoomingOutStopsAtTheDataWithAMargin() {
+        aircon::THistory h;
+        const std::int64_t t0 = 1796882587000LL;
+        for (int i = 0; i < 3600; ++i) {
+            aircon::TAnalogValues a;
+            a.Count = 12;
+            a.Values[6] = i % 50;
+            h.Add(WallTime(Millis(t0 + i * 1000LL)), a);
+        }
+        const std::int64_t t1 = t0 + 3599000;
+        TTrendWindow window(&h);
+        window.resize(1000, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TTrendChart* chart = window.Chart();
+        const int supply = SeriesIndex({0, TSeriesKind::Analog, 6});
+        const QPoint at = chart->viewport()->rect().center() + QPoint(200, 0);
+        auto wheel = [&](int Steps, int Delta) {
+            for (int i = 0; i < Steps; ++i) {
+                QWheelEvent e(at, chart->viewport()->mapToGlobal(at), QPoint(), QPoint(0, Delta),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(chart->viewport(), &e);
+            }
+        };
+        auto showsAllTheDataWithinItsMargin = [&] {
+            QVERIFY2(chart->RangeFrom() <= t0 && chart->RangeTo() >= t1,
+                     qPrintable(QString("%1..%2").arg(chart->RangeFrom()).arg(chart->RangeTo())));
+            QVERIFY(chart->RangeTo() - chart->RangeFrom() <= (t1 - t0) * 12 / 10 + 1);
+            QVERIFY(chart->DrawnPoints(supply).size() > 100);
+        };
+        wheel(400, -120);
+        showsAllTheDataWithinItsMargin();
+        // Back in: the wheel still zooms around the pointer.
+        wheel(3, 120);
+        QVERIFY(chart->RangeTo() - chart->RangeFrom() < (t1 - t0) * 8 / 10);
+
+        // Panned far to the right: the data's end stays at the left edge.
+        for (int i = 0; i < 500; ++i)
+            QTest::keyClick(chart, Qt::Key_Right);
+        QVERIFY(chart->RangeFrom() <= t1 + (t1 - t0) / 10);
+        QVERIFY(chart->DrawnPoints(supply).size() > 0);
+
+        // The chart's own zoom-out (a right click on the plot) is bounded too.
+        for (int i = 0; i < 30; ++i) {
+            chart->chart()->zoomOut();
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(chart->RangeTo() - chart->RangeFrom() <= (t1 - t0) * 12 / 10 + 1);
+        showsAllTheDataWithinItsMargin();
+    }
 };
 
 QTEST_MAIN(TrendWindowTest)
