@@ -2,7 +2,7 @@
 //
 // Time runs along the x-axis; readings use the left axis, switch states (their codes)
 // the right one. Both units can be shown together: a field has one colour, unit 1 a
-// solid and unit 2 a dashed line. A value that is
+// solid line and a round legend marker, unit 2 a dashed line and a triangular one. A value that is
 // not detected, and the time the link was closed, is a gap in the line. Alarm changes are vertical
 // marks across the plot (red: raised, green: back to normal, grey: not detected), with their text
 // as a tool tip. Only the points that matter for the pixels shown are handed to the chart (per
@@ -25,6 +25,10 @@
 class QLineSeries;
 class QValueAxis;
 class QDateTimeAxis;
+
+// A series' name in the legend: "1# 送风温度" (unit 1); a long caption is cut so that its
+// distinguishing end stays ("2# …电压AB/A").
+QString LegendName(aircon::TSeriesKey Key);
 
 class TTrendChart : public QChartView {
     Q_OBJECT
@@ -81,6 +85,7 @@ class TTrendChart : public QChartView {
     };
 
     void Rebuild();
+    void PlaceLegend();
     void Redraw();
     void UpdateRange();  // FFrom, FTo of a following view
     void ApplyRange();   // the time axis to FFrom..FTo
