@@ -17,6 +17,9 @@
 #      points at nothing, and the exporter never reports node_textfile_scrape_error 1;
 #   3. shared and per-instance options both reach the poller, the instance's last: the
 #      simulator answers only at the instance's address;
+#   4. the maintainer scripts (in a mount namespace of their own where /run/systemd/system
+#      exists, systemctl and deb-systemd-invoke recording their calls): an upgrade restarts the
+#      running instances, a first install and a removal's prerm do not restart, a removal stops.
 # What only a real boot shows: systemd's own parsing of the unit and of the environment files,
 # the sandbox of the unit (ProtectSystem=strict and the "+" steps beside it), that
 # systemd-tmpfiles-setup.service runs before the exporter, and ExecStopPost= at shutdown.
@@ -92,7 +95,7 @@ else
     poller=$root/$build/AirConPoll/AirConPoll
     sim=$root/$build/tools/ac_sim
 fi
-for f in "$unit_src" "$tmpfiles_src" "$sysusers_src" "$poller" "$sim"; do
+for f in "$unit_src" "$tmpfiles_src" "$sysusers_src" "$scripts/postinst" "$scripts/prerm" "$poller" "$sim"; do
     [[ -e $f ]] || fail "missing: $f"
 done
 # The poller runs as aircon-poll: it must reach the program.
@@ -312,5 +315,40 @@ if grep -qv '^0$' "$tmp/scrape-errors.log"; then
 fi
 say "start, run and stop three times, and a crash: no link ever pointed at nothing ($(wc -l <"$tmp/scrape-errors.log") scrapes, all without error)"
 
+# --- 4. the maintainer scripts against a recording systemctl
+fake=$tmp/fakebin
+mkdir -p "$fake"
+for tool in systemctl deb-systemd-invoke systemd-sysusers systemd-tmpfiles; do
+    cat >"$fake/$tool" <<EOF
+#!/bin/sh
+echo "$tool \$*" >>"$tmp/calls.log"
+case "$tool \$*" in
+    "systemctl list-units"*) printf 'AirConPoll@ttyUSB0.service loaded active running x\nAirConPoll@ttyS1.service loaded activating auto-restart x\n' ;;
+esac
+exit 0
+EOF
+    chmod 755 "$fake/$tool"
+done
+# maint SCRIPT ARGS...: the calls the script makes to the service manager.
+maint() {
+    local script=$1
+    shift
+    : >"$tmp/calls.log"
+    # shellcheck disable=SC2016
+    unshare --mount sh -c 'mount -t tmpfs none /run && mkdir -p /run/systemd/system &&
+        PATH="$0:/usr/sbin:/usr/bin:/sbin:/bin" exec sh "$@"' "$fake" "$scripts/$script" "$@" ||
+        fail "$script $* failed"
+    grep -E '^(systemctl|deb-systemd-invoke) ' "$tmp/calls.log" | grep -v 'list-units\|daemon-reload' || true
+}
+calls=$(maint postinst configure 1.0.0)
+[[ $calls == *"restart AirConPoll@ttyUSB0.service AirConPoll@ttyS1.service"* ]] ||
+    bad "an upgrade does not restart the running pollers (calls: ${calls:-none})"
+calls=$(maint postinst configure)
+[[ $calls != *restart* ]] || bad "a first install restarts pollers: $calls"
+calls=$(maint prerm upgrade 1.1.0)
+[[ -z $calls ]] || bad "prerm upgrade touches the pollers: $calls"
+calls=$(maint prerm remove)
+[[ $calls == *"stop AirConPoll@*.service"* ]] || bad "prerm remove does not stop the pollers: $calls"
+say "maintainer scripts: an upgrade restarts the running pollers, a removal stops them"
 ((faults == 0)) || fail "$faults checks do not hold"
 say "all checks passed"
