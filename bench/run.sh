@@ -18,7 +18,7 @@ quick=${BENCH_QUICK:-0}
 if ((quick)); then
     idle_s=10 cycles=20 replies=300 soak_n=5000 fault_s=8 startup_runs=5
 else
-    idle_s=60 cycles=200 replies=1000 soak_n=50000 fault_s=20 startup_runs=11
+    idle_s=60 cycles=200 replies=1000 soak_n=55000 fault_s=20 startup_runs=11
 fi
 
 bash tools/deps.sh >/dev/null
@@ -143,7 +143,7 @@ log "trend history: a recording of 60,000 rows read with and without a marker af
 H=$work/history.out
 
 # 6. The long compressed run under LeakSanitizer.
-log "long run: $soak_n commands at 5 ms under LeakSanitizer"
+log "long run: $soak_n commands at 5 ms under LeakSanitizer, the trend history full from the start"
 start_sim soak --no-pace --turnaround 1
 LSAN_OPTIONS=exitcode=23 probe soak $((soak_n / 100 + 300)) "$build/bench/form_probe_lsan" soak \
     --port "$work/soak.port" --sim-log "$work/soak.log" --commands "$soak_n" --interval 5 \
@@ -228,11 +228,19 @@ row "6 long run: commands sent / replies decoded / sim replies" \
     "$([[ $(val "$K" soak_sent) -ge $soak_n && $(val "$K" soak_dispatched) == "$(val "$K" soak_sim_intact_replies)" && $(val "$K" soak_error_frames) == 0 ]] 2>/dev/null && echo meets || echo MISSES)"
 row "6 long run: leaks / exit status" "$soak_leaks / $(val "$K" exit)" "0 / 0" \
     "$([[ $soak_leaks == 0 && $(val "$K" exit) == 0 ]] && echo meets || echo MISSES)"
-row "6 long run: resident memory growth, command 1000 to last" \
-    "$(val "$K" soak_rss_growth_kb) kB" "<= 1024 kB" "$(le "$(val "$K" soak_rss_growth_kb)" 1024)"
-row "6 where it goes: from command $(val "$K" soak_baseline_command) resident / bounded stores (log ring, trend history) / the rest; stores hold" \
-    "$(val "$K" soak_rss_growth_from_baseline_kb) / $(val "$K" soak_stores_growth_kb) / $(val "$K" soak_unbounded_growth_kb) kB; $(val "$K" soak_stores_kb_end) kB" \
+# The trend history starts full (the probe fills it as 16 hours of polling would) and the
+# traffic log's ring is full at the baseline: from there on every bounded store holds its
+# ceiling, and what the resident size gains would be a leak or a store without a bound.
+soak_measured=$(awk -v a="$(val "$K" soak_sent)" -v b="$(val "$K" soak_baseline_command)" \
+    'BEGIN { if (a+0 != a || b+0 != b) print "n/a"; else print a - b }')
+row "6 long run: resident memory growth once every bounded store is full, over the last $soak_measured commands" \
+    "$(val "$K" soak_rss_growth_from_baseline_kb) kB" "<= 1024 kB over 50,000" \
+    "$(le "$(val "$K" soak_rss_growth_from_baseline_kb)" 1024)"
+row "6 where it goes: bounded stores (log ring, trend history) / the rest; the stores hold" \
+    "$(val "$K" soak_stores_growth_kb) / $(val "$K" soak_unbounded_growth_kb) kB; $(val "$K" soak_stores_kb_end) kB" \
     "(shown for reference)" "-"
+row "6 long run: resident memory growth from command 1000 (stores filling)" \
+    "$(val "$K" soak_rss_growth_kb) kB" "(shown for reference)" "-"
 
 row "7 link view: CPU with the traffic log shown and its file written, minus without" \
     "$(fmt "$(val "$L" lv_cpu_delta_pct)" 3) % ($(fmt "$(val "$L" lv_cpu_on_pct)" 3) - $(fmt "$(val "$L" lv_cpu_off_pct)" 3))" \

@@ -9,12 +9,36 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <set>
 
 #include "CoreTestSupport.h"
 #include "RecordingCsv.h"
+
+// Every allocation of this program goes through here; while Counting is set, its bytes
+// are added up. (The compiler cannot see that these replace the global ones.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+std::atomic<bool> Counting{false};
+std::atomic<std::size_t> Allocated{0};
+
+void* operator new(std::size_t N) {
+    if (Counting.load(std::memory_order_relaxed)) Allocated += N;
+    if (void* p = std::malloc(N ? N : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* P) noexcept {
+    std::free(P);
+}
+void operator delete(void* P, std::size_t) noexcept {
+    std::free(P);
+}
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -257,6 +281,54 @@ TEST(History, ARecordingFullOfLostRowMarkersLoadsWithinTheBound) {
     // The markers double the points of the analog series; the work stays in proportion.
     EXPECT_GT(plain.ThinningWork(), 0u);
     EXPECT_LE(h.ThinningWork(), 4 * plain.ThinningWork() + 4 * 500 * aircon::SeriesCount);
+}
+
+// A history fills up to a fixed amount of memory and then stays there: growing copies
+// nothing into larger buffers (the outgrown ones used to be left behind in the heap, 3.7
+// MB over a long run), and a full history allocates nothing however long it runs.
+TEST(History, AFullHistoryHoldsAFixedAmountAndGrowingLeavesNoOutgrownBuffers) {
+    constexpr std::size_t Bound = 5000;
+    THistory h(Bound);
+    aircon::TAnalogValues a;
+    a.Count = 12;
+    auto held = [&] {
+        std::size_t bytes = 0;
+        for (int s = 0; s < aircon::SeriesCount; ++s)
+            bytes += h.Series(s).Bytes();
+        return bytes;
+    };
+    int t = 0;
+    auto add = [&](int N, bool Gaps) {
+        for (int i = 0; i < N; ++i, ++t) {
+            for (std::size_t f = 0; f < 12; ++f)
+                a.Values[f] = Gaps && t % 3 == 0 && f % 2 == 0 ? std::nullopt : aircon::TReading(t);
+            h.Add(WallTime(Millis(t * 1000LL)), a);
+        }
+    };
+    Allocated = 0;
+    Counting = true;
+    add(static_cast<int>(Bound), false);  // up to the bound, not yet thinned
+    Counting = false;
+    const std::size_t growing = Allocated;
+    const std::size_t full = held();
+    // What was allocated while growing is what is held: nothing was outgrown.
+    EXPECT_LE(growing, full + full / 20) << "held " << full;
+    // The ceiling: the chunks that hold Bound + 1 points, for each of the 12 series fed.
+    const std::size_t chunks =
+        (Bound + 1 + aircon::TSeries::ChunkPoints - 1) / aircon::TSeries::ChunkPoints;
+    EXPECT_LE(full, 12 * (chunks * aircon::TSeries::ChunkPoints * sizeof(TPoint) + 256));
+
+    add(1, false);  // the first thinning
+    const std::size_t ceiling = held();
+    Allocated = 0;
+    Counting = true;
+    add(100000, true);
+    Counting = false;
+    EXPECT_EQ(Allocated, 0u);
+    EXPECT_EQ(held(), ceiling);
+    EXPECT_LE(h.Series(0).size(), Bound);
+    h.Clear();
+    EXPECT_EQ(held(), 0u);
 }
 
 TEST(History, AClockSetBackKeepsTheSeriesInTimeOrder) {
