@@ -1,10 +1,10 @@
 #include "TrendChart.h"
 
 #include <QChart>
-#include <QFontMetrics>
-#include <QLegend>
 #include <QDateTimeAxis>
+#include <QFontMetrics>
 #include <QHelpEvent>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -520,8 +520,8 @@ void TTrendChart::PlaceLegend() {
     const QFontMetrics metrics(legend->font());
     int needed = 0;
     for (const TLine& line : FLines) {
-        needed += metrics.horizontalAdvance(LegendName(SeriesKeyAt(line.Series))) +
-                  3 * metrics.height();
+        needed +=
+            metrics.horizontalAdvance(LegendName(SeriesKeyAt(line.Series))) + 3 * metrics.height();
     }
     const Qt::Alignment side = needed <= width() - 20 ? Qt::AlignBottom : Qt::AlignRight;
     if (legend->alignment() != side) legend->setAlignment(side);
