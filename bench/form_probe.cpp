@@ -689,7 +689,7 @@ int RunSoak(const Options& O) {
     Window w(O.port);
     w.Edit("edQueryInterval")->setText(QString::number(O.interval));
     w.Edit("edRespOvTime")->setText(QString::number(O.timeout));
-    if (const TRecordingControls* rec = w.Form->Recording()) FillHistory(rec->History());
+    if (const TRecordTrendReport* rec = w.Form->Recording()) FillHistory(rec->History());
     long rssAt1000 = -1;
     // A second baseline once the traffic log's ring is full (two rows a command), or half
     // way through a shorter run: the history is full from the start, so from there on
