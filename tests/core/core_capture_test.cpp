@@ -165,6 +165,21 @@ TEST(Capture, DamagedFilesSayWhatAndWhere) {
               std::string::npos);
 }
 
+TEST(Capture, AFileThatCannotBeWrittenIsSaidSo) {
+    TTempDir dir;
+    TFakeClock clock;
+    const fs::path file = dir.Path() / "no such folder" / "line.pcap";
+    TCaptureWriter w(clock, file.string(), 1 << 20);
+    std::vector<std::string> reported;
+    w.OnError = [&](const std::string& e) { reported.push_back(e); };
+    EXPECT_FALSE(w.Open());
+    EXPECT_EQ(w.Error(), "cannot create " + file.string() + ": No such file or directory");
+    EXPECT_EQ(reported, std::vector<std::string>{w.Error()});
+    w.Received(AsBytes("~10"));  // nothing to write to, and nothing said twice
+    EXPECT_EQ(reported.size(), 1u);
+    EXPECT_FALSE(fs::exists(file));
+}
+
 TEST(Capture, OtherByteOrderAndNanoseconds) {
     // Big-endian, nanosecond magic, as another machine's tool may write it.
     const Bytes b{0xA1, 0xB2, 0x3C, 0x4D, 0,    2,    0, 4, 0, 0,   0, 0, 0, 0,
