@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -187,6 +188,32 @@ TEST_F(Win32PortTest, SettingsAreAppliedAndChangedWhileOpen) {
     Port.FlowControl().SetFlowControl(TFlowControl::FcSoftware);
     EXPECT_TRUE(Port.Connected());
     EXPECT_TRUE(Reports.empty());
+}
+
+// The far end goes while the port is open (the line vanishes, as an adapter pulled out does): one
+// read failure with the system's cause, as on Linux; the port then stays quiet until closed.
+// Needs a line that vanishes a few seconds after the test starts (CPORT_TEST_VANISHING=COM9, the
+// simulator with --vanish-after); left out otherwise.
+TEST_F(Win32PortTest, VanishingLineIsReportedOnceAsAReadFailure) {
+    const char* Name = std::getenv("CPORT_TEST_VANISHING");
+    if (!Name) GTEST_SKIP() << "needs a line that vanishes: CPORT_TEST_VANISHING=COM9";
+    Port.SetPort(Name);
+    Port.Open();
+    ASSERT_TRUE(Port.Connected());
+    const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (Reports.empty() && std::chrono::steady_clock::now() < Deadline)
+        Port.PumpHandOver(std::chrono::milliseconds(20));
+    ASSERT_EQ(Reports.size(), 1u) << "no hang-up seen";
+    EXPECT_EQ(Reports[0].Kind, TComExceptions::CE_ReadFailed);
+    EXPECT_GT(Reports[0].WinError, 0);
+    EXPECT_TRUE(DeviceGone(static_cast<int>(Reports[0].WinError))) << Reports[0].WinMessage;
+    // Nothing more while it is left open.
+    const auto Quiet = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (std::chrono::steady_clock::now() < Quiet)
+        Port.PumpHandOver(std::chrono::milliseconds(20));
+    EXPECT_EQ(Reports.size(), 1u);
+    EXPECT_TRUE(Port.Connected());
+    Port.Close();
 }
 
 TEST(Win32PortList, TheRegistryListsThePortUnderTest) {
