@@ -373,19 +373,4 @@ std::string ProtocolVersionText(std::uint8_t Ver) {
     return std::to_string(Ver >> 4) + "." + std::to_string(Ver & 0x0F);
 }
 
-std::string Latin1ToUtf8(std::string_view Bytes) {
-    std::string out;
-    out.reserve(Bytes.size() * 2);
-    for (char ch : Bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 }  // namespace aircon

@@ -17,6 +17,7 @@
 
 #include "DH.h"
 #include "Frame.h"
+#include "TextConv.h"
 
 namespace aircon {
 
@@ -197,7 +198,7 @@ std::string_view SwitchItemWord(std::size_t Item, TStateCode Code);
 // four items with a table, the decimal number for the others.
 std::string ParamItemText(std::size_t Item, std::uint16_t Code);
 std::string ProtocolVersionText(std::uint8_t Ver);  // "1.0", "10.11"
-// Latin-1 bytes as UTF-8 text.
-std::string Latin1ToUtf8(std::string_view Bytes);
+// Latin-1 bytes as UTF-8 text: the helper library's.
+using util::Latin1ToUtf8;
 
 }  // namespace aircon

@@ -18,6 +18,7 @@
 #include "Clock.h"
 #include "DH.h"
 #include "Events.h"
+#include "TextConv.h"
 
 namespace aircon {
 
@@ -42,7 +43,7 @@ class IMonitorInputs {
 };
 
 // A signed 32-bit decimal number: optional sign and digits, nothing else.
-std::optional<std::int32_t> TryStrToInt(std::string_view Text);
+using util::TryStrToInt;
 // "'<Text>' is not a valid integer value"
 std::string InvalidIntegerMessage(std::string_view Text);
 

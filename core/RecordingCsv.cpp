@@ -7,6 +7,8 @@
 #include <limits>
 #include <unordered_map>
 
+#include "TextConv.h"
+
 namespace aircon {
 
 namespace {
@@ -273,49 +275,8 @@ void AppendCell(std::string& Out, const TColumn& Col, const TReplyData& Data) {
     }
 }
 
-void AppendUtf8(std::string& Out, char32_t C) {
-    if (C < 0x80) {
-        Out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        Out += static_cast<char>(0xC0 | (C >> 6));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        Out += static_cast<char>(0xE0 | (C >> 12));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    }
-}
-
-// The next UTF-8 character of Text from Pos (advanced); empty for a malformed sequence.
-std::optional<char32_t> NextUtf8(std::string_view Text, std::size_t& Pos) {
-    const auto c0 = static_cast<unsigned char>(Text[Pos]);
-    auto cont = [&](std::size_t i) -> int {
-        if (Pos + i >= Text.size()) return -1;
-        const auto c = static_cast<unsigned char>(Text[Pos + i]);
-        return (c & 0xC0) == 0x80 ? (c & 0x3F) : -1;
-    };
-    if (c0 < 0x80) {
-        ++Pos;
-        return c0;
-    }
-    if ((c0 & 0xE0) == 0xC0) {
-        const int c1 = cont(1);
-        if (c1 < 0) return std::nullopt;
-        const char32_t c = (char32_t(c0 & 0x1F) << 6) | char32_t(c1);
-        if (c < 0x80) return std::nullopt;
-        Pos += 2;
-        return c;
-    }
-    if ((c0 & 0xF0) == 0xE0) {
-        const int c1 = cont(1), c2 = cont(2);
-        if (c1 < 0 || c2 < 0) return std::nullopt;
-        const char32_t c = (char32_t(c0 & 0x0F) << 12) | (char32_t(c1) << 6) | char32_t(c2);
-        if (c < 0x800) return std::nullopt;
-        Pos += 3;
-        return c;
-    }
-    return std::nullopt;  // four-byte characters never come from Latin-1
-}
+using util::AppendUtf8;
+using util::NextUtf8;
 
 constexpr char32_t ControlPictures = 0x2400;  // U+2400..U+241F: pictures of 0x00..0x1F
 constexpr char32_t DeletePicture = 0x2421;
@@ -341,109 +302,7 @@ std::optional<std::uint64_t> ParseUnsigned(std::string_view Cell) {
     return v;
 }
 
-bool Digits(std::string_view Text, std::size_t At, std::size_t N, int& Out) {
-    Out = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-        const char c = Text[At + i];
-        if (c < '0' || c > '9') return false;
-        Out = Out * 10 + (c - '0');
-    }
-    return true;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Local time
-
-void TLocalTimeText::AppendTo(std::string& Out, WallTime At) {
-    const long long ms = duration_cast<milliseconds>(At.time_since_epoch()).count();
-    long long sec = ms / 1000;
-    long long msPart = ms % 1000;
-    if (msPart < 0) {
-        msPart += 1000;
-        --sec;
-    }
-    long long minute = sec / 60;
-    long long secPart = sec % 60;
-    if (secPart < 0) {
-        secPart += 60;
-        --minute;
-    }
-    if (minute != FFormatMinute) {
-        FFormatMinute = -1;
-        const std::time_t t = static_cast<std::time_t>(minute * 60);
-        std::tm tm{};
-        char buf[64];
-        int n = 0;
-        if (localtime_r(&t, &tm))
-            n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:", tm.tm_year + 1900,
-                              tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
-        if (n != 17 || tm.tm_sec != 0) {
-            // A year beyond four digits, or an offset that is not whole minutes: this
-            // time alone, without the cache.
-            const std::time_t whole = static_cast<std::time_t>(sec);
-            tm = {};
-            localtime_r(&whole, &tm);
-            n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d",
-                              tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                              tm.tm_sec, static_cast<int>(msPart));
-            Out.append(buf, static_cast<std::size_t>(std::max(n, 0)));
-            return;
-        }
-        std::copy(buf, buf + 17, FFormatPrefix);
-        FFormatMinute = minute;
-    }
-    Out.append(FFormatPrefix, 17);
-    Out += static_cast<char>('0' + secPart / 10);
-    Out += static_cast<char>('0' + secPart % 10);
-    Out += '.';
-    Out += static_cast<char>('0' + msPart / 100);
-    Out += static_cast<char>('0' + msPart / 10 % 10);
-    Out += static_cast<char>('0' + msPart % 10);
-}
-
-std::string TLocalTimeText::Format(WallTime At) {
-    std::string s;
-    AppendTo(s, At);
-    return s;
-}
-
-std::optional<WallTime> TLocalTimeText::Parse(std::string_view Text) {
-    // YYYY-MM-DD HH:MM:SS.mmm
-    if (Text.size() != 23 || Text[4] != '-' || Text[7] != '-' || Text[10] != ' ' ||
-        Text[13] != ':' || Text[16] != ':' || Text[19] != '.')
-        return std::nullopt;
-    int year, month, day, hour, min, sec, ms;
-    if (!Digits(Text, 0, 4, year) || !Digits(Text, 5, 2, month) || !Digits(Text, 8, 2, day) ||
-        !Digits(Text, 11, 2, hour) || !Digits(Text, 14, 2, min) || !Digits(Text, 17, 2, sec) ||
-        !Digits(Text, 20, 3, ms))
-        return std::nullopt;
-    // Years a calendar time of the system clock can hold (nanoseconds in 64 bits).
-    if (year < 1970 || year > 2200 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
-        min > 59 || sec > 60)
-        return std::nullopt;
-    const long long key = ((((year * 100LL + month) * 100 + day) * 100 + hour) * 100) + min;
-    if (key != FParseKey) {
-        std::tm tm{};
-        tm.tm_year = year - 1900;
-        tm.tm_mon = month - 1;
-        tm.tm_mday = day;
-        tm.tm_hour = hour;
-        tm.tm_min = min;
-        tm.tm_isdst = -1;
-        const std::time_t t = std::mktime(&tm);
-        // A date that does not exist (31 February) or a local time skipped by a clock
-        // change is normalised by mktime: not a time this program wrote.
-        if (tm.tm_year != year - 1900 || tm.tm_mon != month - 1 || tm.tm_mday != day ||
-            tm.tm_hour != hour || tm.tm_min != min)
-            return std::nullopt;
-        FParseKey = key;
-        FParseEpoch = static_cast<long long>(t);
-    }
-    return WallTime(
-        duration_cast<WallTime::duration>(milliseconds((FParseEpoch + sec) * 1000 + ms)));
-}
 
 // ---------------------------------------------------------------------------
 // Writing

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "LocalTime.h"
 #include "Model.h"
 
 namespace aircon {
@@ -44,22 +45,8 @@ struct TRecordedRow {
     friend bool operator==(const TRecordedRow&, const TRecordedRow&) = default;
 };
 
-// Local time "YYYY-MM-DD HH:MM:SS.mmm" of a wall time, and back. Both keep the offset of
-// the last minute they converted, so a stream of close times costs one conversion per
-// minute. Not thread-safe: one per thread.
-class TLocalTimeText {
-  public:
-    std::string Format(WallTime At);
-    void AppendTo(std::string& Out, WallTime At);
-    // Empty for a text that is not exactly in that form or out of range.
-    std::optional<WallTime> Parse(std::string_view Text);
-
-  private:
-    long long FFormatMinute = -1;  // seconds since the epoch / 60 of the cached minute
-    char FFormatPrefix[17] = {};   // "YYYY-MM-DD HH:MM:" of that minute
-    long long FParseKey = -1;      // YYYYMMDDHHMM of the cached minute
-    long long FParseEpoch = 0;     // its start, seconds since the epoch
-};
+// Local time "YYYY-MM-DD HH:MM:SS.mmm" of a wall time, and back: the helper library's.
+using util::TLocalTimeText;
 
 // Column names of the header, in order (the first four: 时间, 类型, 空调, 字段数).
 const std::vector<std::string>& RecordingColumns();

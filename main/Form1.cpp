@@ -29,7 +29,7 @@
 #include "PanelKit.h"
 #include "PortHandOver.h"
 #include "QtClock.h"
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 #include "Render.h"
 #include "SettingsLocation.h"
 #include "TrafficLogPanel.h"
@@ -93,9 +93,9 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
         MessageBoxes::ShowError(this, Text);
     };
     // The recorder and its status bar controls; Recording.ini beside the line settings.
-    FRecording = std::make_unique<TRecordingControls>(
+    FRecording = std::make_unique<TRecordTrendReport>(
         *FMonitor, *FClock, this,
-        TRecordingControls::TContext{QFileInfo(FSettingsPath).absolutePath(),
+        TRecordTrendReport::TContext{QFileInfo(FSettingsPath).absolutePath(),
                                      [this] { return QString::fromStdString(ComPort1->Port()); },
                                      [this] { return ComPort1 && ComPort1->Connected(); },
                                      // The report gives the figures the status bar shows.

@@ -39,7 +39,7 @@ class TLinkView;
 class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
-class TRecordingControls;
+class TRecordTrendReport;
 namespace aircon {
 class TComPortLink;
 }
@@ -139,7 +139,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     // hides it; the window grows and shrinks with it.
     void AddBottomPanel(QWidget* Panel);
     // Recording, trends and the site report (their controls are in the status bar).
-    TRecordingControls* Recording() const { return FRecording.get(); }
+    TRecordTrendReport* Recording() const { return FRecording.get(); }
     // The link counters in the status bar and the traffic log panel ("通讯记录").
     TLinkView& LinkView() const { return *FLinkView; }
 
@@ -181,7 +181,7 @@ class TForm1 : public QWidget, private aircon::IMonitorInputs, private aircon::I
     std::unique_ptr<TComPort> ComPort1;
     std::unique_ptr<aircon::TComPortLink> FLink;
     std::unique_ptr<aircon::TMonitor> FMonitor;
-    std::unique_ptr<TRecordingControls> FRecording;  // observes FMonitor: goes first
+    std::unique_ptr<TRecordTrendReport> FRecording;  // observes FMonitor: goes first
     std::unique_ptr<TLinkView> FLinkView;            // goes before the monitor it observes
     TPortHandOver* FHandOver = nullptr;
 

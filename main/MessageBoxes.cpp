@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "TextConv.h"
+
 namespace MessageBoxes {
 namespace {
 THook& Hook() {
@@ -51,26 +53,7 @@ void ShowApplicationError(QWidget* Owner, const QString& Text) {
 }  // namespace MessageBoxes
 
 std::optional<int> TryStrToInt(QStringView Text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < Text.size() && (Text[i] == u'+' || Text[i] == u'-')) {
-        negative = Text[i] == u'-';
-        ++i;
-    }
-    if (i == Text.size()) return std::nullopt;
-    // Stop as soon as the magnitude leaves what 32 bits can hold (INT_MIN included).
-    long long value = 0;
-    for (; i < Text.size(); ++i) {
-        const char16_t c = Text[i].unicode();
-        if (c < u'0' || c > u'9') return std::nullopt;
-        value = value * 10 + (c - u'0');
-        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
-            return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
-        return std::nullopt;
-    return static_cast<int>(value);
+    return util::TryStrToInt(Text.toUtf8().toStdString());
 }
 
 int StrToInt(const QString& Text) {
