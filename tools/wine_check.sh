@@ -75,7 +75,7 @@ echo "wine_check: left out (POSIX paths): $posix_only"
 for exe in "$win"/tests/util/*.exe; do
     run "$(basename "$exe" .exe)" wine "$exe" --gtest_filter="-$posix_only"
 done
-for exe in "$win"/tests/DH/*.exe "$win"/tests/CPort/*.exe; do
+for exe in "$win"/tests/DH/*.exe "$win"/tests/CPort/*.exe "$win"/tests/poll_win32/*.exe; do
     run "$(basename "$exe" .exe)" wine "$exe"
 done
 
