@@ -9,6 +9,7 @@
 # line whose far end the tests hold: COM7 is the port under test, COM8 its far end. COM9 is the
 # simulator on a pseudo-terminal that vanishes after a few seconds: the hang-up as on Linux.
 set -euo pipefail
+shopt -s nullglob
 cd "$(dirname "$0")/.."
 win=$(realpath -m "${1:-build-windows}")
 linux=$(realpath -m "${2:-build}")
