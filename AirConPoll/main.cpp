@@ -9,6 +9,7 @@
 #include "EventLoop.h"
 #include "Options.h"
 #include "Poller.h"
+#include "ScanRun.h"
 #include "Signals.h"
 
 using namespace airconpoll;
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
 
     TEventLoop loop;
     TSignalWatcher signals(loop);  // before the poller makes any thread
+    if (options.Scan) return RunScan(options, loop, std::cout, std::cerr);
     TPoller poller(options, loop, std::cout, std::cerr);
     return poller.Run();
 }
