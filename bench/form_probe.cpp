@@ -67,7 +67,7 @@
 #include "LinkView.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 #include "TrafficLogPanel.h"
 
 namespace {
@@ -638,7 +638,7 @@ long long BoundedStoreBytes(TForm1& Form) {
         for (const std::string* s : {&r.Summary, &r.Port})
             if (s->capacity() > 15) bytes += static_cast<long long>(s->capacity() + 1);
     }
-    if (const TRecordingControls* rec = Form.Recording()) {
+    if (const TRecordTrendReport* rec = Form.Recording()) {
         const aircon::THistory& h = rec->History();
         for (int i = 0; i < aircon::SeriesCount; ++i)
             bytes += static_cast<long long>(h.Series(i).capacity() * sizeof(aircon::TPoint));

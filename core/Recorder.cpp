@@ -1,7 +1,6 @@
 #include "Recorder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+
+#include "Platform.h"
+#include "UserFolders.h"
 
 namespace aircon {
 
@@ -63,24 +65,14 @@ struct TOldRecording {
 }  // namespace
 
 fs::path DefaultRecordingFolder() {
-    fs::path base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        std::string h = home && *home ? home : "";
-        if (h.empty()) {
-            if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) h = pw->pw_dir;
-        }
-        base = fs::path(h.empty() ? "/tmp" : h) / ".local" / "share";
-    }
+    const std::string data = util::UserFolders().Data;
+    const fs::path base = data.empty() ? fs::path("/tmp/.local/share") : fs::path(data);
     return base / "AirConTool" / "recordings";
 }
 
 std::string RecordingFileName(WallTime Start, std::string_view Port) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(Start);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm =
+        platform::LocalTime(std::chrono::system_clock::to_time_t(Start)).value_or(std::tm{});
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d_%02d-%02d-%02d_", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
@@ -295,17 +287,10 @@ void TRecorder::TWriter::Flush() {
             size = lf == std::string::npos ? 0 : lf + 1;
         }
     }
-    std::size_t done = 0;
-    int error = 0;
-    while (done < size) {
-        const ssize_t n = ::write(Fd, Buffer.data() + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    const platform::TWriteResult written =
+        platform::WriteAll(Fd, std::string_view(Buffer.data(), size));
+    const std::size_t done = written.Written;
+    const int error = written.Error;
     Bytes += done;
     // Rows written whole stay; a row cut in the middle is the file's last, unfinished
     // line, and it and the rest of the batch are lost.
