@@ -148,13 +148,14 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
                  const std::size_t comma = std::min(Value.find(',', start), Value.size());
                  const std::string item = Value.substr(start, comma - start);
                  const auto n = ParseNumber(item);
-                 const auto it =
-                     std::find_if(BaudRates.begin(), BaudRates.end(),
-                                  [&](const TBaudName& b) { return n && *n == b.Number; });
-                 if (it == BaudRates.end())
+                 const auto rates = BaudRates();
+                 const auto it = std::find_if(rates.begin(), rates.end(), [&](TBaudRate b) {
+                     return n && *n == BaudRateValue(b);
+                 });
+                 if (it == rates.end())
                      return fail("--baud-list: '" + item + "' is not a rate of --baud");
-                 if (std::find(o.BaudList.begin(), o.BaudList.end(), it->Rate) == o.BaudList.end())
-                     o.BaudList.push_back(it->Rate);
+                 if (std::find(o.BaudList.begin(), o.BaudList.end(), *it) == o.BaudList.end())
+                     o.BaudList.push_back(*it);
                  start = comma + 1;
              }
              return true;
