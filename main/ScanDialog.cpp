@@ -93,8 +93,10 @@ TScanDialog::TScanDialog(TForm1& Form)
     btnStop = Named(new QPushButton(QStringLiteral("停止")), "btnStop", QStringLiteral("停止"));
     progress->addWidget(btnStart);
     progress->addWidget(btnStop);
-    lblProgress = Named(new QLabel(QStringLiteral("请先打开串口，再点“开始”。")), "lblProgress",
-                        QStringLiteral("状态"));
+    lblProgress = Named(
+        new QLabel(Form.Session().IsOpen() ? QStringLiteral("选择地址范围和波特率，再点“开始”。")
+                                           : QStringLiteral("请先打开串口，再点“开始”。")),
+        "lblProgress", QStringLiteral("状态"));
 
     tblFound = Named(new QTableWidget(0, ColCount), "tblFound", QStringLiteral("找到的设备"));
     tblFound->setHorizontalHeaderLabels({QStringLiteral("波特率"), QStringLiteral("地址"),
