@@ -51,7 +51,7 @@ TRecordTrendReport::TRecordTrendReport(aircon::TMonitor& Monitor, aircon::IClock
     bool ok = false;
     qint64 mb = ini.value("SizeLimitMB", DefaultSizeLimitMB).toLongLong(&ok);
     if (!ok || mb <= 0) mb = DefaultSizeLimitMB;
-    settings.SizeLimit = static_cast<std::uint64_t>(mb) * 1024 * 1024;
+    settings.SizeLimit = aircon::SizeLimitFromMB(static_cast<std::uint64_t>(mb));
 
     FRecorder = std::make_unique<aircon::TRecorder>(Clock, settings);
     FRecorder->OnEvent = [this](const aircon::TRecordingEvent& E) { OnRecordingEvent(E); };

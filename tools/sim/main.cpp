@@ -347,7 +347,10 @@ int main(int argc, char** argv) {
                     status = 1;
                     break;
                 }
-                if (pause) toTool.reset(), toTap.reset();
+                if (pause) {
+                    toTool.reset();
+                    toTap.reset();
+                }
             }
         }
         double wait = 0.2;
