@@ -62,9 +62,20 @@ std::int32_t TScan::Rate() const {
 Millis TScan::PlannedTime() const {
     const int count = FSettings.LastAddr - FSettings.FirstAddr + 1;
     Millis total{};
-    for (TBaudRate r : FSettings.Rates)
-        total += FSettings.Listen + count * ProbeWait(BaudRateValue(r), FBits, FSettings.Margin);
+    for (std::size_t i = 0; i < FSettings.Rates.size(); ++i)
+        total += Listening(i) +
+                 count * ProbeWait(BaudRateValue(FSettings.Rates[i]), FBits, FSettings.Margin);
     return total;
+}
+
+// The settling and the listening before rate I.
+Millis TScan::Listening(std::size_t I) const {
+    if (FSettings.Listen.count() <= 0) return Millis(0);
+    const std::int32_t before =
+        I == 0 ? BaudRateValue(FSavedLine.BaudRate) : BaudRateValue(FSettings.Rates[I - 1]);
+    return IdentityWait(before > 0 ? before : BaudRateValue(FSettings.Rates[I]), FBits,
+                        FSettings.Margin) +
+           FSettings.Listen;
 }
 
 bool TScan::Start() {
@@ -108,6 +119,8 @@ void TScan::HoldPolling() {
 }
 
 void TScan::BeginRate() {
+    FPrevRate = FRateIndex == 0 ? BaudRateValue(FSavedLine.BaudRate)
+                                : BaudRateValue(FSettings.Rates[FRateIndex - 1]);
     TLineSettings line = FSavedLine;
     line.BaudRate = FSettings.Rates[FRateIndex];
     line.DataBits = FSettings.DataBits;
@@ -118,10 +131,10 @@ void TScan::BeginRate() {
     FAddr = FSettings.FirstAddr;
     FPrev.reset();
     if (FSettings.Listen.count() > 0 && !FConfirmed) {
-        FPhase = TPhase::Listen;
+        FPhase = TPhase::Settle;
         FHeard = TOtherMaster{Rate(), 0, 0};
         Report();
-        Arm(FSettings.Listen);
+        Arm(IdentityWait(FPrevRate > 0 ? FPrevRate : Rate(), FBits, FSettings.Margin));
         return;
     }
     Probe();
@@ -142,8 +155,10 @@ void TScan::Report() {
         const Millis wait = ProbeWait(BaudRateValue(FSettings.Rates[i]), FBits, FSettings.Margin);
         const int remaining = i == FRateIndex ? FSettings.LastAddr - FAddr + 1 : count;
         left += remaining * wait;
-        const bool listenAhead = i > FRateIndex || FPhase == TPhase::Listen;
-        if (listenAhead && !FConfirmed) left += FSettings.Listen;
+        if (!FConfirmed && (i > FRateIndex || FPhase == TPhase::Settle))
+            left += Listening(i);
+        else if (!FConfirmed && FPhase == TPhase::Listen)
+            left += FSettings.Listen;
     }
     FProgress.Left = left;
     if (OnProgress) OnProgress(FProgress);
@@ -162,6 +177,10 @@ void TScan::Probe() {
 void TScan::WaitOver() {
     FTimer.SetEnabled(false);
     switch (FPhase) {
+        case TPhase::Settle:
+            FPhase = TPhase::Listen;
+            Arm(FSettings.Listen);
+            return;
         case TPhase::Listen:
             if (FHeard.Frames > 0 || FHeard.Noise > 0) {
                 FConfirming = true;
@@ -279,7 +298,8 @@ void TScan::OnNoise(const TNoise& e) {
 }
 
 void TScan::OnReplyReceived(const TReplyReceived& e) {
-    if (!FRunning || FPhase == TPhase::Listen || FPhase == TPhase::Idle) return;
+    if (!FRunning || FPhase == TPhase::Listen || FPhase == TPhase::Settle || FPhase == TPhase::Idle)
+        return;
     const std::uint8_t addr = e.Header.Addr;
     const bool known = std::any_of(FFound.begin(), FFound.end(), [&](const TScanFound& f) {
         return f.Addr == addr && f.Rate == Rate();

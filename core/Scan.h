@@ -15,6 +15,10 @@
 // codec holds a part of it), the wait is stretched once by the time the longest reply
 // takes on the line.
 //
+// Before listening, the scan lets the line settle for the time the longest reply takes at
+// the rate used before (the host's last poll, or the previous rate's last address may
+// still be answering): what arrives then is not taken for another master.
+//
 // Stop ends the scan at any moment; a scan that ends, by itself or stopped, puts back
 // the line settings it found and resumes polling as it was. The scan is driven by the
 // session's clock and the session's received blocks: nothing blocks.
@@ -141,7 +145,8 @@ class TScan : private IMonitorObserver {
     const TScanProgress& Progress() const { return FProgress; }
     // Frames that passed the check but came from an address not asked (nor the one before).
     int StrayFrames() const { return FStray; }
-    // The whole scan's waits as planned (no controller found, nothing heard).
+    // The whole scan's waits as planned (no controller found, nothing heard); valid once
+    // started (the settling before the first rate depends on the line's rate then).
     Millis PlannedTime() const;
 
     std::function<void(const TScanProgress&)> OnProgress;
@@ -153,7 +158,7 @@ class TScan : private IMonitorObserver {
     std::function<void(TScanEnd)> OnFinished;
 
   private:
-    enum class TPhase { Idle, Listen, Probe, Identify };
+    enum class TPhase { Idle, Settle, Listen, Probe, Identify };
 
     void OnLinkClosed(const TLinkClosed&) override;
     void OnFrameReceived(const TFrameReceived&) override;
@@ -171,6 +176,7 @@ class TScan : private IMonitorObserver {
     void Arm(Millis Wait);
     void HoldPolling();
     std::int32_t Rate() const;
+    Millis Listening(std::size_t I) const;
     void Report();
 
     IClock& FClock;
@@ -196,6 +202,7 @@ class TScan : private IMonitorObserver {
 
     TOtherMaster FHeard;
     TLineSettings FSavedLine;
+    std::int32_t FPrevRate = 0;  // the line's rate before this one
     bool FSavedPoll = false;
     bool FSavedSend = false;
 

@@ -250,11 +250,15 @@ TEST(Scan, SpacesCommandsByTheWaitOfTheRate) {
     std::vector<long long> at;
     for (std::size_t i = 0; i < r.WritesAtEnd; ++i)
         at.push_back(r.Rig.Link.Writes[i].At);
-    // 500 ms listening before each rate; 69 ms per address at 9600, 60 at 19200.
-    EXPECT_EQ(at, (std::vector<long long>{500, 569, 638, 707 + 500, 1207 + 60, 1207 + 120}));
+    // Before each rate the line settles for the longest reply at the rate before (784 ms
+    // at the line's 2400, 234 ms after 9600), then 500 ms listening; 69 ms per address at
+    // 9600, 60 at 19200.
+    const long long second = 1284 + 207 + 234 + 500;
+    EXPECT_EQ(at, (std::vector<long long>{1284, 1284 + 69, 1284 + 138, second, second + 60,
+                                          second + 120}));
     EXPECT_EQ(r.Progress.front().Total, 6);
-    EXPECT_EQ(r.Progress.front().Left.count(), 500 + 3 * 69 + 500 + 3 * 60);
-    EXPECT_EQ(scan->PlannedTime().count(), 500 + 3 * 69 + 500 + 3 * 60);
+    EXPECT_EQ(r.Progress.front().Left.count(), second + 3 * 60);
+    EXPECT_EQ(scan->PlannedTime().count(), second + 3 * 60);
     EXPECT_EQ(r.Progress.back().Done, 6);
     EXPECT_EQ(r.Progress.back().Left.count(), 0);
     for (std::size_t i = 1; i < r.Progress.size(); ++i)
@@ -264,7 +268,7 @@ TEST(Scan, SpacesCommandsByTheWaitOfTheRate) {
     TScanRig s;
     auto scan2 = s.Make(Small({TBaudRate::Br9600}, 0, 1));
     scan2->Start();
-    s.RunFor(500 + 60);  // the command to 0 went out at 500
+    s.RunFor(1284 + 60);  // the command to 0 went out at 1284
     const std::string reply = Reply(0, {}, 0);
     s.Rig.Feed(reply.substr(0, 9));
     s.RunFor(20);  // past the 69 ms wait
@@ -284,7 +288,7 @@ TEST(Scan, StopsCleanlyAndRestores) {
         TScanEnd End;
     };
     for (const TCase c : {TCase{"stopped while listening", 100, true, TScanEnd::Stopped},
-                          {"stopped halfway", 1200, true, TScanEnd::Stopped},
+                          {"stopped halfway", 1600, true, TScanEnd::Stopped},
                           {"ended", -1, true, TScanEnd::Completed},
                           {"ended, polling was off", -1, false, TScanEnd::Completed}}) {
         SCOPED_TRACE(c.Name);
@@ -319,7 +323,7 @@ TEST(Scan, StopsCleanlyAndRestores) {
         r.RunFor(1000);
         ASSERT_GT(r.Rig.Link.Writes.size(), writes) << "the host's command goes out after";
         EXPECT_EQ(r.Rig.Link.Writes[writes].Frame, BuildCommandText(0x47, 1));
-        if (c.StopAt == 1200) {
+        if (c.StopAt == 1600) {
             EXPECT_GT(r.Progress.back().Done, 0);
             EXPECT_LT(r.Progress.back().Done, 20);
         }
@@ -335,6 +339,8 @@ TEST(Scan, AsksBeforeTalkingOverAnotherMaster) {
     scan->OnOtherMaster = [&](const TOtherMaster& m) { heard.push_back(m); };
     ASSERT_TRUE(scan->Start());
     r.RunFor(100);
+    r.Rig.Feed(Reply(0, {}, 1));  // settling: a late reply to the host's last poll
+    r.RunFor(800);
     r.Rig.Feed(BuildCommandText(0x42, 1));  // the site's monitoring unit polls
     r.Rig.Feed("xx");
     r.RunFor(3000);
@@ -355,7 +361,7 @@ TEST(Scan, AsksBeforeTalkingOverAnotherMaster) {
     auto scan2 = s.Make(Small({TBaudRate::Br9600}, 0, 1));
     scan2->OnOtherMaster = [&](const TOtherMaster&) { scan2->Stop(); };
     scan2->Start();
-    s.RunFor(10);
+    s.RunFor(900);
     s.Rig.Feed(BuildCommandText(0x42, 1));
     s.RunFor(3000);
     EXPECT_EQ(s.End, TScanEnd::Stopped);
