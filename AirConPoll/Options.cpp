@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <functional>
@@ -160,6 +161,41 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
              o.Replay = Value;
              return true;
          }},
+        {"--baud-list",
+         [&](const std::string& Value) {
+             o.BaudList.clear();
+             std::size_t start = 0;
+             while (start <= Value.size()) {
+                 const std::size_t comma = std::min(Value.find(',', start), Value.size());
+                 const std::string item = Value.substr(start, comma - start);
+                 const auto n = ParseNumber(item);
+                 const auto rates = BaudRates();
+                 const auto it = std::find_if(rates.begin(), rates.end(), [&](TBaudRate b) {
+                     return n && *n == BaudRateValue(b);
+                 });
+                 if (it == rates.end())
+                     return fail("--baud-list: '" + item + "' is not a rate of --baud");
+                 if (std::find(o.BaudList.begin(), o.BaudList.end(), *it) == o.BaudList.end())
+                     o.BaudList.push_back(*it);
+                 start = comma + 1;
+             }
+             return true;
+         }},
+        {"--addr-range",
+         [&](const std::string& Value) {
+             const std::size_t dash = Value.find('-');
+             const auto first = ParseNumber(Value.substr(0, dash));
+             const auto last =
+                 dash == std::string::npos ? first : ParseNumber(Value.substr(dash + 1));
+             if (!first || !last || *first > 255 || *last > 255 || *first > *last)
+                 return fail("--addr-range: '" + Value +
+                             "' is not an address or a range FIRST-LAST from 0 to 255");
+             o.AddrFirst = static_cast<int>(*first);
+             o.AddrLast = static_cast<int>(*last);
+             return true;
+         }},
+        {"--scan-margin", number("--scan-margin", 50, 10000, o.ScanMarginMs)},
+        {"--scan-listen", number("--scan-listen", 0, 60000, o.ScanListenMs)},
         {"--textfile",
          [&](const std::string& Value) {
              if (Value.empty()) return fail("--textfile: the path is empty");
@@ -200,6 +236,14 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
             o.ReplayPace = true;
             continue;
         }
+        if (arg == "--scan") {
+            o.Scan = true;
+            continue;
+        }
+        if (arg == "--scan-anyway") {
+            o.ScanAnyway = true;
+            continue;
+        }
         std::optional<std::string> value;
         if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
             value = arg.substr(eq + 1);
@@ -231,6 +275,12 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
     if (o.Listen && o.Once) return {std::nullopt, "--once polls: it does not go with --listen"};
     if (o.FindSpeed && !o.Listen)
         return {std::nullopt, "--find-speed listens: it goes with --listen"};
+    if (o.Scan && o.Listen)
+        return {std::nullopt, "--scan writes to the line: it does not go with --listen"};
+    if (o.Scan && (o.Once || !o.TextFile.empty()))
+        return {std::nullopt,
+                "--scan: give it alone (with --json at most), not with --once or --textfile"};
+    if (o.Scan) return {o, ""};
     if (!o.Once && !o.Json && o.TextFile.empty())
         return {std::nullopt, "nothing to do: give --textfile PATH, --json or --once (see --help)"};
     return {o, ""};
@@ -238,6 +288,7 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
 
 std::string HelpText() {
     return R"(Usage: AirConPoll --port PORT [OPTION]...
+       AirConPoll --port PORT --scan [--baud-list LIST] [--addr-range A-B] [--json]
 Polls the air-conditioner controller of a base station on a serial port, as
 the window AirConTool does, and hands its readings on: to the textfile
 collector of the Prometheus node exporter, or as JSON lines.
@@ -290,6 +341,26 @@ Listening, capture and replay:
   --replay FILE         read a capture file into the JSON lines and the
                         metrics as if listening, as fast as it goes
   --replay-pace         with --replay: at the pace it was recorded
+
+Scan (find controllers whose address or line speed is not known):
+  --scan                ask every address of the range at every rate for its
+                        protocol version (0x4F), and found controllers for
+                        their address and identity (0x50, 0x51); one line per
+                        controller found (one JSON object with --json); exit
+                        status 0 when at least one was found, 1 when none
+  --baud-list LIST      the rates to scan, e.g. 9600,19200 (default 1200,2400,
+                        4800,9600,19200); the frame format is --data-bits,
+                        --parity and --stop-bits (default 8N1)
+  --addr-range A-B      the addresses to scan, e.g. 1-32 (default 0-255)
+  --scan-margin MS      the turnaround margin: a dead address is waited for
+                        the command's time on the line plus MS milliseconds
+                        (default 50, at least 50); raise it for slow controllers
+  --scan-listen MS      listen without writing for MS milliseconds before each
+                        rate (default 500; 0: do not listen)
+  --scan-anyway         go on when another master is heard talking on the
+                        line (without it the scan stops there, as it would
+                        collide with the site's monitoring unit)
+
   -h, --help            show this help
   -V, --version         show the version
 
@@ -299,7 +370,8 @@ it. SIGTERM and SIGINT end the program cleanly, leaving the metrics file with
 aircon_up 0.
 
 Exit status: 0 done, 1 the port or the controller failed (--once) or the
-metrics file cannot be written, 2 bad command line.
+metrics file cannot be written, or no controller found (--scan), 2 bad
+command line.
 )";
 }
 

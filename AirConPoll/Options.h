@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "CPort.h"
 
@@ -32,6 +33,14 @@ struct TPollOptions {
     bool ReplayPace = false;
     bool Help = false;
     bool Version = false;
+    // --scan: find the controllers on the line instead of polling.
+    bool Scan = false;
+    std::vector<TBaudRate> BaudList;  // the rates to scan; empty: 1200 to 19200
+    int AddrFirst = 0;
+    int AddrLast = 255;
+    int ScanMarginMs = 50;    // turnaround margin after a command's time on the line
+    int ScanListenMs = 500;   // listening before each rate
+    bool ScanAnyway = false;  // go on when another master is heard
 };
 
 struct TParseResult {

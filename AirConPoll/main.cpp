@@ -10,6 +10,7 @@
 #include "Listen.h"
 #include "Options.h"
 #include "Poller.h"
+#include "ScanRun.h"
 #include "Signals.h"
 
 using namespace airconpoll;
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
         TListenPoller listener(options, loop, std::cout, std::cerr);
         return listener.Run();
     }
+    if (options.Scan) return RunScan(options, loop, std::cout, std::cerr);
     TPoller poller(options, loop, std::cout, std::cerr);
     return poller.Run();
 }

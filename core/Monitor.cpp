@@ -49,6 +49,7 @@ struct TMonitor::TImpl {
     std::uint64_t LinkGeneration = 0;  // counts the closes of the link
     bool LinkOpen = false;
     bool Closing = false;
+    bool Held = false;  // a job borrows the line
 
     // The last command written, until its first frame arrives.
     struct TPending {
@@ -105,7 +106,7 @@ struct TMonitor::TImpl {
     }
 
     void PollTick() {
-        if (!Link.Connected() || !Settings.AutoPoll()) return;
+        if (!Link.Connected() || !Settings.AutoPoll() || Held) return;
         // One poll command waits at a time: while the one of an earlier tick is still
         // queued, the tick adds nothing, so a short poll interval cannot grow a backlog.
         if (LastPollSerial <= Removed) {
@@ -127,7 +128,7 @@ struct TMonitor::TImpl {
     void SendTick() {
         ReportMissing();
         Timer2.SetEnabled(false);
-        if (Queue.empty()) return;
+        if (Queue.empty() || Held) return;
         // A copy: the send may close the link, which releases every queued item.
         const TIntCMD item = Queue.front();
         const auto addr = Settings.Address();
@@ -381,6 +382,14 @@ void TMonitor::LinkClosed() {
 
 void TMonitor::SetAutoQuery(bool On) {
     FImpl->Timer1.SetEnabled(On);
+}
+
+void TMonitor::SetHeld(bool On) {
+    FImpl->Held = On;
+}
+
+bool TMonitor::Held() const {
+    return FImpl->Held;
 }
 
 void TMonitor::ReceiveData(std::span<const std::uint8_t> Block) {

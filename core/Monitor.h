@@ -130,6 +130,11 @@ class TMonitor {
     void LinkClosed();
     // Automatic polling switched: the poll timer on or off with the interval it has.
     void SetAutoQuery(bool On);
+    // A job that borrows the line (a scan) holds the queue: while held, a poll tick
+    // queues nothing and a send tick sends nothing and stops the send timer; the job
+    // sends its own commands and, when it lets go, starts the timers again.
+    void SetHeld(bool On);
+    bool Held() const;
 
     // --- intake ---
     // A block of received bytes (the port's OnRxBuf). An observer that throws ends the

@@ -3,6 +3,7 @@
 
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "ScanDialog.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -14,6 +15,7 @@ int main(int argc, char* argv[]) {
     // standard error too.
     MessageBoxes::SetEchoToStandardError(qEnvironmentVariableIsSet("AIRCONTOOL_ECHO_MESSAGES"));
     TForm1 form;
+    AddScanButton(form);  // "查找设备" in the status bar
     form.show();
     return QApplication::exec();
 }
