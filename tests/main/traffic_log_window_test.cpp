@@ -147,7 +147,7 @@ class TrafficLogWindowTest : public QObject {
         QVERIFY(status.lblLastGood->text().startsWith(QStringLiteral("上次正常应答 ")));
         panel.SyncNow();
         QCOMPARE(rows->index(rows->rowCount() - 1, TTrafficLogModel::ColSummary).data().toString(),
-                 QStringLiteral("关闭"));
+                 QStringLiteral("关闭 主动关闭"));
 
         // Closing the log shrinks the window back.
         status.btnTrafficLog->click();
