@@ -14,6 +14,7 @@ namespace MessageBoxes {
 enum class TBoxKind {
     Error,             // owned by the window, title "错误", error icon, OK button
     ApplicationError,  // the application's standard error box (conversion failures)
+    Confirm,           // a question with yes and no
 };
 
 struct TBox {
@@ -25,6 +26,14 @@ struct TBox {
 // When a hook is set, it receives every box instead of the dialog.
 using THook = std::function<void(QWidget* Owner, const TBox& Box)>;
 void SetHook(THook Hook);
+
+// Questions the operator answers with yes or no. When a confirm hook is set it answers
+// instead of the dialog; a host that takes the message boxes (SetHook) and sets no
+// confirm hook has every question granted.
+using TConfirmHook = std::function<bool(QWidget* Owner, const TBox& Box)>;
+void SetConfirmHook(TConfirmHook Hook);
+// A question box titled Title with "是" and "否", "否" the default: true for "是".
+bool Confirm(QWidget* Owner, const QString& Title, const QString& Text);
 
 // "错误" box with error icon and an OK button, owned by Owner.
 void ShowError(QWidget* Owner, const QString& Text);
