@@ -1,7 +1,11 @@
 // Program entry: the application and its main window.
 #include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
 
 #include "Form1.h"
+#include "QtChinese.h"
+#include "WindowHost.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -9,7 +13,24 @@ int main(int argc, char* argv[]) {
     // No display name: the window manager shows the window's caption exactly.
     // Ties the window to its menu entry (and so its icon) on desktops that go by the app id.
     QGuiApplication::setDesktopFileName(QStringLiteral("io.github.basestation.AirConTool"));
-    TForm1 form;
-    form.show();
+    if (QString error; !LoadQtChinese(app, &error))
+        std::fprintf(stderr, "AirConTool: %s\n", qUtf8Printable(error));
+
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("Monitor and set up the air-conditioner controller of a base station."));
+    options.addHelpOption();
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("Use the serial port PATH for this run (for example a simulator's "
+                       "pseudo-terminal); the settings file keeps its own port."),
+        QStringLiteral("PATH"));
+    options.addOption(port);
+    options.process(app);  // a wrong option: says so and ends with status 1
+
+    auto* form = new TForm1;
+    form->SetPortForThisRun(options.value(port));
+    TWindowHost window(form);  // scrolls where the screen is lower than the form
+    window.show();
     return QApplication::exec();
 }
