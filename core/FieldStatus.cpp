@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "TrafficLog.h"
+#include "LocalTime.h"
 
 namespace aircon {
 
@@ -41,7 +41,7 @@ std::string StaleBannerText(TAnswering State, const std::optional<TStamp>& LastG
     }
     if (!LastGood) return text + "尚未收到任何读数";
     // The time of day to the second: the milliseconds of the log would only distract.
-    std::string at = LocalTimeText(LastGood->Wall, false);
+    std::string at = util::LocalTimeText(LastGood->Wall, false);
     if (const auto dot = at.find('.'); dot != std::string::npos) at.resize(dot);
     const auto age = std::chrono::duration_cast<Millis>(Now.Time - LastGood->Time);
     return text + "显示的数值是 " + at + " 的读数，已 " + AgeText(age) + "未更新";

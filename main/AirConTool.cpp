@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "Form1.h"
+#include "MessageBoxes.h"
 #include "QtChinese.h"
 #include "WindowHost.h"
 
@@ -28,6 +29,9 @@ int main(int argc, char* argv[]) {
     options.addOption(port);
     options.process(app);  // a wrong option: says so and ends with status 1
 
+    // For scripts that drive the installed window (the package check): its message boxes on
+    // standard error too.
+    MessageBoxes::SetEchoToStandardError(qEnvironmentVariableIsSet("AIRCONTOOL_ECHO_MESSAGES"));
     auto* form = new TForm1;
     form->SetPortForThisRun(options.value(port));
     TWindowHost window(form);  // scrolls where the screen is lower than the form

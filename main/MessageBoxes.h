@@ -26,6 +26,9 @@ struct TBox {
 // When a hook is set, it receives every box instead of the dialog.
 using THook = std::function<void(QWidget* Owner, const TBox& Box)>;
 void SetHook(THook Hook);
+// With On, every box is also written to standard error ("[title] text"), so that a script
+// driving the window can read what it said. Off unless the program entry turns it on.
+void SetEchoToStandardError(bool On);
 
 // Questions the operator answers with yes or no. When a confirm hook is set it answers
 // instead of the dialog; a host that takes the message boxes (SetHook) and sets no

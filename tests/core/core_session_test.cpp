@@ -14,7 +14,7 @@
 #include "History.h"
 #include "LinkCounters.h"
 #include "Session.h"
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 namespace coretest {
 namespace {
