@@ -115,7 +115,7 @@ void TCommandOutcomes::ShowJob() {
     const aircon::TParamResult& r = FJob->Results().front();
     const int index = IndexOf(r.Write.Code);
     const QString name = index >= 0
-                             ? QString::fromUtf8(ParamListTexts[static_cast<std::size_t>(index)])
+                             ? ParamListText(index)
                              : QStringLiteral("0x%1").arg(r.Write.Code, 2, 16, QLatin1Char('0'));
     const QString text = name + QStringLiteral(" = ") + ValueText(index, r.Write.Value) +
                          QStringLiteral("：") + QString::fromStdString(aircon::ParamOutcomeText(r));
