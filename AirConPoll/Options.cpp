@@ -139,6 +139,27 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
         {"--interval", number("--interval", 10, 3600000, o.IntervalMs)},
         {"--timeout", number("--timeout", 10, 600000, o.TimeoutMs)},
         {"--params-interval", number("--params-interval", 0, 86400 * 7, o.ParamsIntervalS)},
+        {"--capture",
+         [&](const std::string& Value) {
+             if (Value.empty()) return fail("--capture: the path is empty");
+             o.Capture = Value;
+             return true;
+         }},
+        {"--capture-size",
+         [&](const std::string& Value) {
+             const auto n = ParseNumber(Value);
+             if (!n || *n < 4096 || *n > (1LL << 40))
+                 return fail("--capture-size: '" + Value +
+                             "' is not a whole number of bytes from 4096 to 2^40");
+             o.CaptureLimit = *n;
+             return true;
+         }},
+        {"--replay",
+         [&](const std::string& Value) {
+             if (Value.empty()) return fail("--replay: the path is empty");
+             o.Replay = Value;
+             return true;
+         }},
         {"--textfile",
          [&](const std::string& Value) {
              if (Value.empty()) return fail("--textfile: the path is empty");
@@ -167,6 +188,18 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
             o.Json = true;
             continue;
         }
+        if (arg == "--listen") {
+            o.Listen = true;
+            continue;
+        }
+        if (arg == "--find-speed") {
+            o.FindSpeed = true;
+            continue;
+        }
+        if (arg == "--replay-pace") {
+            o.ReplayPace = true;
+            continue;
+        }
         std::optional<std::string> value;
         if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
             value = arg.substr(eq + 1);
@@ -184,7 +217,20 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
         if (!it->second(*value)) return {std::nullopt, error};
     }
     if (o.Help || o.Version) return {o, ""};
+    if (!o.Replay.empty()) {
+        if (!o.Port.empty() || o.Listen || o.Once || !o.Capture.empty())
+            return {std::nullopt,
+                    "--replay reads a capture file: no --port, --listen, --once or "
+                    "--capture with it"};
+        if (!o.Json && o.TextFile.empty())
+            return {std::nullopt, "nothing to do: give --textfile PATH or --json with --replay"};
+        return {o, ""};
+    }
+    if (o.ReplayPace) return {std::nullopt, "--replay-pace goes with --replay FILE"};
     if (o.Port.empty()) return {std::nullopt, "--port is missing: which serial port to poll"};
+    if (o.Listen && o.Once) return {std::nullopt, "--once polls: it does not go with --listen"};
+    if (o.FindSpeed && !o.Listen)
+        return {std::nullopt, "--find-speed listens: it goes with --listen"};
     if (!o.Once && !o.Json && o.TextFile.empty())
         return {std::nullopt, "nothing to do: give --textfile PATH, --json or --once (see --help)"};
     return {o, ""};
@@ -227,6 +273,23 @@ Output:
                         status 0, or 1 with the reason on standard error when
                         the controller does not answer (without --json and
                         --textfile the metrics are printed on standard output)
+
+Listening, capture and replay:
+  --listen              listen to the line another master polls: nothing is
+                        written, DTR and RTS are held low; every reply is
+                        paired with the command before it (same address,
+                        within 1000 ms) and decoded; readings and counters
+                        are labelled by address
+  --find-speed          with --listen: find the line's speed by listening
+                        (9600, 19200, 4800, 2400, 1200, 38400, 57600, 115200)
+  --capture FILE        write every block on the line, with its time and
+                        direction, to FILE (pcap, link type USER0, which
+                        Wireshark opens); when FILE reaches the size limit it
+                        becomes FILE.1 (FILE.1 becomes FILE.2, ...; nine kept)
+  --capture-size BYTES  the size limit of a capture file (default 10485760)
+  --replay FILE         read a capture file into the JSON lines and the
+                        metrics as if listening, as fast as it goes
+  --replay-pace         with --replay: at the pace it was recorded
   -h, --help            show this help
   -V, --version         show the version
 

@@ -22,6 +22,14 @@ struct TPollOptions {
     bool Once = false;
     bool Json = false;
     std::string TextFile;
+    // Listening to another master instead of polling (Listen.h), and the speed found by
+    // listening; the capture file of the line (Capture.h) and its replay.
+    bool Listen = false;
+    bool FindSpeed = false;
+    std::string Capture;
+    long long CaptureLimit = 10LL * 1024 * 1024;  // bytes a capture file holds
+    std::string Replay;
+    bool ReplayPace = false;
     bool Help = false;
     bool Version = false;
 };

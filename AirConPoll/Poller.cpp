@@ -100,6 +100,15 @@ TPoller::TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Ou
             Info("the controller replies, but refuses every command (return code other than 0)");
     };
     FReadsTimer.OnTimer = [this] { QueueReads(TOnceCheck::Reads); };
+    if (!Options.Capture.empty()) {
+        FCapture = std::make_unique<TCaptureWriter>(
+            Loop.Clock(), Options.Capture, static_cast<std::uint64_t>(Options.CaptureLimit));
+        FCapture->OnError = [this](const std::string& Error) { Log(Error + "; capture ended"); };
+        monitor.AddObserver(*FCapture);
+        FSession.OnBlock = [this](std::span<const std::uint8_t> Block) {
+            FCapture->Received(Block);
+        };
+    }
 }
 
 TPoller::~TPoller() {
@@ -235,6 +244,7 @@ void TPoller::AfterEvents() {
 }
 
 int TPoller::Run() {
+    if (FCapture && !FCapture->Open()) return 1;
     if (!FOptions.TextFile.empty()) {
         RemoveStaleTemporaries(FOptions.TextFile);
         // A file that cannot be written at the start is a mistake of the set-up.

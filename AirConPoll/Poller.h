@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 
+#include "Capture.h"
 #include "EventLoop.h"
 #include "OnceCheck.h"
 #include "Options.h"
@@ -62,6 +63,7 @@ class TPoller {
     std::unique_ptr<TJsonOut> FJson;
     std::unique_ptr<TOnceCheck> FOnce;
     aircon::TTimer FReadsTimer;
+    std::unique_ptr<aircon::TCaptureWriter> FCapture;  // --capture
 
     std::string FPortError;   // the failure the port reported last
     std::string FWriteError;  // the last failure to write the metrics file

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "EventLoop.h"
+#include "Listen.h"
 #include "Options.h"
 #include "Poller.h"
 #include "Signals.h"
@@ -29,11 +30,16 @@ int main(int argc, char** argv) {
         std::cout << VersionText();
         return 0;
     }
+    if (!options.Replay.empty()) return RunReplay(options, std::cout, std::cerr);
     // A closed standard output is noticed by the failed write, not by a signal.
     signal(SIGPIPE, SIG_IGN);
 
     TEventLoop loop;
     TSignalWatcher signals(loop);  // before the poller makes any thread
+    if (options.Listen) {
+        TListenPoller listener(options, loop, std::cout, std::cerr);
+        return listener.Run();
+    }
     TPoller poller(options, loop, std::cout, std::cerr);
     return poller.Run();
 }

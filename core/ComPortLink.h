@@ -15,12 +15,18 @@ class TComPortLink : public ILink {
     explicit TComPortLink(TCustomComPort& Port) : FPort(Port) {}
 
     bool Connected() const override { return FPort.Connected(); }
-    std::int32_t Write(std::span<const std::uint8_t> Frame) override { return FPort.Write(Frame); }
+    // A listening link writes nothing: every write is refused (0 bytes written).
+    std::int32_t Write(std::span<const std::uint8_t> Frame) override {
+        return FListenOnly ? 0 : FPort.Write(Frame);
+    }
+    void SetListenOnly(bool On) { FListenOnly = On; }
+    bool ListenOnly() const { return FListenOnly; }
 
     TCustomComPort& Port() const { return FPort; }
 
   private:
     TCustomComPort& FPort;
+    bool FListenOnly = false;
 };
 
 }  // namespace aircon

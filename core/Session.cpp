@@ -62,7 +62,14 @@ TSession::TSession(IClock& Clock, const TSessionSettings& Settings,
       FLink(FPort),
       FMonitor(Clock, FLink, Source ? *Source : static_cast<IPollSettings&>(FFixed)),
       FReopenTimer(Clock, 0, false) {
-    if (FMode != TSessionMode::PollOne) throw std::invalid_argument("session mode not built");
+    if (FMode == TSessionMode::Listen) {
+        FListener = std::make_unique<TListener>(Clock);
+        FLink.SetListenOnly(true);
+        // Nothing to poll: the monitor's timers stay off (a host may still call its
+        // senders, whose writes the link refuses).
+        FMonitor.PollTimer().SetEnabled(false);
+        FMonitor.SendTimer().SetEnabled(false);
+    }
     // The line: its settings, then no flow control, short read time-outs and received
     // bytes handed over as blocks on the host's thread.
     SetLine(Settings.Line);
@@ -80,13 +87,18 @@ TSession::TSession(IClock& Clock, const TSessionSettings& Settings,
     FPort.SetTriggersOnRxChar(false);
     FPort.SetSyncMethod(TSyncMethod::SmWindowSync);
     FPort.OnRxBuf = [this](TCustomComPort&, std::span<const std::uint8_t> Block) {
-        FMonitor.ReceiveData(Block);
+        if (OnBlock) OnBlock(Block);
+        if (FListener)
+            FListener->ReceiveData(Block);
+        else
+            FMonitor.ReceiveData(Block);
     };
     FPort.OnException = [this](TCustomComPort&, TComExceptions Kind, const std::string& Message,
                                std::int64_t WinError, const std::string& WinMessage) {
         PortException(Kind, Message, WinError, WinMessage);
     };
 
+    if (FListener) FListener->AddObserver(FCounters);
     FMonitor.AddObserver(FCounters);
     FMonitor.AddObserver(FRule);
     FMonitor.AddObserver(static_cast<IMonitorObserver&>(*this));
@@ -171,6 +183,15 @@ TOpenResult TSession::OpenPort() {
     FOpenFailure.reset();
     {
         TFlagGuard opening(FOpening);
+        if (FListener) {
+            // Whatever a settings file said: a raised RTS turns the transmitter of many
+            // RS-485 adapters on, and the listener would hold the bus.
+            FPort.FlowControl().SetControlDTR(TDTRFlowControl::DtrDisable);
+            FPort.FlowControl().SetControlRTS(TRTSFlowControl::RtsDisable);
+            FPort.FlowControl().SetOutCTSFlow(false);
+            FPort.FlowControl().SetXonXoffIn(false);
+            FPort.FlowControl().SetXonXoffOut(false);
+        }
         try {
             FPort.Open();
         } catch (const std::exception&) {
@@ -188,6 +209,10 @@ TOpenResult TSession::OpenPort() {
 }
 
 bool TSession::Start() {
+    if (FListener) {
+        FListener->LinkOpened(FPort.Port());
+        return true;
+    }
     // Queued commands leave one per reply time-out from the first one on.
     if (!FSource) FMonitor.SendTimer().SetInterval(FFixed.Values.TimeoutMs);
     return FMonitor.LinkOpened(FPort.Port());
@@ -207,6 +232,7 @@ TOpenResult TSession::Open() {
 void TSession::Close() {
     if (FClosing) return;
     TFlagGuard closing(FClosing);
+    if (FListener) FListener->LinkClosed();
     // Both timers off, every queued command released.
     if (FFailureClose)
         FMonitor.LinkClosed(FFailureClose->Reason, FFailureClose->Detail);

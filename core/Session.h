@@ -20,7 +20,8 @@
 //   - jobs that borrow the line for a while (a scan of addresses, a parameter write with
 //     its read-back): automatic polling pauses, the job's commands go out through the
 //     same queue and its replies come to it with their verdict, then polling resumes.
-// Only TSessionMode::PollOne is built.
+// TSessionMode::PollOne and TSessionMode::Listen are built; a listening session hands
+// every received block to its TListener (Listen.h) and its link refuses every write.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +34,7 @@
 #include "Clock.h"
 #include "ComPortLink.h"
 #include "LinkCounters.h"
+#include "Listen.h"
 #include "Monitor.h"
 
 namespace aircon {
@@ -48,7 +50,8 @@ struct TLineSettings {
 };
 
 enum class TSessionMode {
-    PollOne,  // one address, as the master (the only mode built)
+    PollOne,  // one address, as the master
+    Listen,   // another master polls: nothing written, DTR and RTS dropped on opening
 };
 
 struct TSessionSettings {
@@ -116,6 +119,8 @@ class TSession : private IMonitorObserver {
     TAnswering Answering() const { return FRule.State(); }
     const TAnswerRule& Rule() const { return FRule; }
     TSessionMode Mode() const { return FMode; }
+    // The listener of a listening session (null in the other modes).
+    TListener* Listener() { return FListener.get(); }
 
     // The line settings: applied to the port (also while open).
     void SetLine(const TLineSettings& Line);
@@ -158,6 +163,8 @@ class TSession : private IMonitorObserver {
     // The link opened by Open (the host's own call or a planned reopening) and started.
     std::function<void()> OnOpened;
     std::function<void(TAnswering)> OnAnswering;
+    // Every received block as read, before the core takes it (a capture file).
+    std::function<void(std::span<const std::uint8_t>)> OnBlock;
 
   private:
     void PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,
@@ -171,6 +178,7 @@ class TSession : private IMonitorObserver {
     void OnReplyReceived(const TReplyReceived&) override;
 
     TSessionMode FMode;
+    std::unique_ptr<TListener> FListener;
     TFixedPollSettings FFixed;
     IPollSettings* FSource = nullptr;
     TComPort FPort;
