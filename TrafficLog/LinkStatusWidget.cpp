@@ -33,12 +33,22 @@ TLinkStatusWidget::TLinkStatusWidget(const aircon::IClock& Clock, QWidget* Paren
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 2, 0);
     layout->setSpacing(10);
+    // The figures in a strip of their own that gives way to the buttons: on a narrow
+    // window (or with long counts) its end is cut off at the buttons instead of being
+    // drawn over them. A label's whole text stays its accessible name.
+    auto* figures = new QWidget(this);
+    figures->setObjectName(QStringLiteral("LinkFigures"));
+    figures->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    auto* row = new QHBoxLayout(figures);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    layout->addWidget(figures, 1);
     auto label = [&](const char* Name, const char* Tip) {
-        auto* l = new QLabel(this);
+        auto* l = new QLabel(figures);
         l->setObjectName(QString::fromLatin1(Name));
         l->setTextFormat(Qt::PlainText);
         l->setToolTip(QString::fromUtf8(Tip));
-        layout->addWidget(l);
+        row->addWidget(l);
         return l;
     };
     lblSent = label("lblSent", "发出的命令数");
@@ -50,7 +60,7 @@ TLinkStatusWidget::TLinkStatusWidget(const aircon::IClock& Clock, QWidget* Paren
     lblResponse = label("lblResponse",
                         "最近一次响应时间（最小/平均/最大），从命令写完到收到应答的最后一个字节");
     lblLastGood = label("lblLastGood", "距上次 RTN 为 0 的正常应答的时间");
-    layout->addStretch(1);
+    row->addStretch(1);
     btnReset = new QPushButton(QStringLiteral("重置"), this);
     btnReset->setObjectName(QStringLiteral("btnReset"));
     btnReset->setToolTip(QStringLiteral("计数清零（打开串口时也会清零）"));

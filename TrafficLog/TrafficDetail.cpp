@@ -240,6 +240,9 @@ std::vector<TDetailLine> DescribeRow(const TTrafficRow& Row) {
             break;
         case TRowKind::LinkClosed:
             L.Add("链路", "关闭", TDetailMark::Heading);
+            L.Add("原因", std::string(CloseReasonText(Row.Closed)),
+                  Row.Closed == TCloseReason::Requested ? TDetailMark::Plain : TDetailMark::Bad);
+            if (!Row.Port.empty()) L.Add("串口报告", Row.Port);
             break;
     }
     return L.Take();

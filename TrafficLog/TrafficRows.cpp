@@ -299,7 +299,9 @@ void TTrafficLog::OnLinkOpened(const TLinkOpened& E) {
 void TTrafficLog::OnLinkClosed(const TLinkClosed& E) {
     TTrafficRow& row = Append(TRowKind::LinkClosed, E.At);
     row.Class = TRowClass::Link;
-    row.Summary = "关闭";
+    row.Summary = "关闭 " + std::string(CloseReasonText(E.Reason));
+    row.Closed = E.Reason;
+    row.Port = E.Detail;  // what the port reported, for a vanished or failed port
     Complete(row);
 }
 

@@ -71,7 +71,8 @@ struct TTrafficRow {
     Millis Timeout{};                     // missing: the reply time-out it was given
     SteadyTime SentAt{};                  // missing: the end of the command's write
     std::size_t Count = 0;                // noise: bytes; sent: bytes the port wrote
-    std::string Port;                     // link opened: the port's name
+    TCloseReason Closed = TCloseReason::Requested;  // link closed: why
+    std::string Port;  // link opened: the port's name; closed: what the port reported
 };
 
 // Local calendar time to the millisecond, and hexadecimal pairs: the helper library's.

@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "Clock.h"
 #include "DH.h"
@@ -47,8 +48,31 @@ struct TLinkOpened {
     std::string Port;
 };
 
+// Why the link closed.
+enum class TCloseReason : std::uint8_t {
+    Requested,  // the operator (or the program) closed it
+    Gone,       // the port vanished: the device was unplugged or hung up
+    Failed,     // the port reported a failure while open
+};
+
+// "主动关闭", "串口已消失", "串口故障".
+constexpr std::string_view CloseReasonText(TCloseReason Reason) {
+    switch (Reason) {
+        case TCloseReason::Requested:
+            return "主动关闭";
+        case TCloseReason::Gone:
+            return "串口已消失";
+        case TCloseReason::Failed:
+            return "串口故障";
+    }
+    return "";
+}
+
 struct TLinkClosed {
     TStamp At;
+    TCloseReason Reason = TCloseReason::Requested;
+    // Of a vanished or failed port: the component's text and the system's error.
+    std::string Detail{};
 };
 
 // A command frame written to the line. Raised after the write returned, also when the

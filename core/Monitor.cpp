@@ -286,7 +286,7 @@ struct TMonitor::TImpl {
         return true;
     }
 
-    void LinkClosed() {
+    void LinkClosed(TCloseReason Reason, std::string Detail) {
         if (Closing) return;  // a failure reported while closing
         Closing = true;
         struct TDone {
@@ -300,7 +300,7 @@ struct TMonitor::TImpl {
         Pending.reset();
         if (!LinkOpen) return;
         LinkOpen = false;
-        const TLinkClosed e{Stamp()};
+        const TLinkClosed e{Stamp(), Reason, std::move(Detail)};
         Notify([&](IMonitorObserver& o) { o.OnLinkClosed(e); });
     }
 };
@@ -376,8 +376,8 @@ bool TMonitor::LinkOpened(std::string Port) {
     return FImpl->LinkOpened(std::move(Port));
 }
 
-void TMonitor::LinkClosed() {
-    FImpl->LinkClosed();
+void TMonitor::LinkClosed(TCloseReason Reason, std::string Detail) {
+    FImpl->LinkClosed(Reason, std::move(Detail));
 }
 
 void TMonitor::SetAutoQuery(bool On) {

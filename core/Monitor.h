@@ -127,7 +127,7 @@ class TMonitor {
     bool LinkOpened(std::string Port);
     // The port has closed or is closing: both timers off, the queue released, TLinkClosed
     // (once per opening; a call while closing, or on a closed link, raises nothing).
-    void LinkClosed();
+    void LinkClosed(TCloseReason Reason = TCloseReason::Requested, std::string Detail = {});
     // Automatic polling switched: the poll timer on or off with the interval it has.
     void SetAutoQuery(bool On);
     // A job that borrows the line (a scan) holds the queue: while held, a poll tick

@@ -1,5 +1,7 @@
 #include "Session.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <exception>
 #include <stdexcept>
@@ -149,11 +151,31 @@ void TSession::PortException(TComExceptions Kind, const std::string& Message, st
     if (FClosing) return;
     const bool whileOpen = FPort.Connected() && !FOpening;
     const TPortFailure failure{Kind, Message, WinError, WinMessage, whileOpen};
+    // A close made while this failure is handled (by the host, or for the reopening
+    // below) says why the link ended.
+    if (whileOpen) FFailureClose = ClosingFailure(failure);
     if (OnPortFailure) OnPortFailure(failure);
     if (FReopen && whileOpen) {
         Close();
         PlanReopen(true);
     }
+    FFailureClose.reset();
+}
+
+TSession::TFailureClose TSession::ClosingFailure(const TPortFailure& Failure) {
+    std::string detail = Failure.Message;
+    if (Failure.WinError != 0) {
+        detail += " (" + std::to_string(Failure.WinError);
+        if (!Failure.WinMessage.empty()) detail += ": " + Failure.WinMessage;
+        detail += ")";
+    }
+    // A device that was unplugged or hung up fails its reads and writes with these.
+    const bool io = Failure.Kind == TComExceptions::CE_ReadFailed ||
+                    Failure.Kind == TComExceptions::CE_WriteFailed ||
+                    Failure.Kind == TComExceptions::CE_WaitFailed;
+    const auto error = Failure.WinError;
+    const bool gone = io && (error == EIO || error == ENODEV || error == ENXIO || error == ENOENT);
+    return TFailureClose{gone ? TCloseReason::Gone : TCloseReason::Failed, std::move(detail)};
 }
 
 TOpenResult TSession::OpenPort() {
@@ -211,7 +233,11 @@ void TSession::Close() {
     if (FClosing) return;
     TFlagGuard closing(FClosing);
     if (FListener) FListener->LinkClosed();
-    FMonitor.LinkClosed();  // both timers off, every queued command released
+    // Both timers off, every queued command released.
+    if (FFailureClose)
+        FMonitor.LinkClosed(FFailureClose->Reason, FFailureClose->Detail);
+    else
+        FMonitor.LinkClosed();
     try {
         if (FPort.Connected()) FPort.Close();
     } catch (const std::exception&) {

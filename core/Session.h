@@ -140,7 +140,9 @@ class TSession : private IMonitorObserver {
     // OpenPort then Start. With reopening on, a failed opening plans the next attempt.
     TOpenResult Open();
     // Stops the monitor (timers off, queue released) and closes the port. Failures the
-    // port reports while this runs are of no interest and reach no host.
+    // port reports while this runs are of no interest and reach no host. The link's
+    // close says why: requested, or, while a failure of the open port is handled (the
+    // host's OnPortFailure), the port vanished or failed.
     void Close();
     bool IsOpen() const { return FPort.Connected(); }
     // Close is running.
@@ -168,6 +170,11 @@ class TSession : private IMonitorObserver {
     void PortException(TComExceptions Kind, const std::string& Message, std::int64_t WinError,
                        const std::string& WinMessage);
     void PlanReopen(bool Lost);
+    struct TFailureClose {
+        TCloseReason Reason = TCloseReason::Failed;
+        std::string Detail;
+    };
+    static TFailureClose ClosingFailure(const TPortFailure& Failure);
     void OnReplyReceived(const TReplyReceived&) override;
 
     TSessionMode FMode;
@@ -190,6 +197,7 @@ class TSession : private IMonitorObserver {
     bool FOpening = false;
     int FOpenError = 0;                          // of the opening running now
     std::optional<TComExceptions> FOpenFailure;  // the first failure of that opening
+    std::optional<TFailureClose> FFailureClose;  // of the failure being handled
 };
 
 }  // namespace aircon

@@ -18,11 +18,14 @@
 #include <variant>
 #include <vector>
 
+#include "AnsweringView.h"
 #include "ComComboBox.h"
+#include "CommandOutcome.h"
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "Frame.h"
 #include "HexLog.h"
+#include "IniFile.h"
 #include "LineChoices.h"
 #include "LinkStatusWidget.h"
 #include "LinkView.h"
@@ -115,6 +118,12 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
     FLinkView = std::make_unique<TLinkView>(
         TLinkViewHost{this, LinkBar(), [this](QWidget* Panel) { AddBottomPanel(Panel); }},
         Monitor(), *FClock);
+    // Inside the program's scrolling host the log always opens below the designed area,
+    // never as a window over the panels: the host scrolls to it.
+    FLinkView->AvailableArea = [this] {
+        const QScreen* s = isWindow() ? screen() : nullptr;
+        return s ? s->availableGeometry() : QRect();
+    };
     FLinkView->Panel().ShowError = [this](const QString& Text) {
         MessageBoxes::ShowError(this, Text);
     };
@@ -130,6 +139,14 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
                                              FLinkView->Status().Counters().Data());
                                      }});
     FRecording->AddTo(FStatusBar);
+    FOutcomes = std::make_unique<TCommandOutcomes>(Monitor());
+    // The status label from the answering rule, and the age of the values shown.
+    FAnswering = std::make_unique<TAnsweringView>(*FSession, *FClock, Label14);
+    AddBottomPanel(FAnswering->Banner());
+    connect(&FLinkView->Status(), &TLinkStatusWidget::refreshed, FAnswering.get(),
+            [this](bool Tick) {
+                if (Tick) FAnswering->Refresh();
+            });
     FitExtension();
     FormCreate();
 }
@@ -193,6 +210,7 @@ void TForm1::FormCreate() {
     ComPort().LoadSettings(TStoreType::StIniFile,
                            store == where.StorePath ? where.LoadPath : store);
 
+    FStoredPort = ComPort().Port();
     // Select the stored port; offer it when it exists but the scan did not list it.
     const QString stored = QString::fromStdString(ComPort().Port());
     cbPort->AddPortIfPresent(stored.toStdString());
@@ -217,7 +235,7 @@ void TForm1::closeEvent(QCloseEvent* Event) {
 
 void TForm1::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
-    if (FCentred) return;
+    if (FCentred || !isWindow()) return;  // inside the program's host, the host places itself
     FCentred = true;
     if (const QScreen* s = screen()) {
         QRect frame = frameGeometry();
@@ -250,6 +268,8 @@ void TForm1::FormDestroy() {
     delete FHandOver;
     FHandOver = nullptr;
     if (FSession) Monitor().RemoveObserver(static_cast<aircon::IMonitorObserver&>(*this));
+    FAnswering.reset();
+    FOutcomes.reset();
     FLinkView.reset();   // its observers leave the monitor first
     FRecording.reset();  // ends the recording
     FSession.reset();
@@ -284,7 +304,16 @@ void TForm1::StartComm() {
 
     // The link works whether or not its settings could be kept for the next
     // start, so a failed store leaves the link open and only tells the operator.
-    const bool stored = FSession->StoreLineSettings(FSettingsPath.toStdString());
+    bool stored = FSession->StoreLineSettings(FSettingsPath.toStdString());
+    // A port given for this run only leaves the stored one in the file.
+    if (stored && !FRunPort.isEmpty() && cbPort->Text() == FRunPort) {
+        try {
+            TIniFile(FSettingsPath.toStdString())
+                .WriteString(FSession->Port().Name(), "Port", FStoredPort);
+        } catch (const EIniFileError&) {
+            stored = false;
+        }
+    }
 
     // Poll step 0, and with automatic polling the poll timer started. A bad poll
     // interval leaves the link open with automatic polling off: the interval box can
@@ -316,6 +345,26 @@ void TForm1::StopComm() {
     SetSelectorsEnabled(true);
     grpCmdSetting->setEnabled(false);
     PageControl1->setEnabled(false);
+}
+
+void TForm1::SetPortForThisRun(const QString& Port) {
+    if (Port.isEmpty()) return;
+    FRunPort = Port;
+    int index = cbPort->findText(Port);
+    if (index < 0) {
+        // Any path will do (a simulator's pseudo-terminal, a link under /tmp).
+        cbPort->addItem(Port);
+        index = cbPort->findText(Port);
+    }
+    cbPort->setCurrentIndex(index);
+}
+
+bool TForm1::ConfirmRemoteOff() {
+    const QString address = edAddr->text().trimmed();
+    return MessageBoxes::Confirm(
+        this, QStringLiteral("确认关机"),
+        QStringLiteral("向地址 %1 的空调控制器发送关机命令？\n关机会停止机房的制冷。")
+            .arg(address.isEmpty() ? QStringLiteral("（未填写）") : address));
 }
 
 void TForm1::SetSelectorsEnabled(bool Enabled) {

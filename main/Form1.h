@@ -40,6 +40,8 @@ class TLinkView;
 class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
+class TAnsweringView;
+class TCommandOutcomes;
 class TRecordTrendReport;
 class TForm1 : public QWidget, private aircon::IMonitorObserver {
     Q_OBJECT
@@ -56,6 +58,9 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     static constexpr int DesignHeight = 714;
 
     static QString DefaultSettingsPath();
+    // The port for this run only (the command line's --port): selected in the port box
+    // and opened, while the settings file keeps the port stored there.
+    void SetPortForThisRun(const QString& Port);
     const QString& SettingsPath() const { return FSettingsPath; }
 
     // --- handlers, each a short forward into the core or a change of the view ---
@@ -140,6 +145,10 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     TRecordTrendReport* Recording() const { return FRecording.get(); }
     // The link counters in the status bar and the traffic log panel ("通讯记录").
     TLinkView& LinkView() const { return *FLinkView; }
+    // The status label's state and the banner on the age of the values shown.
+    TAnsweringView& AnsweringView() const { return *FAnswering; }
+    // The outcome of the remote and set commands where they were given.
+    TCommandOutcomes& Outcomes() const { return *FOutcomes; }
 
   protected:
     void closeEvent(QCloseEvent* Event) override;
@@ -167,6 +176,8 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     void AttachDigitFilter(QLineEdit* Edit);
     // The five line-setting selectors: usable only while the link is closed.
     void SetSelectorsEnabled(bool Enabled);
+    // Asks before the remote off goes out, naming the controller's address.
+    bool ConfirmRemoteOff();
     // The log boxes show the last frame sent and the last frame received.
     void ShowLog(THexLog* Memo, const QString& Text);
 
@@ -177,6 +188,8 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     std::unique_ptr<aircon::TSession> FSession;      // ComPort1 and the core over it
     std::unique_ptr<TRecordTrendReport> FRecording;  // observes the core: goes first
     std::unique_ptr<TLinkView> FLinkView;            // goes before the core it observes
+    std::unique_ptr<TAnsweringView> FAnswering;      // observes the core: goes before it
+    std::unique_ptr<TCommandOutcomes> FOutcomes;     // observes the core: goes before it
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---
@@ -187,6 +200,8 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     TDigitFilter* FDigitFilter = nullptr;
     bool FClosed = false;  // FormClose has run
     bool FCentred = false;
+    QString FRunPort;         // the port of this run only, if one was given
+    std::string FStoredPort;  // the port the settings file named at start
 
     // --- controls (object names as the member names) ---
     QGroupBox* grpComm = nullptr;

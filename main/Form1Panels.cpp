@@ -12,6 +12,7 @@
 #include <array>
 #include <vector>
 
+#include "CommandOutcome.h"
 #include "DesignGroupBox.h"
 #include "Form1.h"
 #include "GetUnitParams.h"
@@ -211,6 +212,7 @@ void TForm1::CreatePanels() {
     connect(FEditor.cmbSetParam, &QComboBox::currentIndexChanged, this,
             [this] { cmbSetParamChange(); });
     connect(setParam, &QPushButton::clicked, this, [this] { btnSetParamClick(); });
+    FOutcomes->Place(remote, editor);
 
     // Identity tabs.
     const QString unknown = QString::fromUtf8(TextUnknown.data(), TextUnknown.size());
@@ -306,6 +308,7 @@ void TForm1::cmbSetParamChange() {
     FEditor.edSetParamVal->setEnabled(source == TParamSource::Edit);
     for (const TRadioGroupLayout& g : RadioGroups)
         FEditor.Groups[static_cast<std::size_t>(g.Source)]->setEnabled(source == g.Source);
+    FOutcomes->ShowCurrent(FEditor.cmbSetParam->currentIndex());
 }
 
 void TForm1::btnSetParamClick() {
@@ -334,14 +337,19 @@ void TForm1::btnSetParamClick() {
         }
     }
     if (chosen) FIntCmd.Value = *chosen;
-    QueueCommand(TIntCMD{CID2::SetParam, FIntCmd.Param, FIntCmd.Value});
+    // Queued as the item above, followed by a read-back when the controller takes it.
+    FOutcomes->SetParam(FIntCmd.Param, FIntCmd.Value);
 }
 
 // --- remote control and identity ---
 
 void TForm1::btnRemoteClick() {
     const std::uint8_t code = FRemoteOn->isChecked() ? 0x10 : 0x1F;
+    // Switching off stops a shelter's cooling: the operator confirms it for the
+    // controller it goes to.
+    if (code == 0x1F && !ConfirmRemoteOff()) return;
     QueueCommand(TIntCMD{CID2::Remote, code, 0});
+    FOutcomes->RemoteQueued(TIntCMD{CID2::Remote, code, 0});
 }
 
 void TForm1::btnGetComVerClick() {

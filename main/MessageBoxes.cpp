@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <cstdio>
 #include <limits>
 
@@ -44,6 +45,29 @@ void SetEchoToStandardError(bool On) {
 
 void SetHook(THook NewHook) {
     Hook() = std::move(NewHook);
+}
+
+namespace {
+TConfirmHook& ConfirmHook() {
+    static TConfirmHook hook;
+    return hook;
+}
+}  // namespace
+
+void SetConfirmHook(TConfirmHook NewHook) {
+    ConfirmHook() = std::move(NewHook);
+}
+
+bool Confirm(QWidget* Owner, const QString& Title, const QString& Text) {
+    const TBox box{TBoxKind::Confirm, Title, Text};
+    if (ConfirmHook()) return ConfirmHook()(Owner, box);
+    if (Hook()) return true;
+    QMessageBox question(QMessageBox::Question, Title, Text, QMessageBox::Yes | QMessageBox::No,
+                         Owner);
+    question.setDefaultButton(QMessageBox::No);
+    question.button(QMessageBox::Yes)->setText(QStringLiteral("是"));
+    question.button(QMessageBox::No)->setText(QStringLiteral("否"));
+    return question.exec() == QMessageBox::Yes;
 }
 
 void ShowError(QWidget* Owner, const QString& Text) {

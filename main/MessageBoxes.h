@@ -14,6 +14,7 @@ namespace MessageBoxes {
 enum class TBoxKind {
     Error,             // owned by the window, title "错误", error icon, OK button
     ApplicationError,  // the application's standard error box (conversion failures)
+    Confirm,           // a question with yes and no
 };
 
 struct TBox {
@@ -28,6 +29,14 @@ void SetHook(THook Hook);
 // With On, every box is also written to standard error ("[title] text"), so that a script
 // driving the window can read what it said. Off unless the program entry turns it on.
 void SetEchoToStandardError(bool On);
+
+// Questions the operator answers with yes or no. When a confirm hook is set it answers
+// instead of the dialog; a host that takes the message boxes (SetHook) and sets no
+// confirm hook has every question granted.
+using TConfirmHook = std::function<bool(QWidget* Owner, const TBox& Box)>;
+void SetConfirmHook(TConfirmHook Hook);
+// A question box titled Title with "是" and "否", "否" the default: true for "是".
+bool Confirm(QWidget* Owner, const QString& Title, const QString& Text);
 
 // "错误" box with error icon and an OK button, owned by Owner.
 void ShowError(QWidget* Owner, const QString& Text);

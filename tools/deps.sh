@@ -7,6 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libx11-dev qt6-charts-dev libqt6opengl6-dev poppler-utils
+    # Qt's own dialog texts in Chinese (the window is Chinese whatever the system's language).
+    qt6-translations-l10n
     clang libclang-rt-14-dev
     xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
     # The alerting rules' tests (tests/prometheus): promtool, amtool and Alertmanager, and

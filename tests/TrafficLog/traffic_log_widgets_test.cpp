@@ -153,7 +153,7 @@ class TTrafficLogWidgetsTest : public QObject {
         b.Rig.Close();
         QCOMPARE(b.Rows(), 9);  // the closing row waits for the next batch
         b.Panel.SyncNow();
-        QCOMPARE(b.Cell(9, TTrafficLogModel::ColSummary), QStringLiteral("关闭"));
+        QCOMPARE(b.Cell(9, TTrafficLogModel::ColSummary), QStringLiteral("关闭 主动关闭"));
     }
 
     void ageTexts() {

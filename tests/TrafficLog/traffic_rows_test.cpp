@@ -204,7 +204,7 @@ TEST(TrafficLog, RowsOfEachEvent) {
         {TRowKind::Received, TRowClass::Late, "迟到 RTN 0 正常, 3 字节, 无法解码", "400 ms"},
         {TRowKind::Noise, TRowClass::Noise, "噪声 5 字节 (不属于任何帧)", ""},
         {TRowKind::Received, TRowClass::ErrorFrame, "CHKSUM错", ""},
-        {TRowKind::LinkClosed, TRowClass::Link, "关闭", ""},
+        {TRowKind::LinkClosed, TRowClass::Link, "关闭 主动关闭", ""},
     };
     ASSERT_EQ(log.Size(), std::size(want));
     for (std::size_t i = 0; i < log.Size(); ++i) {

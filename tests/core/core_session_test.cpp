@@ -11,6 +11,7 @@
 #include "CoreTestSupport.h"
 #include "FakeComPlatform.h"
 #include "Session.h"
+#include "TrafficRows.h"
 
 namespace coretest {
 namespace {
@@ -166,6 +167,73 @@ TEST(Session, ReopensWithGrowingPauses) {
     session.Close();
     clock.AdvanceTo(clock.Start() + Millis(200000));
     EXPECT_FALSE(session.IsOpen());
+}
+
+// The link's close says why it ended: the host's own close, a port that vanished (the
+// device unplugged or hung up), or a failure; the traffic log's row says it too.
+TEST(Session, CloseSaysWhy) {
+    struct TCase {
+        const char* Name;
+        int WriteError;  // 0: the host closes the link itself
+        bool Reopen;     // the session closes and reopens on its own (the poller)
+        TCloseReason Reason;
+        std::string Summary;
+    } cases[] = {
+        {"host's close", 0, false, TCloseReason::Requested, "关闭 主动关闭"},
+        {"device gone (ENXIO)", ENXIO, false, TCloseReason::Gone, "关闭 串口已消失"},
+        {"hung up (EIO), reopening", EIO, true, TCloseReason::Gone, "关闭 串口已消失"},
+        {"other failure (EINVAL)", EINVAL, false, TCloseReason::Failed, "关闭 串口故障"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TFakeClock clock;
+        auto platform = std::make_shared<TFakeComPlatform>();
+        TSessionSettings settings;
+        settings.Line.Port = "ttyV0";
+        settings.Poll = TPollSettings{1, 500, 350, true};
+        TSession session(clock, settings, platform);
+        session.SetReopen(c.Reopen);
+        // The window's way: any failure of the open port ends the link.
+        if (!c.Reopen) session.OnPortFailure = [&](const TPortFailure&) { session.Close(); };
+        TTrafficLog log;
+        session.Monitor().AddObserver(log);
+        struct TClosedSpy : IMonitorObserver {
+            std::vector<TLinkClosed> Seen;
+            void OnLinkClosed(const TLinkClosed& E) override { Seen.push_back(E); }
+        } spy;
+        session.Monitor().AddObserver(spy);
+        ASSERT_TRUE(session.Open().Opened());
+        if (c.WriteError == 0) {
+            session.Close();
+        } else {
+            platform->FailOn(TFakeOp::Write, c.WriteError);
+            clock.Advance(Millis(900));
+        }
+        EXPECT_FALSE(session.IsOpen());
+        ASSERT_EQ(spy.Seen.size(), 1u);
+        EXPECT_EQ(spy.Seen[0].Reason, c.Reason);
+        if (c.WriteError == 0) {
+            EXPECT_EQ(spy.Seen[0].Detail, "");
+        } else {
+            // The component's text and the system's error number.
+            EXPECT_NE(spy.Seen[0].Detail.find(std::to_string(c.WriteError)), std::string::npos)
+                << spy.Seen[0].Detail;
+        }
+        // The row of the close (a failed write's own row follows it).
+        std::string closedRow;
+        for (std::size_t i = 0; i < log.Size(); ++i)
+            if (log.Row(i).Kind == TRowKind::LinkClosed) closedRow = log.Row(i).Summary;
+        EXPECT_EQ(closedRow, c.Summary);
+        // A later close of the host's own is a requested one again.
+        platform->ClearFailure(TFakeOp::Write);
+        session.SetReopen(false);
+        ASSERT_TRUE(session.Open().Opened());
+        session.Close();
+        ASSERT_EQ(spy.Seen.size(), 2u);
+        EXPECT_EQ(spy.Seen[1].Reason, TCloseReason::Requested);
+        session.Monitor().RemoveObserver(spy);
+        session.Monitor().RemoveObserver(log);
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -103,6 +103,12 @@ TEST(SimProcess, AnswersAtLineSpeedIgnoresOtherAddressesAndStopsCleanly) {
     ASSERT_TRUE(WaitFor([&] { return Exists(link); }, 10s)) << sim.Err();
     EXPECT_NE(sim.Out().find(fs::read_symlink(link).string()), std::string::npos)
         << "the port path is printed";
+    // And the window's command line for it.
+    ASSERT_TRUE(
+        WaitFor([&] { return sim.Out().find("AirConTool --port") != std::string::npos; }, 5s));
+    EXPECT_NE(sim.Out().find("ac_sim: open it with: AirConTool --port " + link.string() + "\n"),
+              std::string::npos)
+        << sim.Out();
 
     Client tool(link);
     ASSERT_TRUE(tool.ok());

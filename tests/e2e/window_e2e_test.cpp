@@ -391,7 +391,8 @@ class WindowE2eTest : public QObject {
         QCOMPARE(rig.dispatched, 0L);
         QCOMPARE(rig.PanelText(0, "lblAnVolA"), before);
         QCOMPARE(rig.PanelText(1, "lblSwOnOff"), QStringLiteral("未检测"));
-        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：未连接"));
+        // A controller that never answers is said to be silent, not "未连接".
+        QCOMPARE(Ui(*rig.form).Label14->text(), QStringLiteral("通讯状态：无应答"));
         QVERIFY(Ui(*rig.form).Memo1->toPlainText().startsWith(QStringLiteral("7E ")));
         QVERIFY(Ui(*rig.form).Memo2->toPlainText().isEmpty());
     }

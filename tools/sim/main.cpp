@@ -141,6 +141,19 @@ void Announce(const Options& o, const Line& line) {
         std::cout << "ac_sim: controllers at addresses " << AddressList(o.addresses) << " on "
                   << line.Path() << '\n';
     if (!o.link.empty()) std::cout << "ac_sim: link " << o.link << " -> " << line.Path() << '\n';
+    // The window's command line for this port (a path with blanks in single quotes).
+    const std::string port = o.link.empty() ? line.Path() : o.link;
+    std::string quoted = port;
+    if (port.find_first_of(" \t'\"\\$`") != std::string::npos) {
+        quoted = "'";
+        for (char c : port)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        quoted += "'";
+    }
+    std::cout << "ac_sim: open it with: AirConTool --port " << quoted;
+    if (o.controller.address != 1)
+        std::cout << "  (and \"地址\" " << int{o.controller.address} << ")";
+    std::cout << '\n';
     std::cout.flush();
 }
 
