@@ -100,7 +100,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${AIRCON_HOMEPAGE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Libraries come from dpkg-shlibdeps; the window's Chinese texts need a CJK font.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk | fonts-wqy-zenhei")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk | fonts-wqy-zenhei, qt6-translations-l10n")
 # AirConPoll hands its readings to the node exporter.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus-node-exporter")
 # The synopsis, then the long description; CPack indents its lines and marks the empty one.
