@@ -258,6 +258,12 @@ row "8 trend history: 60,000 rows read with a lost-row marker after each / witho
 row "8 trend history: points of the longest series / bound, with markers" \
     "$(val "$H" history_markers_points) / $(val "$H" history_bound)" "<= bound" \
     "$(le "$(val "$H" history_markers_points)" "$(val "$H" history_bound)")"
+# 9. A full scan: 256 addresses at 9600 bit/s against three controllers on the simulator.
+log "scan: 256 addresses at 9600 bit/s"
+scan_line=$(BENCH_BUILD_DIR=$build bash bench/scan_full.sh 2>/dev/null || true)
+scan_s=$(sed -n 's/.*: \([0-9.]*\) s (floor.*/\1/p' <<<"$scan_line")
+row "9 scan of 256 addresses at 9600 bit/s, 50 ms margin (3 controllers on the line)" \
+    "${scan_line#*: }" "<= 30 s" "$(le "${scan_s:-n/a}" 30)"
 echo
 echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 {
