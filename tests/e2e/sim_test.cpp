@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "Bus.h"
+#include "Control.h"
 #include "Controller.h"
 #include "Faults.h"
-#include "SimFrame.h"
 #include "Options.h"
+#include "SimFrame.h"
+#include "Uart.h"
 
 using namespace acsim;
 
@@ -389,6 +392,217 @@ TEST(SimControllerPlant, AlarmsStayQuietWhenSwitchedOff) {
 }
 
 // ---------------------------------------------------------------------------
+// Several controllers on one line, and the control commands
+
+namespace {
+std::vector<ControllerConfig> Line(std::vector<std::uint8_t> addrs) {
+    Options o;
+    o.addresses = std::move(addrs);
+    o.controller.alarmEventSeconds = 0;
+    return ControllerConfigs(o);
+}
+}  // namespace
+
+TEST(SimBus, OnlyTheAddressedControllerAnswersAndASilentOneHearsWithoutAnswering) {
+    Bus bus(Line({1, 7, 200}));
+    for (std::uint8_t a : {1, 7, 200}) {
+        const Outcome o = bus.Handle(Bytes(Command(0x50, {}, a)));
+        ASSERT_EQ(o.kind, Outcome::Kind::Answered) << int{a};
+        EXPECT_EQ(TDH::DeCodeFrame(Bytes(o.reply->frame))[1], a);
+    }
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 2))).kind, Outcome::Kind::NotOnLine);
+    EXPECT_EQ(bus.Handle(Bytes(std::string("~1\r"))).kind, Outcome::Kind::NotOnLine);
+
+    // A silent controller still hears: a set reaches none, but time goes on for it.
+    ASSERT_TRUE(bus.SetSilent(7, true));
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x49, {0x86, 0x00, 0x11}, 7))).kind, Outcome::Kind::Silent);
+    EXPECT_EQ(bus.Find(7)->Param(6), 25) << "a silent controller carried out a set";
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 1))).kind, Outcome::Kind::Answered);
+    EXPECT_FALSE(bus.SetSilent(9, true));
+    EXPECT_THROW(Bus(std::vector<ControllerConfig>(2)), std::invalid_argument);
+}
+
+TEST(SimBus, EachControllerHasItsOwnIdentityAndPlant) {
+    Bus bus(Line({1, 7, 200}));
+    std::set<std::string> names, versions, vendors;
+    for (auto& c : bus.Controllers()) {
+        const Identity& id = c.Config().identity;
+        const std::string suffix = " #" + std::to_string(c.Config().address);
+        EXPECT_TRUE(id.name.ends_with(suffix) && id.softVersion.ends_with(suffix) &&
+                    id.vendor.ends_with(suffix))
+            << id.name << " / " << id.softVersion << " / " << id.vendor;
+        EXPECT_LE(id.name.size(), 30u);
+        EXPECT_LE(id.softVersion.size(), 20u);
+        EXPECT_LE(id.vendor.size(), 20u);
+        names.insert(id.name);
+        versions.insert(id.softVersion);
+        vendors.insert(id.vendor);
+    }
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_EQ(versions.size(), 3u);
+    EXPECT_EQ(vendors.size(), 3u);
+    // Set on one, seen on that one only.
+    ASSERT_EQ(bus.Handle(Bytes(Command(0x49, {0x86, 0x00, 0x11}, 7))).reply->rtn, 0);
+    EXPECT_EQ(bus.Find(7)->Param(6), 0x11);
+    EXPECT_EQ(bus.Find(1)->Param(6), 25);
+    // The plants drift apart.
+    bus.Advance(30);
+    EXPECT_NE(bus.Find(1)->AnalogInfo(0), bus.Find(200)->AnalogInfo(0));
+
+    // A single controller is exactly the one configured.
+    Options one;
+    one.controller.identity.name = "Shelter west";
+    one.controller.seed = 9;
+    const auto cfgs = ControllerConfigs(one);
+    ASSERT_EQ(cfgs.size(), 1u);
+    EXPECT_EQ(cfgs[0].identity.name, "Shelter west");
+    EXPECT_EQ(cfgs[0].identity.vendor, Identity{}.vendor);
+    EXPECT_EQ(cfgs[0].seed, 9u);
+}
+
+TEST(SimControl, CommandsChangeTheNamedControllersOnly) {
+    Bus bus(Line({1, 2, 3}));
+    auto alarm = [&](std::uint8_t a, int unit, std::size_t slot) {
+        return bus.Find(a)->Alarm(unit, slot);
+    };
+    struct Step {
+        const char* line;
+        std::string error;  // a part of the reason, empty when carried out
+    } steps[] = {
+        {"silent 2", ""},
+        {"  # a comment", ""},
+        {"", ""},
+        {"alarm 1 1 return_air_temp high", ""},
+        {"alarm 3 2 9 fault", ""},            // compressor overload by position
+        {"alarm 1-3 1 water_leak 0x01", ""},  // a range of controllers, a code
+        {"power 3 off", ""},
+        {"late 3 250", ""},
+        {"reply-as 1 9", ""},
+        {"param 2 0x86 -3", ""},
+        {"param 2 0xC0 4", ""},
+        {"version 3 0x21", ""},
+        {"late 1 70000", "70000"},
+        {"reply-as 1 256", "256"},
+        {"param 1 0x87 1", "0x87"},
+        {"param 1 0x80 70000", "70000"},
+        {"version 1 x", "'x'"},
+        {"alarm 1 2 indoor_coil_inlet_temp_sensor fault", "unit 2 has no"},
+        {"alarm 1 3 filter fault", "unit 1 or 2"},
+        {"alarm 1 1 no_such_alarm fault", "no_such_alarm"},
+        {"alarm 1 1 filter 300", "300"},
+        {"alarm 1 1 filter", "usage"},
+        {"silent 9", "no controller at address 9"},
+        {"silent x", "'x'"},
+        {"power 1 maybe", "maybe"},
+        {"reboot 1", "unknown command"},
+    };
+    for (const auto& s : steps) {
+        const std::string why = ApplyControl(bus, s.line);
+        if (s.error.empty())
+            EXPECT_EQ(why, "") << s.line;
+        else
+            EXPECT_NE(why.find(s.error), std::string::npos) << s.line << ": " << why;
+    }
+    EXPECT_TRUE(bus.Silent(2));
+    EXPECT_FALSE(bus.Silent(1) || bus.Silent(3));
+    EXPECT_EQ(alarm(1, 0, 6), 0x02);
+    EXPECT_EQ(alarm(2, 0, 6), 0x00);
+    EXPECT_EQ(alarm(3, 1, 9), 0xF0);
+    for (std::uint8_t a : {1, 2, 3})
+        EXPECT_EQ(alarm(a, 0, 31), 0x01);
+    EXPECT_FALSE(bus.Find(3)->PoweredOn());
+    EXPECT_EQ(alarm(1, 1, 16), 0x20) << "a refused alarm changed the slot";
+    EXPECT_EQ(bus.Find(2)->Param(6), 0xFFFD);
+    EXPECT_EQ(bus.Find(2)->Param(7), 4);
+    EXPECT_EQ(bus.Find(1)->Param(6), 25);
+    {
+        // Controller 1 answers as 9; controller 3 late, at its new version.
+        const Outcome as = bus.Handle(Bytes(Command(0x50, {}, 1)));
+        ASSERT_EQ(as.kind, Outcome::Kind::Answered);
+        EXPECT_EQ(as.reply->frame, BuildReply(0x10, 9, 0x60, 0, {}));
+        EXPECT_EQ(as.lateMs, 0);
+        const Outcome late = bus.Handle(Bytes(Command(0x50, {}, 3, 0x21)));
+        ASSERT_EQ(late.kind, Outcome::Kind::Answered);
+        EXPECT_EQ(late.reply->frame, BuildReply(0x21, 3, 0x60, 0, {}));
+        EXPECT_EQ(late.lateMs, 250);
+        EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 3, 0x10))).reply->rtn, 1) << "old version";
+    }
+
+    // Held alarms outlast the plant's own alarm events and are in reply 0x44.
+    bus.Advance(600);
+    EXPECT_EQ(alarm(1, 0, 6), 0x02);
+    const Outcome o = bus.Handle(Bytes(Command(0x44, {0}, 1)));
+    ASSERT_EQ(o.kind, Outcome::Kind::Answered);
+    EXPECT_EQ(o.reply->info[1 + 6], 0x02);
+
+    EXPECT_EQ(ApplyControl(bus, "answer all"), "");
+    EXPECT_FALSE(bus.Silent(2));
+    EXPECT_EQ(ApplyControl(bus, "silent all"), "");
+    EXPECT_EQ(ApplyControl(bus, "normal"), "");
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 1))).reply->frame,
+              BuildReply(0x10, 1, 0x60, 0, {}));
+    EXPECT_EQ(bus.Handle(Bytes(Command(0x50, {}, 3, 0x21))).lateMs, 0);
+    EXPECT_EQ(bus.Find(2)->Param(7), 4) << "normal undoes faults, not settings";
+    for (std::uint8_t a : {1, 2, 3}) {
+        EXPECT_FALSE(bus.Silent(a));
+        EXPECT_TRUE(bus.Find(a)->PoweredOn());
+        for (int u = 0; u < 2; ++u)
+            for (std::size_t i = 0; i < Controller::kAlarmSlots; ++i)
+                EXPECT_TRUE(alarm(a, u, i) == 0 || alarm(a, u, i) == 0x20) << int{a} << " " << i;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// A receiver at another speed than the sender
+
+TEST(SimUart, AReceiverAtTheSendersSpeedOrCloseToItGetsEveryByte) {
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    const std::string frame = Command(0x42);
+    struct Case {
+        long sender, receiver;
+    } cases[] = {{9600, 9600},     {9600, 9700}, {9600, 9450}, {1200, 1210},
+                 {115200, 113000}, {9600, 9888}, {9600, 9312}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sender) + " -> " + std::to_string(c.receiver));
+        EXPECT_EQ(Resample(all, c.sender, c.receiver), all);
+        EXPECT_EQ(Resample(frame, c.sender, c.receiver), frame);
+    }
+}
+
+TEST(SimUart, AReceiverAtAnotherSpeedGetsGarbleThatNoFrameSurvives) {
+    const std::string frame = Command(0x51) + Command(0x42, {1});
+    for (long receiver : {1200L, 2400L, 4800L, 14400L, 19200L, 38400L, 115200L}) {
+        SCOPED_TRACE(receiver);
+        const std::string got = Resample(frame, 9600, receiver);
+        EXPECT_NE(got, frame);
+        EXPECT_TRUE(Receive({got}).empty()) << "a frame passed the check";
+    }
+    // Worked by hand: at twice the receiver's speed a NUL is a start bit of
+    // two receiver bits' length... (low for 4.5 of its bits, then high) and
+    // 0xFF only a glitch of half a bit, which no receiver takes for a start.
+    EXPECT_EQ(Resample(std::string(1, '\0'), 19200, 9600), "\xF8");
+    EXPECT_EQ(Resample("\xFF", 19200, 9600), "");
+    EXPECT_EQ(Resample(std::string(1, '\0'), 4800, 9600), std::string(1, '\0'));
+}
+
+TEST(SimUart, WhatIsHeardDoesNotDependOnHowTheBytesArrive) {
+    const std::string reply = BuildReply(0x10, 1, 0x60, 0, std::vector<std::uint8_t>(38, 0x5A));
+    for (long receiver : {4800L, 9600L, 19200L, 2400L}) {
+        const std::string whole = Resample(reply, 9600, receiver);
+        for (std::size_t piece : {1u, 2u, 7u, 40u}) {
+            UartListener rx(9600, receiver);
+            std::string got;
+            for (std::size_t i = 0; i < reply.size(); i += piece)
+                got += rx.Feed(std::string_view(reply).substr(i, piece));
+            got += rx.End();
+            EXPECT_EQ(got, whole) << receiver << " in pieces of " << piece;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Faults
 
 namespace {
@@ -575,6 +789,33 @@ TEST(SimOptions, GoodCommandLines) {
     EXPECT_GT(d.options->faults.delayMs, 800);
     EXPECT_EQ(ParseOptions({"--device", "/dev/ttyUSB0"}).options->pace, 0);
     EXPECT_TRUE(ParseOptions({"--help"}).options->help);
+
+    struct AddrCase {
+        const char* text;
+        std::vector<std::uint8_t> addrs;
+    } addrCases[] = {
+        {"7", {7}},         {"1,7,200", {1, 7, 200}},
+        {"1-3", {1, 2, 3}}, {"0x10,3-4,255", {16, 3, 4, 255}},
+        {"0-255", {}},
+    };
+    for (const auto& c : addrCases) {
+        const auto r = ParseOptions({"--addr", c.text});
+        ASSERT_TRUE(r.options) << c.text << ": " << r.error;
+        if (std::string(c.text) == "0-255") {
+            EXPECT_EQ(r.options->addresses.size(), 256u);
+            continue;
+        }
+        EXPECT_EQ(r.options->addresses, c.addrs) << c.text;
+        EXPECT_EQ(r.options->controller.address, c.addrs.front());
+    }
+    // A kept line speed paces the replies at that speed unless told otherwise.
+    auto kept = ParseOptions({"--line-baud", "2400", "--tap", "/tmp/tap", "--control", "/tmp/c"});
+    ASSERT_TRUE(kept.options) << kept.error;
+    EXPECT_EQ(kept.options->lineBaud, 2400);
+    EXPECT_EQ(kept.options->pace, 2400);
+    EXPECT_EQ(kept.options->tap, "/tmp/tap");
+    EXPECT_EQ(kept.options->control, "/tmp/c");
+    EXPECT_EQ(ParseOptions({"--line-baud", "2400", "--pace", "9600"}).options->pace, 9600);
 }
 
 TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
@@ -592,6 +833,17 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
         {{"--back-after", "1"}, "--vanish-after"},
         {{"--device", "/dev/ttyS0", "--link", "/tmp/l"}, "--link"},
         {{"--split-max", "0"}, "--split-max"},
+        {{"--addr", "3-1"}, "backwards"},
+        {{"--addr", "1,7,1"}, "twice"},
+        {{"--addr", "1-3,2"}, "twice"},
+        {{"--addr", "1,,2"}, "''"},
+        {{"--addr", "200-256"}, "0 to 255"},
+        {{"--addr", "1-"}, "'1-'"},
+        {{"--line-baud", "0"}, "--line-baud"},
+        {{"--line-baud", "9600", "--device", "/dev/ttyS0"}, "--line-baud"},
+        {{"--tap", "/tmp/t", "--device", "/dev/ttyS0"}, "--tap"},
+        {{"--tap", "/tmp/t", "--link", "/tmp/t"}, "same path"},
+        {{"--control", ""}, "--control"},
     };
     for (const auto& c : cases) {
         const auto r = ParseOptions(c.args);
@@ -599,7 +851,10 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
         EXPECT_NE(r.error.find(c.mention), std::string::npos) << r.error;
     }
     const std::string help = HelpText();
-    for (const char* opt : {"--drop", "--delay", "--corrupt", "--noise", "--stray", "--split",
-                            "--pace", "--rtn", "--vanish-after", "--device", "--link", "--addr"})
+    for (const char* opt :
+         {"--drop",      "--delay",   "--corrupt",      "--noise",     "--stray",      "--split",
+          "--pace",      "--rtn",     "--vanish-after", "--device",    "--link",       "--addr",
+          "--line-baud", "--tap",     "--control",      "silent ADDR", "answer ADDR",  "alarm ADDR",
+          "power ADDR",  "late ADDR", "reply-as ADDR",  "param ADDR",  "version ADDR", "normal"})
         EXPECT_NE(help.find(opt), std::string::npos) << opt;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace acsim {
@@ -255,6 +256,35 @@ int Controller::PickUnit(std::uint8_t cid2, std::span<const std::uint8_t> info) 
             break;
     }
     return static_cast<int>(pollTurn_[static_cast<std::size_t>(cid2 - 0x42)]++ % 2);
+}
+
+bool Controller::SetAlarm(int unit, std::size_t slot, std::uint8_t code) {
+    if (unit < 0 || unit > 1 || slot >= kAlarmSlots || AlarmSlotAbsent(unit, slot)) return false;
+    auto& u = units_[static_cast<std::size_t>(unit)];
+    if (u.alarms[slot] != code) u.alarmChanged = true;
+    u.alarms[slot] = code;
+    // A held alarm is never cleared by the plant; a held "normal" is simply 0.
+    u.clearAt[slot] = code == 0 ? 0 : std::numeric_limits<double>::infinity();
+    if (code != 0 && std::find(codesSeen_.begin(), codesSeen_.end(), code) == codesSeen_.end())
+        codesSeen_.push_back(code);
+    return true;
+}
+
+void Controller::ClearHeldAlarms() {
+    for (auto& u : units_)
+        for (std::size_t s = 0; s < kAlarmSlots; ++s)
+            if (std::isinf(u.clearAt[s])) {
+                u.clearAt[s] = 0;
+                u.alarms[s] = 0;
+                u.alarmChanged = true;
+            }
+}
+
+void Controller::SetPower(bool on) {
+    if (on == powerOn_) return;
+    powerOn_ = on;
+    for (auto& u : units_)
+        u.switchChanged = true;
 }
 
 std::vector<std::uint8_t> Controller::AnalogInfo(int unit) const {

@@ -80,6 +80,18 @@ class Controller {
     std::vector<std::uint8_t> ParamInfo() const;
     std::vector<std::uint8_t> VendorInfo() const;
 
+    // Held states set from outside (a test's control commands): an alarm code
+    // that stays until changed again, whatever the plant's own alarm events do,
+    // and the power state. SetAlarm refuses (false) a slot whose sensor this
+    // unit does not have.
+    bool SetAlarm(int unit, std::size_t slot, std::uint8_t code);
+    // Clears every alarm set by SetAlarm.
+    void ClearHeldAlarms();
+    void SetPower(bool on);
+    // Stores a user parameter as given, unchecked (a test's own setting).
+    void SetParam(std::size_t index, std::uint16_t value) { params_[index] = value; }
+    void SetProtocolVersion(std::uint8_t ver) { cfg_.protocolVersion = ver; }
+
     bool PoweredOn() const { return powerOn_; }
     std::uint16_t Param(std::size_t index) const { return params_[index]; }
     std::uint8_t Alarm(int unit, std::size_t slot) const { return units_[unit].alarms[slot]; }

@@ -145,6 +145,11 @@ std::optional<double> Transmitter::NextWake() const {
     return std::max(jobs_.front().readyAt, lineFree_);
 }
 
+bool Transmitter::AtPause() const {
+    if (!active_) return true;
+    return !gapTaken_ && piece_ < active_->pieces.size() && active_->pieces[piece_].gapBefore > 0;
+}
+
 void Transmitter::Clear() {
     jobs_.clear();
     active_.reset();

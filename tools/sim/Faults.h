@@ -78,6 +78,9 @@ class Transmitter {
     // When Due next has something to give; empty when nothing is pending.
     std::optional<double> NextWake() const;
     bool Idle() const { return !active_ && jobs_.empty(); }
+    // Whether the line falls quiet after the bytes given so far: no job is
+    // being sent, or a pause comes before its next piece.
+    bool AtPause() const;
     void Clear();
     double ByteTime() const { return byteTime_; }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <CPort.h>
+#include <PosixLine.h>
 
 #include <array>
 #include <cerrno>
@@ -65,14 +66,15 @@ class PtyLine final : public Line {
 
     const std::string& Path() const override { return path_; }
 
-    bool Wait(double timeout, int wakeFd, const BytesHandler& onBytes) override {
+    bool Wait(double timeout, std::span<const int> wakeFds, const BytesHandler& onBytes) override {
         // While nobody holds the slave the master reports a hang-up at once, so
         // it is then only looked at every few milliseconds.
         int ms = TimeoutMs(timeout);
         if (hungUp_) ms = std::min(ms, 10);
-        std::array<pollfd, 2> fds{{{wakeFd, POLLIN, 0}, {master_, POLLIN, 0}}};
-        const nfds_t n = hungUp_ ? 1 : 2;
-        const int r = poll(fds.data(), n, ms);
+        std::vector<pollfd> fds{{hungUp_ ? -1 : master_, POLLIN, 0}};
+        for (int fd : wakeFds)
+            fds.push_back({fd, POLLIN, 0});
+        const int r = poll(fds.data(), fds.size(), ms);
         if (r < 0 && errno != EINTR) {
             failure_ = std::string("poll: ") + std::strerror(errno);
             return false;
@@ -83,9 +85,17 @@ class PtyLine final : public Line {
             if (probe.revents & POLLIN) return Drain(onBytes);
             return true;
         }
-        if (r > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) return Drain(onBytes);
+        if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) return Drain(onBytes);
         return true;
     }
+
+    long FarBaud() const override {
+        // The slave's settings, read through the master.
+        const std::int64_t b = posixline::OutputSpeed(master_);
+        return b > 0 ? static_cast<long>(b) : 0;
+    }
+
+    int ReadyFd() const override { return hungUp_ ? -1 : master_; }
 
     bool Send(std::string_view bytes) override {
         while (!bytes.empty()) {
@@ -183,7 +193,7 @@ class DeviceLine final : public Line {
 
     const std::string& Path() const override { return path_; }
 
-    bool Wait(double timeout, int wakeFd, const BytesHandler& onBytes) override {
+    bool Wait(double timeout, std::span<const int> wakeFds, const BytesHandler& onBytes) override {
         handler_ = &onBytes;
         // Events arrive through the component's hand-over; the wake descriptor is
         // looked at between short pumps.
@@ -192,8 +202,10 @@ class DeviceLine final : public Line {
             const double slice = std::min(left, 0.02);
             port_.PumpHandOver(std::chrono::milliseconds(TimeoutMs(slice)));
             left -= slice;
-            pollfd p{wakeFd, POLLIN, 0};
-            if (poll(&p, 1, 0) > 0) break;
+            std::vector<pollfd> fds;
+            for (int fd : wakeFds)
+                fds.push_back({fd, POLLIN, 0});
+            if (poll(fds.data(), fds.size(), 0) > 0) break;
         } while (left > 0 && failure_.empty() && port_.Connected());
         handler_ = nullptr;
         return failure_.empty() && port_.Connected();

@@ -19,14 +19,21 @@ class Line {
     // Path the tool opens (the pseudo-terminal slave, or the device).
     virtual const std::string& Path() const = 0;
     // Waits up to `timeout` seconds for received bytes and hands every block to
-    // `onBytes`; returns early when `wakeFd` becomes readable. Returns false when
-    // the line has failed for good.
-    virtual bool Wait(double timeout, int wakeFd, const BytesHandler& onBytes) = 0;
+    // `onBytes`; returns early when one of `wakeFds` becomes readable (negative
+    // ones are passed over). Returns false when the line has failed for good.
+    virtual bool Wait(double timeout, std::span<const int> wakeFds,
+                      const BytesHandler& onBytes) = 0;
     // Sends bytes; whatever no one is listening for is lost, as on a real line.
     // Returns false when the line has failed for good.
     virtual bool Send(std::string_view bytes) = 0;
     // Why the line failed, once Wait or Send returned false.
     virtual std::string Failure() const = 0;
+    // The bit rate the far end has set its side of the line to, or 0 when it
+    // cannot be known (a real device sets its own pace).
+    virtual long FarBaud() const { return 0; }
+    // A descriptor that becomes readable when bytes arrive, for another line's
+    // Wait; -1 while nobody holds the far end (then look every few milliseconds).
+    virtual int ReadyFd() const { return -1; }
 };
 
 // Makes a pseudo-terminal pair in raw mode and keeps its master. With a link

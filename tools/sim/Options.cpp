@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <functional>
@@ -30,7 +31,59 @@ std::optional<double> ParseReal(const std::string& s) {
     return out;
 }
 
+std::string WithSuffix(const std::string& text, const std::string& suffix, std::size_t width) {
+    const std::size_t keep = width > suffix.size() ? width - suffix.size() : 0;
+    std::string base = text.substr(0, keep);
+    while (!base.empty() && base.back() == ' ')
+        base.pop_back();
+    return base + suffix;
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> ParseAddresses(const std::string& text, std::string& error) {
+    std::vector<std::uint8_t> out;
+    auto bad = [&](const std::string& why) {
+        error = "--addr: '" + text + "': " + why;
+        return std::vector<std::uint8_t>{};
+    };
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', pos), text.size());
+        const std::string item = text.substr(pos, comma - pos);
+        const std::size_t dash = item.find('-');
+        const auto lo = ParseInt(item.substr(0, dash));
+        const auto hi = dash == std::string::npos ? lo : ParseInt(item.substr(dash + 1));
+        if (!lo || !hi) return bad("'" + item + "' is not an address or a range A-B");
+        if (*lo < 0 || *lo > 255 || *hi < 0 || *hi > 255)
+            return bad("'" + item + "' is not an address from 0 to 255");
+        if (*hi < *lo) return bad("the range '" + item + "' runs backwards");
+        for (long long a = *lo; a <= *hi; ++a) {
+            if (std::find(out.begin(), out.end(), a) != out.end())
+                return bad("address " + std::to_string(a) + " is given twice");
+            out.push_back(static_cast<std::uint8_t>(a));
+        }
+        pos = comma + 1;
+    }
+    return out;
+}
+
+std::vector<ControllerConfig> ControllerConfigs(const Options& o) {
+    std::vector<ControllerConfig> out;
+    for (std::uint8_t a : o.addresses) {
+        ControllerConfig c = o.controller;
+        c.address = a;
+        if (o.addresses.size() > 1) {
+            const std::string suffix = " #" + std::to_string(a);
+            c.identity.name = WithSuffix(c.identity.name, suffix, 30);
+            c.identity.softVersion = WithSuffix(c.identity.softVersion, suffix, 20);
+            c.identity.vendor = WithSuffix(c.identity.vendor, suffix, 20);
+            c.seed = o.controller.seed + a;
+        }
+        out.push_back(std::move(c));
+    }
+    return out;
+}
 
 std::string HelpText() {
     return R"(Usage: ac_sim [OPTION]...
@@ -52,10 +105,30 @@ Line:
                        whose line sets the pace itself); 0 sends at once
   --no-pace            same as --pace 0
   --turnaround MS      pause between a command and its reply (default 10)
+  --line-baud N        the controllers keep this line speed on the
+                       pseudo-terminal (8N1) and the replies are paced at it:
+                       the speed the tool set on its side of the terminal is
+                       read, and bytes sent at another speed reach the other
+                       side as a receiver at its own speed samples them:
+                       garbled, so a command at the wrong speed gets no reply.
+                       Without it speeds are not looked at.
+  --tap PATH           a second pseudo-terminal, linked at PATH, that hears
+                       every byte of the line in both directions in order and
+                       with its timing (commands as the tool wrote them, replies
+                       as they are paced out), as a second RS-485 adapter on
+                       the pair would; with --line-baud it hears at its own
+                       speed. Bytes written to it go on the line: the
+                       controllers and the tool hear them.
 
 Device:
-  --addr N             the controller's address, 0..255 (default 1); frames
-                       for other addresses get no reply, as on an RS-485 bus
+  --addr LIST          the controllers on the line: an address 0..255, or a
+                       list with ranges such as 1,7,200 or 1-3 (default 1);
+                       frames for an address not on the line get no reply, as
+                       on an RS-485 bus. With several, each has its own
+                       parameters, readings and alarms; its name, software
+                       version and vendor end in " #ADDR" (the text before is
+                       cut to fit) and its plant is seeded with SEED + ADDR;
+                       the log's reply lines carry addr=ADDR
   --proto-ver V        protocol version: the VER of every reply, and the VER a
                        command must carry (default 0x10, shown as 1.0)
   --units alt|0|1      unit described by the replies to 0x42, 0x43 and 0x44:
@@ -106,15 +179,47 @@ Faults (RATE is a share of replies from 0 to 1):
                        pseudo-terminal behind the same --link; without it the
                        simulator ends when it vanishes
 
+Control while running:
+  --control PATH       make a named pipe at PATH (an existing named pipe is
+                       taken over, another file is not) and carry out the
+                       commands written to it, one a line, for example
+                       echo 'silent 2' > PATH:
+    silent ADDR|all      the controller hears its commands but does not answer
+    answer ADDR|all      it answers again
+    alarm ADDR UNIT FIELD STATE
+                         hold an alarm of unit 1 or 2 until changed: FIELD is
+                         the alarm's key as in the metrics (return_air_temp,
+                         compressor_overload, water_leak, ...) or its position
+                         0..35 in reply 0x44; STATE is normal, low, high, fault
+                         or a code 0..255
+    power ADDR|all on|off  switch the controller on or off
+    late ADDR|all MS     its replies leave MS milliseconds late (0: on time)
+    reply-as ADDR|all OTHER
+                         its replies carry address OTHER (its own: as before)
+    param ADDR|all CODE VALUE
+                         store a user parameter (0x80..0x86, 0xC0..0xC8)
+                         as given, unchecked
+    version ADDR|all VER its protocol version (VER of its replies, and the VER
+                         its commands must carry)
+    normal               every controller answers, on time, with its own
+                         address, holds no alarm and is on (parameters and
+                         versions stay as set)
+                       ADDR may be a list or range as for --addr. Each command
+                       carried out is printed ("ac_sim: control: silent 2") and
+                       logged; a refused one is reported on standard error with
+                       the reason and changes nothing. Use --alarm-every 0 to
+                       keep the plant's own alarms out of the way.
+
 Output:
   -v, --verbose        log every command and reply on standard output
   --log FILE           log every command and reply to FILE ("-": standard
                        output); one line each, written as it happens
   -h, --help           show this help
 
-Ends cleanly on SIGINT or SIGTERM: the link is removed and the counts of
-commands and replies are printed. Exit status 0, 1 when the line fails, 2 for
-a bad command line.
+Ends cleanly on SIGINT or SIGTERM: the links and the named pipe are removed
+and the counts of commands and replies are printed (with silent=, garbled=
+and tap_sent= when --control, --line-baud or --tap is in use). Exit status 0,
+1 when the line fails, 2 for a bad command line.
 )";
 }
 
@@ -179,7 +284,24 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
          integer("--pace", 0, 4000000, [&](long long v) { o.pace = static_cast<int>(v); })},
         {"--turnaround", real("--turnaround", o.turnaroundMs, 0, 60000)},
         {"--addr",
-         integer("--addr", 0, 255, [&](long long v) { c.address = static_cast<std::uint8_t>(v); })},
+         [&](const std::string& v) {
+             std::string why;
+             auto list = ParseAddresses(v, why);
+             if (list.empty()) return fail(why);
+             o.addresses = std::move(list);
+             c.address = o.addresses.front();
+             return true;
+         }},
+        {"--line-baud", integer("--line-baud", 50, 4000000,
+                                [&](long long v) { o.lineBaud = static_cast<int>(v); })},
+        {"--tap",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--tap: empty path") : (o.tap = v, true);
+         }},
+        {"--control",
+         [&](const std::string& v) {
+             return v.empty() ? fail("--control: empty path") : (o.control = v, true);
+         }},
         {"--proto-ver",
          integer("--proto-ver", 0, 255,
                  [&](long long v) { c.protocolVersion = static_cast<std::uint8_t>(v); })},
@@ -261,7 +383,14 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
                 "--link makes a link to a pseudo-terminal; it does not go with --device"};
     if (o.backAfter >= 0 && o.vanishAfter < 0)
         return {std::nullopt, "--back-after needs --vanish-after"};
-    if (o.pace < 0) o.pace = o.device.empty() ? 9600 : 0;
+    if (!o.device.empty() && o.lineBaud > 0)
+        return {std::nullopt,
+                "--line-baud keeps a speed on a pseudo-terminal; a --device runs at --baud"};
+    if (!o.device.empty() && !o.tap.empty())
+        return {std::nullopt, "--tap listens on the simulated line; it does not go with --device"};
+    if (!o.tap.empty() && o.tap == o.link)
+        return {std::nullopt, "--tap and --link name the same path"};
+    if (o.pace < 0) o.pace = !o.device.empty() ? 0 : o.lineBaud > 0 ? o.lineBaud : 9600;
     return {o, ""};
 }
 

@@ -11,13 +11,18 @@
 namespace acsim {
 
 struct Options {
+    // Settings every controller shares; its address is the first of `addresses`.
     ControllerConfig controller;
+    std::vector<std::uint8_t> addresses{1};  // the controllers on the line, as given
     FaultConfig faults;
     std::string link;    // symbolic link to the pseudo-terminal, if any
     std::string device;  // existing serial device instead of a pseudo-terminal
     int baud = 9600;     // line speed of --device
     int pace = -1;       // pacing rate; -1: 9600 on a pseudo-terminal, off on a device
     double turnaroundMs = 10;
+    int lineBaud = 0;         // the controllers' line speed on a pseudo-terminal; 0: any
+    std::string tap;          // symbolic link to the listening pseudo-terminal, if any
+    std::string control;      // named pipe for control commands, if any
     double vanishAfter = -1;  // seconds; -1 never
     double backAfter = -1;    // seconds after vanishing; -1 stay away
     std::string logPath;      // one line per frame; "-" is standard output
@@ -31,6 +36,16 @@ struct ParseResult {
 };
 
 ParseResult ParseOptions(const std::vector<std::string>& args);
+
+// An address list "1,7,200", ranges "1-3" among them; empty on error, with the
+// reason in `error`.
+std::vector<std::uint8_t> ParseAddresses(const std::string& text, std::string& error);
+
+// One configuration per controller on the line. With a single address it is
+// `controller` as given. With several, each is told apart: its name, software
+// version and vendor end in " #ADDR" (the text before cut so that the field
+// still fits) and its plant is seeded with seed + address.
+std::vector<ControllerConfig> ControllerConfigs(const Options& o);
 std::string HelpText();
 
 }  // namespace acsim
