@@ -1,54 +1,11 @@
 #include "EventLoop.h"
 
 #include <algorithm>
-#include <functional>
-#include <map>
 
 namespace airconpoll {
 
 struct TLoopClock::TState {
-    struct TTimerRec {
-        bool Running = false;
-        Millis Interval{};
-        SteadyTime Due{};
-        std::uint64_t Order = 0;  // when its countdown started: breaks ties of Due
-        std::function<void()>* OnFire = nullptr;
-    };
-    std::map<std::uint64_t, TTimerRec> Timers;
-    std::uint64_t NextId = 0;
-    std::uint64_t NextOrder = 0;
-
-    TTimerRec* NextDueBy(SteadyTime Limit) {
-        TTimerRec* best = nullptr;
-        for (auto& [id, rec] : Timers) {
-            if (!rec.Running || rec.Due > Limit) continue;
-            if (!best || rec.Due < best->Due || (rec.Due == best->Due && rec.Order < best->Order))
-                best = &rec;
-        }
-        return best;
-    }
-};
-
-class TLoopClock::TDriver : public aircon::ITimerDriver {
-  public:
-    explicit TDriver(std::shared_ptr<TState> State) : FState(std::move(State)) {
-        FId = ++FState->NextId;
-        FState->Timers[FId].OnFire = &OnFire;
-    }
-    ~TDriver() override { FState->Timers.erase(FId); }
-
-    void Start(Millis Interval) override {
-        auto& rec = FState->Timers[FId];
-        rec.Running = true;
-        rec.Interval = std::max(Interval, Millis(1));
-        rec.Due = std::chrono::steady_clock::now() + rec.Interval;
-        rec.Order = ++FState->NextOrder;
-    }
-    void Stop() override { FState->Timers[FId].Running = false; }
-
-  private:
-    std::shared_ptr<TState> FState;
-    std::uint64_t FId = 0;
+    std::shared_ptr<util::TTimerTable> Timers = std::make_shared<util::TTimerTable>();
 };
 
 TLoopClock::TLoopClock() : FState(std::make_shared<TState>()) {}
@@ -63,32 +20,25 @@ WallTime TLoopClock::WallNow() const {
 }
 
 std::unique_ptr<aircon::ITimerDriver> TLoopClock::CreateTimer() {
-    return std::make_unique<TDriver>(FState);
+    return std::make_unique<aircon::TTableTimer>(FState->Timers,
+                                                 [] { return std::chrono::steady_clock::now(); });
 }
 
 std::optional<SteadyTime> TLoopClock::NextDue() const {
-    if (const auto* rec = FState->NextDueBy(SteadyTime::max())) return rec->Due;
-    return std::nullopt;
+    return FState->Timers->NextDue();
 }
 
 std::size_t TLoopClock::RunningTimers() const {
-    return static_cast<std::size_t>(std::count_if(FState->Timers.begin(), FState->Timers.end(),
-                                                  [](const auto& t) { return t.second.Running; }));
+    return FState->Timers->Running();
 }
 
 int TLoopClock::FireDue(SteadyTime Now) {
-    const std::shared_ptr<TState> keep = FState;  // a tick may destroy the clock's owner
+    const std::shared_ptr<util::TTimerTable> keep = FState->Timers;  // a tick may end the clock
     int fired = 0;
     // Every re-armed deadline lies after Now, so each timer fires at most once here.
-    while (TState::TTimerRec* rec = keep->NextDueBy(Now)) {
-        SteadyTime next = rec->Due + rec->Interval;
-        if (next <= Now) next = Now + rec->Interval;  // fell behind: keep the cadence from now
-        rec->Due = next;
-        rec->Order = ++keep->NextOrder;
-        // Through a copy: the tick may destroy the timer or rebind its handler.
-        const std::function<void()> fire = *rec->OnFire;
+    while (auto due = keep->TakeDue(Now, Now)) {
         ++fired;
-        if (fire) fire();
+        if (due->Fire) due->Fire();
     }
     return fired;
 }

@@ -45,7 +45,6 @@ class TLoopClock : public aircon::IClock {
 
   private:
     struct TState;
-    class TDriver;
     std::shared_ptr<TState> FState;  // shared with the drivers, which may outlive the clock
 };
 

@@ -5,6 +5,9 @@
 #include <type_traits>
 #include <variant>
 
+#include "HexText.h"
+#include "TextConv.h"
+
 namespace airconpoll {
 
 using namespace aircon;
@@ -38,9 +41,7 @@ class TObject {
 };
 
 std::string Hex2(unsigned Value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "\"0x%02X\"", Value & 0xFF);
-    return buf;
+    return '"' + util::HexCode(static_cast<std::uint8_t>(Value)) + '"';
 }
 
 }  // namespace
@@ -72,11 +73,8 @@ std::string JsonString(std::string_view Latin1) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\u%04X", c);
             out += buf;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
         } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            util::AppendLatin1(out, c);
         }
     }
     out += '"';

@@ -151,11 +151,8 @@ std::string ControllerLabelText(std::string_view Latin1) {
             out += '\n';
         } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
             out += Replacement;
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
         } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            util::AppendLatin1(out, c);
         }
     }
     return out;

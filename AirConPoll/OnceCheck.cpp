@@ -7,6 +7,7 @@
 
 #include "DH.h"
 #include "Frame.h"
+#include "HexText.h"
 
 namespace airconpoll {
 
@@ -15,9 +16,7 @@ using namespace aircon;
 namespace {
 
 std::string Hex2(unsigned Value) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", Value & 0xFF);
-    return buf;
+    return util::HexCode(static_cast<std::uint8_t>(Value));
 }
 
 std::string Join(const std::vector<std::string>& Parts, std::string_view Glue) {

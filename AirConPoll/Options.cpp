@@ -4,6 +4,10 @@
 #include <charconv>
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
+
+#include "ComText.h"
 
 #include "MultiPoll.h"
 
@@ -14,51 +18,31 @@
 namespace airconpoll {
 namespace {
 
-struct TBaudName {
-    TBaudRate Rate;
-    int Number;
-};
-constexpr std::array<TBaudName, 15> BaudRates{{
-    {TBaudRate::Br110, 110},
-    {TBaudRate::Br300, 300},
-    {TBaudRate::Br600, 600},
-    {TBaudRate::Br1200, 1200},
-    {TBaudRate::Br2400, 2400},
-    {TBaudRate::Br4800, 4800},
-    {TBaudRate::Br9600, 9600},
-    {TBaudRate::Br14400, 14400},
-    {TBaudRate::Br19200, 19200},
-    {TBaudRate::Br38400, 38400},
-    {TBaudRate::Br56000, 56000},
-    {TBaudRate::Br57600, 57600},
-    {TBaudRate::Br115200, 115200},
-    {TBaudRate::Br128000, 128000},
-    {TBaudRate::Br256000, 256000},
-}};
+// The line settings the poller takes come from the serial component's text tables: every
+// rate but Custom, the parity names in lower case, the stop bits as they are.
+std::vector<TBaudRate> BaudRates() {
+    std::vector<TBaudRate> rates;
+    for (std::size_t i = 0; i < BaudRateTexts().size(); ++i) {
+        const auto rate = static_cast<TBaudRate>(i);
+        if (rate != TBaudRate::BrCustom) rates.push_back(rate);
+    }
+    return rates;
+}
 
-struct TParityName {
-    TParityBits Parity;
-    std::string_view Name;
-};
-constexpr std::array<TParityName, 5> Parities{{
-    {TParityBits::PrNone, "none"},
-    {TParityBits::PrOdd, "odd"},
-    {TParityBits::PrEven, "even"},
-    {TParityBits::PrMark, "mark"},
-    {TParityBits::PrSpace, "space"},
-}};
+const std::vector<std::string>& ParityNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (std::string_view text : ParityTexts()) {
+            std::string name(text);
+            for (char& c : name)
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            out.push_back(std::move(name));
+        }
+        return out;
+    }();
+    return names;
+}
 
-struct TStopName {
-    TStopBits Stop;
-    std::string_view Name;
-};
-constexpr std::array<TStopName, 3> StopBitsList{{
-    {TStopBits::SbOneStopBit, "1"},
-    {TStopBits::SbOne5StopBits, "1.5"},
-    {TStopBits::SbTwoStopBits, "2"},
-}};
-
-// Plain decimal digits only: no sign, no spaces, no hexadecimal.
 std::optional<long long> ParseNumber(std::string_view Text) {
     if (Text.empty() || Text.size() > 12) return std::nullopt;
     for (char c : Text)
@@ -71,21 +55,17 @@ std::optional<long long> ParseNumber(std::string_view Text) {
 }  // namespace
 
 int BaudRateNumber(TBaudRate Rate) {
-    for (const auto& b : BaudRates)
-        if (b.Rate == Rate) return b.Number;
-    return 0;
+    return Rate == TBaudRate::BrCustom ? 0 : BaudRateValue(Rate);
 }
 
 std::string_view ParityName(TParityBits Parity) {
-    for (const auto& p : Parities)
-        if (p.Parity == Parity) return p.Name;
-    return "?";
+    const auto i = static_cast<std::size_t>(Parity);
+    return i < ParityNames().size() ? std::string_view(ParityNames()[i]) : "?";
 }
 
 std::string_view StopBitsName(TStopBits Stop) {
-    for (const auto& s : StopBitsList)
-        if (s.Stop == Stop) return s.Name;
-    return "?";
+    const std::string_view text = StopBitsToText(Stop);
+    return text.empty() ? "?" : text;
 }
 
 TParseResult ParseOptions(std::span<const std::string> Args) {
@@ -116,15 +96,15 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
         {"--baud",
          [&](const std::string& Value) {
              const auto n = ParseNumber(Value);
-             for (const auto& b : BaudRates) {
-                 if (n && *n == b.Number) {
-                     o.BaudRate = b.Rate;
+             for (const TBaudRate rate : BaudRates()) {
+                 if (n && *n == BaudRateValue(rate)) {
+                     o.BaudRate = rate;
                      return true;
                  }
              }
              std::string list;
-             for (const auto& b : BaudRates)
-                 list += (list.empty() ? "" : ", ") + std::to_string(b.Number);
+             for (const TBaudRate rate : BaudRates())
+                 list += (list.empty() ? "" : ", ") + std::to_string(BaudRateValue(rate));
              return fail("--baud: '" + Value + "' is not one of " + list);
          }},
         {"--data-bits",
@@ -137,19 +117,21 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
          }},
         {"--parity",
          [&](const std::string& Value) {
-             for (const auto& p : Parities) {
-                 if (Value == p.Name) {
-                     o.Parity = p.Parity;
+             std::string list;
+             for (std::size_t i = 0; i < ParityNames().size(); ++i) {
+                 if (Value == ParityNames()[i]) {
+                     o.Parity = static_cast<TParityBits>(i);
                      return true;
                  }
+                 list += (list.empty() ? "" : ", ") + ParityNames()[i];
              }
-             return fail("--parity: '" + Value + "' is not one of none, odd, even, mark, space");
+             return fail("--parity: '" + Value + "' is not one of " + list);
          }},
         {"--stop-bits",
          [&](const std::string& Value) {
-             for (const auto& s : StopBitsList) {
-                 if (Value == s.Name) {
-                     o.StopBits = s.Stop;
+             for (std::size_t i = 0; i < StopBitsTexts().size(); ++i) {
+                 if (Value == StopBitsTexts()[i]) {
+                     o.StopBits = static_cast<TStopBits>(i);
                      return true;
                  }
              }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "Platform.h"
+
 namespace airconpoll {
 namespace {
 
@@ -37,15 +39,7 @@ std::string WriteFileAtomically(const std::string& Path, std::string_view Conten
         ::unlink(temp.c_str());
         return Failure(What, Path, Error);
     };
-    std::size_t done = 0;
-    while (done < Content.size()) {
-        const ssize_t n = ::write(fd, Content.data() + done, Content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail("write", errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (const int error = platform::WriteAll(fd, Content).Error) return fail("write", error);
     if (::fchmod(fd, 0644) != 0) return fail("set the mode of", errno);
     if (::fsync(fd) != 0) return fail("flush", errno);
     if (::close(fd) != 0) {

@@ -9,20 +9,11 @@
 
 namespace {
 
-constexpr std::array<std::int32_t, 16> kBaudRates = {0,     110,    300,    600,   1200,  2400,
-                                                     4800,  9600,   14400,  19200, 38400, 56000,
-                                                     57600, 115200, 128000, 256000};
-
 std::uint8_t LowByte(char16_t c) {
     return static_cast<std::uint8_t>(c & 0xFF);
 }
 
 }  // namespace
-
-std::int32_t BaudRateValue(TBaudRate Rate) {
-    const auto i = static_cast<std::size_t>(Rate);
-    return i < kBaudRates.size() ? kBaudRates[i] : 0;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Settings groups: a change re-applies the group's part of the settings through its component.

@@ -33,6 +33,16 @@ E FromText(const std::array<std::string_view, N>& Texts, std::string_view Text, 
 
 }  // namespace
 
+std::int32_t BaudRateValue(TBaudRate Rate) {
+    // The text of every rate but Custom is its number.
+    if (Rate == TBaudRate::BrCustom) return 0;
+    const std::string_view Text = ToText(kBaudRates, Rate);
+    std::int32_t Value = 0;
+    for (char C : Text)
+        Value = Value * 10 + (C - '0');
+    return Value;
+}
+
 std::string_view BaudRateToText(TBaudRate Value) {
     return ToText(kBaudRates, Value);
 }

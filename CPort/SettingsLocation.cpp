@@ -1,6 +1,5 @@
 #include "SettingsLocation.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+
+#include "UserFolders.h"
 
 namespace fs = std::filesystem;
 
@@ -56,27 +57,19 @@ bool IsSystemProgramFolder(std::string_view ExeDir) {
 }
 
 std::string UserConfigHome(const TSettingsEnvironment& Env) {
-    if (!Env.XdgConfigHome.empty() && Env.XdgConfigHome.front() == '/') return Env.XdgConfigHome;
-    if (!Env.Home.empty() && Env.Home.front() == '/')
-        return (fs::path(Env.Home) / ".config").string();
-    return {};
+    platform::TUserEnvironment User;
+    User.Home = Env.Home;
+    User.XdgConfigHome = Env.XdgConfigHome;
+    return util::UserFoldersOf(User).Config;
 }
 
 TSettingsEnvironment CurrentSettingsEnvironment(std::string ExeDir) {
     TSettingsEnvironment Env;
     Env.ExeDir = std::move(ExeDir);
-    if (const char* Xdg = std::getenv("XDG_CONFIG_HOME")) Env.XdgConfigHome = Xdg;
-    if (const char* Home = std::getenv("HOME"); Home && *Home == '/') {
-        Env.Home = Home;
-    } else {
-        // No usable HOME (a service, sudo -H gone wrong): the account's home folder.
-        std::array<char, 4096> Buf{};
-        passwd Pw{};
-        passwd* Found = nullptr;
-        if (::getpwuid_r(::geteuid(), &Pw, Buf.data(), Buf.size(), &Found) == 0 && Found &&
-            Found->pw_dir)
-            Env.Home = Found->pw_dir;
-    }
+    const platform::TUserEnvironment User = platform::UserEnvironment();
+    Env.XdgConfigHome = User.XdgConfigHome;
+    // No usable HOME (a service, sudo -H gone wrong): the account's home folder.
+    Env.Home = util::UserFoldersOf(User).Home;
     return Env;
 }
 

@@ -2,6 +2,7 @@
 
 #include "Frame.h"
 #include "Hex.h"
+#include "StandardNames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -49,9 +50,9 @@ const std::uint8_t* FindDelimiter(const std::uint8_t* p, const std::uint8_t* end
 // The standard name of channel Index (counted from 1) of the split air conditioner, or
 // "通道" Index ":" for any other channel or device type.
 template <std::size_t N>
-std::string StandName(std::uint8_t CID1, std::int32_t Index, const char* const (&Names)[N]) {
+std::string StandName(std::uint8_t CID1, std::int32_t Index, const std::string_view (&Names)[N]) {
     if (CID1 == 0x60 && Index >= 1 && Index <= static_cast<std::int32_t>(N))
-        return Names[Index - 1];
+        return std::string(Names[Index - 1]);
     return "通道" + std::to_string(Index) + ":";
 }
 
@@ -343,44 +344,17 @@ std::string TDH::DataFlagToString(std::uint8_t DataFlag) {
 }
 
 std::string TDH::GetStandAiString(std::uint8_t CID1, std::int32_t Index) {
-    static constexpr const char* kNames[] = {"主机工作线/相电压AB/A",
-                                             "主机工作线/相电压BC/B",
-                                             "主机工作线/相电压CA/C",
-                                             "主机工作电流A相",
-                                             "主机工作电流B相",
-                                             "主机工作电流C相",
-                                             "送风温度",
-                                             "回风温度",
-                                             "送风湿度",
-                                             "回风湿度",
-                                             "压缩机吸气压力",
-                                             "压缩机排气压力"};
-    return StandName(CID1, Index, kNames);
+    return StandName(CID1, Index, dhnames::Analog);
 }
 
 std::string TDH::GetStandDiString(std::uint8_t CID1, std::int32_t Index) {
-    static constexpr const char* kNames[] = {"空调状态"};
-    return StandName(CID1, Index, kNames);
+    return StandName(CID1, Index, dhnames::Switch);
 }
 
 std::string TDH::GetStandAlarmString(std::uint8_t CID1, std::int32_t Index) {
-    static constexpr const char* kNames[] = {"主机工作线/相电压AB/A",
-                                             "主机工作线/相电压BC/B",
-                                             "主机工作线/相电压CA/C",
-                                             "主机工作电流A相",
-                                             "主机工作电流B相",
-                                             "主机工作电流C相",
-                                             "回风温度",
-                                             "回风湿度",
-                                             "过滤器",
-                                             "压缩机",
-                                             "风机"};
-    return StandName(CID1, Index, kNames);
+    return StandName(CID1, Index, dhnames::Alarm);
 }
 
 std::string TDH::GetStandParamString(std::uint8_t CID1, std::int32_t Index) {
-    static constexpr const char* kNames[] = {"空调开机温度", "空调关机温度", "回风温度上限",
-                                             "回风温度下限", "回风湿度上限", "回风湿度下限",
-                                             "温度设定值"};
-    return StandName(CID1, Index, kNames);
+    return StandName(CID1, Index, dhnames::Param);
 }

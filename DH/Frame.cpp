@@ -94,12 +94,5 @@ std::vector<std::uint8_t> BuildCommand(TDH_Header Header, std::span<const std::u
 }
 
 std::string HexText(std::span<const std::uint8_t> Bytes) {
-    std::string text;
-    text.reserve(Bytes.size() * 3);
-    for (std::uint8_t b : Bytes) {
-        text += static_cast<char>(dhhex::NibbleToHexChar(b >> 4));
-        text += static_cast<char>(dhhex::NibbleToHexChar(b));
-        text += ' ';
-    }
-    return text;
+    return util::SpacedHex(Bytes, true);
 }

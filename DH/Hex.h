@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "HexText.h"
+
 namespace dhhex {
 
 constexpr std::array<std::uint8_t, 256> MakeNibbleTable() {
@@ -28,8 +30,7 @@ constexpr std::uint8_t HexCharToNibble(std::uint8_t c) {
 
 // The low nibble of v as one upper-case character.
 constexpr std::uint8_t NibbleToHexChar(unsigned v) {
-    constexpr char digits[] = "0123456789ABCDEF";
-    return static_cast<std::uint8_t>(digits[v & 0xF]);
+    return static_cast<std::uint8_t>(util::HexDigit(v));
 }
 
 // A character pair to its byte.

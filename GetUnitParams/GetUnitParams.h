@@ -5,10 +5,14 @@
 
 #include <QFrame>
 
+#include <unordered_map>
 #include <vector>
 
 class QGroupBox;
 class QLabel;
+namespace aircon {
+struct TFieldInfo;
+}
 
 class TfrmGetUnitParams : public QFrame {
     Q_OBJECT
@@ -22,6 +26,8 @@ class TfrmGetUnitParams : public QFrame {
     // Every value label, in layout order.
     const std::vector<QLabel*>& ValueLabels() const { return FValueLabels; }
     QLabel* CaptionOf(const QLabel* value) const;
+    // The value label of a field of the core's ParamFields (or ParamCountField).
+    QLabel* ValueLabel(const aircon::TFieldInfo& Field) const;
 
     QGroupBox* grpParams = nullptr;
     QLabel* lblOnTemp = nullptr;
@@ -44,4 +50,5 @@ class TfrmGetUnitParams : public QFrame {
 
   private:
     std::vector<QLabel*> FValueLabels;
+    std::unordered_map<const aircon::TFieldInfo*, QLabel*> FByField;
 };

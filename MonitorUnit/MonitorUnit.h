@@ -5,10 +5,14 @@
 
 #include <QFrame>
 
+#include <unordered_map>
 #include <vector>
 
 class QGroupBox;
 class QLabel;
+namespace aircon {
+struct TFieldInfo;
+}
 
 class TfrmMonitorUnit : public QFrame {
     Q_OBJECT
@@ -21,6 +25,9 @@ class TfrmMonitorUnit : public QFrame {
 
     // Every value label, in layout order (switch states, analog, alarms).
     const std::vector<QLabel*>& ValueLabels() const { return FValueLabels; }
+    // The value label of a field of the core's tables (AnalogFields, AnalogCountField, ...);
+    // nullptr for a field the panel does not show.
+    QLabel* ValueLabel(const aircon::TFieldInfo& Field) const;
     // The caption label that stands left of a value label.
     QLabel* CaptionOf(const QLabel* value) const;
 
@@ -102,4 +109,5 @@ class TfrmMonitorUnit : public QFrame {
 
   private:
     std::vector<QLabel*> FValueLabels;
+    std::unordered_map<const aircon::TFieldInfo*, QLabel*> FByField;
 };

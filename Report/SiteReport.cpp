@@ -54,13 +54,13 @@ QString ControllerText(const std::string& Bytes) {
 // The colour of an alarm word on paper.
 QColor PaperColour(const TStateCode& Code) {
     switch (aircon::AlarmColour(Code)) {
-        case TValueColour::Lime:
+        case TValueColour::BelowLowerLimit:
             return QColor(0, 150, 0);  // the panel's lime, readable on paper
-        case TValueColour::Fuchsia:
+        case TValueColour::AboveUpperLimit:
             return QColor(200, 0, 200);
-        case TValueColour::Red:
+        case TValueColour::Fault:
             return QColor(220, 0, 0);
-        case TValueColour::GrayText:
+        case TValueColour::NotDetected:
             return QColor(128, 128, 128);
         default:
             break;

@@ -6,7 +6,7 @@
 #include <QTimer>
 
 #include "SteadyLabel.h"
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // opens the traffic log panel.
 //
 // The counting is the core's TLinkCounters: the widget forwards the monitor's events to
-// it and shows its figures, refreshed once a second while the link is open (and once
-// more when it closes), so that a busy link costs the window one repaint a second.
+// it and shows its figures, refreshed every RefreshMs (2 s) while the link is open (and
+// once more when it closes), so that a busy link costs the window one repaint every 2 s.
 #pragma once
 
 #include <QWidget>

@@ -33,13 +33,13 @@ TLinkView::TLinkView(const TLinkViewHost& Host, aircon::TMonitor& Monitor,
             [this, status] { FMonitor.RemoveObserver(*status); });
 
     connect(FStatus->btnTrafficLog, &QPushButton::toggled, this, &TLinkView::ShowLog);
-    // The table takes its new rows in the same pass as the counters refresh: at every
-    // TableEveryTicks-th tick, and at once when the link opens or closes or the counters
-    // are reset.
+    // The table takes its new rows in the same pass as the counters refresh (every 2 s while
+    // the link is open, and at once when it opens or closes or the counters are reset): a
+    // repaint of the table costs more than the rest of the link view, and the file takes
+    // each row at once anyway.
     FPanel->SetOwnPacing(false);
-    connect(FStatus, &TLinkStatusWidget::refreshed, FPanel, [this](bool Tick) {
-        if (!Tick || ++FTicks % TableEveryTicks == 0) FPanel->SyncIfChanged();
-    });
+    connect(FStatus, &TLinkStatusWidget::refreshed, FPanel,
+            [this](bool) { FPanel->SyncIfChanged(); });
     AvailableArea = [this] {
         const QScreen* s = FHost.Window->screen();
         return s ? s->availableGeometry() : QRect();

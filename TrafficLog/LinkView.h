@@ -32,10 +32,6 @@ class TLinkView : public QObject {
   public:
     static constexpr int PanelHeight = 300;     // as designed
     static constexpr int MinPanelHeight = 180;  // the least that still shows rows
-    // The table takes new rows at every TableEveryTicks-th refresh of the counters (every
-    // 2 s while the link is open): a repaint of the table costs more than the rest of the
-    // link view, and the file takes each row at once anyway.
-    static constexpr int TableEveryTicks = 1;
 
     // Registers the traffic log and the counters with Monitor; the widgets belong to
     // the window.
@@ -67,7 +63,6 @@ class TLinkView : public QObject {
     QPointer<TLinkStatusWidget> FStatus;
     QPointer<QWidget> FDetached;  // the panel's own window, when it has one
     bool FShown = false;
-    int FTicks = 0;
     bool FInLayout = false;  // the panel sits below the designed area
     QPoint FMovedBy;         // how far opening moved the window up
 };

@@ -11,7 +11,7 @@
 #include <QFont>
 #include <cstdint>
 
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 class TTrafficLogModel : public QAbstractTableModel {
     Q_OBJECT

@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 #include "TrafficTableView.h"
 
 class QLabel;

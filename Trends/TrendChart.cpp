@@ -2,7 +2,9 @@
 
 #include <QChart>
 #include <QDateTimeAxis>
+#include <QFontMetrics>
 #include <QHelpEvent>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QMouseEvent>
@@ -41,6 +43,14 @@ QString TimeText(std::int64_t Ms) {
     return QDateTime::fromMSecsSinceEpoch(Ms).toString("yyyy-MM-dd HH:mm:ss.zzz");
 }
 
+// A caption longer than this is cut for the legend, keeping its end.
+constexpr int LegendCaptionChars = 7;
+
+// Unit 1 and unit 2 of one field share its colour; their legend markers differ in shape
+// (and their lines in style: solid and dashed).
+constexpr QLegend::MarkerShape UnitMarkers[2] = {QLegend::MarkerShapeCircle,
+                                                 QLegend::MarkerShapeTriangle};
+
 QColor MarkColour(const TAlarmChange& C) {
     if (!C.To) return QColor(128, 128, 128);
     return IsAlarmRaised(C.To) ? QColor(220, 0, 0) : QColor(0, 160, 0);
@@ -48,11 +58,25 @@ QColor MarkColour(const TAlarmChange& C) {
 
 }  // namespace
 
+QString LegendName(TSeriesKey Key) {
+    const std::string_view text = SeriesField(Key).Caption;
+    QString caption = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // The end tells the series of one kind apart (主机工作线/相电压AB/A, BC/B, CA/C), and a
+    // legend short of room cuts its entries at their end: the entry is short and ends with
+    // what tells it apart. The unit comes first, as "1#空调" names it on a site.
+    if (caption.size() > LegendCaptionChars)
+        caption = QChar(0x2026) + caption.right(LegendCaptionChars - 1);
+    return QString("%1# %2").arg(Key.Unit + 1).arg(caption);
+}
+
 // The view owns the chart it is made with (a chart set later would leave the view's
 // first one without an owner).
 TTrendChart::TTrendChart(QWidget* Parent) : QChartView(new QChart, Parent) {
     chart()->setAnimationOptions(QChart::NoAnimation);
     chart()->legend()->setAlignment(Qt::AlignBottom);
+    // Where an entry is cut after all (many series in a narrow window), the pointer shows it
+    // whole.
+    chart()->legend()->setShowToolTips(true);
     chart()->setMargins(QMargins(4, 4, 4, 4));
     setRenderHint(QPainter::Antialiasing);
     setRubberBand(QChartView::HorizontalRubberBand);
@@ -116,13 +140,14 @@ void TTrendChart::Rebuild() {
     }
     for (TLine& line : FLines)
         NewSegment(line, true);  // every line has its legend entry, data or not
+    PlaceLegend();
     Redraw();
 }
 
 QLineSeries* TTrendChart::NewSegment(TLine& Line, bool First) {
     auto* s = new QLineSeries;
     const TSeriesKey key = SeriesKeyAt(Line.Series);
-    s->setName(QString::fromStdString(SeriesName(key)));
+    s->setName(LegendName(key));
     // A thin pen: a wider one, dashed above all, costs the raster engine many times
     // the time of drawing the line itself.
     QPen pen(Line.Colour);
@@ -133,9 +158,9 @@ QLineSeries* TTrendChart::NewSegment(TLine& Line, bool First) {
     chart()->addSeries(s);
     s->attachAxis(FAxisX);
     s->attachAxis(Line.State ? FAxisState : FAxisY);
-    if (!First) {
-        for (QLegendMarker* m : chart()->legend()->markers(s))
-            m->setVisible(false);
+    for (QLegendMarker* m : chart()->legend()->markers(s)) {
+        if (!First) m->setVisible(false);
+        m->setShape(UnitMarkers[key.Unit == 1 ? 1 : 0]);
     }
     Line.Segments.push_back(s);
     return s;
@@ -154,16 +179,44 @@ void TTrendChart::ResetView() {
 
 void TTrendChart::ShowRange(std::int64_t From, std::int64_t To) {
     if (To < From) std::swap(From, To);
-    if (To - From < MinSpanMs) {
-        const std::int64_t mid = From + (To - From) / 2;
+    const auto [first, last, margin] = DataBounds();
+    std::int64_t span = 0;
+    const bool huge = __builtin_sub_overflow(To, From, &span);
+    if (!huge && span < MinSpanMs) {
+        const std::int64_t mid = From + span / 2;
         From = mid - MinSpanMs / 2;
         To = From + MinSpanMs;
+        span = MinSpanMs;
+    }
+    // Zoomed out no further than the data with its margin: then all of it is shown.
+    if (huge || span >= last - first + 2 * margin) {
+        From = first - margin;
+        To = last + margin;
+    } else if (To < first - margin) {  // panned off the data: its edge stays in view
+        From += first - margin - To;
+        To = first - margin;
+    } else if (From > last + margin) {
+        To -= From - (last + margin);
+        From = last + margin;
     }
     FFollowing = false;
     FFrom = From;
     FTo = To;
     Redraw();
     emit RangeChanged();
+}
+
+TTrendChart::TBounds TTrendChart::DataBounds() const {
+    TBounds b;
+    if (FHistory && FHistory->FirstTime()) {
+        b.First = *FHistory->FirstTime();
+        b.Last = std::max(*FHistory->LastTime(), b.First);
+    } else {
+        b.Last = std::max(FTo, FFrom);
+        b.First = b.Last - 60000;
+    }
+    b.Margin = std::max<std::int64_t>((b.Last - b.First) / 10, 60000);
+    return b;
 }
 
 void TTrendChart::UpdateRange() {
@@ -192,10 +245,9 @@ void TTrendChart::OnAxisRange(const QDateTime& Min, const QDateTime& Max) {
     FFollowing = false;
     FFrom = Min.toMSecsSinceEpoch();
     FTo = std::max<std::int64_t>(Max.toMSecsSinceEpoch(), FFrom + MinSpanMs);
-    QTimer::singleShot(0, this, [this] {
-        Redraw();
-        emit RangeChanged();
-    });
+    // Within the same bounds as every other zoom (the chart zooms out by two on a right
+    // click).
+    QTimer::singleShot(0, this, [this] { ShowRange(FFrom, FTo); });
 }
 
 void TTrendChart::Redraw() {
@@ -371,7 +423,10 @@ void TTrendChart::Zoom(double Factor, double AtX) {
     const double frac = std::clamp((AtX - plot.left()) / plot.width(), 0.0, 1.0);
     const double span = static_cast<double>(FTo - FFrom);
     const double at = static_cast<double>(FFrom) + frac * span;
-    const double newSpan = std::max(span * Factor, static_cast<double>(MinSpanMs));
+    // Computed in double, and within what ShowRange allows, before it becomes an integer.
+    const TBounds b = DataBounds();
+    const double newSpan = std::clamp(span * Factor, static_cast<double>(MinSpanMs),
+                                      static_cast<double>(b.Last - b.First + 2 * b.Margin));
     const auto from = static_cast<std::int64_t>(at - frac * newSpan);
     ShowRange(from, from + static_cast<std::int64_t>(newSpan));
 }
@@ -458,8 +513,23 @@ void TTrendChart::keyPressEvent(QKeyEvent* E) {
     E->accept();
 }
 
+void TTrendChart::PlaceLegend() {
+    // Below the plot while its entries fit in one row there; beside it, one entry a line,
+    // when they do not (a legend short of room would cut every entry to its start).
+    QLegend* legend = chart()->legend();
+    const QFontMetrics metrics(legend->font());
+    int needed = 0;
+    for (const TLine& line : FLines) {
+        needed +=
+            metrics.horizontalAdvance(LegendName(SeriesKeyAt(line.Series))) + 3 * metrics.height();
+    }
+    const Qt::Alignment side = needed <= width() - 20 ? Qt::AlignBottom : Qt::AlignRight;
+    if (legend->alignment() != side) legend->setAlignment(side);
+}
+
 void TTrendChart::resizeEvent(QResizeEvent* E) {
     QChartView::resizeEvent(E);
+    PlaceLegend();
     // The points handed to the chart depend on its width.
     QTimer::singleShot(0, this, [this] { Redraw(); });
 }

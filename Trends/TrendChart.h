@@ -2,16 +2,17 @@
 //
 // Time runs along the x-axis; readings use the left axis, switch states (their codes)
 // the right one. Both units can be shown together: a field has one colour, unit 1 a
-// solid and unit 2 a dashed line. A value that is not detected, and the time the link
-// was closed, is a gap in the line. Alarm changes are vertical marks across the plot
-// (red: raised, green: back to normal, grey: not detected), with their text as a tool
-// tip. Only the points that matter for the pixels shown are handed to the chart (per
+// solid line and a round legend marker, unit 2 a dashed line and a triangular one. A value that is
+// not detected, and the time the link was closed, is a gap in the line. Alarm changes are vertical
+// marks across the plot (red: raised, green: back to normal, grey: not detected), with their text
+// as a tool tip. Only the points that matter for the pixels shown are handed to the chart (per
 // pixel column the first, lowest, highest and last), so an hour or a week of data
 // redraws as fast as a minute.
 //
 // Zoom: drag a band with the left button, or turn the wheel (around the pointer);
 // pan: drag with the middle button or with Shift and the left button, or the arrow
-// keys; ResetView shows everything and follows new data again.
+// keys; ResetView shows everything and follows new data again. Zooming out stops at
+// the data's range with a margin, and panning keeps an edge of the data in view.
 #pragma once
 
 #include <QChartView>
@@ -24,6 +25,10 @@
 class QLineSeries;
 class QValueAxis;
 class QDateTimeAxis;
+
+// A series' name in the legend: "1# 送风温度" (unit 1); a long caption is cut so that its
+// distinguishing end stays ("2# …电压AB/A").
+QString LegendName(aircon::TSeriesKey Key);
 
 class TTrendChart : public QChartView {
     Q_OBJECT
@@ -80,6 +85,7 @@ class TTrendChart : public QChartView {
     };
 
     void Rebuild();
+    void PlaceLegend();
     void Redraw();
     void UpdateRange();  // FFrom, FTo of a following view
     void ApplyRange();   // the time axis to FFrom..FTo
@@ -88,6 +94,12 @@ class TTrendChart : public QChartView {
     double XOf(std::int64_t T) const;
     QLineSeries* NewSegment(TLine& Line, bool First);
     void Zoom(double Factor, double AtX);
+    // The data's first and last time and the margin a view may show beyond them (an
+    // empty history: the minute shown).
+    struct TBounds {
+        std::int64_t First = 0, Last = 0, Margin = 0;
+    };
+    TBounds DataBounds() const;
     void Pan(double Pixels);
 
     const aircon::THistory* FHistory = nullptr;

@@ -3,6 +3,7 @@
 // any receiver must do with the same bytes: add up every character and turn
 // every pair of hexadecimal characters into a byte once.
 #include "DH.h"
+#include "HexText.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,9 +23,8 @@ struct Stream {
 };
 
 void PutHex(std::vector<std::uint8_t>& out, std::uint8_t b) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    out.push_back(static_cast<std::uint8_t>(digits[b >> 4]));
-    out.push_back(static_cast<std::uint8_t>(digits[b & 0xF]));
+    out.push_back(static_cast<std::uint8_t>(util::HexDigit(b >> 4u)));
+    out.push_back(static_cast<std::uint8_t>(util::HexDigit(b)));
 }
 
 // A reply with RTN 0 whose LENID counts its INFO characters.

@@ -67,7 +67,7 @@
 #include "LinkView.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 #include "TrafficLogPanel.h"
 
 namespace {
@@ -615,8 +615,7 @@ int RunReply(const Options& O) {
 // --- soak: a long compressed run ----------------------------------------------------
 
 // Gives the memory the program freed back to the system, so that the resident size
-// counts what is in use rather than what the allocator keeps in reserve (the history's
-// series leave their old buffers behind each time they grow).
+// counts what is in use rather than what the allocator keeps in reserve.
 extern "C" void __sanitizer_purge_allocator() __attribute__((weak));
 long TrimmedRssKb() {
     if (__sanitizer_purge_allocator)
@@ -638,23 +637,64 @@ long long BoundedStoreBytes(TForm1& Form) {
         for (const std::string* s : {&r.Summary, &r.Port})
             if (s->capacity() > 15) bytes += static_cast<long long>(s->capacity() + 1);
     }
-    if (const TRecordingControls* rec = Form.Recording()) {
+    if (const TRecordTrendReport* rec = Form.Recording()) {
         const aircon::THistory& h = rec->History();
         for (int i = 0; i < aircon::SeriesCount; ++i)
-            bytes += static_cast<long long>(h.Series(i).capacity() * sizeof(aircon::TPoint));
+            bytes += static_cast<long long>(h.Series(i).Bytes());
         bytes += static_cast<long long>(h.AlarmChanges().capacity() * sizeof(aircon::TAlarmChange));
     }
     return bytes;
+}
+
+// Fills the window's trend history up to its bounds, as some 16 hours of polling at the
+// defaults would (readings and switch states of both units, a reply of each kind every
+// 1.5 s), and its list of alarm changes, ending a day before now so that the run's own
+// replies follow in time. From then on every series holds its ceiling of chunks and thins
+// within it, and the alarm list keeps its buffer.
+void FillHistory(const aircon::THistory& History) {
+    // The window only reads its history; the probe stands in for the hours of polling.
+    auto& h = const_cast<aircon::THistory&>(History);
+    const auto end = std::chrono::system_clock::now() - std::chrono::hours(24);
+    const auto n = static_cast<int>(aircon::THistory::DefaultMaxPoints) + 1;
+    for (int i = 0; i < n; ++i) {
+        const aircon::WallTime at = end - std::chrono::milliseconds(1500LL * (n - i));
+        for (int unit = 0; unit < 2; ++unit) {
+            aircon::TAnalogValues a;
+            a.Unit = unit;
+            a.Count = aircon::AnalogFieldCount;
+            for (std::size_t f = 0; f < aircon::AnalogFieldCount; ++f)
+                a.Values[f] = aircon::TReading(static_cast<int>(f) + i % 50);
+            h.Add(at, a);
+            aircon::TSwitchStates s;
+            s.Unit = unit;
+            s.Power = 0;
+            s.Count = aircon::SwitchItemCount;
+            for (std::size_t f = 0; f < aircon::SwitchItemCount; ++f)
+                s.Items[f] = static_cast<std::uint8_t>(i % 2);
+            h.Add(at, s);
+        }
+    }
+    // And the alarm changes up to theirs: a field that comes and goes.
+    aircon::TAlarmStates alarms;
+    alarms.Count = aircon::AlarmFieldCount;
+    alarms.Codes.fill(std::uint8_t{0});
+    for (std::size_t i = 0; i <= aircon::THistory::MaxAlarmChanges + 1; ++i) {
+        alarms.Codes[0] = static_cast<std::uint8_t>(i % 2);
+        h.Add(end - std::chrono::milliseconds(aircon::THistory::MaxAlarmChanges + 2 - i), alarms);
+    }
+    h.Break(end);
 }
 
 int RunSoak(const Options& O) {
     Window w(O.port);
     w.Edit("edQueryInterval")->setText(QString::number(O.interval));
     w.Edit("edRespOvTime")->setText(QString::number(O.timeout));
+    if (const TRecordTrendReport* rec = w.Form->Recording()) FillHistory(rec->History());
     long rssAt1000 = -1;
     // A second baseline once the traffic log's ring is full (two rows a command), or half
-    // way through a shorter run: from there on the memory grows only by the history,
-    // which is counted, and by whatever would be a leak.
+    // way through a shorter run: the history is full from the start, so from there on
+    // every bounded store holds its ceiling and the memory grows only by whatever would
+    // be a leak.
     const std::uint64_t baseline = std::min<std::uint64_t>(
         aircon::TTrafficLog::DefaultCapacity / 2, static_cast<std::uint64_t>(O.commands) / 2);
     long rssAtBaseline = -1;

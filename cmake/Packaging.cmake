@@ -46,8 +46,10 @@ file(GLOB systemd_units ${packaging_dir}/systemd/*.service ${packaging_dir}/syst
 if(systemd_units)
     install(FILES ${systemd_units} DESTINATION lib/systemd/system)
 endif()
-# AirConPoll@.service: its user, its default options and the maintainer scripts for both.
+# AirConPoll@.service: its user, its runtime folder (and no link left from before a boot), its
+# default options and the maintainer scripts.
 install(FILES ${packaging_dir}/systemd/aircon-poll.sysusers DESTINATION lib/sysusers.d RENAME aircon-poll.conf)
+install(FILES ${packaging_dir}/systemd/airconpoll.tmpfiles DESTINATION lib/tmpfiles.d RENAME airconpoll.conf)
 install(FILES ${packaging_dir}/systemd/airconpoll.default DESTINATION /etc/default RENAME airconpoll)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_dir}/systemd/postinst ${packaging_dir}/systemd/prerm
     ${packaging_dir}/systemd/postrm ${packaging_dir}/systemd/conffiles)

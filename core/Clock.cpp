@@ -2,6 +2,21 @@
 
 namespace aircon {
 
+TTableTimer::TTableTimer(std::shared_ptr<util::TTimerTable> Table, std::function<SteadyTime()> Now)
+    : FTable(std::move(Table)), FNow(std::move(Now)), FId(FTable->Add(&OnFire)) {}
+
+TTableTimer::~TTableTimer() {
+    FTable->Remove(FId);
+}
+
+void TTableTimer::Start(Millis Interval) {
+    FTable->Start(FId, Interval, FNow());
+}
+
+void TTableTimer::Stop() {
+    FTable->Stop(FId);
+}
+
 TTimer::TTimer(IClock& Clock, int Interval, bool Enabled)
     : FDriver(Clock.CreateTimer()), FInterval(Interval), FEnabled(Enabled) {
     // Called through a copy, so a tick may rebind OnTimer or destroy the timer.

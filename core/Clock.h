@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+#include "TimerTable.h"
+
 namespace aircon {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
@@ -35,6 +37,24 @@ class IClock {
     // Calendar time, for what the operator reads (local time of rows and recordings).
     virtual WallTime WallNow() const = 0;
     virtual std::unique_ptr<ITimerDriver> CreateTimer() = 0;
+};
+
+// A countdown of a timer table (util::TTimerTable), on the clock that owns the table and fires
+// its timers: Now tells that clock's time.
+class TTableTimer : public ITimerDriver {
+  public:
+    TTableTimer(std::shared_ptr<util::TTimerTable> Table, std::function<SteadyTime()> Now);
+    ~TTableTimer() override;
+    TTableTimer(const TTableTimer&) = delete;
+    TTableTimer& operator=(const TTableTimer&) = delete;
+
+    void Start(Millis Interval) override;
+    void Stop() override;
+
+  private:
+    std::shared_ptr<util::TTimerTable> FTable;
+    std::function<SteadyTime()> FNow;
+    util::TTimerTable::TId FId;
 };
 
 // The timer the poll and send cycle rely on:

@@ -90,6 +90,11 @@ void THistory::Clear() {
     ++FGeneration;
 }
 
+void TSeries::push_back(const TPoint& P) {
+    if (FSize == FChunks.size() * ChunkPoints) FChunks.push_back(std::make_unique<TChunk>());
+    At(FSize++) = P;
+}
+
 void THistory::Append(int Index, std::int64_t T, std::optional<double> V) {
     auto& s = FSeries[static_cast<std::size_t>(Index)];
     // A series stays in time order even when the calendar clock is set back: such a
@@ -97,20 +102,33 @@ void THistory::Append(int Index, std::int64_t T, std::optional<double> V) {
     if (!s.empty() && T < s.back().T) T = s.back().T;
     if (!V) {
         // One gap marks a whole run of not-detected values.
-        if (!s.empty() && !s.back().Gap()) s.push_back({T, Gap});
-        return;
+        if (s.empty() || s.back().Gap()) return;
+        s.push_back({T, Gap});
+    } else {
+        s.push_back({T, *V});
     }
-    s.push_back({T, *V});
-    if (s.size() <= FMaxPoints) return;
-    // Thinning: every other value, every gap, and the newest point.
+    if (s.size() > FMaxPoints) Thin(s);
+}
+
+// Every other value and the newest point stay. A gap stays where the point kept before
+// it is a value: gaps with no value kept between them become one, at the first one's
+// time, so that the line still breaks there. At most two thirds of the points are left
+// (a kept gap follows a kept value, and only every other value is kept).
+void THistory::Thin(TSeries& S) {
+    const std::size_t n = S.size();
     std::size_t out = 0;
     bool keep = true;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const bool last = i + 1 == s.size();
-        if (s[i].Gap() || keep || last) s[out++] = s[i];
-        if (!s[i].Gap()) keep = !keep;
+    for (std::size_t i = 0; i < n; ++i) {
+        const TPoint p = S[i];
+        if (p.Gap()) {
+            if (out > 0 && !S[out - 1].Gap()) S.At(out++) = p;
+            continue;
+        }
+        if (keep || i + 1 == n) S.At(out++) = p;
+        keep = !keep;
     }
-    s.resize(out);
+    FThinningWork += n;
+    S.Shrink(out);
 }
 
 void THistory::AddAlarms(std::int64_t T, const TAlarmStates& A) {
@@ -216,8 +234,11 @@ TRecordingLoad LoadRecording(const std::filesystem::path& File, THistory& Into,
     return result;
 }
 
-void Decimate(std::span<const TPoint> Series, std::int64_t From, std::int64_t To, int Columns,
-              std::vector<TPoint>& Out) {
+namespace {
+
+template <class TPoints>
+void DecimateIn(const TPoints& Series, std::int64_t From, std::int64_t To, int Columns,
+                std::vector<TPoint>& Out) {
     Out.clear();
     if (Series.empty()) return;
     if (To < From) std::swap(From, To);
@@ -276,6 +297,18 @@ void Decimate(std::span<const TPoint> Series, std::int64_t From, std::int64_t To
         last = i;
     }
     flush();
+}
+
+}  // namespace
+
+void Decimate(std::span<const TPoint> Series, std::int64_t From, std::int64_t To, int Columns,
+              std::vector<TPoint>& Out) {
+    DecimateIn(Series, From, To, Columns, Out);
+}
+
+void Decimate(const TSeries& Series, std::int64_t From, std::int64_t To, int Columns,
+              std::vector<TPoint>& Out) {
+    DecimateIn(Series, From, To, Columns, Out);
 }
 
 }  // namespace aircon

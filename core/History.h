@@ -3,18 +3,27 @@
 // reply of each kind.
 //
 // A value that is not detected is a gap in its series, never a number; so is the time
-// the link was closed. Each series keeps at most MaxPoints points: beyond that its
-// points are thinned (every other one kept, gaps always), so hours or weeks of polling
-// stay within a fixed amount of memory while the newest points keep their detail until
-// the next thinning. A series is always in time order (a clock set back does not
-// reorder it).
+// the link was closed. Each series keeps at most MaxPoints points, gaps included: beyond
+// that its points are thinned (every other value kept, and the newest point; a gap
+// stays where the value before it stays, so gaps whose values between are gone merge
+// into one), so hours or weeks of polling, however often broken, stay within a fixed
+// amount of memory while the newest points keep their detail until the next thinning.
+// A thinning passes once over the series and leaves it at most two thirds full, so
+// adding a point costs a constant amount on average. The points are kept in chunks of a
+// fixed size: a series that grows copies nothing and leaves no outgrown buffer behind,
+// and the chunks a thinning empties are kept for the points to come, so a full history
+// holds a fixed amount of memory (Clear gives it back). A series is always in time
+// order (a clock set back does not reorder it).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +39,82 @@ struct TPoint {
     std::int64_t T = 0;
     double V = 0;
     bool Gap() const { return std::isnan(V); }
+};
+
+// The points of one series, in time order, in chunks of ChunkPoints.
+class TSeries {
+  public:
+    static constexpr std::size_t ChunkPoints = 1024;  // 16 KB
+
+    class const_iterator {
+      public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = TPoint;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const TPoint*;
+        using reference = const TPoint&;
+
+        const_iterator() = default;
+        const_iterator(const TSeries* Series, std::size_t I) : FSeries(Series), FI(I) {}
+        reference operator*() const { return (*FSeries)[FI]; }
+        pointer operator->() const { return &(*FSeries)[FI]; }
+        reference operator[](difference_type N) const { return *(*this + N); }
+        const_iterator& operator++() { return ++FI, *this; }
+        const_iterator operator++(int) { return {FSeries, FI++}; }
+        const_iterator& operator--() { return --FI, *this; }
+        const_iterator operator--(int) { return {FSeries, FI--}; }
+        const_iterator& operator+=(difference_type N) {
+            FI = static_cast<std::size_t>(static_cast<difference_type>(FI) + N);
+            return *this;
+        }
+        const_iterator& operator-=(difference_type N) { return *this += -N; }
+        friend const_iterator operator+(const_iterator It, difference_type N) { return It += N; }
+        friend const_iterator operator+(difference_type N, const_iterator It) { return It += N; }
+        friend const_iterator operator-(const_iterator It, difference_type N) { return It -= N; }
+        friend difference_type operator-(const const_iterator& A, const const_iterator& B) {
+            return static_cast<difference_type>(A.FI) - static_cast<difference_type>(B.FI);
+        }
+        friend bool operator==(const const_iterator& A, const const_iterator& B) {
+            return A.FI == B.FI;
+        }
+        friend auto operator<=>(const const_iterator& A, const const_iterator& B) {
+            return A.FI <=> B.FI;
+        }
+
+      private:
+        const TSeries* FSeries = nullptr;
+        std::size_t FI = 0;
+    };
+
+    std::size_t size() const { return FSize; }
+    bool empty() const { return FSize == 0; }
+    const TPoint& operator[](std::size_t I) const {
+        return (*FChunks[I / ChunkPoints])[I % ChunkPoints];
+    }
+    const TPoint& front() const { return (*this)[0]; }
+    const TPoint& back() const { return (*this)[FSize - 1]; }
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, FSize}; }
+    // The memory held: the chunks and their table.
+    std::size_t Chunks() const { return FChunks.size(); }
+    std::size_t Bytes() const {
+        return FChunks.size() * sizeof(TChunk) + FChunks.capacity() * sizeof(FChunks[0]);
+    }
+
+  private:
+    friend class THistory;
+    using TChunk = std::array<TPoint, ChunkPoints>;
+    TPoint& At(std::size_t I) { return (*FChunks[I / ChunkPoints])[I % ChunkPoints]; }
+    void push_back(const TPoint& P);
+    // Keeps the first N points; the chunks stay for the points to come.
+    void Shrink(std::size_t N) { FSize = std::min(FSize, N); }
+    void clear() {
+        std::vector<std::unique_ptr<TChunk>>().swap(FChunks);
+        FSize = 0;
+    }
+
+    std::vector<std::unique_ptr<TChunk>> FChunks;
+    std::size_t FSize = 0;
 };
 
 // The series of one unit, in this order: the analog readings (AnalogFields order), the
@@ -88,8 +173,8 @@ class THistory : public IMonitorObserver {
   public:
     // 20,000 points of 16 bytes a series: 8 to 16 hours of polling at the window's
     // defaults in full detail (a reply of each kind every 1.5 s, shared by the units),
-    // and a bound of some 30 MB for all the series together (their vectors included)
-    // however long the session runs. A chart shows at most a few points per pixel of
+    // and a ceiling of 20 chunks of 16 KB, 320 KB, a series, some 18 MB for all 56 of
+    // them, however long the session runs. A chart shows at most a few points per pixel of
     // its width anyway.
     static constexpr std::size_t DefaultMaxPoints = 20000;
     static constexpr std::size_t MaxAlarmChanges = 50000;
@@ -101,10 +186,8 @@ class THistory : public IMonitorObserver {
     void Break(WallTime At);
     void Clear();
 
-    const std::vector<TPoint>& Series(int Index) const {
-        return FSeries[static_cast<std::size_t>(Index)];
-    }
-    const std::vector<TPoint>& Series(TSeriesKey Key) const { return Series(SeriesIndex(Key)); }
+    const TSeries& Series(int Index) const { return FSeries[static_cast<std::size_t>(Index)]; }
+    const TSeries& Series(TSeriesKey Key) const { return Series(SeriesIndex(Key)); }
     const std::vector<TAlarmChange>& AlarmChanges() const { return FAlarmChanges; }
     const TLatestReplies& Latest() const { return FLatest; }
     // The times of the first and the last reply kept; empty before any.
@@ -113,22 +196,27 @@ class THistory : public IMonitorObserver {
     std::uint64_t Replies() const { return FReplies; }
     // Changes with every Add, Break and Clear: a view redraws when it differs.
     std::uint64_t Generation() const { return FGeneration; }
+    // The points thinnings have passed over so far, every series together: the cost of
+    // keeping the bound (for tests and the bench).
+    std::uint64_t ThinningWork() const { return FThinningWork; }
 
     void OnReplyDecoded(const TDecodedReply& E) override { Add(E.At.Wall, E.Data); }
     void OnLinkClosed(const TLinkClosed& E) override { Break(E.At.Wall); }
 
   private:
     void Append(int Index, std::int64_t T, std::optional<double> V);
+    void Thin(TSeries& S);
     void AddAlarms(std::int64_t T, const TAlarmStates& A);
 
     std::size_t FMaxPoints;
-    std::array<std::vector<TPoint>, SeriesCount> FSeries;
+    std::array<TSeries, SeriesCount> FSeries;
     std::vector<TAlarmChange> FAlarmChanges;
     std::array<std::array<std::optional<TStateCode>, AlarmFieldCount>, 2> FLastAlarm{};
     TLatestReplies FLatest;
     std::optional<std::int64_t> FFirst, FLast;
     std::uint64_t FReplies = 0;
     std::uint64_t FGeneration = 0;
+    std::uint64_t FThinningWork = 0;
 };
 
 // What reading a recording file into a history found.
@@ -150,6 +238,8 @@ TRecordingLoad LoadRecording(const std::filesystem::path& File, THistory& Into,
 // every peak; a gap inside a column is kept; the nearest points outside the range are
 // added so the line runs to the edges. Series is in time order.
 void Decimate(std::span<const TPoint> Series, std::int64_t From, std::int64_t To, int Columns,
+              std::vector<TPoint>& Out);
+void Decimate(const TSeries& Series, std::int64_t From, std::int64_t To, int Columns,
               std::vector<TPoint>& Out);
 
 }  // namespace aircon

@@ -1,9 +1,5 @@
 #include "LogFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <condition_variable>
 #include <deque>
@@ -12,29 +8,19 @@
 #include <system_error>
 #include <thread>
 
+#include "Platform.h"
+
 namespace aircon {
 
 namespace {
 
-std::string ErrnoText(int Error) {
-    return std::error_code(Error, std::system_category()).message();
-}
+using platform::ErrorText;
 
 // Hands the whole of Text to the system; false (errno set) when it cannot.
 bool WriteAll(int Fd, std::string_view Text) {
-    while (!Text.empty()) {
-        const ssize_t n = ::write(Fd, Text.data(), Text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        Text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+    const platform::TWriteResult r = platform::WriteAll(Fd, Text);
+    errno = r.Error;
+    return r.Error == 0;
 }
 
 }  // namespace
@@ -72,24 +58,25 @@ struct TLogFileWriter::TState {
     }
 
     void Run(const std::string& Path, TMode Mode, const std::string& Header) {
-        const int flags =
-            O_WRONLY | O_CREAT | O_CLOEXEC | (Mode == TMode::Append ? O_APPEND : O_TRUNC);
-        int fd = ::open(Path.c_str(), flags, 0644);
+        int openError = 0;
+        int fd = platform::OpenForWriting(
+            Path,
+            Mode == TMode::Append ? platform::TOpenMode::Append : platform::TOpenMode::Truncate,
+            openError);
         if (fd < 0) {
-            Fail(Path, "无法打开文件 " + Path + "：" + ErrnoText(errno));
+            Fail(Path, "无法打开文件 " + Path + "：" + ErrorText(openError));
             return;
         }
         struct TCloser {
             int& fd;
             ~TCloser() {
-                if (fd >= 0) ::close(fd);
+                if (fd >= 0) platform::CloseFile(fd);
             }
         } closer{fd};
 
-        struct stat st {};
-        if (!Header.empty() && ::fstat(fd, &st) == 0 && st.st_size == 0 &&
+        if (!Header.empty() && platform::FileSize(fd) == std::uint64_t{0} &&
             !WriteAll(fd, Header + '\n')) {
-            Fail(Path, "写入文件 " + Path + " 失败：" + ErrnoText(errno));
+            Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
             return;
         }
         {
@@ -117,7 +104,7 @@ struct TLogFileWriter::TState {
             std::uint64_t written = 0;
             for (const std::string& line : batch) {
                 if (!WriteAll(fd, line)) {
-                    Fail(Path, "写入文件 " + Path + " 失败：" + ErrnoText(errno));
+                    Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
                     return;
                 }
                 ++written;
@@ -125,16 +112,16 @@ struct TLogFileWriter::TState {
             batch.clear();
             if (dropped > 0 &&
                 !WriteAll(fd, "（磁盘跟不上：此处 " + std::to_string(dropped) + " 行未写入）\n")) {
-                Fail(Path, "写入文件 " + Path + " 失败：" + ErrnoText(errno));
+                Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
                 return;
             }
             std::lock_guard lock(Mutex);
             Status.LinesWritten += written;
         }
-        const int rc = ::close(fd);
+        const int closeError = platform::CloseFile(fd);
         fd = -1;
-        if (rc != 0 && errno != EINTR) {
-            Fail(Path, "关闭文件 " + Path + " 失败：" + ErrnoText(errno));
+        if (closeError != 0) {
+            Fail(Path, "关闭文件 " + Path + " 失败：" + ErrorText(closeError));
             return;
         }
         {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Frame.h"
+#include "StandardNames.h"
 
 namespace aircon {
 
@@ -15,7 +16,6 @@ constexpr std::size_t AnalogMinInfo = 26;      // DATAFLAG, twelve readings, the
 constexpr std::size_t SwitchMinInfo = 3;       // DATAFLAG, power state, the count
 constexpr std::size_t AlarmMinInfo = 13;       // DATAFLAG, eleven alarms, the count
 constexpr std::size_t UserParamsMinInfo = 15;  // seven readings, the count
-constexpr std::size_t VendorFieldSizes[] = {30, 20, 20};
 
 // Bits 1 to 3 of DATAFLAG: the unit a monitor reply describes.
 constexpr int UnitIndex(std::uint8_t DataFlag) {
@@ -48,21 +48,22 @@ constexpr std::span<const TStateWord> SwitchItemTables[SwitchItemCount] = {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Field tables
+// Field tables. The standard channels take their captions from the codec's standard names,
+// but for the compressor and fan alarms, which the panel words as overloads.
 
 const std::array<TFieldInfo, AnalogFieldCount> AnalogFields{{
-    {"voltage_ab", "主机工作线/相电压AB/A", false, false},
-    {"voltage_bc", "主机工作线/相电压BC/B", false, false},
-    {"voltage_ca", "主机工作线/相电压CA/C", false, false},
-    {"current_a", "主机工作电流A相", false, false},
-    {"current_b", "主机工作电流B相", false, false},
-    {"current_c", "主机工作电流C相", false, false},
-    {"supply_air_temp", "送风温度", true, false},
-    {"return_air_temp", "回风温度", true, false},
-    {"supply_air_humidity", "送风湿度", false, false},
-    {"return_air_humidity", "回风湿度", false, false},
-    {"compressor_suction_pressure", "压缩机吸气压力", false, false},
-    {"compressor_discharge_pressure", "压缩机排气压力", false, false},
+    {"voltage_ab", dhnames::Analog[0], false, false},
+    {"voltage_bc", dhnames::Analog[1], false, false},
+    {"voltage_ca", dhnames::Analog[2], false, false},
+    {"current_a", dhnames::Analog[3], false, false},
+    {"current_b", dhnames::Analog[4], false, false},
+    {"current_c", dhnames::Analog[5], false, false},
+    {"supply_air_temp", dhnames::Analog[6], true, false},
+    {"return_air_temp", dhnames::Analog[7], true, false},
+    {"supply_air_humidity", dhnames::Analog[8], false, false},
+    {"return_air_humidity", dhnames::Analog[9], false, false},
+    {"compressor_suction_pressure", dhnames::Analog[10], false, false},
+    {"compressor_discharge_pressure", dhnames::Analog[11], false, false},
     {"outdoor_temp", "室外环境温度", true, false},
     {"discharge_temp", "排气温度", true, false},
     {"outdoor_humidity", "室外湿度", false, false},
@@ -71,7 +72,7 @@ const std::array<TFieldInfo, AnalogFieldCount> AnalogFields{{
     {"unit_run_time", "机组运行时间", false, false},
 }};
 
-const TFieldInfo SwitchPowerField{"power", "空调状态", false, false};
+const TFieldInfo SwitchPowerField{"power", dhnames::Switch[0], false, false};
 
 const std::array<TFieldInfo, SwitchItemCount> SwitchFields{{
     {"run_mode", "运行模式", false, false},
@@ -86,15 +87,15 @@ const std::array<TFieldInfo, SwitchItemCount> SwitchFields{{
 }};
 
 const std::array<TFieldInfo, AlarmFieldCount> AlarmFields{{
-    {"voltage_ab", "主机工作线/相电压AB/A", false, false},
-    {"voltage_bc", "主机工作线/相电压BC/B", false, false},
-    {"voltage_ca", "主机工作线/相电压CA/C", false, false},
-    {"current_a", "主机工作电流A相", false, false},
-    {"current_b", "主机工作电流B相", false, false},
-    {"current_c", "主机工作电流C相", false, false},
-    {"return_air_temp", "回风温度", false, false},
-    {"return_air_humidity", "回风湿度", false, false},
-    {"filter", "过滤器", false, false},
+    {"voltage_ab", dhnames::Alarm[0], false, false},
+    {"voltage_bc", dhnames::Alarm[1], false, false},
+    {"voltage_ca", dhnames::Alarm[2], false, false},
+    {"current_a", dhnames::Alarm[3], false, false},
+    {"current_b", dhnames::Alarm[4], false, false},
+    {"current_c", dhnames::Alarm[5], false, false},
+    {"return_air_temp", dhnames::Alarm[6], false, false},
+    {"return_air_humidity", dhnames::Alarm[7], false, false},
+    {"filter", dhnames::Alarm[8], false, false},
     {"compressor_overload", "压缩机过载", false, false},
     {"indoor_fan_overload", "内风机过载", false, false},
     {"high_pressure", "高压压力保护", false, false},
@@ -125,13 +126,13 @@ const std::array<TFieldInfo, AlarmFieldCount> AlarmFields{{
 }};
 
 const std::array<TFieldInfo, ParamReadingCount + ParamItemCount> ParamFields{{
-    {"on_temp", "空调开机温度", false, false},
-    {"off_temp", "空调关机温度", false, false},
-    {"return_air_temp_high", "回风温度上限", false, false},
-    {"return_air_temp_low", "回风温度下限", true, false},
-    {"return_air_humidity_high", "回风湿度上限", false, false},
-    {"return_air_humidity_low", "回风湿度下限", false, false},
-    {"temp_set_point", "温度设定值", false, false},
+    {"on_temp", dhnames::Param[0], false, false},
+    {"off_temp", dhnames::Param[1], false, false},
+    {"return_air_temp_high", dhnames::Param[2], false, false},
+    {"return_air_temp_low", dhnames::Param[3], true, false},
+    {"return_air_humidity_high", dhnames::Param[4], false, false},
+    {"return_air_humidity_low", dhnames::Param[5], false, false},
+    {"temp_set_point", dhnames::Param[6], false, false},
     {"run_mode", "运行模式设定", false, false},
     {"indoor_fan_speed", "内风机风速设定", false, false},
     {"swing", "摆风功能设定", false, false},
@@ -144,15 +145,43 @@ const std::array<TFieldInfo, ParamReadingCount + ParamItemCount> ParamFields{{
 }};
 
 const std::array<TFieldInfo, 3> VendorFields{{
-    {"device_name", "采集器名称", false, false},
-    {"software_version", "厂商软件版本", false, false},
-    {"vendor_name", "厂商名称", false, false},
+    {"device_name", "采集器名称", false, false, 30},
+    {"software_version", "厂商软件版本", false, false, 20},
+    {"vendor_name", "厂商名称", false, false, 20},
 }};
 
 const TFieldInfo AnalogCountField{"user_defined_count", "用户自定义遥测数量", false, false};
 const TFieldInfo SwitchCountField{"user_defined_count", "用户自定义状态数量", false, false};
 const TFieldInfo AlarmCountField{"user_defined_count", "用户自定义遥测数量", false, false};
 const TFieldInfo ParamCountField{"user_defined_count", "用户自定义数量", false, false};
+
+const TFieldInfo* FindField(TFieldGroup Group, std::string_view Key) {
+    auto in = [Key](std::span<const TFieldInfo> Fields) -> const TFieldInfo* {
+        for (const TFieldInfo& f : Fields)
+            if (f.Key == Key) return &f;
+        return nullptr;
+    };
+    auto one = [Key](const TFieldInfo& f) { return f.Key == Key ? &f : nullptr; };
+    const TFieldInfo* found = nullptr;
+    switch (Group) {
+        case TFieldGroup::Analog:
+            found = in(AnalogFields);
+            return found ? found : one(AnalogCountField);
+        case TFieldGroup::Switches:
+            found = in(SwitchFields);
+            if (!found) found = one(SwitchPowerField);
+            return found ? found : one(SwitchCountField);
+        case TFieldGroup::Alarms:
+            found = in(AlarmFields);
+            return found ? found : one(AlarmCountField);
+        case TFieldGroup::UserParams:
+            found = in(ParamFields);
+            return found ? found : one(ParamCountField);
+        case TFieldGroup::Vendor:
+            return in(VendorFields);
+    }
+    return nullptr;
+}
 
 // ---------------------------------------------------------------------------
 // Decoders
@@ -231,10 +260,10 @@ std::optional<TVendorInfo> ParseVendorInfo(std::span<const std::uint8_t> Info) {
     std::size_t offset = 0;
     for (std::size_t i = 0; i < v.Fields.size(); ++i) {
         if (offset >= Info.size()) break;  // nothing arrived for this field
-        const std::size_t n = std::min(VendorFieldSizes[i], Info.size() - offset);
+        const std::size_t n = std::min(VendorFields[i].Bytes, Info.size() - offset);
         const auto bytes = Info.subspan(offset, n);
         v.Fields[i] = std::string(bytes.begin(), bytes.end());
-        offset += VendorFieldSizes[i];
+        offset += VendorFields[i].Bytes;
     }
     return v;
 }
@@ -296,11 +325,11 @@ std::string ReadingText(const TReading& Reading) {
 }
 
 TValueColour ReadingColour(const TReading& Reading) {
-    return Reading ? TValueColour::WindowText : TValueColour::GrayText;
+    return Reading ? TValueColour::Ordinary : TValueColour::NotDetected;
 }
 
 TValueColour StateColour(const TStateCode& Code) {
-    return Code ? TValueColour::WindowText : TValueColour::GrayText;
+    return Code ? TValueColour::Ordinary : TValueColour::NotDetected;
 }
 
 std::string_view AlarmCodeText(std::uint8_t Code) {
@@ -327,15 +356,15 @@ std::string_view AlarmText(const TStateCode& Code) {
 TValueColour AlarmColour(const TStateCode& Code) {
     switch (Code.value_or(NotDetectedByte)) {
         case 0x00:
-            return TValueColour::Black;
+            return TValueColour::Normal;
         case 0x01:
-            return TValueColour::Lime;
+            return TValueColour::BelowLowerLimit;
         case 0x02:
-            return TValueColour::Fuchsia;
+            return TValueColour::AboveUpperLimit;
         case NotDetectedByte:
-            return TValueColour::GrayText;
+            return TValueColour::NotDetected;
         case 0xF0:
-            return TValueColour::Red;
+            return TValueColour::Fault;
         default:
             return TValueColour::Unchanged;
     }
@@ -371,21 +400,6 @@ std::string ParamItemText(std::size_t Item, std::uint16_t Code) {
 
 std::string ProtocolVersionText(std::uint8_t Ver) {
     return std::to_string(Ver >> 4) + "." + std::to_string(Ver & 0x0F);
-}
-
-std::string Latin1ToUtf8(std::string_view Bytes) {
-    std::string out;
-    out.reserve(Bytes.size() * 2);
-    for (char ch : Bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 }  // namespace aircon

@@ -17,6 +17,7 @@
 
 #include "DH.h"
 #include "Frame.h"
+#include "TextConv.h"
 
 namespace aircon {
 
@@ -26,13 +27,15 @@ using TReading = std::optional<std::int32_t>;
 using TStateCode = std::optional<std::uint8_t>;
 
 // One field of a reply layout: its key (English, snake case: metric labels, JSON keys),
-// its caption (the panel's caption text without the colon: CSV columns, log, report),
-// whether a reading is signed, and whether the panel hides it.
+// its caption (the panel's caption text without the colon: panels, CSV columns, log,
+// report), whether a reading is signed, whether the panel hides it, and for a text field
+// its size in bytes.
 struct TFieldInfo {
     std::string_view Key;
     std::string_view Caption;
     bool Signed = false;
     bool Hidden = false;
+    std::size_t Bytes = 0;  // text fields (vendor information) only
 };
 
 // 0x42: twelve readings, then up to six trailing words.
@@ -58,6 +61,12 @@ extern const TFieldInfo AnalogCountField;  // "用户自定义遥测数量"
 extern const TFieldInfo SwitchCountField;  // "用户自定义状态数量"
 extern const TFieldInfo AlarmCountField;   // "用户自定义遥测数量"
 extern const TFieldInfo ParamCountField;   // "用户自定义数量"
+
+// The fields a panel shows for a reply, its count byte (and the power state) included: a
+// panel's layout row names a field by group and key and takes its caption from it.
+enum class TFieldGroup { Analog, Switches, Alarms, UserParams, Vendor };
+// The field of Group with Key; nullptr when the group has none.
+const TFieldInfo* FindField(TFieldGroup Group, std::string_view Key);
 
 // Reply 0x42 of one unit.
 struct TAnalogValues {
@@ -167,15 +176,15 @@ inline constexpr TStateWord AllowBlockParam[] = {{0, "允许"}, {1, "屏蔽"}};
 // The word of a code, or nothing when the table has no row for it.
 std::optional<std::string_view> StateWord(std::span<const TStateWord> Table, std::uint16_t Code);
 
-// The colour a value is shown in. The view maps these to its own colours.
+// What the colour of a shown value says; each view has its own colour for each meaning.
 enum class TValueColour {
-    WindowText,  // an ordinary reading, state or count
-    GrayText,    // not detected
-    Black,       // alarm: normal
-    Lime,        // alarm: below the lower limit
-    Fuchsia,     // alarm: above the upper limit
-    Red,         // alarm: fault
-    Unchanged,   // an alarm code without text: the label keeps its colour
+    Ordinary,         // an ordinary reading, state or count
+    NotDetected,      // not detected
+    Normal,           // alarm: normal
+    BelowLowerLimit,  // alarm: below the lower limit
+    AboveUpperLimit,  // alarm: above the upper limit
+    Fault,            // alarm: fault
+    Unchanged,        // an alarm code without text: the label keeps its colour
 };
 
 // A reading as text: its decimal number, or "未检测" when not detected.
@@ -197,7 +206,7 @@ std::string_view SwitchItemWord(std::size_t Item, TStateCode Code);
 // four items with a table, the decimal number for the others.
 std::string ParamItemText(std::size_t Item, std::uint16_t Code);
 std::string ProtocolVersionText(std::uint8_t Ver);  // "1.0", "10.11"
-// Latin-1 bytes as UTF-8 text.
-std::string Latin1ToUtf8(std::string_view Bytes);
+// Latin-1 bytes as UTF-8 text: the helper library's.
+using util::Latin1ToUtf8;
 
 }  // namespace aircon

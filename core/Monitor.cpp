@@ -9,29 +9,6 @@
 
 namespace aircon {
 
-std::optional<std::int32_t> TryStrToInt(std::string_view Text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < Text.size() && (Text[i] == '+' || Text[i] == '-')) {
-        negative = Text[i] == '-';
-        ++i;
-    }
-    if (i == Text.size()) return std::nullopt;
-    // Stop as soon as the magnitude leaves what 32 bits can hold (INT_MIN included).
-    constexpr long long limit =
-        static_cast<long long>(std::numeric_limits<std::int32_t>::max()) + 1;
-    long long value = 0;
-    for (; i < Text.size(); ++i) {
-        const char c = Text[i];
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > limit) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
-    return static_cast<std::int32_t>(value);
-}
-
 std::string InvalidIntegerMessage(std::string_view Text) {
     return "'" + std::string(Text) + "' is not a valid integer value";
 }

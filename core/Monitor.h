@@ -19,6 +19,7 @@
 #include "Clock.h"
 #include "DH.h"
 #include "Events.h"
+#include "TextConv.h"
 
 namespace aircon {
 
@@ -74,7 +75,7 @@ using TReplyDecoder = std::function<std::optional<TReplyData>(std::uint8_t CID2,
                                                               std::span<const std::uint8_t> Info)>;
 
 // A signed 32-bit decimal number: optional sign and digits, nothing else.
-std::optional<std::int32_t> TryStrToInt(std::string_view Text);
+using util::TryStrToInt;
 // "'<Text>' is not a valid integer value"
 std::string InvalidIntegerMessage(std::string_view Text);
 

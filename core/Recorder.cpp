@@ -1,16 +1,20 @@
 #include "Recorder.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
+
+#include "Platform.h"
+#include "UserFolders.h"
 
 namespace aircon {
 
@@ -63,24 +67,14 @@ struct TOldRecording {
 }  // namespace
 
 fs::path DefaultRecordingFolder() {
-    fs::path base;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        std::string h = home && *home ? home : "";
-        if (h.empty()) {
-            if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) h = pw->pw_dir;
-        }
-        base = fs::path(h.empty() ? "/tmp" : h) / ".local" / "share";
-    }
+    const std::string data = util::UserFolders().Data;
+    const fs::path base = data.empty() ? fs::path("/tmp/.local/share") : fs::path(data);
     return base / "AirConTool" / "recordings";
 }
 
 std::string RecordingFileName(WallTime Start, std::string_view Port) {
-    const std::time_t t = std::chrono::system_clock::to_time_t(Start);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const std::tm tm =
+        platform::LocalTime(std::chrono::system_clock::to_time_t(Start)).value_or(std::tm{});
     char stamp[48];
     std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d_%02d-%02d-%02d_", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
@@ -110,7 +104,7 @@ bool IsRecordingFileName(std::string_view Name) {
 // The writer thread's state
 
 struct TRecorder::TWriter {
-    explicit TWriter(TRecorder& Owner) : Recorder(Owner) {}
+    explicit TWriter(TShared& Owner) : Shared(Owner) {}
     ~TWriter() { Close(); }
 
     void Begin(const TStart& S);
@@ -125,7 +119,7 @@ struct TRecorder::TWriter {
     void FindOldRecordings(const fs::path& Folder);
     void MakeRoom(std::uint64_t Needed);
 
-    TRecorder& Recorder;
+    TShared& Shared;
     bool Open = false;    // a recording is running: rows belong to it
     bool Failed = false;  // it stopped on an error: rows are counted as lost
     int Fd = -1;
@@ -141,6 +135,31 @@ struct TRecorder::TWriter {
     TLocalTimeText Time;
 };
 
+struct TRecorder::TShared {
+    void Raise(TRecordingEvent Event);  // from either thread
+    void WriterLoop();
+
+    std::mutex Mutex;
+    std::condition_variable Wake;      // to the writer
+    std::condition_variable Progress;  // from the writer
+    std::deque<TCommand> Queue;
+    std::size_t QueuedRows = 0;
+    std::chrono::steady_clock::time_point FirstQueued{};
+    bool Urgent = false;
+    bool Quit = false;
+    bool ThreadDone = false;
+    std::uint64_t Pushed = 0, Done = 0;
+    std::uint64_t RowsPushed = 0, RowsDone = 0;  // rows handed over, and taken care of
+    std::vector<TRecordingEvent> Events;
+    std::atomic<bool> EventsWaiting{false};
+    // Called with WakeMutex held, so that no wake-up runs once Close has taken it away.
+    std::mutex WakeMutex;
+    std::function<void()> WakeUp;
+    Millis FlushInterval{500};
+    std::function<void()> BeforeDiskWrite;
+    TWriter Writer{*this};
+};
+
 void TRecorder::TWriter::Close() {
     if (Fd >= 0) ::close(Fd);  // also drops the lock
     Fd = -1;
@@ -153,7 +172,7 @@ void TRecorder::TWriter::Fail(const std::string& Message) {
     e.Kind = TRecordingEventKind::Error;
     e.File = File;
     e.Message = Message;
-    Recorder.Raise(std::move(e));
+    Shared.Raise(std::move(e));
 }
 
 void TRecorder::TWriter::FindOldRecordings(const fs::path& Folder) {
@@ -240,7 +259,7 @@ void TRecorder::TWriter::Begin(const TStart& S) {
     TRecordingEvent e;
     e.Kind = TRecordingEventKind::Started;
     e.File = File;
-    Recorder.Raise(std::move(e));
+    Shared.Raise(std::move(e));
 }
 
 void TRecorder::TWriter::Add(const TRow& R) {
@@ -271,7 +290,7 @@ void TRecorder::TWriter::End(const TStop& S) {
     e.File = File;
     e.Rows = Rows;
     e.LostRows = Lost + S.LostBefore;
-    Recorder.Raise(std::move(e));
+    Shared.Raise(std::move(e));
 }
 
 void TRecorder::TWriter::Flush() {
@@ -295,17 +314,11 @@ void TRecorder::TWriter::Flush() {
             size = lf == std::string::npos ? 0 : lf + 1;
         }
     }
-    std::size_t done = 0;
-    int error = 0;
-    while (done < size) {
-        const ssize_t n = ::write(Fd, Buffer.data() + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    if (size > 0 && Shared.BeforeDiskWrite) Shared.BeforeDiskWrite();
+    const platform::TWriteResult written =
+        platform::WriteAll(Fd, std::string_view(Buffer.data(), size));
+    const std::size_t done = written.Written;
+    const int error = written.Error;
     Bytes += done;
     // Rows written whole stay; a row cut in the middle is the file's last, unfinished
     // line, and it and the rest of the batch are lost.
@@ -326,20 +339,74 @@ void TRecorder::TWriter::Flush() {
 // ---------------------------------------------------------------------------
 // The recorder
 
+std::uint64_t SizeLimitFromMB(std::uint64_t MB) {
+    constexpr std::uint64_t MiB = 1024 * 1024;
+    if (MB > std::numeric_limits<std::uint64_t>::max() / MiB)
+        return std::numeric_limits<std::uint64_t>::max();
+    return MB * MiB;
+}
+
 TRecorder::TRecorder(IClock& Clock, TRecorderSettings Settings)
-    : FWriter(std::make_unique<TWriter>(*this)), FClock(Clock), FSettings(std::move(Settings)) {
+    : FShared(std::make_shared<TShared>()), FClock(Clock), FSettings(std::move(Settings)) {
     if (FSettings.Folder.empty()) FSettings.Folder = DefaultRecordingFolder();
-    FThread = std::thread([this] { WriterLoop(); });
+    FShared->FlushInterval = FSettings.FlushInterval;
+    FShared->BeforeDiskWrite = FSettings.BeforeDiskWrite;
+    ApplySizeLimit(FSettings.SizeLimit);
+    // The thread holds its share of the state: it may outlive the recorder.
+    FThread = std::thread([shared = FShared] {
+        shared->WriterLoop();
+        std::lock_guard lock(shared->Mutex);
+        shared->ThreadDone = true;
+        shared->Progress.notify_all();
+    });
 }
 
 TRecorder::~TRecorder() {
+    if (FClosed) return;
+    if (!Close(FSettings.CloseTimeout))
+        std::fprintf(stderr, "记录：磁盘无响应，程序结束时有 %llu 行未写入记录文件。\n",
+                     static_cast<unsigned long long>(FUnwritten));
+}
+
+bool TRecorder::Close(Millis Timeout) {
+    if (FClosed) return FUnwritten == 0;
     if (FRecording) Stop();
-    {
-        std::lock_guard lock(FMutex);
-        FQuit = true;
+    FClosed = true;
+    std::unique_lock lock(FShared->Mutex);
+    FShared->Quit = true;
+    FShared->Wake.notify_all();
+    const bool finished =
+        FShared->Progress.wait_for(lock, Timeout, [&] { return FShared->ThreadDone; });
+    if (!finished) FUnwritten = FShared->RowsPushed - FShared->RowsDone;
+    lock.unlock();
+    if (finished) {
+        FThread.join();
+        return true;
     }
-    FWake.notify_all();
-    FThread.join();
+    {
+        std::lock_guard wake(FShared->WakeMutex);
+        FShared->WakeUp = nullptr;
+    }
+    FThread.detach();
+    return false;
+}
+
+void TRecorder::ApplySizeLimit(std::uint64_t Bytes) {
+    std::string why;
+    if (Bytes == 0) {
+        Bytes = TRecorderSettings::DefaultSizeLimit;
+        why = "记录文件夹的大小上限为 0，会删除全部旧记录，不予采用；按默认的 " + SizeText(Bytes) +
+              " 处理。";
+    } else if (Bytes > TRecorderSettings::MaxSizeLimit) {
+        Bytes = TRecorderSettings::MaxSizeLimit;
+        why = "记录文件夹的大小上限超出可用范围，按最大值 " + SizeText(Bytes) + " 处理。";
+    }
+    FSettings.SizeLimit = Bytes;
+    if (why.empty()) return;
+    TRecordingEvent e;
+    e.Kind = TRecordingEventKind::Error;
+    e.Message = std::move(why);
+    FShared->Raise(std::move(e));
 }
 
 void TRecorder::SetEnabled(bool On) {
@@ -360,31 +427,30 @@ fs::path TRecorder::Folder() const {
 }
 
 void TRecorder::SetSizeLimit(std::uint64_t Bytes) {
-    FSettings.SizeLimit = Bytes;
+    ApplySizeLimit(Bytes);
 }
 
 void TRecorder::SetWakeUp(std::function<void()> WakeUp) {
-    std::lock_guard lock(FMutex);
-    FWakeUp = std::move(WakeUp);
+    std::lock_guard lock(FShared->WakeMutex);
+    FShared->WakeUp = std::move(WakeUp);
 }
 
-void TRecorder::Raise(TRecordingEvent Event) {
-    std::function<void()> wake;
+void TRecorder::TShared::Raise(TRecordingEvent Event) {
     {
-        std::lock_guard lock(FMutex);
-        FEvents.push_back(std::move(Event));
-        wake = FWakeUp;
+        std::lock_guard lock(Mutex);
+        Events.push_back(std::move(Event));
     }
-    FEventsWaiting = true;
-    if (wake) wake();
+    EventsWaiting = true;
+    std::lock_guard wake(WakeMutex);
+    if (WakeUp) WakeUp();
 }
 
 void TRecorder::Poll() {
-    if (!FEventsWaiting.exchange(false)) return;
+    if (!FShared->EventsWaiting.exchange(false)) return;
     std::vector<TRecordingEvent> events;
     {
-        std::lock_guard lock(FMutex);
-        events.swap(FEvents);
+        std::lock_guard lock(FShared->Mutex);
+        events.swap(FShared->Events);
     }
     for (const TRecordingEvent& e : events) {
         if (OnEvent) OnEvent(e);
@@ -392,36 +458,43 @@ void TRecorder::Poll() {
 }
 
 void TRecorder::Sync() {
+    if (FClosed) return;
     {
-        std::unique_lock lock(FMutex);
-        const std::uint64_t target = FPushed;
-        FUrgent = true;
-        FWake.notify_all();
-        FProgress.wait(lock, [&] { return FDone >= target; });
+        TShared& s = *FShared;
+        std::unique_lock lock(s.Mutex);
+        const std::uint64_t target = s.Pushed;
+        s.Urgent = true;
+        s.Wake.notify_all();
+        s.Progress.wait(lock, [&] { return s.Done >= target; });
     }
     Poll();
 }
 
 void TRecorder::Push(TCommand Command, bool Urgent) {
+    TShared& s = *FShared;
     bool wake = false;
     {
-        std::lock_guard lock(FMutex);
-        if (FQueue.empty()) {
-            FFirstQueued = std::chrono::steady_clock::now();
+        std::lock_guard lock(s.Mutex);
+        if (s.Queue.empty()) {
+            s.FirstQueued = std::chrono::steady_clock::now();
             wake = true;
         }
-        if (std::holds_alternative<TRow>(Command)) ++FQueuedRows;
-        FQueue.push_back(std::move(Command));
-        ++FPushed;
+        if (std::holds_alternative<TRow>(Command)) {
+            ++s.QueuedRows;
+            ++s.RowsPushed;
+        }
+        s.Queue.push_back(std::move(Command));
+        ++s.Pushed;
         if (Urgent) {
-            FUrgent = true;
+            s.Urgent = true;
             wake = true;
         }
     }
-    if (wake) FWake.notify_one();
+    if (wake) s.Wake.notify_one();
 }
 
 void TRecorder::Start(WallTime At) {
+    if (FClosed) return;
     FRecording = true;
     FDropped = FDroppedTotal = 0;
     FBehindReported = false;
@@ -454,8 +527,8 @@ void TRecorder::OnReplyDecoded(const TDecodedReply& E) {
     if (!FRecording) return;
     std::size_t queued;
     {
-        std::lock_guard lock(FMutex);
-        queued = FQueuedRows;
+        std::lock_guard lock(FShared->Mutex);
+        queued = FShared->QueuedRows;
     }
     if (queued >= FSettings.MaxPendingRows) {
         // The writer is behind (a stalled disk): this row cannot wait any more.
@@ -479,41 +552,45 @@ void TRecorder::OnReplyDecoded(const TDecodedReply& E) {
     Push(TRow{E.At.Wall, E.Data}, false);
 }
 
-void TRecorder::WriterLoop() {
+void TRecorder::TShared::WriterLoop() {
     const auto interval =
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(FSettings.FlushInterval);
-    std::unique_lock lock(FMutex);
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(FlushInterval);
+    std::unique_lock lock(Mutex);
     for (;;) {
-        FWake.wait(lock, [&] { return FQuit || FUrgent || !FQueue.empty(); });
-        if (!FQuit && !FUrgent)
-            FWake.wait_until(lock, FFirstQueued + interval, [&] { return FQuit || FUrgent; });
+        Wake.wait(lock, [&] { return Quit || Urgent || !Queue.empty(); });
+        if (!Quit && !Urgent)
+            Wake.wait_until(lock, FirstQueued + interval, [&] { return Quit || Urgent; });
         std::deque<TCommand> batch;
-        batch.swap(FQueue);
-        FQueuedRows = 0;
-        FUrgent = false;
-        const std::uint64_t upTo = FPushed;
-        const bool quit = FQuit;
+        batch.swap(Queue);
+        QueuedRows = 0;
+        Urgent = false;
+        const std::uint64_t upTo = Pushed;
+        const bool quit = Quit;
         lock.unlock();
+        std::uint64_t rows = 0;
         for (TCommand& c : batch) {
             std::visit(
                 [&](auto& cmd) {
                     using T = std::decay_t<decltype(cmd)>;
-                    if constexpr (std::is_same_v<T, TStart>)
-                        FWriter->Begin(cmd);
-                    else if constexpr (std::is_same_v<T, TRow>)
-                        FWriter->Add(cmd);
-                    else if constexpr (std::is_same_v<T, TLost>)
-                        FWriter->AddLost(cmd);
-                    else
-                        FWriter->End(cmd);
+                    if constexpr (std::is_same_v<T, TStart>) {
+                        Writer.Begin(cmd);
+                    } else if constexpr (std::is_same_v<T, TRow>) {
+                        Writer.Add(cmd);
+                        ++rows;
+                    } else if constexpr (std::is_same_v<T, TLost>) {
+                        Writer.AddLost(cmd);
+                    } else {
+                        Writer.End(cmd);
+                    }
                 },
                 c);
         }
-        FWriter->Flush();
+        Writer.Flush();
         lock.lock();
-        FDone = upTo;
-        FProgress.notify_all();
-        if (quit && FQueue.empty()) break;
+        Done = upTo;
+        RowsDone += rows;
+        Progress.notify_all();
+        if (quit && Queue.empty()) break;
     }
 }
 

@@ -15,9 +15,14 @@
 // monitoring goes on); a writer that falls behind by MaxPendingRows rows drops rows,
 // says so once, and marks the gap in the file with a 丢失行 row. Events reach the
 // observer on the thread that drives the core, from its callbacks or from Poll().
+//
+// Closing waits for the writer CloseTimeout at most: a pulled USB stick or a hung network
+// folder never holds up the end of the program. The writer is then left to finish on its
+// own, and the rows it had not written are counted.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -36,14 +41,29 @@
 namespace aircon {
 
 struct TRecorderSettings {
+    static constexpr std::uint64_t DefaultSizeLimit = 500ull * 1024 * 1024;
+    // 1 PB: far beyond any disk, and sums of file sizes with it never overflow.
+    static constexpr std::uint64_t MaxSizeLimit = 1ull << 50;
+
     std::filesystem::path Folder;  // empty: DefaultRecordingFolder()
     // The recordings in the folder together stay below this: the oldest are removed
-    // first. A recording that alone reaches it stops.
-    std::uint64_t SizeLimit = 500ull * 1024 * 1024;
+    // first. A recording that alone reaches it stops. 0 is refused (it would remove
+    // every old recording): the default applies; above MaxSizeLimit: MaxSizeLimit. Either
+    // is said with an error event.
+    std::uint64_t SizeLimit = DefaultSizeLimit;
     bool Enabled = true;
     Millis FlushInterval{500};
     std::size_t MaxPendingRows = 20000;
+    // How long closing waits for the writer (a stuck disk).
+    Millis CloseTimeout{2000};
+    // Called on the writer thread before each write to the disk; tests make it hang as a
+    // stuck disk would.
+    std::function<void()> BeforeDiskWrite;
 };
+
+// The size limit of a setting in megabytes (SizeLimitMB=), without wrapping around: a
+// value too large for bytes gives the largest number, which the recorder clamps.
+std::uint64_t SizeLimitFromMB(std::uint64_t MB);
 
 enum class TRecordingEventKind {
     Started,  // a recording file was created (File)
@@ -70,7 +90,8 @@ bool IsRecordingFileName(std::string_view Name);
 class TRecorder : public IMonitorObserver {
   public:
     explicit TRecorder(IClock& Clock, TRecorderSettings Settings = {});
-    // Finishes the current recording and waits for the writer.
+    // Close(CloseTimeout); when the wait runs out, the count of rows not written goes to
+    // standard error (the window is closing: nobody is left to show it).
     ~TRecorder() override;
     TRecorder(const TRecorder&) = delete;
     TRecorder& operator=(const TRecorder&) = delete;
@@ -97,6 +118,12 @@ class TRecorder : public IMonitorObserver {
     void Poll();
     // Waits until everything handed over so far is written (tests, shutdown).
     void Sync();
+    // Finishes the current recording and waits for the writer, Timeout at most. False
+    // when the wait ran out: the writer finishes on its own and reports nothing more.
+    // Nothing is recorded after Close.
+    bool Close(Millis Timeout);
+    // Rows handed to the writer that it had not written when Close stopped waiting.
+    std::uint64_t Unwritten() const { return FUnwritten; }
 
     void OnLinkOpened(const TLinkOpened& E) override;
     void OnLinkClosed(const TLinkClosed& E) override;
@@ -125,35 +152,25 @@ class TRecorder : public IMonitorObserver {
     void Start(WallTime At);
     void Stop();
     void Push(TCommand Command, bool Urgent);
-    void Raise(TRecordingEvent Event);  // from the writer thread
-    void WriterLoop();
+    void ApplySizeLimit(std::uint64_t Bytes);
 
-    // The writer thread's own state.
-    struct TWriter;
-    std::unique_ptr<TWriter> FWriter;
+    // What the recorder shares with its writer thread, which may outlive the recorder
+    // when the disk is stuck at the end.
+    struct TWriter;  // the writer thread's own state
+    struct TShared;
+    std::shared_ptr<TShared> FShared;
 
     IClock& FClock;
     TRecorderSettings FSettings;
     bool FLinkOpen = false;
     std::string FPort;
     bool FRecording = false;
+    bool FClosed = false;
     std::uint64_t FDropped = 0;  // rows dropped since the last 丢失行 marker
     WallTime FFirstDropped{};
     std::uint64_t FDroppedTotal = 0;  // rows dropped in this recording
     bool FBehindReported = false;
-
-    std::mutex FMutex;
-    std::condition_variable FWake;      // to the writer
-    std::condition_variable FProgress;  // from the writer
-    std::deque<TCommand> FQueue;
-    std::size_t FQueuedRows = 0;
-    std::chrono::steady_clock::time_point FFirstQueued{};
-    bool FUrgent = false;
-    bool FQuit = false;
-    std::uint64_t FPushed = 0, FDone = 0;
-    std::vector<TRecordingEvent> FEvents;
-    std::function<void()> FWakeUp;
-    std::atomic<bool> FEventsWaiting{false};
+    std::uint64_t FUnwritten = 0;
     std::thread FThread;
 };
 

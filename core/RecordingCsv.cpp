@@ -7,6 +7,9 @@
 #include <limits>
 #include <unordered_map>
 
+#include "CsvText.h"
+#include "TextConv.h"
+
 namespace aircon {
 
 namespace {
@@ -16,153 +19,45 @@ using namespace std::chrono;
 // ---------------------------------------------------------------------------
 // The columns
 
-// The blocks follow the alternatives of TReplyData; the lost-rows marker has none.
-enum TBlock : int {
-    AnalogBlock,
-    SwitchBlock,
-    AlarmBlock,
-    ParamBlock,
-    VersionBlock,
-    AddressBlock,
-    VendorBlock,
-    BlockCount,
-    NoBlock = -1
-};
-static_assert(std::variant_size_v<TReplyData> == BlockCount);
+// The blocks of columns, one per alternative of TReplyData in its order; the lost-rows marker
+// has none.
+constexpr int BlockCount = static_cast<int>(std::variant_size_v<TReplyData>);
+constexpr int NoBlock = -1;
+using TBlock = int;
 
-constexpr std::string_view KindNames[BlockCount] = {
-    "模拟量", "开关量", "告警状态", "用户参数", "协议版本号", "设备地址", "厂商信息"};
 constexpr std::string_view LostKindName = "丢失行";
 constexpr std::string_view Dot = "·";
 constexpr std::string_view CodeSuffix = "·代码";
 
-// What a column holds.
-enum class TRole {
-    Fixed,    // 时间, 类型, 空调, 字段数
-    Reading,  // a reading: decimal number, empty when not detected
-    Count,    // the user-defined count byte
-    Word,     // the word of a state, alarm or parameter code (written only)
-    Code,     // the code itself
-    Number,   // a whole 16-bit number without sentinel (parameter items, address)
-    Version,  // "major.minor"
-    Text,     // a controller text
-};
+using util::AppendUtf8;
+using util::NextUtf8;
 
-struct TColumn {
-    std::string Name;
-    TBlock Block = NoBlock;
-    TRole Role = TRole::Fixed;
-    int Field = 0;  // the field within its reply (see FieldCount)
-};
+constexpr char32_t ControlPictures = 0x2400;  // U+2400..U+241F: pictures of 0x00..0x1F
+constexpr char32_t DeletePicture = 0x2421;
 
-enum TFixedColumn { TimeCol, KindCol, UnitCol, FieldsCol };
-constexpr std::string_view FixedNames[4] = {"时间", "类型", "空调", "字段数"};
+// ---------------------------------------------------------------------------
+// Reading numbers
 
-// Fields of each kind, as counted by 字段数: analog readings 0..17; switch 0 the power
-// state, 1..9 the items; alarms 0..35; parameters 0..6 the readings, 7..15 the items;
-// version, address: one; vendor: the three texts.
-constexpr int ParamWordItems = 4;  // items 0..3 have a word table
-
-struct TLayout {
-    std::vector<TColumn> Columns;
-    std::vector<std::string> Names;
-    int BlockStart[BlockCount] = {};
-    int BlockEnd[BlockCount] = {};
-};
-
-const TLayout& Layout() {
-    static const TLayout layout = [] {
-        TLayout l;
-        auto add = [&](std::string Name, TBlock Block, TRole Role, int Field) {
-            l.Columns.push_back({std::move(Name), Block, Role, Field});
-        };
-        auto named = [](TBlock Block, std::string_view Caption) {
-            return std::string(KindNames[Block]) + std::string(Dot) + std::string(Caption);
-        };
-        auto coded = [&](TBlock Block, std::string_view Caption, int Field) {
-            add(named(Block, Caption), Block, TRole::Word, Field);
-            add(named(Block, Caption) + std::string(CodeSuffix), Block, TRole::Code, Field);
-        };
-        for (int i = 0; i < 4; ++i)
-            add(std::string(FixedNames[i]), NoBlock, TRole::Fixed, i);
-
-        l.BlockStart[AnalogBlock] = static_cast<int>(l.Columns.size());
-        for (std::size_t i = 0; i < AnalogFieldCount; ++i)
-            add(named(AnalogBlock, AnalogFields[i].Caption), AnalogBlock, TRole::Reading,
-                static_cast<int>(i));
-        add(named(AnalogBlock, AnalogCountField.Caption), AnalogBlock, TRole::Count, 0);
-
-        l.BlockStart[SwitchBlock] = static_cast<int>(l.Columns.size());
-        coded(SwitchBlock, SwitchPowerField.Caption, 0);
-        for (std::size_t i = 0; i < SwitchItemCount; ++i)
-            coded(SwitchBlock, SwitchFields[i].Caption, static_cast<int>(i + 1));
-        add(named(SwitchBlock, SwitchCountField.Caption), SwitchBlock, TRole::Count, 0);
-
-        l.BlockStart[AlarmBlock] = static_cast<int>(l.Columns.size());
-        for (std::size_t i = 0; i < AlarmFieldCount; ++i)
-            coded(AlarmBlock, AlarmFields[i].Caption, static_cast<int>(i));
-        add(named(AlarmBlock, AlarmCountField.Caption), AlarmBlock, TRole::Count, 0);
-
-        l.BlockStart[ParamBlock] = static_cast<int>(l.Columns.size());
-        for (std::size_t i = 0; i < ParamReadingCount; ++i)
-            add(named(ParamBlock, ParamFields[i].Caption), ParamBlock, TRole::Reading,
-                static_cast<int>(i));
-        for (std::size_t i = 0; i < ParamItemCount; ++i) {
-            const int field = static_cast<int>(ParamReadingCount + i);
-            if (i < ParamWordItems)
-                coded(ParamBlock, ParamFields[field].Caption, field);
-            else
-                add(named(ParamBlock, ParamFields[field].Caption), ParamBlock, TRole::Number,
-                    field);
-        }
-        add(named(ParamBlock, ParamCountField.Caption), ParamBlock, TRole::Count, 0);
-
-        l.BlockStart[VersionBlock] = static_cast<int>(l.Columns.size());
-        add(std::string(KindNames[VersionBlock]), VersionBlock, TRole::Version, 0);
-        l.BlockStart[AddressBlock] = static_cast<int>(l.Columns.size());
-        add(std::string(KindNames[AddressBlock]), AddressBlock, TRole::Number, 0);
-        l.BlockStart[VendorBlock] = static_cast<int>(l.Columns.size());
-        for (std::size_t i = 0; i < VendorFields.size(); ++i)
-            add(named(VendorBlock, VendorFields[i].Caption), VendorBlock, TRole::Text,
-                static_cast<int>(i));
-
-        for (int b = 0; b < BlockCount; ++b)
-            l.BlockEnd[b] =
-                b + 1 < BlockCount ? l.BlockStart[b + 1] : static_cast<int>(l.Columns.size());
-        for (const TColumn& c : l.Columns)
-            l.Names.push_back(c.Name);
-        return l;
-    }();
-    return layout;
+std::optional<long long> ParseInteger(std::string_view Cell, long long Min, long long Max) {
+    if (Cell.empty()) return std::nullopt;
+    long long v = 0;
+    const char* end = Cell.data() + Cell.size();
+    auto r = std::from_chars(Cell.data(), end, v);
+    if (r.ec != std::errc{} || r.ptr != end || v < Min || v > Max) return std::nullopt;
+    return v;
 }
 
-// How many fields a reply carried, as 字段数 says.
-std::uint64_t FieldsCarried(const TReplyData& Data) {
-    struct {
-        std::uint64_t operator()(const TAnalogValues& v) const { return v.Count; }
-        std::uint64_t operator()(const TSwitchStates& s) const { return 1 + s.Count; }
-        std::uint64_t operator()(const TAlarmStates& a) const { return a.Count; }
-        std::uint64_t operator()(const TUserParams& p) const {
-            return ParamReadingCount + p.ItemCount;
-        }
-        std::uint64_t operator()(const TProtocolVersion&) const { return 1; }
-        std::uint64_t operator()(const TDeviceAddress&) const { return 1; }
-        std::uint64_t operator()(const TVendorInfo& v) const {
-            std::uint64_t n = 0;
-            while (n < v.Fields.size() && v.Fields[n])
-                ++n;
-            return n;
-        }
-    } count;
-    return std::visit(count, Data);
+std::optional<std::uint64_t> ParseUnsigned(std::string_view Cell) {
+    if (Cell.empty()) return std::nullopt;
+    std::uint64_t v = 0;
+    const char* end = Cell.data() + Cell.size();
+    auto r = std::from_chars(Cell.data(), end, v);
+    if (r.ec != std::errc{} || r.ptr != end) return std::nullopt;
+    return v;
 }
 
-std::optional<int> UnitOf(const TReplyData& Data) {
-    if (auto* a = std::get_if<TAnalogValues>(&Data)) return a->Unit;
-    if (auto* s = std::get_if<TSwitchStates>(&Data)) return s->Unit;
-    if (auto* al = std::get_if<TAlarmStates>(&Data)) return al->Unit;
-    return std::nullopt;
-}
+// ---------------------------------------------------------------------------
+// Cells
 
 void AppendNumber(std::string& Out, long long Value) {
     char buf[24];
@@ -192,258 +87,382 @@ void AppendWord(std::string& Out, std::string_view Word) {
     AppendCsvCell(Out, Word);
 }
 
-// The cell of one column for a reply of the column's block.
-void AppendCell(std::string& Out, const TColumn& Col, const TReplyData& Data) {
-    const auto f = static_cast<std::size_t>(Col.Field);
-    switch (Col.Block) {
-        case AnalogBlock: {
-            const auto& v = std::get<TAnalogValues>(Data);
-            if (Col.Role == TRole::Count) {
-                AppendNumber(Out, v.UserDefinedCount);
-            } else if (f < v.Count && v.Values[f]) {
-                AppendNumber(Out, *v.Values[f]);
-            }
-            return;
-        }
-        case SwitchBlock: {
-            const auto& s = std::get<TSwitchStates>(Data);
-            if (Col.Role == TRole::Count) {
-                AppendNumber(Out, s.UserDefinedCount);
-                return;
-            }
-            if (f == 0) {
-                if (Col.Role == TRole::Word)
-                    AppendWord(Out, UnitPowerWord(s.Power));
-                else
-                    AppendCode(Out, s.Power);
-                return;
-            }
-            const std::size_t item = f - 1;
-            if (item >= s.Count) return;
-            if (Col.Role == TRole::Word)
-                AppendWord(Out, SwitchItemWord(item, s.Items[item]));
-            else
-                AppendCode(Out, s.Items[item]);
-            return;
-        }
-        case AlarmBlock: {
-            const auto& a = std::get<TAlarmStates>(Data);
-            if (Col.Role == TRole::Count) {
-                AppendNumber(Out, a.UserDefinedCount);
-                return;
-            }
-            if (f >= a.Count) return;
-            if (Col.Role == TRole::Word)
-                AppendWord(Out, AlarmText(a.Codes[f]));
-            else
-                AppendCode(Out, a.Codes[f]);
-            return;
-        }
-        case ParamBlock: {
-            const auto& p = std::get<TUserParams>(Data);
-            if (Col.Role == TRole::Count) {
-                AppendNumber(Out, p.UserDefinedCount);
-                return;
-            }
-            if (f < ParamReadingCount) {
-                if (p.Readings[f]) AppendNumber(Out, *p.Readings[f]);
-                return;
-            }
-            const std::size_t item = f - ParamReadingCount;
-            if (item >= p.ItemCount) return;
-            if (Col.Role == TRole::Word)
-                AppendWord(Out, ParamItemText(item, p.Items[item]));
-            else
-                AppendNumber(Out, p.Items[item]);
-            return;
-        }
-        case VersionBlock:
-            Out += ProtocolVersionText(std::get<TProtocolVersion>(Data).Ver);
-            return;
-        case AddressBlock:
-            AppendNumber(Out, std::get<TDeviceAddress>(Data).Addr);
-            return;
-        case VendorBlock: {
-            const auto& field = std::get<TVendorInfo>(Data).Fields[f];
-            if (field) AppendCsvCell(Out, ControllerTextCell(*field), true);
-            return;
-        }
-        default:
-            return;
-    }
-}
+// A cell being read back: its text, the row's 字段数, and where the row's first fault goes
+// (a fault names the cell's column).
+class TCellIn {
+  public:
+    TCellIn(std::string_view Text, const std::string& Name, std::uint64_t Fields, std::string& Bad)
+        : FText(Text), FName(Name), FFields(Fields), FBad(Bad) {}
 
-void AppendUtf8(std::string& Out, char32_t C) {
-    if (C < 0x80) {
-        Out += static_cast<char>(C);
-    } else if (C < 0x800) {
-        Out += static_cast<char>(0xC0 | (C >> 6));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
-    } else {
-        Out += static_cast<char>(0xE0 | (C >> 12));
-        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-        Out += static_cast<char>(0x80 | (C & 0x3F));
+    std::string_view Text() const { return FText; }
+    std::uint64_t Fields() const { return FFields; }
+    // The cell's number; empty when the cell is empty or holds no number from Min to Max
+    // (a fault: "<column>不对").
+    std::optional<long long> Number(long long Min, long long Max) const {
+        if (FText.empty()) return std::nullopt;
+        auto v = ParseInteger(FText, Min, Max);
+        if (!v) Fail();
+        return v;
     }
-}
+    // A number the row must have: an empty cell is a fault too ("<column>为空").
+    long long Required(long long Min, long long Max) const {
+        auto v = Number(Min, Max);
+        if (!v && FBad.empty()) FBad = FName + "为空";
+        return v.value_or(0);
+    }
+    // A reading of a field signed or not.
+    TReading Reading(bool Signed) const {
+        auto v = Number(Signed ? -32768 : 0, Signed ? 32767 : 65535);
+        if (!v) return std::nullopt;
+        return static_cast<std::int32_t>(*v);
+    }
+    // A state or alarm code; 0x20 (not detected) reads as empty.
+    TStateCode Code() const {
+        auto v = Number(0, 255);
+        if (!v || *v == 0x20) return std::nullopt;
+        return static_cast<std::uint8_t>(*v);
+    }
+    void Fail() const {
+        if (FBad.empty()) FBad = FName + "不对";
+    }
 
-// The next UTF-8 character of Text from Pos (advanced); empty for a malformed sequence.
-std::optional<char32_t> NextUtf8(std::string_view Text, std::size_t& Pos) {
-    const auto c0 = static_cast<unsigned char>(Text[Pos]);
-    auto cont = [&](std::size_t i) -> int {
-        if (Pos + i >= Text.size()) return -1;
-        const auto c = static_cast<unsigned char>(Text[Pos + i]);
-        return (c & 0xC0) == 0x80 ? (c & 0x3F) : -1;
-    };
-    if (c0 < 0x80) {
-        ++Pos;
-        return c0;
-    }
-    if ((c0 & 0xE0) == 0xC0) {
-        const int c1 = cont(1);
-        if (c1 < 0) return std::nullopt;
-        const char32_t c = (char32_t(c0 & 0x1F) << 6) | char32_t(c1);
-        if (c < 0x80) return std::nullopt;
-        Pos += 2;
-        return c;
-    }
-    if ((c0 & 0xF0) == 0xE0) {
-        const int c1 = cont(1), c2 = cont(2);
-        if (c1 < 0 || c2 < 0) return std::nullopt;
-        const char32_t c = (char32_t(c0 & 0x0F) << 12) | (char32_t(c1) << 6) | char32_t(c2);
-        if (c < 0x800) return std::nullopt;
-        Pos += 3;
-        return c;
-    }
-    return std::nullopt;  // four-byte characters never come from Latin-1
-}
-
-constexpr char32_t ControlPictures = 0x2400;  // U+2400..U+241F: pictures of 0x00..0x1F
-constexpr char32_t DeletePicture = 0x2421;
+  private:
+    std::string_view FText;
+    const std::string& FName;
+    std::uint64_t FFields;
+    std::string& FBad;
+};
 
 // ---------------------------------------------------------------------------
-// Reading numbers
+// The columns: each writes its cell of a reply of its kind and reads it back
 
-std::optional<long long> ParseInteger(std::string_view Cell, long long Min, long long Max) {
-    if (Cell.empty()) return std::nullopt;
-    long long v = 0;
-    const char* end = Cell.data() + Cell.size();
-    auto r = std::from_chars(Cell.data(), end, v);
-    if (r.ec != std::errc{} || r.ptr != end || v < Min || v > Max) return std::nullopt;
-    return v;
-}
+using TWrite = void (*)(std::string& Out, const TReplyData& Data, std::size_t Field);
+using TRead = void (*)(const TCellIn& In, TReplyData& Data, std::size_t Field);
 
-std::optional<std::uint64_t> ParseUnsigned(std::string_view Cell) {
-    if (Cell.empty()) return std::nullopt;
-    std::uint64_t v = 0;
-    const char* end = Cell.data() + Cell.size();
-    auto r = std::from_chars(Cell.data(), end, v);
-    if (r.ec != std::errc{} || r.ptr != end) return std::nullopt;
-    return v;
-}
+struct TColumn {
+    std::string Name;
+    TBlock Block = NoBlock;
+    std::size_t Field = 0;   // the field within its reply (see each kind)
+    TWrite Write = nullptr;  // null for the four fixed columns
+    TRead Read = nullptr;    // null for a column written only (a word)
+};
 
-bool Digits(std::string_view Text, std::size_t At, std::size_t N, int& Out) {
-    Out = 0;
-    for (std::size_t i = 0; i < N; ++i) {
-        const char c = Text[At + i];
-        if (c < '0' || c > '9') return false;
-        Out = Out * 10 + (c - '0');
+enum TFixedColumn { TimeCol, KindCol, UnitCol, FieldsCol };
+constexpr std::string_view FixedNames[4] = {"时间", "类型", "空调", "字段数"};
+
+// Adds the columns of one kind, named "<kind>·<caption>".
+class TColumnsOf {
+  public:
+    TColumnsOf(std::vector<TColumn>& Columns, TBlock Block, std::string_view Kind)
+        : FColumns(Columns), FBlock(Block), FKind(Kind) {}
+
+    void Add(std::string_view Caption, std::size_t Field, TWrite Write, TRead Read) {
+        FColumns.push_back({Named(Caption), FBlock, Field, Write, Read});
     }
-    return true;
+    // A column named by the kind alone (a kind of one field).
+    void AddWhole(TWrite Write, TRead Read) {
+        FColumns.push_back({std::string(FKind), FBlock, 0, Write, Read});
+    }
+    // A coded field: its word (written only), then "·代码" with the code.
+    void AddCoded(std::string_view Caption, std::size_t Field, TWrite Word, TWrite Code,
+                  TRead Read) {
+        FColumns.push_back({Named(Caption), FBlock, Field, Word, nullptr});
+        FColumns.push_back({Named(Caption) + std::string(CodeSuffix), FBlock, Field, Code, Read});
+    }
+
+  private:
+    std::string Named(std::string_view Caption) const {
+        return std::string(FKind) + std::string(Dot) + std::string(Caption);
+    }
+    std::vector<TColumn>& FColumns;
+    TBlock FBlock;
+    std::string_view FKind;
+};
+
+template <class T>
+const T& As(const TReplyData& Data) {
+    return std::get<T>(Data);
+}
+template <class T>
+T& As(TReplyData& Data) {
+    return std::get<T>(Data);
+}
+
+// One kind of reply in the recording: its columns, how many fields a reply carried (字段数),
+// its unit, and the empty record a row of that many fields reads into.
+struct TKind {
+    std::string_view Name;  // the word in 类型
+    void (*Columns)(TColumnsOf& Add);
+    std::uint64_t (*Fields)(const TReplyData& Data);
+    std::optional<int> (*Unit)(const TReplyData& Data);  // null: the kind names no unit
+    // Empty when Fields is out of the kind's range.
+    std::optional<TReplyData> (*Begin)(std::uint64_t Fields, int Unit);
+};
+
+template <class T>
+std::optional<int> UnitOf(const TReplyData& Data) {
+    return As<T>(Data).Unit;
+}
+// A monitor reply of unit Unit carrying Count fields, when Count lies from Min to Max.
+template <class T>
+std::optional<TReplyData> MonitorRecord(std::uint64_t Count, std::uint64_t Min, std::uint64_t Max,
+                                        int Unit) {
+    if (Count < Min || Count > Max) return std::nullopt;
+    T r;
+    r.Unit = Unit;
+    r.DataFlag = static_cast<std::uint8_t>(Unit << 1);
+    r.Count = static_cast<std::size_t>(Count);
+    return r;
+}
+
+// The user-defined count byte of a reply: a number the row must have.
+template <class T>
+void AddCount(TColumnsOf& Add, const TFieldInfo& Field) {
+    Add.Add(
+        Field.Caption, 0,
+        [](std::string& Out, const TReplyData& D, std::size_t) {
+            AppendNumber(Out, As<T>(D).UserDefinedCount);
+        },
+        [](const TCellIn& In, TReplyData& D, std::size_t) {
+            As<T>(D).UserDefinedCount = static_cast<std::uint8_t>(In.Required(0, 255));
+        });
+}
+
+// 模拟量: readings 0..17, then the count.
+void AnalogColumns(TColumnsOf& Add) {
+    for (std::size_t i = 0; i < AnalogFieldCount; ++i)
+        Add.Add(
+            AnalogFields[i].Caption, i,
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                const auto& v = As<TAnalogValues>(D);
+                if (F < v.Count && v.Values[F]) AppendNumber(Out, *v.Values[F]);
+            },
+            [](const TCellIn& In, TReplyData& D, std::size_t F) {
+                auto& v = As<TAnalogValues>(D);
+                if (F < v.Count) v.Values[F] = In.Reading(AnalogFields[F].Signed);
+            });
+    AddCount<TAnalogValues>(Add, AnalogCountField);
+}
+
+// 开关量: field 0 the power state, 1..9 the items, then the count.
+void SwitchColumns(TColumnsOf& Add) {
+    auto code = [](const TCellIn& In, TReplyData& D, std::size_t F) {
+        auto& s = As<TSwitchStates>(D);
+        if (F == 0)
+            s.Power = In.Code();
+        else if (F - 1 < s.Count)
+            s.Items[F - 1] = In.Code();
+    };
+    Add.AddCoded(
+        SwitchPowerField.Caption, 0,
+        [](std::string& Out, const TReplyData& D, std::size_t) {
+            AppendWord(Out, UnitPowerWord(As<TSwitchStates>(D).Power));
+        },
+        [](std::string& Out, const TReplyData& D, std::size_t) {
+            AppendCode(Out, As<TSwitchStates>(D).Power);
+        },
+        code);
+    for (std::size_t i = 0; i < SwitchItemCount; ++i)
+        Add.AddCoded(
+            SwitchFields[i].Caption, i + 1,
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                const auto& s = As<TSwitchStates>(D);
+                if (F - 1 < s.Count) AppendWord(Out, SwitchItemWord(F - 1, s.Items[F - 1]));
+            },
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                const auto& s = As<TSwitchStates>(D);
+                if (F - 1 < s.Count) AppendCode(Out, s.Items[F - 1]);
+            },
+            code);
+    AddCount<TSwitchStates>(Add, SwitchCountField);
+}
+
+// 告警状态: alarms 0..35, then the count.
+void AlarmColumns(TColumnsOf& Add) {
+    for (std::size_t i = 0; i < AlarmFieldCount; ++i)
+        Add.AddCoded(
+            AlarmFields[i].Caption, i,
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                const auto& a = As<TAlarmStates>(D);
+                if (F < a.Count) AppendWord(Out, AlarmText(a.Codes[F]));
+            },
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                const auto& a = As<TAlarmStates>(D);
+                if (F < a.Count) AppendCode(Out, a.Codes[F]);
+            },
+            [](const TCellIn& In, TReplyData& D, std::size_t F) {
+                auto& a = As<TAlarmStates>(D);
+                if (F < a.Count) a.Codes[F] = In.Code();
+            });
+    AddCount<TAlarmStates>(Add, AlarmCountField);
+}
+
+// 用户参数: readings 0..6, items 7..15 (the first four with a word), then the count.
+constexpr std::size_t ParamWordItems = 4;
+
+void ParamColumns(TColumnsOf& Add) {
+    for (std::size_t i = 0; i < ParamReadingCount; ++i)
+        Add.Add(
+            ParamFields[i].Caption, i,
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                if (const auto& r = As<TUserParams>(D).Readings[F]) AppendNumber(Out, *r);
+            },
+            [](const TCellIn& In, TReplyData& D, std::size_t F) {
+                As<TUserParams>(D).Readings[F] = In.Reading(ParamFields[F].Signed);
+            });
+    const TWrite number = [](std::string& Out, const TReplyData& D, std::size_t F) {
+        const auto& p = As<TUserParams>(D);
+        if (F - ParamReadingCount < p.ItemCount) AppendNumber(Out, p.Items[F - ParamReadingCount]);
+    };
+    const TRead item = [](const TCellIn& In, TReplyData& D, std::size_t F) {
+        auto& p = As<TUserParams>(D);
+        if (F - ParamReadingCount < p.ItemCount)
+            p.Items[F - ParamReadingCount] = static_cast<std::uint16_t>(In.Required(0, 65535));
+    };
+    for (std::size_t i = 0; i < ParamItemCount; ++i) {
+        const std::size_t field = ParamReadingCount + i;
+        if (i < ParamWordItems)
+            Add.AddCoded(
+                ParamFields[field].Caption, field,
+                [](std::string& Out, const TReplyData& D, std::size_t F) {
+                    const auto& p = As<TUserParams>(D);
+                    const std::size_t item = F - ParamReadingCount;
+                    if (item < p.ItemCount) AppendWord(Out, ParamItemText(item, p.Items[item]));
+                },
+                number, item);
+        else
+            Add.Add(ParamFields[field].Caption, field, number, item);
+    }
+    AddCount<TUserParams>(Add, ParamCountField);
+}
+
+// 协议版本号: "major.minor".
+void VersionColumns(TColumnsOf& Add) {
+    Add.AddWhole([](std::string& Out, const TReplyData& D,
+                    std::size_t) { Out += ProtocolVersionText(As<TProtocolVersion>(D).Ver); },
+                 [](const TCellIn& In, TReplyData& D, std::size_t) {
+                     const std::string_view t = In.Text();
+                     const std::size_t dot = t.find('.');
+                     if (dot == std::string_view::npos) return In.Fail();
+                     auto major = ParseInteger(t.substr(0, dot), 0, 15);
+                     auto minor = ParseInteger(t.substr(dot + 1), 0, 15);
+                     if (!major || !minor) return In.Fail();
+                     As<TProtocolVersion>(D).Ver = static_cast<std::uint8_t>(*major << 4 | *minor);
+                 });
+}
+
+// 设备地址: a number.
+void AddressColumns(TColumnsOf& Add) {
+    Add.AddWhole([](std::string& Out, const TReplyData& D,
+                    std::size_t) { AppendNumber(Out, As<TDeviceAddress>(D).Addr); },
+                 [](const TCellIn& In, TReplyData& D, std::size_t) {
+                     As<TDeviceAddress>(D).Addr = static_cast<std::uint8_t>(In.Required(0, 255));
+                 });
+}
+
+// 厂商信息: the three controller texts, each within its field's size.
+void VendorColumns(TColumnsOf& Add) {
+    for (std::size_t i = 0; i < VendorFields.size(); ++i)
+        Add.Add(
+            VendorFields[i].Caption, i,
+            [](std::string& Out, const TReplyData& D, std::size_t F) {
+                if (const auto& field = As<TVendorInfo>(D).Fields[F])
+                    AppendCsvCell(Out, ControllerTextCell(*field), true);
+            },
+            [](const TCellIn& In, TReplyData& D, std::size_t F) {
+                if (F >= In.Fields()) return;
+                auto text = ControllerTextFromCell(In.Text());
+                if (!text || text->size() > VendorFields[F].Bytes) return In.Fail();
+                As<TVendorInfo>(D).Fields[F] = std::move(*text);
+            });
+}
+
+// The kinds in the order of the alternatives of TReplyData: a new kind of reply is one more
+// entry here.
+const TKind Kinds[] = {
+    {"模拟量", AnalogColumns,
+     [](const TReplyData& D) -> std::uint64_t { return As<TAnalogValues>(D).Count; },
+     UnitOf<TAnalogValues>,
+     [](std::uint64_t N, int Unit) {
+         return MonitorRecord<TAnalogValues>(N, AnalogFixedCount, AnalogFieldCount, Unit);
+     }},
+    {"开关量", SwitchColumns,
+     [](const TReplyData& D) -> std::uint64_t { return 1 + As<TSwitchStates>(D).Count; },
+     UnitOf<TSwitchStates>,
+     [](std::uint64_t N, int Unit) -> std::optional<TReplyData> {
+         // 字段数 counts the power state too.
+         if (N < 1) return std::nullopt;
+         return MonitorRecord<TSwitchStates>(N - 1, 0, SwitchItemCount, Unit);
+     }},
+    {"告警状态", AlarmColumns,
+     [](const TReplyData& D) -> std::uint64_t { return As<TAlarmStates>(D).Count; },
+     UnitOf<TAlarmStates>,
+     [](std::uint64_t N, int Unit) {
+         return MonitorRecord<TAlarmStates>(N, AlarmFixedCount, AlarmFieldCount, Unit);
+     }},
+    {"用户参数", ParamColumns,
+     [](const TReplyData& D) -> std::uint64_t {
+         return ParamReadingCount + As<TUserParams>(D).ItemCount;
+     },
+     nullptr,
+     [](std::uint64_t N, int) -> std::optional<TReplyData> {
+         if (N < ParamReadingCount || N > ParamReadingCount + ParamItemCount) return std::nullopt;
+         TUserParams p;
+         p.ItemCount = static_cast<std::size_t>(N - ParamReadingCount);
+         return p;
+     }},
+    {"协议版本号", VersionColumns, [](const TReplyData&) -> std::uint64_t { return 1; }, nullptr,
+     [](std::uint64_t N, int) -> std::optional<TReplyData> {
+         if (N != 1) return std::nullopt;
+         return TProtocolVersion{};
+     }},
+    {"设备地址", AddressColumns, [](const TReplyData&) -> std::uint64_t { return 1; }, nullptr,
+     [](std::uint64_t N, int) -> std::optional<TReplyData> {
+         if (N != 1) return std::nullopt;
+         return TDeviceAddress{};
+     }},
+    {"厂商信息", VendorColumns,
+     [](const TReplyData& D) -> std::uint64_t {
+         const auto& v = As<TVendorInfo>(D);
+         std::uint64_t n = 0;
+         while (n < v.Fields.size() && v.Fields[n])
+             ++n;
+         return n;
+     },
+     nullptr,
+     [](std::uint64_t N, int) -> std::optional<TReplyData> {
+         if (N > VendorFields.size()) return std::nullopt;
+         return TVendorInfo{};
+     }},
+};
+static_assert(std::size(Kinds) == BlockCount);
+
+struct TLayout {
+    std::vector<TColumn> Columns;
+    std::vector<std::string> Names;
+    int BlockStart[BlockCount] = {};
+    int BlockEnd[BlockCount] = {};
+};
+
+const TLayout& Layout() {
+    static const TLayout layout = [] {
+        TLayout l;
+        for (std::size_t i = 0; i < 4; ++i)
+            l.Columns.push_back({std::string(FixedNames[i]), NoBlock, i, nullptr, nullptr});
+        for (int b = 0; b < BlockCount; ++b) {
+            l.BlockStart[b] = static_cast<int>(l.Columns.size());
+            TColumnsOf add(l.Columns, b, Kinds[b].Name);
+            Kinds[b].Columns(add);
+            l.BlockEnd[b] = static_cast<int>(l.Columns.size());
+        }
+        for (const TColumn& c : l.Columns)
+            l.Names.push_back(c.Name);
+        return l;
+    }();
+    return layout;
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// Local time
-
-void TLocalTimeText::AppendTo(std::string& Out, WallTime At) {
-    const long long ms = duration_cast<milliseconds>(At.time_since_epoch()).count();
-    long long sec = ms / 1000;
-    long long msPart = ms % 1000;
-    if (msPart < 0) {
-        msPart += 1000;
-        --sec;
-    }
-    long long minute = sec / 60;
-    long long secPart = sec % 60;
-    if (secPart < 0) {
-        secPart += 60;
-        --minute;
-    }
-    if (minute != FFormatMinute) {
-        FFormatMinute = -1;
-        const std::time_t t = static_cast<std::time_t>(minute * 60);
-        std::tm tm{};
-        char buf[64];
-        int n = 0;
-        if (localtime_r(&t, &tm))
-            n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:", tm.tm_year + 1900,
-                              tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min);
-        if (n != 17 || tm.tm_sec != 0) {
-            // A year beyond four digits, or an offset that is not whole minutes: this
-            // time alone, without the cache.
-            const std::time_t whole = static_cast<std::time_t>(sec);
-            tm = {};
-            localtime_r(&whole, &tm);
-            n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d",
-                              tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                              tm.tm_sec, static_cast<int>(msPart));
-            Out.append(buf, static_cast<std::size_t>(std::max(n, 0)));
-            return;
-        }
-        std::copy(buf, buf + 17, FFormatPrefix);
-        FFormatMinute = minute;
-    }
-    Out.append(FFormatPrefix, 17);
-    Out += static_cast<char>('0' + secPart / 10);
-    Out += static_cast<char>('0' + secPart % 10);
-    Out += '.';
-    Out += static_cast<char>('0' + msPart / 100);
-    Out += static_cast<char>('0' + msPart / 10 % 10);
-    Out += static_cast<char>('0' + msPart % 10);
-}
-
-std::string TLocalTimeText::Format(WallTime At) {
-    std::string s;
-    AppendTo(s, At);
-    return s;
-}
-
-std::optional<WallTime> TLocalTimeText::Parse(std::string_view Text) {
-    // YYYY-MM-DD HH:MM:SS.mmm
-    if (Text.size() != 23 || Text[4] != '-' || Text[7] != '-' || Text[10] != ' ' ||
-        Text[13] != ':' || Text[16] != ':' || Text[19] != '.')
-        return std::nullopt;
-    int year, month, day, hour, min, sec, ms;
-    if (!Digits(Text, 0, 4, year) || !Digits(Text, 5, 2, month) || !Digits(Text, 8, 2, day) ||
-        !Digits(Text, 11, 2, hour) || !Digits(Text, 14, 2, min) || !Digits(Text, 17, 2, sec) ||
-        !Digits(Text, 20, 3, ms))
-        return std::nullopt;
-    // Years a calendar time of the system clock can hold (nanoseconds in 64 bits).
-    if (year < 1970 || year > 2200 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 ||
-        min > 59 || sec > 60)
-        return std::nullopt;
-    const long long key = ((((year * 100LL + month) * 100 + day) * 100 + hour) * 100) + min;
-    if (key != FParseKey) {
-        std::tm tm{};
-        tm.tm_year = year - 1900;
-        tm.tm_mon = month - 1;
-        tm.tm_mday = day;
-        tm.tm_hour = hour;
-        tm.tm_min = min;
-        tm.tm_isdst = -1;
-        const std::time_t t = std::mktime(&tm);
-        // A date that does not exist (31 February) or a local time skipped by a clock
-        // change is normalised by mktime: not a time this program wrote.
-        if (tm.tm_year != year - 1900 || tm.tm_mon != month - 1 || tm.tm_mday != day ||
-            tm.tm_hour != hour || tm.tm_min != min)
-            return std::nullopt;
-        FParseKey = key;
-        FParseEpoch = static_cast<long long>(t);
-    }
-    return WallTime(
-        duration_cast<WallTime::duration>(milliseconds((FParseEpoch + sec) * 1000 + ms)));
-}
 
 // ---------------------------------------------------------------------------
 // Writing
@@ -462,20 +481,6 @@ std::string RecordingHeader() {
     }
     out += "\r\n";
     return out;
-}
-
-void AppendCsvCell(std::string& Out, std::string_view Cell, bool Always) {
-    const bool quote = Always || Cell.find_first_of(",\"\r\n") != std::string_view::npos;
-    if (!quote) {
-        Out += Cell;
-        return;
-    }
-    Out += '"';
-    for (char c : Cell) {
-        if (c == '"') Out += '"';
-        Out += c;
-    }
-    Out += '"';
 }
 
 std::string ControllerTextCell(std::string_view Latin1) {
@@ -529,15 +534,17 @@ void AppendRecordingRow(std::string& Out, const TRecordedRow& Row, TLocalTimeTex
     }
     const TReplyData& data = *Row.Reply;
     const auto block = static_cast<int>(data.index());
-    Out += KindNames[block];
+    const TKind& k = Kinds[block];
+    Out += k.Name;
     Out += ',';
-    if (auto unit = UnitOf(data)) AppendNumber(Out, *unit + 1);
+    if (k.Unit) AppendNumber(Out, *k.Unit(data) + 1);
     Out += ',';
-    AppendUnsigned(Out, FieldsCarried(data));
+    AppendUnsigned(Out, k.Fields(data));
     Out.append(static_cast<std::size_t>(l.BlockStart[block] - 4), ',');
     for (int c = l.BlockStart[block]; c < l.BlockEnd[block]; ++c) {
         Out += ',';
-        AppendCell(Out, l.Columns[static_cast<std::size_t>(c)], data);
+        const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
+        col.Write(Out, data, col.Field);
     }
     Out.append(l.Columns.size() - static_cast<std::size_t>(l.BlockEnd[block]), ',');
     Out += "\r\n";
@@ -553,114 +560,29 @@ std::string RecordingRow(const TRecordedRow& Row) {
 // ---------------------------------------------------------------------------
 // Reading
 
-TRecordingReader::TRecordingReader(std::istream& In) : FIn(In), FBuffer(64 * 1024) {
+TRecordingReader::TRecordingReader(std::istream& In) : FLines(In, MaxLineBytes) {
     ReadHeader();
 }
 
-bool TRecordingReader::FillBuffer() {
-    if (FEof) return false;
-    FIn.read(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
-    FEnd = static_cast<std::size_t>(FIn.gcount());
-    FPos = 0;
-    if (FEnd == 0) FEof = true;
-    return FEnd > 0;
-}
-
-// One line up to its line feed (a CR before it removed). A line longer than
-// MaxLineBytes is skipped up to its line feed. Quoted line breaks are not written by
-// the recorder; here a line feed always ends the line.
-TRecordingReader::TLineResult TRecordingReader::ReadLine() {
-    FLineText.clear();
-    bool tooLong = false;
-    for (;;) {
-        if (FPos == FEnd && !FillBuffer()) {
-            // The end of the file: what is left had no line feed and was cut off.
-            if (!FLineText.empty() || tooLong) FTruncated = true;
-            FLineText.clear();
-            return TLineResult::End;
-        }
-        const char* begin = FBuffer.data() + FPos;
-        const char* end = FBuffer.data() + FEnd;
-        const char* lf = std::find(begin, end, '\n');
-        const std::size_t n = static_cast<std::size_t>(lf - begin);
-        if (!tooLong) {
-            if (FLineText.size() + n > MaxLineBytes) {
-                tooLong = true;
-                FLineText.clear();
-            } else {
-                FLineText.append(begin, n);
-            }
-        }
-        FPos += n;
-        if (lf != end) {
-            ++FPos;  // the line feed
-            ++FLine;
-            if (tooLong) return TLineResult::TooLong;
-            if (!FLineText.empty() && FLineText.back() == '\r') FLineText.pop_back();
-            return TLineResult::Line;
-        }
-    }
-}
-
-namespace {
-
-// Splits a CSV line into cells (RFC 4180 quoting); false for a malformed quote.
-bool SplitCells(std::string_view Line, std::vector<std::string>& Cells, std::size_t& Count) {
-    Count = 0;
-    std::size_t pos = 0;
-    for (;;) {
-        if (Count == Cells.size()) Cells.emplace_back();
-        std::string& cell = Cells[Count++];
-        cell.clear();
-        if (pos < Line.size() && Line[pos] == '"') {
-            ++pos;
-            for (;;) {
-                if (pos >= Line.size()) return false;  // no closing quote
-                const char c = Line[pos++];
-                if (c == '"') {
-                    if (pos < Line.size() && Line[pos] == '"') {
-                        cell += '"';
-                        ++pos;
-                    } else {
-                        break;
-                    }
-                } else {
-                    cell += c;
-                }
-            }
-            if (pos == Line.size()) return true;
-            if (Line[pos] != ',') return false;  // text after the closing quote
-            ++pos;
-        } else {
-            const std::size_t comma = Line.find(',', pos);
-            if (comma == std::string_view::npos) {
-                cell.assign(Line.substr(pos));
-                return true;
-            }
-            cell.assign(Line.substr(pos, comma - pos));
-            pos = comma + 1;
-        }
-    }
-}
-
-}  // namespace
+using TLineResult = util::TBoundedLineReader::TResult;
 
 bool TRecordingReader::ReadHeader() {
-    const TLineResult r = ReadLine();
+    const TLineResult r = FLines.ReadLine();
     if (r == TLineResult::End) {
-        FError = FLine == 0 && !FTruncated ? "文件是空的，不是记录文件。"
-                                           : "不是本程序的记录文件：第一行不是记录的表头。";
-        FTruncated = false;
+        FError = FLines.LineNumber() == 0 && !FLines.Truncated()
+                     ? "文件是空的，不是记录文件。"
+                     : "不是本程序的记录文件：第一行不是记录的表头。";
+        FLines.ClearTruncated();
         return false;
     }
     if (r == TLineResult::TooLong) {
         FError = "不是本程序的记录文件：第一行过长。";
         return false;
     }
-    std::string_view line = FLineText;
+    std::string_view line = FLines.Text();
     if (line.starts_with(Utf8Bom)) line.remove_prefix(Utf8Bom.size());
     std::size_t count = 0;
-    if (!SplitCells(line, FCells, count)) {
+    if (!util::SplitCsvCells(line, FCells, count)) {
         FError = "不是本程序的记录文件：表头的引号不成对。";
         return false;
     }
@@ -691,7 +613,7 @@ bool TRecordingReader::ReadHeader() {
 // Fills Row from the cells of the current line; the reason when the row is damaged.
 std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
     std::size_t count = 0;
-    if (!SplitCells(FLineText, FCells, count)) return "引号不成对";
+    if (!util::SplitCsvCells(FLines.Text(), FCells, count)) return "引号不成对";
     auto cell = [&](int HeaderIndex) -> std::string_view {
         if (HeaderIndex < 0 || static_cast<std::size_t>(HeaderIndex) >= count) return {};
         return FCells[static_cast<std::size_t>(HeaderIndex)];
@@ -711,15 +633,15 @@ std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
     }
     int block = NoBlock;
     for (int b = 0; b < BlockCount; ++b) {
-        if (kind == KindNames[b]) block = b;
+        if (kind == Kinds[b].Name) block = b;
     }
     if (block == NoBlock) return "类型不对";
     if (!fields) return "字段数不对";
     Row.LostRows = 0;
 
-    const TLayout& l = Layout();
+    const TKind& k = Kinds[block];
     int unit = 0;
-    if (block == AnalogBlock || block == SwitchBlock || block == AlarmBlock) {
+    if (k.Unit) {
         const std::string_view u = cell(FFixed[UnitCol]);
         if (u == "1")
             unit = 0;
@@ -728,154 +650,29 @@ std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
         else
             return "空调编号不对";
     }
-    // Numbers of the block's columns by role; a bad number names its column.
+    std::optional<TReplyData> reply = k.Begin(*fields, unit);
+    if (!reply) return "字段数不对";
+    // Each column reads its cell; the first fault names its column.
+    const TLayout& l = Layout();
     std::string bad;
-    auto number = [&](int Col, long long Min, long long Max) -> std::optional<long long> {
-        const std::string_view c = column(Col);
-        if (c.empty()) return std::nullopt;
-        auto v = ParseInteger(c, Min, Max);
-        if (!v && bad.empty()) bad = l.Names[static_cast<std::size_t>(Col)] + "不对";
-        return v;
-    };
-    auto code = [&](int Col) -> TStateCode {
-        auto v = number(Col, 0, 255);
-        if (!v || *v == 0x20) return std::nullopt;
-        return static_cast<std::uint8_t>(*v);
-    };
-    auto required = [&](int Col, long long Min, long long Max) -> long long {
-        auto v = number(Col, Min, Max);
-        if (!v && bad.empty()) bad = l.Names[static_cast<std::size_t>(Col)] + "为空";
-        return v.value_or(0);
-    };
-
-    const int start = l.BlockStart[block];
-    const int end = l.BlockEnd[block];
-    switch (block) {
-        case AnalogBlock: {
-            if (*fields < AnalogFixedCount || *fields > AnalogFieldCount) return "字段数不对";
-            TAnalogValues v;
-            v.Unit = unit;
-            v.DataFlag = static_cast<std::uint8_t>(unit << 1);
-            v.Count = static_cast<std::size_t>(*fields);
-            for (int c = start; c < end; ++c) {
-                const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
-                const auto f = static_cast<std::size_t>(col.Field);
-                if (col.Role == TRole::Count) {
-                    v.UserDefinedCount = static_cast<std::uint8_t>(required(c, 0, 255));
-                } else if (f < v.Count) {
-                    const bool sign = AnalogFields[f].Signed;
-                    auto r = number(c, sign ? -32768 : 0, sign ? 32767 : 65535);
-                    if (r) v.Values[f] = static_cast<std::int32_t>(*r);
-                }
-            }
-            Row.Reply = v;
-            break;
-        }
-        case SwitchBlock: {
-            if (*fields < 1 || *fields > 1 + SwitchItemCount) return "字段数不对";
-            TSwitchStates s;
-            s.Unit = unit;
-            s.DataFlag = static_cast<std::uint8_t>(unit << 1);
-            s.Count = static_cast<std::size_t>(*fields - 1);
-            for (int c = start; c < end; ++c) {
-                const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
-                if (col.Role == TRole::Count) {
-                    s.UserDefinedCount = static_cast<std::uint8_t>(required(c, 0, 255));
-                } else if (col.Role == TRole::Code) {
-                    if (col.Field == 0)
-                        s.Power = code(c);
-                    else if (static_cast<std::size_t>(col.Field - 1) < s.Count)
-                        s.Items[static_cast<std::size_t>(col.Field - 1)] = code(c);
-                }
-            }
-            Row.Reply = s;
-            break;
-        }
-        case AlarmBlock: {
-            if (*fields < AlarmFixedCount || *fields > AlarmFieldCount) return "字段数不对";
-            TAlarmStates a;
-            a.Unit = unit;
-            a.DataFlag = static_cast<std::uint8_t>(unit << 1);
-            a.Count = static_cast<std::size_t>(*fields);
-            for (int c = start; c < end; ++c) {
-                const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
-                if (col.Role == TRole::Count)
-                    a.UserDefinedCount = static_cast<std::uint8_t>(required(c, 0, 255));
-                else if (col.Role == TRole::Code && static_cast<std::size_t>(col.Field) < a.Count)
-                    a.Codes[static_cast<std::size_t>(col.Field)] = code(c);
-            }
-            Row.Reply = a;
-            break;
-        }
-        case ParamBlock: {
-            if (*fields < ParamReadingCount || *fields > ParamReadingCount + ParamItemCount)
-                return "字段数不对";
-            TUserParams p;
-            p.ItemCount = static_cast<std::size_t>(*fields - ParamReadingCount);
-            for (int c = start; c < end; ++c) {
-                const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
-                const auto f = static_cast<std::size_t>(col.Field);
-                if (col.Role == TRole::Count) {
-                    p.UserDefinedCount = static_cast<std::uint8_t>(required(c, 0, 255));
-                } else if (col.Role == TRole::Reading) {
-                    const bool sign = ParamFields[f].Signed;
-                    auto r = number(c, sign ? -32768 : 0, sign ? 32767 : 65535);
-                    if (r) p.Readings[f] = static_cast<std::int32_t>(*r);
-                } else if (col.Role == TRole::Code || col.Role == TRole::Number) {
-                    const std::size_t item = f - ParamReadingCount;
-                    if (item < p.ItemCount)
-                        p.Items[item] = static_cast<std::uint16_t>(required(c, 0, 65535));
-                }
-            }
-            Row.Reply = p;
-            break;
-        }
-        case VersionBlock: {
-            if (*fields != 1) return "字段数不对";
-            const std::string_view t = column(start);
-            const std::size_t dot = t.find('.');
-            if (dot == std::string_view::npos) return "协议版本号不对";
-            auto major = ParseInteger(t.substr(0, dot), 0, 15);
-            auto minor = ParseInteger(t.substr(dot + 1), 0, 15);
-            if (!major || !minor) return "协议版本号不对";
-            Row.Reply = TProtocolVersion{static_cast<std::uint8_t>(*major << 4 | *minor)};
-            break;
-        }
-        case AddressBlock: {
-            if (*fields != 1) return "字段数不对";
-            Row.Reply = TDeviceAddress{static_cast<std::uint8_t>(required(start, 0, 255))};
-            break;
-        }
-        case VendorBlock: {
-            if (*fields > VendorFields.size()) return "字段数不对";
-            constexpr std::size_t sizes[] = {30, 20, 20};
-            TVendorInfo v;
-            for (std::size_t i = 0; i < *fields; ++i) {
-                const int c = start + static_cast<int>(i);
-                auto text = ControllerTextFromCell(column(c));
-                if (!text || text->size() > sizes[i])
-                    return l.Names[static_cast<std::size_t>(c)] + "不对";
-                v.Fields[i] = std::move(*text);
-            }
-            Row.Reply = v;
-            break;
-        }
-        default:
-            return "类型不对";
+    for (int c = l.BlockStart[block]; c < l.BlockEnd[block]; ++c) {
+        const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
+        if (col.Read) col.Read(TCellIn(column(c), col.Name, *fields, bad), *reply, col.Field);
     }
     if (!bad.empty()) return bad;
+    Row.Reply = std::move(*reply);
     return std::nullopt;
 }
 
 bool TRecordingReader::Next(TRecordedRow& Row) {
     if (!Ok()) return false;
     for (;;) {
-        const TLineResult r = ReadLine();
+        const TLineResult r = FLines.ReadLine();
         if (r == TLineResult::End) return false;
         std::optional<std::string> damage;
         if (r == TLineResult::TooLong)
             damage = "行过长";
-        else if (FLineText.empty())
+        else if (FLines.Text().empty())
             continue;  // an empty line carries nothing
         else
             damage = ParseRow(Row);
@@ -883,7 +680,8 @@ bool TRecordingReader::Next(TRecordedRow& Row) {
             ++FRowsRead;
             return true;
         }
-        if (FDamaged++ == 0) FFirstDamage = "第 " + std::to_string(FLine) + " 行：" + *damage;
+        if (FDamaged++ == 0)
+            FFirstDamage = "第 " + std::to_string(FLines.LineNumber()) + " 行：" + *damage;
     }
 }
 

@@ -30,6 +30,8 @@
 #include <vector>
 
 #include "Clock.h"
+#include "CsvText.h"
+#include "LocalTime.h"
 #include "Model.h"
 
 namespace aircon {
@@ -44,22 +46,8 @@ struct TRecordedRow {
     friend bool operator==(const TRecordedRow&, const TRecordedRow&) = default;
 };
 
-// Local time "YYYY-MM-DD HH:MM:SS.mmm" of a wall time, and back. Both keep the offset of
-// the last minute they converted, so a stream of close times costs one conversion per
-// minute. Not thread-safe: one per thread.
-class TLocalTimeText {
-  public:
-    std::string Format(WallTime At);
-    void AppendTo(std::string& Out, WallTime At);
-    // Empty for a text that is not exactly in that form or out of range.
-    std::optional<WallTime> Parse(std::string_view Text);
-
-  private:
-    long long FFormatMinute = -1;  // seconds since the epoch / 60 of the cached minute
-    char FFormatPrefix[17] = {};   // "YYYY-MM-DD HH:MM:" of that minute
-    long long FParseKey = -1;      // YYYYMMDDHHMM of the cached minute
-    long long FParseEpoch = 0;     // its start, seconds since the epoch
-};
+// Local time "YYYY-MM-DD HH:MM:SS.mmm" of a wall time, and back: the helper library's.
+using util::TLocalTimeText;
 
 // Column names of the header, in order (the first four: 时间, 类型, 空调, 字段数).
 const std::vector<std::string>& RecordingColumns();
@@ -77,7 +65,7 @@ std::string ControllerTextCell(std::string_view Latin1);
 std::optional<std::string> ControllerTextFromCell(std::string_view Cell);
 // A cell as RFC 4180 writes it: quoted (quotes doubled) when it holds a comma, a quote,
 // CR or LF, or when Always.
-void AppendCsvCell(std::string& Out, std::string_view Cell, bool Always = false);
+using util::AppendCsvCell;
 
 // Reads a recording row by row, holding one line at a time (at most MaxLineBytes), so a
 // file of any size reads in bounded memory. Damaged rows are skipped and counted; a last
@@ -97,35 +85,26 @@ class TRecordingReader {
     // The next good row; false at the end of the file or when reading failed.
     bool Next(TRecordedRow& Row);
 
-    bool Truncated() const { return FTruncated; }
+    bool Truncated() const { return FLines.Truncated(); }
     std::uint64_t RowsRead() const { return FRowsRead; }
     std::uint64_t DamagedRows() const { return FDamaged; }
     // The first damaged row: its line number and what is wrong with it.
     const std::string& FirstDamage() const { return FFirstDamage; }
-    std::uint64_t Line() const { return FLine; }
+    std::uint64_t Line() const { return FLines.LineNumber(); }
 
   private:
-    enum class TLineResult { Line, End, TooLong };
-    TLineResult ReadLine();
-    bool FillBuffer();
     bool ReadHeader();
     std::optional<std::string> ParseRow(TRecordedRow& Row);
 
-    std::istream& FIn;
-    std::vector<char> FBuffer;
-    std::size_t FPos = 0, FEnd = 0;
-    bool FEof = false;
-    std::string FLineText;
+    util::TBoundedLineReader FLines;
     std::vector<std::string> FCells;  // the cells of the current line, unquoted
     std::array<int, 4> FFixed{};      // header index of 时间, 类型, 空调, 字段数
     std::vector<int> FKnownAt;        // known column -> header index, or -1
     TLocalTimeText FTime;
     std::string FError;
     std::string FFirstDamage;
-    std::uint64_t FLine = 0;
     std::uint64_t FRowsRead = 0;
     std::uint64_t FDamaged = 0;
-    bool FTruncated = false;
 };
 
 }  // namespace aircon

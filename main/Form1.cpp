@@ -23,6 +23,7 @@
 #include "DigitFilter.h"
 #include "Frame.h"
 #include "HexLog.h"
+#include "LineChoices.h"
 #include "LinkStatusWidget.h"
 #include "LinkView.h"
 #include "MessageBoxes.h"
@@ -30,31 +31,12 @@
 #include "PanelKit.h"
 #include "PortHandOver.h"
 #include "QtClock.h"
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 #include "Render.h"
 #include "SettingsLocation.h"
 #include "TrafficLogPanel.h"
 
 namespace {
-
-const std::array<TBaudRate, 10> BaudRates{
-    TBaudRate::Br300,   TBaudRate::Br600,   TBaudRate::Br1200,  TBaudRate::Br2400,
-    TBaudRate::Br4800,  TBaudRate::Br9600,  TBaudRate::Br19200, TBaudRate::Br38400,
-    TBaudRate::Br57600, TBaudRate::Br115200};
-const std::array<TDataBits, 4> DataBitsList{TDataBits::DbFive, TDataBits::DbSix, TDataBits::DbSeven,
-                                            TDataBits::DbEight};
-// The parity list starts with even parity: its order is not the component's.
-const std::array<TParityBits, 5> ParityList{TParityBits::PrEven, TParityBits::PrOdd,
-                                            TParityBits::PrNone, TParityBits::PrMark,
-                                            TParityBits::PrSpace};
-const std::array<TStopBits, 3> StopBitsList{TStopBits::SbOneStopBit, TStopBits::SbOne5StopBits,
-                                            TStopBits::SbTwoStopBits};
-
-template <class T, std::size_t N>
-T Pick(const std::array<T, N>& List, int Index, T Default) {
-    if (Index < 0 || static_cast<std::size_t>(Index) >= N) return Default;
-    return List[static_cast<std::size_t>(Index)];
-}
 
 // The frame as the logs show it: two upper-case hexadecimal digits and a space a byte.
 QString HexEcho(std::span<const std::uint8_t> Bytes) {
@@ -137,9 +119,9 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
         MessageBoxes::ShowError(this, Text);
     };
     // The recorder and its status bar controls; Recording.ini beside the line settings.
-    FRecording = std::make_unique<TRecordingControls>(
+    FRecording = std::make_unique<TRecordTrendReport>(
         Monitor(), *FClock, this,
-        TRecordingControls::TContext{QFileInfo(FSettingsPath).absolutePath(),
+        TRecordTrendReport::TContext{QFileInfo(FSettingsPath).absolutePath(),
                                      [this] { return QString::fromStdString(ComPort().Port()); },
                                      [this] { return FSession && FSession->IsOpen(); },
                                      // The report gives the figures the status bar shows.
@@ -361,19 +343,23 @@ void TForm1::cbAutoQueryClick() {
 }
 
 void TForm1::cbBaudrateChange() {
-    ComPort().SetBaudRate(Pick(BaudRates, cbBaudrate->currentIndex(), TBaudRate::Br9600));
+    ComPort().SetBaudRate(
+        linechoices::Pick(linechoices::BaudRates, cbBaudrate->currentIndex(), TBaudRate::Br9600));
 }
 
 void TForm1::cbDatabitsChange() {
-    ComPort().SetDataBits(Pick(DataBitsList, cbDatabits->currentIndex(), TDataBits::DbEight));
+    ComPort().SetDataBits(
+        linechoices::Pick(linechoices::DataBits, cbDatabits->currentIndex(), TDataBits::DbEight));
 }
 
 void TForm1::cbParityChange() {
-    ComPort().Parity().SetBits(Pick(ParityList, cbParity->currentIndex(), TParityBits::PrNone));
+    ComPort().Parity().SetBits(
+        linechoices::PickParity(cbParity->currentIndex(), TParityBits::PrNone));
 }
 
 void TForm1::cbStopBitsChange() {
-    ComPort().SetStopBits(Pick(StopBitsList, cbStopBits->currentIndex(), TStopBits::SbOneStopBit));
+    ComPort().SetStopBits(linechoices::Pick(linechoices::StopBits, cbStopBits->currentIndex(),
+                                            TStopBits::SbOneStopBit));
 }
 
 void TForm1::edIntKeyPress(QObject*, QChar& Key) {
@@ -390,13 +376,13 @@ void TForm1::QueueCommand(TIntCMD Item) {
 }
 
 void TForm1::btnReadAnalogClick() {
-    QueueCommand(TIntCMD{0x42, 0, 0});
+    QueueCommand(TIntCMD{CID2::Analog, 0, 0});
 }
 void TForm1::btnReadSwitchClick() {
-    QueueCommand(TIntCMD{0x43, 0, 0});
+    QueueCommand(TIntCMD{CID2::Switches, 0, 0});
 }
 void TForm1::btnReadAlarmClick() {
-    QueueCommand(TIntCMD{0x44, 0, 0});
+    QueueCommand(TIntCMD{CID2::Alarms, 0, 0});
 }
 
 void TForm1::Timer1Timer() {

@@ -40,7 +40,7 @@ class TLinkView;
 class TPortHandOver;
 class TfrmMonitorUnit;
 class TfrmGetUnitParams;
-class TRecordingControls;
+class TRecordTrendReport;
 class TForm1 : public QWidget, private aircon::IMonitorObserver {
     Q_OBJECT
   public:
@@ -137,7 +137,7 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     // hides it; the window grows and shrinks with it.
     void AddBottomPanel(QWidget* Panel);
     // Recording, trends and the site report (their controls are in the status bar).
-    TRecordingControls* Recording() const { return FRecording.get(); }
+    TRecordTrendReport* Recording() const { return FRecording.get(); }
     // The link counters in the status bar and the traffic log panel ("通讯记录").
     TLinkView& LinkView() const { return *FLinkView; }
 
@@ -175,7 +175,7 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     aircon::IClock* FClock = nullptr;
     std::unique_ptr<TPollBoxes> FPollBoxes;          // read by the session's core: goes after it
     std::unique_ptr<aircon::TSession> FSession;      // ComPort1 and the core over it
-    std::unique_ptr<TRecordingControls> FRecording;  // observes the core: goes first
+    std::unique_ptr<TRecordTrendReport> FRecording;  // observes the core: goes first
     std::unique_ptr<TLinkView> FLinkView;            // goes before the core it observes
     TPortHandOver* FHandOver = nullptr;
 

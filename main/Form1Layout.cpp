@@ -12,13 +12,17 @@
 #include <QVBoxLayout>
 
 #include <initializer_list>
+#include <string>
 #include <tuple>
+#include <vector>
 
 #include "ComComboBox.h"
+#include "ComText.h"
 #include "DesignGroupBox.h"
 #include "DigitFilter.h"
 #include "Form1.h"
 #include "HexLog.h"
+#include "LineChoices.h"
 #include "PanelKit.h"
 
 namespace {
@@ -125,50 +129,37 @@ void TForm1::CreateControls() {
     cbPort->setCursor(Qt::PointingHandCursor);
     // A long port name (a path) does not fit the narrow box: show it whole on hover.
     connect(cbPort, &QComboBox::currentTextChanged, cbPort, &QWidget::setToolTip);
+    // Items from the window's line choices: texts of the serial component, words for parity.
+    auto texts = [](const auto& List, auto Text) {
+        std::vector<QString> out;
+        for (const auto& choice : List)
+            out.push_back(QString::fromUtf8(std::string(Text(choice))));
+        return out;
+    };
     struct TComboRow {
         QComboBox* TForm1::*Member;
         const char* Name;
-        std::initializer_list<const char*> Items;
+        std::vector<QString> Items;
         int Current;
         int Left, Width;
         void (TForm1::*Change)();
     };
-    static const TComboRow combos[] = {
-        {&TForm1::cbBaudrate,
-         "cbBaudrate",
-         {"300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"},
-         5,
-         226,
-         73,
-         &TForm1::cbBaudrateChange},
-        {&TForm1::cbDatabits,
-         "cbDatabits",
-         {"5", "6", "7", "8"},
-         3,
-         355,
-         49,
-         &TForm1::cbDatabitsChange},
-        // The parity list starts with even parity: its order is not the component's.
-        {&TForm1::cbParity,
-         "cbParity",
-         {"偶", "奇", "无", "标志", "空格"},
-         2,
-         457,
-         49,
-         &TForm1::cbParityChange},
-        {&TForm1::cbStopBits,
-         "cbStopBits",
-         {"1", "1.5", "2"},
-         0,
-         559,
-         49,
-         &TForm1::cbStopBitsChange},
+    const TComboRow combos[] = {
+        {&TForm1::cbBaudrate, "cbBaudrate", texts(linechoices::BaudRates, BaudRateToText),
+         linechoices::DefaultBaudRate, 226, 73, &TForm1::cbBaudrateChange},
+        {&TForm1::cbDatabits, "cbDatabits", texts(linechoices::DataBits, DataBitsToText),
+         linechoices::DefaultDataBits, 355, 49, &TForm1::cbDatabitsChange},
+        {&TForm1::cbParity, "cbParity",
+         texts(linechoices::Parities, [](const linechoices::TParityChoice& p) { return p.Word; }),
+         linechoices::DefaultParity, 457, 49, &TForm1::cbParityChange},
+        {&TForm1::cbStopBits, "cbStopBits", texts(linechoices::StopBits, StopBitsToText),
+         linechoices::DefaultStopBits, 559, 49, &TForm1::cbStopBitsChange},
     };
     for (const TComboRow& c : combos) {
         auto* box = new QComboBox(grpComm);
         box->setObjectName(QLatin1String(c.Name));
-        for (const char* item : c.Items)
-            box->addItem(QString::fromUtf8(item));
+        for (const QString& item : c.Items)
+            box->addItem(item);
         box->setCurrentIndex(c.Current);
         box->setGeometry(c.Left, 18, c.Width, 21);
         box->setCursor(Qt::PointingHandCursor);

@@ -61,52 +61,65 @@ QGroupBox* AddFacedGroup(QWidget* Parent, const char* Name, const QString& Capti
     return g;
 }
 
+// One radio button of the editor: its name and the code it sends; its caption is the word
+// of that code in its group's word table.
 struct RadioLayout {
     const char* Name;
-    const char* Caption;
+    std::uint16_t Code;
 };
 
-// The editor's radio groups in their design order. For run mode and fan speed
-// a button's place in its group is the code it sends.
-constexpr RadioLayout ModeRadios[] = {{"rbSetModeAuto", "自动"}, {"rbSetModeCool", "制冷"},
-                                      {"rbSetModeDry", "除湿"},  {"rbSetModeFan", "送风"},
-                                      {"rbSetModeHeat", "制热"}, {"rbSetModeNewFan", "新风"},
-                                      {"rbSetModeAir", "空调"}};
-constexpr RadioLayout IFanRadios[] = {{"rbSetIFanStop", "停"},
-                                      {"rbSetIFanLow", "低风"},
-                                      {"rbSetIFanMid", "中风"},
-                                      {"rbSetIFanHigh", "高风"}};
-constexpr RadioLayout SwapRadios[] = {{"rbSetSwapOn", "运转"}, {"rbSetSwapOff", "停止"}};
-constexpr RadioLayout DisLocRadios[] = {{"rbSetDisLocOff", "允许"}, {"rbSetDisLocOn", "屏蔽"}};
+// The editor's radio groups in their design order.
+constexpr RadioLayout ModeRadios[] = {
+    {"rbSetModeAuto", 0}, {"rbSetModeCool", 1},   {"rbSetModeDry", 2}, {"rbSetModeFan", 3},
+    {"rbSetModeHeat", 4}, {"rbSetModeNewFan", 5}, {"rbSetModeAir", 6}};
+constexpr RadioLayout IFanRadios[] = {
+    {"rbSetIFanStop", 0}, {"rbSetIFanLow", 1}, {"rbSetIFanMid", 2}, {"rbSetIFanHigh", 3}};
+constexpr RadioLayout SwapRadios[] = {{"rbSetSwapOn", 1}, {"rbSetSwapOff", 0}};
+constexpr RadioLayout DisLocRadios[] = {{"rbSetDisLocOff", 0}, {"rbSetDisLocOn", 1}};
 
 constexpr int RadioLefts[] = {19, 106, 193, 281, 368, 455, 543};
 
-// One radio group of the editor: its box and its buttons in design order.
+// One radio group of the editor: its box (captioned with its parameter field) and its buttons
+// in design order, worded from a state word table (the fan's stop button says "停", as the
+// monitor panel does).
 struct TRadioGroupLayout {
     TParamSource Source;
     const char* Name;
-    const char* Caption;
+    const char* FieldKey;
     int Top;
     std::span<const RadioLayout> Radios;
+    std::span<const aircon::TStateWord> Words;
     std::size_t Checked;
 };
 
 const TRadioGroupLayout RadioGroups[] = {
-    {TParamSource::RunMode, "grpSetMode", "运行模式设定", 72, ModeRadios, 1},
-    {TParamSource::IndoorFan, "grpSetIFan", "内风机风速设定", 127, IFanRadios, 3},
-    {TParamSource::Swing, "grpSetSwap", "摆风功能设定", 182, SwapRadios, 1},
-    {TParamSource::LocalLock, "grpSetDisLoc", "屏蔽本地操作", 237, DisLocRadios, 0},
+    {TParamSource::RunMode, "grpSetMode", "run_mode", 72, ModeRadios,
+     aircon::StateWords::RunModeParam, 1},
+    {TParamSource::IndoorFan, "grpSetIFan", "indoor_fan_speed", 127, IFanRadios,
+     aircon::StateWords::FanSpeedMonitor, 3},
+    {TParamSource::Swing, "grpSetSwap", "swing", 182, SwapRadios, aircon::StateWords::RunStopParam,
+     1},
+    {TParamSource::LocalLock, "grpSetDisLoc", "local_lock", 237, DisLocRadios,
+     aircon::StateWords::AllowBlockParam, 0},
 };
+
+QString Utf8(std::string_view Text) {
+    return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+}
 
 QGroupBox* AddRadioGroup(QWidget* Parent, const TRadioGroupLayout& Group,
                          std::vector<QRadioButton*>& Buttons) {
-    auto* g = new TDesignGroupBox(QString::fromUtf8(Group.Caption), Parent);
+    const aircon::TFieldInfo* field =
+        aircon::FindField(aircon::TFieldGroup::UserParams, Group.FieldKey);
+    auto* g = new TDesignGroupBox(field ? Utf8(field->Caption) : QString(), Parent);
     g->setObjectName(QLatin1String(Group.Name));
     g->setGeometry(24, Group.Top, 609, 49);
     for (std::size_t i = 0; i < Group.Radios.size(); ++i) {
+        const RadioLayout& radio = Group.Radios[i];
         QRadioButton* r =
-            AddRadio(g, Group.Radios[i].Name, QString::fromUtf8(Group.Radios[i].Caption),
+            AddRadio(g, radio.Name, Utf8(aircon::StateWord(Group.Words, radio.Code).value_or("")),
                      RadioLefts[i], 21, 47);
+        r->setProperty("code", radio.Code);
         r->setChecked(i == Group.Checked);
         Buttons.push_back(r);
     }
@@ -114,10 +127,10 @@ QGroupBox* AddRadioGroup(QWidget* Parent, const TRadioGroupLayout& Group,
     return g;
 }
 
-// The code of the checked button of a group: its place in the group's order.
+// The code of the checked button of a group.
 std::optional<std::uint16_t> CheckedCode(const std::vector<QRadioButton*>& Buttons) {
-    for (std::size_t i = 0; i < Buttons.size(); ++i) {
-        if (Buttons[i]->isChecked()) return static_cast<std::uint16_t>(i);
+    for (const QRadioButton* b : Buttons) {
+        if (b->isChecked()) return static_cast<std::uint16_t>(b->property("code").toUInt());
     }
     return std::nullopt;
 }
@@ -125,19 +138,19 @@ std::optional<std::uint16_t> CheckedCode(const std::vector<QRadioButton*>& Butto
 // The identity tabs: caption, value label, read button.
 struct TIdentityLayout {
     QLabel* TIdentityLabels::*Single;  // or null for a vendor field
-    int VendorField;                   // 0 to 2 for a vendor field
+    const char* VendorKey;             // a vendor field: its key in the core's VendorFields
     const char* Name;
-    const char* Caption;
+    const char* Caption;  // of a single value; a vendor field's caption is the field's
     int CaptionLeft, ValueLeft, Top;
 };
 
 // The identity tabs' value labels, each with its caption, in design places.
 const TIdentityLayout IdentityFields[] = {
-    {&TIdentityLabels::DevVer, -1, "lblGetDevVer", "当前设备协议版本号：", 32, 160, 32},
-    {&TIdentityLabels::DevAddr, -1, "lblGetDevAddr", "当前设备地址：", 40, 130, 40},
-    {nullptr, 0, "lblGetDevName", "采集器名称：", 43, 133, 32},
-    {nullptr, 1, "lblGetFacSoftVer", "厂商软件版本：", 43, 133, 51},
-    {nullptr, 2, "lblGetFacName", "厂商名称：", 43, 133, 70},
+    {&TIdentityLabels::DevVer, nullptr, "lblGetDevVer", "当前设备协议版本号", 32, 160, 32},
+    {&TIdentityLabels::DevAddr, nullptr, "lblGetDevAddr", "当前设备地址", 40, 130, 40},
+    {nullptr, "device_name", "lblGetDevName", nullptr, 43, 133, 32},
+    {nullptr, "software_version", "lblGetFacSoftVer", nullptr, 43, 133, 51},
+    {nullptr, "vendor_name", "lblGetFacName", nullptr, 43, 133, 70},
 };
 
 }  // namespace
@@ -176,8 +189,8 @@ void TForm1::CreatePanels() {
     AddPanelLabel(editor, QStringLiteral("cmbSetParamCaption"), QStringLiteral("参数："), 53, 40);
     FEditor.cmbSetParam = new QComboBox(editor);
     FEditor.cmbSetParam->setObjectName(QStringLiteral("cmbSetParam"));
-    for (const char* text : ParamListTexts)
-        FEditor.cmbSetParam->addItem(QString::fromUtf8(text));
+    for (int i = 0; i < ParamCount; ++i)
+        FEditor.cmbSetParam->addItem(ParamListText(i));
     FEditor.cmbSetParam->setCurrentIndex(0);
     FEditor.cmbSetParam->setGeometry(95, 37, 217, 21);
     FEditor.cmbSetParam->setCursor(Qt::PointingHandCursor);
@@ -205,12 +218,17 @@ void TForm1::CreatePanels() {
         QWidget* tab = f.Single == &TIdentityLabels::DevVer    ? TabSheet6
                        : f.Single == &TIdentityLabels::DevAddr ? TabSheet7
                                                                : TabSheet8;
-        QLabel* value = AddCaptionedValue(tab, QLatin1String(f.Name), QString::fromUtf8(f.Caption),
-                                          f.CaptionLeft, unknown, f.ValueLeft, f.Top);
+        const aircon::TFieldInfo* vendor =
+            f.VendorKey ? aircon::FindField(aircon::TFieldGroup::Vendor, f.VendorKey) : nullptr;
+        const QString caption =
+            (vendor ? Utf8(vendor->Caption) : QString::fromUtf8(f.Caption)) + QStringLiteral("：");
+        QLabel* value = AddCaptionedValue(tab, QLatin1String(f.Name), caption, f.CaptionLeft,
+                                          unknown, f.ValueLeft, f.Top);
         if (f.Single)
             FIdentity.*f.Single = value;
-        else
-            FIdentity.Vendor[static_cast<std::size_t>(f.VendorField)] = value;
+        else if (vendor)
+            FIdentity.Vendor[static_cast<std::size_t>(vendor - aircon::VendorFields.data())] =
+                value;
     }
     QPushButton* comVer = AddButton(TabSheet6, "btnGetComVer", QStringLiteral("读取"), 280, 27);
     connect(comVer, &QPushButton::clicked, this, [this] { btnGetComVerClick(); });
@@ -280,7 +298,7 @@ std::string TForm1::Decode_51_Info(TDH_Header, const std::uint8_t* DataInfo,
 // --- parameter editor ---
 
 void TForm1::btnGetParamClick() {
-    QueueCommand(TIntCMD{0x47, 0, 0});
+    QueueCommand(TIntCMD{CID2::UserParams, 0, 0});
 }
 
 void TForm1::cmbSetParamChange() {
@@ -301,14 +319,9 @@ void TForm1::btnSetParamClick() {
     switch (source) {
         case TParamSource::RunMode:
         case TParamSource::IndoorFan:
-            // A button's place in its group is the code it sends.
-            chosen = CheckedCode(radios);
-            break;
         case TParamSource::Swing:
-            chosen = radios[0]->isChecked() ? 1 : 0;  // rbSetSwapOn
-            break;
         case TParamSource::LocalLock:
-            chosen = radios[1]->isChecked() ? 1 : 0;  // rbSetDisLocOn
+            chosen = CheckedCode(radios);
             break;
         case TParamSource::Edit: {
             const TParamValue parsed = ParseParamValue(FEditor.edSetParamVal->text());
@@ -321,22 +334,22 @@ void TForm1::btnSetParamClick() {
         }
     }
     if (chosen) FIntCmd.Value = *chosen;
-    QueueCommand(TIntCMD{0x49, FIntCmd.Param, FIntCmd.Value});
+    QueueCommand(TIntCMD{CID2::SetParam, FIntCmd.Param, FIntCmd.Value});
 }
 
 // --- remote control and identity ---
 
 void TForm1::btnRemoteClick() {
     const std::uint8_t code = FRemoteOn->isChecked() ? 0x10 : 0x1F;
-    QueueCommand(TIntCMD{0x45, code, 0});
+    QueueCommand(TIntCMD{CID2::Remote, code, 0});
 }
 
 void TForm1::btnGetComVerClick() {
-    QueueCommand(TIntCMD{0x4F, 0, 0});
+    QueueCommand(TIntCMD{CID2::Version, 0, 0});
 }
 void TForm1::btnGetDevAddrClick() {
-    QueueCommand(TIntCMD{0x50, 0, 0});
+    QueueCommand(TIntCMD{CID2::Address, 0, 0});
 }
 void TForm1::btnGetDevInfoClick() {
-    QueueCommand(TIntCMD{0x51, 0, 0});
+    QueueCommand(TIntCMD{CID2::VendorInfo, 0, 0});
 }

@@ -5,17 +5,21 @@
 #include <cstdio>
 #include <limits>
 
+#include "TextConv.h"
+
 namespace MessageBoxes {
 namespace {
 THook& Hook() {
     static THook hook;
     return hook;
 }
+bool& Echo() {
+    static bool echo = false;
+    return echo;
+}
 
 void Show(QWidget* Owner, const TBox& Box) {
-    // Test aid: with AIRCONTOOL_ECHO_MESSAGES set, every box is also written to standard error,
-    // so that a script driving the window can read what it said.
-    if (qEnvironmentVariableIsSet("AIRCONTOOL_ECHO_MESSAGES"))
+    if (Echo())
         std::fprintf(stderr, "[%s] %s\n", qUtf8Printable(Box.Title), qUtf8Printable(Box.Text));
     if (Hook()) {
         Hook()(Owner, Box);
@@ -34,6 +38,10 @@ void Show(QWidget* Owner, const TBox& Box) {
 }
 }  // namespace
 
+void SetEchoToStandardError(bool On) {
+    Echo() = On;
+}
+
 void SetHook(THook NewHook) {
     Hook() = std::move(NewHook);
 }
@@ -51,26 +59,7 @@ void ShowApplicationError(QWidget* Owner, const QString& Text) {
 }  // namespace MessageBoxes
 
 std::optional<int> TryStrToInt(QStringView Text) {
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < Text.size() && (Text[i] == u'+' || Text[i] == u'-')) {
-        negative = Text[i] == u'-';
-        ++i;
-    }
-    if (i == Text.size()) return std::nullopt;
-    // Stop as soon as the magnitude leaves what 32 bits can hold (INT_MIN included).
-    long long value = 0;
-    for (; i < Text.size(); ++i) {
-        const char16_t c = Text[i].unicode();
-        if (c < u'0' || c > u'9') return std::nullopt;
-        value = value * 10 + (c - u'0');
-        if (value > static_cast<long long>(std::numeric_limits<int>::max()) + 1)
-            return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
-        return std::nullopt;
-    return static_cast<int>(value);
+    return util::TryStrToInt(Text.toUtf8().toStdString());
 }
 
 int StrToInt(const QString& Text) {

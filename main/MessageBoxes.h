@@ -25,6 +25,9 @@ struct TBox {
 // When a hook is set, it receives every box instead of the dialog.
 using THook = std::function<void(QWidget* Owner, const TBox& Box)>;
 void SetHook(THook Hook);
+// With On, every box is also written to standard error ("[title] text"), so that a script
+// driving the window can read what it said. Off unless the program entry turns it on.
+void SetEchoToStandardError(bool On);
 
 // "错误" box with error icon and an OK button, owned by Owner.
 void ShowError(QWidget* Owner, const QString& Text);

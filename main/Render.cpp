@@ -5,17 +5,17 @@
 QColor ColourOf(aircon::TValueColour Colour) {
     using aircon::TValueColour;
     switch (Colour) {
-        case TValueColour::GrayText:
+        case TValueColour::NotDetected:
             return clGrayText();
-        case TValueColour::Black:
+        case TValueColour::Normal:
             return clBlack();
-        case TValueColour::Lime:
+        case TValueColour::BelowLowerLimit:
             return clLime();
-        case TValueColour::Fuchsia:
+        case TValueColour::AboveUpperLimit:
             return clFuchsia();
-        case TValueColour::Red:
+        case TValueColour::Fault:
             return clRed();
-        case TValueColour::WindowText:
+        case TValueColour::Ordinary:
         case TValueColour::Unchanged:
             break;
     }

@@ -11,81 +11,6 @@
 
 namespace {
 
-using MonitorLabel = QLabel* TfrmMonitorUnit::*;
-using ParamLabel = QLabel* TfrmGetUnitParams::*;
-
-// 0x42: the value label of every field, in aircon::AnalogFields order.
-constexpr MonitorLabel AnalogLabels[aircon::AnalogFieldCount] = {
-    &TfrmMonitorUnit::lblAnVolA,         &TfrmMonitorUnit::lblAnVolB,
-    &TfrmMonitorUnit::lblAnVolC,         &TfrmMonitorUnit::lblAnCurlA,
-    &TfrmMonitorUnit::lblAnCurlB,        &TfrmMonitorUnit::lblAnCurlC,
-    &TfrmMonitorUnit::lblAnOutFanTemp,   &TfrmMonitorUnit::lblAnInFanTemp,
-    &TfrmMonitorUnit::lblAnOutFanHumi,   &TfrmMonitorUnit::lblAnInFanHumi,
-    &TfrmMonitorUnit::lblAnCompInPress,  &TfrmMonitorUnit::lblAnCompOutPress,
-    &TfrmMonitorUnit::lblAnOAT,          &TfrmMonitorUnit::lblAnOutTemp,
-    &TfrmMonitorUnit::lblAnOutHumi,      &TfrmMonitorUnit::lblAnIduInCoilTemp,
-    &TfrmMonitorUnit::lblAnCompRunHours, &TfrmMonitorUnit::lblAnUnitRunHours,
-};
-
-// 0x43: the value label of every item, in aircon::SwitchFields order.
-constexpr MonitorLabel SwitchLabels[aircon::SwitchItemCount] = {
-    &TfrmMonitorUnit::lblSwRunMode, &TfrmMonitorUnit::lblSwIFan,   &TfrmMonitorUnit::lblSw4valve,
-    &TfrmMonitorUnit::lblSwComp,    &TfrmMonitorUnit::lblSwOFan,   &TfrmMonitorUnit::lblSwSwap,
-    &TfrmMonitorUnit::lblSwHeater,  &TfrmMonitorUnit::lblSwOutFan, &TfrmMonitorUnit::lblSwPump,
-};
-
-// 0x44: the value label of every field, in aircon::AlarmFields order.
-constexpr MonitorLabel AlarmLabels[aircon::AlarmFieldCount] = {
-    &TfrmMonitorUnit::lblAlVolA,
-    &TfrmMonitorUnit::lblAlVolB,
-    &TfrmMonitorUnit::lblAlVolC,
-    &TfrmMonitorUnit::lblAlCurA,
-    &TfrmMonitorUnit::lblAlCurB,
-    &TfrmMonitorUnit::lblAlCurC,
-    &TfrmMonitorUnit::lblAlInTemp,
-    &TfrmMonitorUnit::lblAlInHumi,
-    &TfrmMonitorUnit::lblAlFilter,
-    &TfrmMonitorUnit::lblAlCompOv,
-    &TfrmMonitorUnit::lblAlIFanOv,
-    &TfrmMonitorUnit::lblAlHighPress,
-    &TfrmMonitorUnit::lblAlLowPress,
-    &TfrmMonitorUnit::lblAlOutTemp,
-    &TfrmMonitorUnit::lblAlIODUCom,
-    &TfrmMonitorUnit::lblAlRATSen,
-    &TfrmMonitorUnit::lblAlInCoilTempSen,
-    &TfrmMonitorUnit::lblAlMidCoilTempSen,
-    &TfrmMonitorUnit::lblAlOutCoilTempSen,
-    &TfrmMonitorUnit::lblAlOATSen,
-    &TfrmMonitorUnit::lblOduCoilTempSen,
-    &TfrmMonitorUnit::lblAlDefrostTempSen,
-    &TfrmMonitorUnit::lblAlOutTempSen,
-    &TfrmMonitorUnit::lblAlPhase,
-    &TfrmMonitorUnit::lblAlPhaseLose,
-    &TfrmMonitorUnit::lblAlOFan,
-    &TfrmMonitorUnit::lblAlE2P,
-    &TfrmMonitorUnit::lblAlFire,
-    &TfrmMonitorUnit::lblAlIduHumiSen,
-    &TfrmMonitorUnit::lblAlOduHumiSen,
-    &TfrmMonitorUnit::lblAlSysExcep,
-    &TfrmMonitorUnit::lblAlWaterInvasion,
-    &TfrmMonitorUnit::lblAlOtherAlarms,
-    &TfrmMonitorUnit::lblAlOATLow,
-    &TfrmMonitorUnit::lblAlWaterLevel,
-    &TfrmMonitorUnit::lblAlPump,
-};
-
-// 0x47: the seven readings, then the nine items, in aircon::ParamFields order.
-constexpr ParamLabel ParamLabels[aircon::ParamReadingCount + aircon::ParamItemCount] = {
-    &TfrmGetUnitParams::lblOnTemp,    &TfrmGetUnitParams::lblOffTemp,
-    &TfrmGetUnitParams::lblInTempH,   &TfrmGetUnitParams::lblInTempL,
-    &TfrmGetUnitParams::lblInHumiH,   &TfrmGetUnitParams::lblInHumiL,
-    &TfrmGetUnitParams::lblSPT,       &TfrmGetUnitParams::lblSetMode,
-    &TfrmGetUnitParams::lblIFan,      &TfrmGetUnitParams::lblSwap,
-    &TfrmGetUnitParams::lblDisLoc,    &TfrmGetUnitParams::lblBackup,
-    &TfrmGetUnitParams::lblRunAtOnce, &TfrmGetUnitParams::lblStartTemp,
-    &TfrmGetUnitParams::lblStopTemp,  &TfrmGetUnitParams::lblUseOAT,
-};
-
 TfrmMonitorUnit* PanelOf(const TMonitorPanels& Monitors, int Unit) {
     if (Unit < 0 || Unit >= static_cast<int>(Monitors.size())) return nullptr;
     return Monitors[static_cast<std::size_t>(Unit)];
@@ -98,22 +23,23 @@ void ShowAnalog(const TMonitorPanels& Monitors, const aircon::TAnalogValues& Val
     if (panel == nullptr) return;
     const std::size_t count = std::min(Values.Count, aircon::AnalogFieldCount);
     for (std::size_t i = 0; i < aircon::AnalogFixedCount; ++i)
-        ShowReading(panel->*AnalogLabels[i], Values.Values[i]);
-    ShowCount(panel->lblAnSelfDefNum, Values.UserDefinedCount, true);
+        ShowReading(panel->ValueLabel(aircon::AnalogFields[i]), Values.Values[i]);
+    ShowCount(panel->ValueLabel(aircon::AnalogCountField), Values.UserDefinedCount, true);
     for (std::size_t i = aircon::AnalogFixedCount; i < count; ++i)
-        ShowReading(panel->*AnalogLabels[i], Values.Values[i]);
+        ShowReading(panel->ValueLabel(aircon::AnalogFields[i]), Values.Values[i]);
 }
 
 void ShowSwitches(const TMonitorPanels& Monitors, const aircon::TSwitchStates& States) {
     TfrmMonitorUnit* panel = PanelOf(Monitors, States.Unit);
     if (panel == nullptr) return;
     // The power state is never grey, also for an unregistered unit.
-    ShowValue(panel->lblSwOnOff, aircon::UnitPowerWord(States.Power), clWindowText());
-    ShowCount(panel->lblSwSelfDefNums, States.UserDefinedCount, true);
+    ShowValue(panel->ValueLabel(aircon::SwitchPowerField), aircon::UnitPowerWord(States.Power),
+              clWindowText());
+    ShowCount(panel->ValueLabel(aircon::SwitchCountField), States.UserDefinedCount, true);
     const std::size_t count = std::min(States.Count, aircon::SwitchItemCount);
     for (std::size_t i = 0; i < count; ++i) {
         const aircon::TStateCode& code = States.Items[i];
-        ShowValue(panel->*SwitchLabels[i], aircon::SwitchItemWord(i, code),
+        ShowValue(panel->ValueLabel(aircon::SwitchFields[i]), aircon::SwitchItemWord(i, code),
                   ColourOf(aircon::StateColour(code)));
     }
 }
@@ -123,20 +49,20 @@ void ShowAlarms(const TMonitorPanels& Monitors, const aircon::TAlarmStates& Alar
     if (panel == nullptr) return;
     const std::size_t count = std::min(Alarms.Count, aircon::AlarmFieldCount);
     for (std::size_t i = 0; i < aircon::AlarmFixedCount; ++i)
-        ShowAlarm(panel->*AlarmLabels[i], Alarms.Codes[i]);
-    ShowCount(panel->lblAlSelfDefNum, Alarms.UserDefinedCount, true);
+        ShowAlarm(panel->ValueLabel(aircon::AlarmFields[i]), Alarms.Codes[i]);
+    ShowCount(panel->ValueLabel(aircon::AlarmCountField), Alarms.UserDefinedCount, true);
     for (std::size_t i = aircon::AlarmFixedCount; i < count; ++i)
-        ShowAlarm(panel->*AlarmLabels[i], Alarms.Codes[i]);
+        ShowAlarm(panel->ValueLabel(aircon::AlarmFields[i]), Alarms.Codes[i]);
 }
 
 void ShowUserParams(TfrmGetUnitParams& Panel, const aircon::TUserParams& Params) {
     for (std::size_t i = 0; i < aircon::ParamReadingCount; ++i)
-        ShowReading(Panel.*ParamLabels[i], Params.Readings[i]);
+        ShowReading(Panel.ValueLabel(aircon::ParamFields[i]), Params.Readings[i]);
     // The count and the items keep their colour.
-    ShowCount(Panel.lblSefDefParam, Params.UserDefinedCount, false);
+    ShowCount(Panel.ValueLabel(aircon::ParamCountField), Params.UserDefinedCount, false);
     const std::size_t count = std::min(Params.ItemCount, aircon::ParamItemCount);
     for (std::size_t i = 0; i < count; ++i)
-        SetCaption(Panel.*ParamLabels[aircon::ParamReadingCount + i],
+        SetCaption(Panel.ValueLabel(aircon::ParamFields[aircon::ParamReadingCount + i]),
                    aircon::ParamItemText(i, Params.Items[i]));
 }
 
@@ -179,12 +105,11 @@ void DecodeVendorInfo(QLabel* DevName, QLabel* SoftVer, QLabel* FacName,
         ShowVendorInfo({DevName, SoftVer, FacName}, *vendor);
 }
 
-const std::array<const char*, ParamCount> ParamListTexts = {
-    "空调开机温度",     "空调关机温度",     "回风温度上限", "回风温度下限",
-    "回风湿度上限",     "回风湿度下限",     "温度设定值",   "运行模式设定",
-    "内风机风速设定",   "摆风功能设定",     "屏蔽本地操作", "双机备份切换时间",
-    "高温同开温度设定", "制热模式温度设定", "制冷温控精度", "制热温控精度",
-};
+QString ParamListText(int Index) {
+    if (Index < 0 || Index >= ParamCount) return {};
+    const std::string_view caption = aircon::ParamFields[static_cast<std::size_t>(Index)].Caption;
+    return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
+}
 
 std::uint8_t ParamCode(int Index) {
     const int code = (Index >= 0 && Index < 7) ? Index + 0x80 : Index + 0xC0 - 7;

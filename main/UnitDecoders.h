@@ -50,11 +50,13 @@ void DecodeVendorInfo(QLabel* DevName, QLabel* SoftVer, QLabel* FacName,
 
 // --- parameter editor ---
 
-inline constexpr int ParamCount = 16;
+inline constexpr int ParamCount =
+    static_cast<int>(aircon::ParamReadingCount + aircon::ParamItemCount);
 // Where the value of a parameter comes from.
 enum class TParamSource { Edit, RunMode, IndoorFan, Swing, LocalLock };
-// The sixteen parameter texts of the editor's list, in list order.
-extern const std::array<const char*, ParamCount> ParamListTexts;
+// The text of a parameter in the editor's list (list order is the order of the core's
+// parameter fields): the field's caption.
+QString ParamListText(int Index);
 // The parameter code of a list index: 0x80.. for the first seven, 0xC0.. after.
 std::uint8_t ParamCode(int Index);
 TParamSource ParamSource(int Index);

@@ -4,7 +4,8 @@
 #
 # 1. Builds the .deb (tools/package.sh) unless --deb names one, and validates it: the files it
 #    installs, desktop-file-validate, appstreamcli validate --no-net, lintian (errors fail the
-#    check, warnings are printed).
+#    check, warnings are printed); the poller's unit steps as far as they run without systemd
+#    (tools/unit_check.sh).
 # 2. Unpacks it into a folder owned by root, as an installed program lives, and runs the installed
 #    AirConTool under Xvfb as an unprivileged user (created when missing) with its own HOME:
 #    - against the simulator on a port of the user's own: "打开串口" opens the link (the simulator
@@ -110,6 +111,9 @@ lintian --fail-on error --display-info "$deb" >"$work/lintian.out" 2>&1 || linti
 cat "$work/lintian.out"
 ((lintian_rc == 0)) || fail "lintian reports errors"
 pass "lintian: no errors ($(grep -c '^W: ' "$work/lintian.out" || true) warnings)"
+echo "== the poller's unit, tmpfiles, sysusers and maintainer scripts, without systemd as PID 1"
+bash tools/unit_check.sh --deb "$deb" || fail "tools/unit_check.sh"
+pass "the unit's steps: no link ever points at nothing, options add up, upgrades restart pollers"
 
 # ---------------------------------------------------------------------------------------------
 # 2. The installed program as an ordinary user

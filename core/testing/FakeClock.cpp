@@ -1,62 +1,16 @@
 #include "FakeClock.h"
 
 #include <algorithm>
-#include <map>
 #include <stdexcept>
 
 namespace aircon {
 
 struct TFakeClock::TState {
-    struct TTimerRec {
-        bool Running = false;
-        Millis Interval{};
-        SteadyTime Due{};
-        std::uint64_t Order = 0;  // when its countdown started: breaks ties of Due
-        std::function<void()>* OnFire = nullptr;
-    };
-
     SteadyTime Start{};
     SteadyTime Now{};
     WallTime WallStart{};
-    std::map<std::uint64_t, TTimerRec> Timers;
-    std::uint64_t NextId = 0;
-    std::uint64_t NextOrder = 0;
+    std::shared_ptr<util::TTimerTable> Timers = std::make_shared<util::TTimerTable>();
     bool Advancing = false;
-
-    // The running timer that falls due first, at or before Limit.
-    TTimerRec* NextDueBy(SteadyTime Limit, std::uint64_t& Id) {
-        TTimerRec* best = nullptr;
-        for (auto& [id, rec] : Timers) {
-            if (!rec.Running || rec.Due > Limit) continue;
-            if (!best || rec.Due < best->Due || (rec.Due == best->Due && rec.Order < best->Order)) {
-                best = &rec;
-                Id = id;
-            }
-        }
-        return best;
-    }
-};
-
-class TFakeClock::TDriver : public ITimerDriver {
-  public:
-    explicit TDriver(std::shared_ptr<TState> State) : FState(std::move(State)) {
-        FId = ++FState->NextId;
-        FState->Timers[FId].OnFire = &OnFire;
-    }
-    ~TDriver() override { FState->Timers.erase(FId); }
-
-    void Start(Millis Interval) override {
-        auto& rec = FState->Timers[FId];
-        rec.Running = true;
-        rec.Interval = std::max(Interval, Millis(1));
-        rec.Due = FState->Now + rec.Interval;
-        rec.Order = ++FState->NextOrder;
-    }
-    void Stop() override { FState->Timers[FId].Running = false; }
-
-  private:
-    std::shared_ptr<TState> FState;
-    std::uint64_t FId = 0;
 };
 
 TFakeClock::TFakeClock(WallTime WallStart) : FState(std::make_shared<TState>()) {
@@ -84,7 +38,8 @@ WallTime TFakeClock::WallNow() const {
 }
 
 std::unique_ptr<ITimerDriver> TFakeClock::CreateTimer() {
-    return std::make_unique<TDriver>(FState);
+    // The timer reads the time through its own share of the state: it may outlive the clock.
+    return std::make_unique<TTableTimer>(FState->Timers, [state = FState] { return state->Now; });
 }
 
 void TFakeClock::Advance(Millis Span) {
@@ -100,15 +55,10 @@ void TFakeClock::AdvanceTo(SteadyTime When) {
         ~TReset() { s.Advancing = false; }
     } reset{s};
     const std::shared_ptr<TState> keep = FState;  // a tick may destroy the clock's owner
-    std::uint64_t id = 0;
-    while (TState::TTimerRec* rec = s.NextDueBy(When, id)) {
+    while (auto due = s.Timers->TakeDue(When, s.Now)) {
         // A timer that fell due during a Block fires late, at the present moment.
-        s.Now = std::max(s.Now, rec->Due);
-        rec->Due = s.Now + rec->Interval;
-        rec->Order = ++s.NextOrder;
-        // Through a copy: the tick may destroy the timer or rebind its handler.
-        const std::function<void()> fire = *rec->OnFire;
-        if (fire) fire();
+        s.Now = std::max(s.Now, due->Due);
+        if (due->Fire) due->Fire();
     }
     s.Now = std::max(s.Now, When);
 }
@@ -126,14 +76,11 @@ Millis TFakeClock::Elapsed() const {
 }
 
 std::optional<SteadyTime> TFakeClock::NextDue() const {
-    std::uint64_t id = 0;
-    if (const auto* rec = FState->NextDueBy(SteadyTime::max(), id)) return rec->Due;
-    return std::nullopt;
+    return FState->Timers->NextDue();
 }
 
 std::size_t TFakeClock::RunningTimers() const {
-    return static_cast<std::size_t>(std::count_if(FState->Timers.begin(), FState->Timers.end(),
-                                                  [](const auto& t) { return t.second.Running; }));
+    return FState->Timers->Running();
 }
 
 }  // namespace aircon

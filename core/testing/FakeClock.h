@@ -10,8 +10,9 @@
 // tick may start, stop or destroy any timer, its own included, and that is honoured
 // for the rest of the advance. Block moves time as a call that blocks the driving
 // thread would (a write on a slow line): nothing fires, and timers that fell due in
-// the meantime fire late, once, at the next Advance. Now() and WallNow() are
-// deterministic: the monotonic clock starts at Start(), the calendar clock at the
+// the meantime fire late, once, at the next Advance, and keep their cadence where it
+// still lies ahead (as util::TTimerTable has it, like the window's and the poller's clocks). Now()
+// and WallNow() are deterministic: the monotonic clock starts at Start(), the calendar clock at the
 // wall time given to the constructor, and both move together.
 #pragma once
 
@@ -52,7 +53,6 @@ class TFakeClock : public IClock {
 
   private:
     struct TState;
-    class TDriver;
     std::shared_ptr<TState> FState;  // shared with the drivers, which may outlive the clock
 };
 

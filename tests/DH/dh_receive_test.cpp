@@ -1,6 +1,7 @@
 // The receive assembler: frames cut out of a byte stream, checked and reported.
 #include "DH.h"
 #include "DhModel.h"
+#include "HexText.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,7 @@ std::string Text(std::span<const std::uint8_t> b) {
 }
 
 std::string Hex(std::uint8_t b) {
-    static const char d[] = "0123456789ABCDEF";
-    return {d[b >> 4], d[b & 0xF]};
+    return util::Hex(b, 2);
 }
 
 // A reply as a controller writes it: LENID counts the INFO characters.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FakeClock.h"
+#include "HexText.h"
 #include "Monitor.h"
 
 namespace coretest {
@@ -25,9 +26,7 @@ inline std::span<const std::uint8_t> AsBytes(std::string_view s) {
 }
 
 inline std::string Hex2(unsigned v) {
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
-    return buf;
+    return util::Hex(v & 0xFF, 2);
 }
 
 // A reply frame as a controller writes it: LENID counts the INFO characters.

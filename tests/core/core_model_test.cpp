@@ -186,17 +186,17 @@ TEST(ParseSwitches, WordsAndColoursOfTheStates) {
         std::string_view word;
         TValueColour colour;
     } cases[] = {
-        {0, 0x20, "未检测", TValueColour::GrayText},
-        {0, 0x05, "", TValueColour::WindowText},  // run mode 5 has no monitor word
-        {0, 0x04, "制热", TValueColour::WindowText},
-        {1, 0x00, "停", TValueColour::WindowText},    // indoor fan
-        {2, 0x00, "停止", TValueColour::WindowText},  // four-way valve
-        {3, 0x01, "运转", TValueColour::WindowText},
-        {4, 0x03, "高风", TValueColour::WindowText},
-        {5, 0x02, "", TValueColour::WindowText},
-        {6, 0x01, "开启", TValueColour::WindowText},
-        {7, 0x00, "关闭", TValueColour::WindowText},
-        {8, 0x20, "未检测", TValueColour::GrayText},
+        {0, 0x20, "未检测", TValueColour::NotDetected},
+        {0, 0x05, "", TValueColour::Ordinary},  // run mode 5 has no monitor word
+        {0, 0x04, "制热", TValueColour::Ordinary},
+        {1, 0x00, "停", TValueColour::Ordinary},    // indoor fan
+        {2, 0x00, "停止", TValueColour::Ordinary},  // four-way valve
+        {3, 0x01, "运转", TValueColour::Ordinary},
+        {4, 0x03, "高风", TValueColour::Ordinary},
+        {5, 0x02, "", TValueColour::Ordinary},
+        {6, 0x01, "开启", TValueColour::Ordinary},
+        {7, 0x00, "关闭", TValueColour::Ordinary},
+        {8, 0x20, "未检测", TValueColour::NotDetected},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.item << " " << +c.code);
@@ -241,10 +241,14 @@ TEST(ParseAlarms, CodeWordsAndColours) {
         std::string_view text;
         TValueColour colour;
     } cases[] = {
-        {0x00, "正常", TValueColour::Black},       {0x01, "低于下限", TValueColour::Lime},
-        {0x02, "高于上限", TValueColour::Fuchsia}, {0x20, "未检测", TValueColour::GrayText},
-        {0xF0, "故障", TValueColour::Red},         {0x03, "", TValueColour::Unchanged},
-        {0x21, "", TValueColour::Unchanged},       {0xFF, "", TValueColour::Unchanged},
+        {0x00, "正常", TValueColour::Normal},
+        {0x01, "低于下限", TValueColour::BelowLowerLimit},
+        {0x02, "高于上限", TValueColour::AboveUpperLimit},
+        {0x20, "未检测", TValueColour::NotDetected},
+        {0xF0, "故障", TValueColour::Fault},
+        {0x03, "", TValueColour::Unchanged},
+        {0x21, "", TValueColour::Unchanged},
+        {0xFF, "", TValueColour::Unchanged},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(+c.code);
@@ -296,7 +300,7 @@ TEST(ParseUserParams, ReadingsAndItemTexts) {
     ASSERT_TRUE(p);
     EXPECT_EQ(p->Readings[0], std::nullopt);
     EXPECT_EQ(ReadingText(p->Readings[0]), "未检测");
-    EXPECT_EQ(ReadingColour(p->Readings[0]), TValueColour::GrayText);
+    EXPECT_EQ(ReadingColour(p->Readings[0]), TValueColour::NotDetected);
     EXPECT_EQ(p->Readings[3], -10);
     EXPECT_EQ(ReadingText(p->Readings[3]), "-10");
     EXPECT_EQ(p->Readings[2], 65526);

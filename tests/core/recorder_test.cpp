@@ -14,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -528,6 +531,105 @@ TEST(Recorder, AWriterThatFallsBehindMarksTheGapAndSaysSoOnce) {
     ASSERT_EQ(lines.size(), 1 + 3 + 1 + 2u);
     // The marker stands where the rows are missing, at the time of the first of them.
     ExpectRow(lines[4], {{"时间", "2026-12-10 14:03:09.370"}, {"类型", "丢失行"}, {"字段数", "3"}});
+}
+
+// A disk that stops answering: every write waits until the test opens the gate.
+struct TStuckDisk {
+    void Wait() {
+        std::unique_lock lock(Mutex);
+        Stuck = true;
+        Opened.wait(lock, [&] { return Open; });
+    }
+    void Release() {
+        std::lock_guard lock(Mutex);
+        Open = true;
+        Opened.notify_all();
+    }
+    bool Reached() {
+        std::lock_guard lock(Mutex);
+        return Stuck;
+    }
+    std::mutex Mutex;
+    std::condition_variable Opened;
+    bool Open = false;
+    bool Stuck = false;
+};
+
+TEST(Recorder, ClosingOnAStuckDiskWaitsItsTimeAndCountsWhatWasNotWritten) {
+    TTempDir dir;
+    // Shared with the writer thread, which the recorder leaves behind on the stuck disk.
+    auto disk = std::make_shared<TStuckDisk>();
+    TRecorderSettings s;
+    s.CloseTimeout = Millis(50);
+    s.BeforeDiskWrite = [disk] { disk->Wait(); };
+    struct TCase {
+        const char* Name;
+        bool ByDestructor;
+    };
+    for (const TCase c : {TCase{"Close", false}, TCase{"destructor", true}}) {
+        SCOPED_TRACE(c.Name);
+        auto rig = std::make_unique<TRecRig>(dir.Path() / c.Name, s);
+        rig->Open("ttyUSB0");
+        rig->Run(5000);
+        const std::size_t decoded = rig->Events.Decoded.size();
+        ASSERT_GT(decoded, 3u);
+        // Closing on the window's thread comes back although the writer hangs.
+        auto closing = std::async(std::launch::async, [&] {
+            if (c.ByDestructor) {
+                rig.reset();
+                return true;
+            }
+            EXPECT_FALSE(rig->Rec.Close(Millis(50)));
+            EXPECT_TRUE(disk->Reached());
+            // Every row is still waiting for the disk.
+            EXPECT_EQ(rig->Rec.Unwritten(), decoded);
+            return true;
+        });
+        const bool returned =
+            closing.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        EXPECT_TRUE(returned) << "closing waited on the stuck disk";
+        if (!returned) disk->Release();  // so that the test can end
+        closing.get();
+        rig.reset();
+    }
+    disk->Release();
+}
+
+TEST(Recorder, ASizeLimitThatWouldRemoveEveryRecordingIsRefusedOrClampedWithTheReason) {
+    TTempDir dir;
+    // 17592186044416 MB is 2^64 bytes: multiplied out without a check it became 0.
+    EXPECT_EQ(aircon::SizeLimitFromMB(17592186044416ull), ~std::uint64_t{0});
+    EXPECT_EQ(aircon::SizeLimitFromMB(500), 500ull << 20);
+    struct TCase {
+        std::uint64_t Bytes;
+        std::string Seen;
+        std::uint64_t Applied;
+    };
+    const TCase cases[] = {
+        {0, "error 记录文件夹的大小上限为 0，会删除全部旧记录，不予采用；按默认的 500 MB 处理。",
+         TRecorderSettings::DefaultSizeLimit},
+        {aircon::SizeLimitFromMB(17592186044416ull),
+         "error 记录文件夹的大小上限超出可用范围，按最大值 1073741824 MB 处理。",
+         TRecorderSettings::MaxSizeLimit},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Bytes);
+        const fs::path f = dir.Path() / std::to_string(c.Bytes);
+        fs::create_directories(f);
+        MakeFile(f / "2026-01-01_00-00-00_ttyS0.csv", 4000, 500);
+        TRecorderSettings s;
+        s.SizeLimit = c.Bytes;
+        TRecRig rig(f, s);
+        EXPECT_EQ(rig.Rec.SizeLimit(), c.Applied);
+        rig.Open("ttyUSB0");
+        rig.Run(3000);
+        rig.Rec.Sync();
+        ASSERT_GE(rig.Seen.size(), 2u);
+        EXPECT_EQ(rig.Seen[0], c.Seen);
+        EXPECT_EQ(rig.Seen[1], "started 2026-12-10_14-03-07_ttyUSB0.csv");
+        EXPECT_TRUE(fs::exists(f / "2026-01-01_00-00-00_ttyS0.csv"));  // the old one stays
+        rig.Close();
+    }
 }
 
 TEST(Recorder, RowsReachTheDiskWithoutWaitingForTheEnd) {

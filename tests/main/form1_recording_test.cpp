@@ -20,7 +20,7 @@
 #include "FormTestSupport.h"
 #include "Frame.h"
 #include "MonitorUnit.h"
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 #include "TrendWindow.h"
 
 namespace {
@@ -68,7 +68,7 @@ struct TRecRig {
     QString RecordingIni() const {
         return QFileInfo(Settings.Path()).dir().filePath("Recording.ini");
     }
-    TRecordingControls& Rec() { return *Form->Recording(); }
+    TRecordTrendReport& Rec() { return *Form->Recording(); }
     template <class T>
     T* Find(const char* Name) {
         return Form->StatusBar()->findChild<T*>(QString::fromLatin1(Name));

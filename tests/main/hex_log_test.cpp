@@ -1,8 +1,13 @@
 // The hexadecimal log box against the multi-line text box it stands in for: the same
-// picture for the same frame, the same wrapping and scrolling, and the frame copied.
+// picture for the same frame, the same wrapping and scrolling, and the frame copied;
+// part of a frame selected with the mouse and copied; and the box as assistive
+// technology sees it.
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTest>
@@ -99,6 +104,122 @@ class HexLogTest : public QObject {
         QApplication::clipboard()->clear();
         QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("7E 31 30 0D "));
+    }
+
+    // An engineer drags over the INFO bytes and copies them. While the selection stands
+    // the box holds its frame (the logs change with every poll); the newest frame shows
+    // once it ends. Selecting and drawing the selection lay nothing out anew.
+    void mouseSelectsPartOfAFrame() {
+        QWidget window;
+        window.resize(900, 120);
+        THexLog log;
+        Style(log, window);
+        QLineEdit elsewhere(&window);
+        elsewhere.setGeometry(47, 60, 100, 24);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString frame =
+            QStringLiteral("7E 31 30 30 31 36 30 34 32 30 30 30 30 46 44 42 34 0D ");
+        log.setPlainText(frame);
+        const int layouts = log.LayoutsMade();
+        QWidget* view = log.viewport();
+        // A quarter into a character: the place before it.
+        auto centre = [&](int Offset) {
+            const QRect r = log.CharacterRect(Offset);
+            return QPoint(r.left() + r.width() / 4, r.center().y());
+        };
+        auto drag = [&](int From, int To) {
+            const QPoint a = log.CharacterRect(From).topLeft() + QPoint(1, 3);
+            const QPoint b = log.CharacterRect(To).topLeft() + QPoint(1, 3);
+            QTest::mousePress(view, Qt::LeftButton, Qt::NoModifier, a);
+            QMouseEvent move(QEvent::MouseMove, QPointF(b), QPointF(view->mapToGlobal(b)),
+                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(view, &move);
+            QTest::mouseRelease(view, Qt::LeftButton, Qt::NoModifier, b);
+        };
+        QCOMPARE(log.OffsetAt(centre(9)), 9);
+        drag(9, 26);  // "30 31 36 " .. the bytes from the ninth character
+        QCOMPARE(log.SelectedText(), frame.mid(9, 17));
+        QApplication::clipboard()->clear();
+        QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), frame.mid(9, 17));
+
+        // The next poll's frame waits while the selection stands.
+        log.setPlainText(QStringLiteral("7E 32 0D "));
+        QCOMPARE(log.toPlainText(), frame);
+        QCOMPARE(log.SelectedText(), frame.mid(9, 17));
+        log.repaint();
+        QCOMPARE(log.LayoutsMade(), layouts);
+        // A double click takes one byte.
+        const QPoint onByte = centre(13);
+        QTest::mouseDClick(view, Qt::LeftButton, Qt::NoModifier, onByte);
+        QCOMPARE(log.SelectedText(), QStringLiteral("31"));
+        // Esc ends the selection: the newest frame shows.
+        QTest::keyClick(&log, Qt::Key_Escape);
+        QCOMPARE(log.toPlainText(), QStringLiteral("7E 32 0D "));
+        QCOMPARE(log.SelectedText(), QString());
+
+        // Ctrl+A and a click elsewhere: the newest frame again.
+        QTest::keyClick(&log, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(log.SelectedText(), QStringLiteral("7E 32 0D "));
+        log.setPlainText(frame);
+        QCOMPARE(log.toPlainText(), QStringLiteral("7E 32 0D "));
+        elsewhere.setFocus(Qt::MouseFocusReason);
+        QTRY_COMPARE(log.toPlainText(), frame);
+        // Without a selection Ctrl+C copies the whole frame.
+        log.setFocus();
+        QTest::keyClick(&log, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), frame);
+    }
+
+    // Assistive technology (a screen reader, or automation reading the window) sees a
+    // read-only text with the frame in it, its selection and where each character is;
+    // it used to see an empty filler.
+    void readableByAssistiveTechnology() {
+        QAccessible::setActive(true);
+        QWidget window;
+        window.resize(900, 120);
+        THexLog log;
+        Style(log, window);
+        log.setAccessibleName(QStringLiteral("发送"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QString frame = Echo(40, false);
+        log.setPlainText(frame);
+
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(&log);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::EditableText);
+        QVERIFY(a->state().readOnly);
+        QVERIFY(a->state().multiLine);
+        QVERIFY(!a->state().editable);
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("发送"));
+        QCOMPARE(a->text(QAccessible::Value), frame);
+        QAccessibleTextInterface* t = a->textInterface();
+        QVERIFY(t);
+        QCOMPARE(t->characterCount(), int(frame.size()));
+        QCOMPARE(t->text(3, 5), frame.mid(3, 2));
+        int start = 0, end = 0;
+        QCOMPARE(t->textAtOffset(4, QAccessible::WordBoundary, &start, &end), frame.mid(3, 2));
+        // A character's place on the screen and back.
+        for (int offset : {0, 7, int(frame.size()) - 2}) {
+            const QRect r = t->characterRect(offset);
+            QVERIFY2(r.isValid(), qPrintable(QString::number(offset)));
+            QCOMPARE(t->offsetAtPoint(QPoint(r.left() + r.width() / 4, r.center().y())), offset);
+        }
+        // A selection made by assistive technology is the box's, and the other way round.
+        t->setSelection(0, 6, 11);
+        QCOMPARE(log.SelectedText(), frame.mid(6, 5));
+        QCOMPARE(t->selectionCount(), 1);
+        t->selection(0, &start, &end);
+        QCOMPARE(start, 6);
+        QCOMPARE(end, 11);
+        t->removeSelection(0);
+        QCOMPARE(t->selectionCount(), 0);
+        // A new frame is what it reads next.
+        log.setPlainText(QStringLiteral("7E 0D "));
+        QCOMPARE(a->text(QAccessible::Value), QStringLiteral("7E 0D "));
+        QCOMPARE(t->characterCount(), 6);
     }
 
     // A frame shown again (the poll commands come round) is not laid out anew, and

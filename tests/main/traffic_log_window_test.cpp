@@ -13,7 +13,7 @@
 #include "FakeClock.h"
 #include "FormTestSupport.h"
 #include "LinkView.h"
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 #include "TrafficLogModel.h"
 
 namespace {

@@ -401,8 +401,9 @@ class PanelsBareTest : public QObject {
         QCOMPARE(ParamSource(10), TParamSource::LocalLock);
         for (int i : {0, 6, 11, 15})
             QCOMPARE(ParamSource(i), TParamSource::Edit);
-        QCOMPARE(QString::fromUtf8(ParamListTexts[0]), QStringLiteral("空调开机温度"));
-        QCOMPARE(QString::fromUtf8(ParamListTexts[15]), QStringLiteral("制热温控精度"));
+        QCOMPARE(ParamListText(0), QStringLiteral("空调开机温度"));
+        QCOMPARE(ParamListText(15), QStringLiteral("制热温控精度"));
+        QCOMPARE(ParamListText(16), QString());
     }
 
     void parameterValues_data() {

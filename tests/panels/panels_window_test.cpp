@@ -27,6 +27,7 @@
 #include "Form1.h"
 #include "FormTestSupport.h"
 #include "GetUnitParams.h"
+#include "HexText.h"
 #include "MessageBoxes.h"
 #include "MonitorUnit.h"
 #include "Render.h"
@@ -38,12 +39,8 @@ namespace {
 // its checksum nibble, INFO, CHKSUM, carriage return; upper-case hexadecimal.
 std::string Frame(std::uint8_t Ver, std::uint8_t Addr, std::uint8_t CID1, std::uint8_t Code,
                   const std::vector<std::uint8_t>& Info) {
-    static const char hex[] = "0123456789ABCDEF";
     std::string body;
-    auto put = [&](std::uint8_t b) {
-        body += hex[b >> 4];
-        body += hex[b & 0x0F];
-    };
+    auto put = [&](std::uint8_t b) { util::AppendHex(body, b); };
     put(Ver);
     put(Addr);
     put(CID1);

@@ -2,6 +2,9 @@
 // live as replies go through the core, a value not detected is a gap, alarm changes are
 // marked and listed; the recording file the recorder wrote opens and shows the same; a
 // damaged or foreign file gives one clear message; zoom, pan and reset move the view.
+#include <QGraphicsTextItem>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QSignalSpy>
@@ -255,6 +258,143 @@ class TrendWindowTest : public QObject {
         QCOMPARE(chart->RangeFrom(), from);
         QCOMPARE(chart->RangeTo(), to);
         QVERIFY(chart->Following());
+    }
+
+    // The legend tells every series apart by what it shows: the words as drawn (a long
+    // caption used to be cut at its end, so the voltages AB, BC and CA of a unit read the
+    // same), and the marker of unit 1 against unit 2 of one field (they share a colour and
+    // used to have the same square marker); their lines are solid and dashed.
+    void legendTellsEverySeriesApart() {
+        aircon::THistory h;
+        for (int i = 0; i < 100; ++i) {
+            for (int unit = 0; unit < 2; ++unit) {
+                aircon::TAnalogValues a;
+                a.Unit = unit;
+                a.Count = 12;
+                for (std::size_t f = 0; f < 12; ++f)
+                    a.Values[f] = 220 + static_cast<int>(f) + unit + i % 7;
+                h.Add(WallTime(std::chrono::seconds(1796882587 + i)), a);
+            }
+        }
+        std::vector<int> voltages;  // the report's chart of the working voltages
+        for (int unit = 0; unit < 2; ++unit)
+            for (int field : {0, 1, 2})
+                voltages.push_back(SeriesIndex({unit, TSeriesKind::Analog, field}));
+        std::vector<int> many = voltages;  // and twelve series in a narrow window
+        for (int unit = 0; unit < 2; ++unit)
+            for (int field : {3, 4, 5})
+                many.push_back(SeriesIndex({unit, TSeriesKind::Analog, field}));
+        struct TCase {
+            const char* Name;
+            QSize Size;
+            std::vector<int> Series;
+        };
+        const TCase cases[] = {
+            {"the site report's chart", QSize(900, 620), voltages},
+            {"the trend window's chart", QSize(760, 560), voltages},
+            {"a narrow window, twelve series", QSize(620, 480), many},
+        };
+        for (const TCase& c : cases) {
+            TTrendChart chart;
+            chart.resize(c.Size);
+            chart.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&chart));
+            chart.SetHistory(&h);
+            chart.SetSelected(c.Series);
+            QApplication::processEvents();
+            chart.ResetView();
+            QApplication::processEvents();
+            // The words the legend draws.
+            QStringList shown;
+            QLegend* legend = chart.chart()->legend();
+            for (QGraphicsItem* item : chart.scene()->items()) {
+                auto* text = qgraphicsitem_cast<QGraphicsTextItem*>(item);
+                if (text && text->isVisible() && legend->isAncestorOf(text))
+                    shown << text->toPlainText();
+            }
+            QCOMPARE(shown.size(), int(c.Series.size()));
+            QStringList distinct = shown;
+            distinct.removeDuplicates();
+            QVERIFY2(distinct.size() == shown.size(),
+                     qPrintable(QString("%1: %2").arg(c.Name, shown.join(" | "))));
+            // Each series' marker and line against the same field of the other unit.
+            QHash<int, QLegendMarker*> markers;
+            for (QLegendMarker* m : legend->markers()) {
+                if (!m->isVisible()) continue;
+                for (int s : c.Series)
+                    if (m->label() == LegendName(aircon::SeriesKeyAt(s))) markers[s] = m;
+            }
+            QCOMPARE(markers.size(), int(c.Series.size()));
+            for (int s : c.Series) {
+                const int other = s < aircon::SeriesPerUnit ? s + aircon::SeriesPerUnit
+                                                            : s - aircon::SeriesPerUnit;
+                if (!markers.contains(other)) continue;
+                auto* line = qobject_cast<QLineSeries*>(markers[s]->series());
+                auto* otherLine = qobject_cast<QLineSeries*>(markers[other]->series());
+                QVERIFY(line && otherLine);
+                QCOMPARE(markers[s]->brush().color(), markers[other]->brush().color());
+                QVERIFY2(markers[s]->shape() != markers[other]->shape(), c.Name);
+                QVERIFY(line->pen().style() != otherLine->pen().style());
+            }
+        }
+        QCOMPARE(LegendName(aircon::SeriesKeyAt(SeriesIndex({0, TSeriesKind::Analog, 0}))),
+                 QString("1# …电压AB/A"));
+        QCOMPARE(LegendName(aircon::SeriesKeyAt(SeriesIndex({1, TSeriesKind::Analog, 6}))),
+                 QString("2# 送风温度"));
+    }
+
+    // A touchpad swipe is a few hundred wheel steps: zooming out stops at the data with a
+    // margin (it used to grow by a quarter a step until the span overflowed and the chart
+    // went empty), and so do the chart's own zoom-out and panning far away.
+    void zoomingOutStopsAtTheDataWithAMargin() {
+        aircon::THistory h;
+        const std::int64_t t0 = 1796882587000LL;
+        for (int i = 0; i < 3600; ++i) {
+            aircon::TAnalogValues a;
+            a.Count = 12;
+            a.Values[6] = i % 50;
+            h.Add(WallTime(Millis(t0 + i * 1000LL)), a);
+        }
+        const std::int64_t t1 = t0 + 3599000;
+        TTrendWindow window(&h);
+        window.resize(1000, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        TTrendChart* chart = window.Chart();
+        const int supply = SeriesIndex({0, TSeriesKind::Analog, 6});
+        const QPoint at = chart->viewport()->rect().center() + QPoint(200, 0);
+        auto wheel = [&](int Steps, int Delta) {
+            for (int i = 0; i < Steps; ++i) {
+                QWheelEvent e(at, chart->viewport()->mapToGlobal(at), QPoint(), QPoint(0, Delta),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(chart->viewport(), &e);
+            }
+        };
+        auto showsAllTheDataWithinItsMargin = [&] {
+            QVERIFY2(chart->RangeFrom() <= t0 && chart->RangeTo() >= t1,
+                     qPrintable(QString("%1..%2").arg(chart->RangeFrom()).arg(chart->RangeTo())));
+            QVERIFY(chart->RangeTo() - chart->RangeFrom() <= (t1 - t0) * 12 / 10 + 1);
+            QVERIFY(chart->DrawnPoints(supply).size() > 100);
+        };
+        wheel(400, -120);
+        showsAllTheDataWithinItsMargin();
+        // Back in: the wheel still zooms around the pointer.
+        wheel(3, 120);
+        QVERIFY(chart->RangeTo() - chart->RangeFrom() < (t1 - t0) * 8 / 10);
+
+        // Panned far to the right: the data's end stays at the left edge.
+        for (int i = 0; i < 500; ++i)
+            QTest::keyClick(chart, Qt::Key_Right);
+        QVERIFY(chart->RangeFrom() <= t1 + (t1 - t0) / 10);
+        QVERIFY(chart->DrawnPoints(supply).size() > 0);
+
+        // The chart's own zoom-out (a right click on the plot) is bounded too.
+        for (int i = 0; i < 30; ++i) {
+            chart->chart()->zoomOut();
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(chart->RangeTo() - chart->RangeFrom() <= (t1 - t0) * 12 / 10 + 1);
+        showsAllTheDataWithinItsMargin();
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "HexText.h"
+
 namespace acsim {
 
 const char* FateName(Fate f) {
@@ -51,13 +53,12 @@ Plan FaultInjector::Decide(const std::string& frame) {
     std::string body = frame;
     if (Chance(cfg_.corrupt) && body.size() >= 18) {
         // Replace one CHKSUM character by another hexadecimal digit.
-        static constexpr char kHex[] = "0123456789ABCDEF";
         const std::size_t pos =
             body.size() - 5 +
             static_cast<std::size_t>(std::uniform_int_distribution<int>(0, 3)(rng_));
         char c;
         do {
-            c = kHex[std::uniform_int_distribution<int>(0, 15)(rng_)];
+            c = util::HexDigit(std::uniform_int_distribution<unsigned>(0, 15)(rng_));
         } while (c == body[pos]);
         body[pos] = c;
         p.fate = Fate::Corrupted;
@@ -76,7 +77,7 @@ Plan FaultInjector::Decide(const std::string& frame) {
         std::string s = "~";
         const int n = std::uniform_int_distribution<int>(0, 6)(rng_);
         for (int i = 0; i < n; ++i)
-            s.push_back("0123456789ABCDEF"[std::uniform_int_distribution<int>(0, 15)(rng_)]);
+            s.push_back(util::HexDigit(std::uniform_int_distribution<unsigned>(0, 15)(rng_)));
         p.pieces.push_back({s, 0});
     }
     if (Chance(cfg_.split)) {

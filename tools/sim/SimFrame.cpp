@@ -2,15 +2,13 @@
 
 #include <DH.h>
 #include <Frame.h>
+#include <HexText.h>
 
 namespace acsim {
 namespace {
 
-constexpr char kHex[] = "0123456789ABCDEF";
-
 void PutHex(std::string& out, std::uint8_t b) {
-    out.push_back(kHex[b >> 4]);
-    out.push_back(kHex[b & 0x0F]);
+    util::AppendHex(out, b);
 }
 
 std::span<const std::uint8_t> AsBytes(std::string_view s) {

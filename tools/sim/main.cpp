@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <DH.h>
+#include <HexText.h>
 
 #include <chrono>
 #include <cmath>
@@ -83,9 +84,8 @@ std::string Printable(std::string_view bytes) {
         if (b == '\r')
             s += "\\r";
         else if (b < 0x20 || b >= 0x7F) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", b);
-            s += buf;
+            s += "\\x";
+            util::AppendHex(s, b);
         } else
             s.push_back(static_cast<char>(b));
     }
@@ -93,9 +93,7 @@ std::string Printable(std::string_view bytes) {
 }
 
 std::string Hex2(unsigned v) {
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
-    return buf;
+    return util::Hex(v & 0xFF, 2);
 }
 
 // The frame log: standard output with -v or "--log -", a file with --log FILE,
@@ -349,7 +347,10 @@ int main(int argc, char** argv) {
                     status = 1;
                     break;
                 }
-                if (pause) toTool.reset(), toTap.reset();
+                if (pause) {
+                    toTool.reset();
+                    toTap.reset();
+                }
             }
         }
         double wait = 0.2;

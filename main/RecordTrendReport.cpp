@@ -1,4 +1,4 @@
-#include "RecordingControls.h"
+#include "RecordTrendReport.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -34,11 +34,11 @@ std::filesystem::path ToPath(const QString& P) {
 
 }  // namespace
 
-QString TRecordingControls::SettingsFileIn(const QString& Folder) {
+QString TRecordTrendReport::SettingsFileIn(const QString& Folder) {
     return QDir(Folder).filePath("Recording.ini");
 }
 
-TRecordingControls::TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock& Clock,
+TRecordTrendReport::TRecordTrendReport(aircon::TMonitor& Monitor, aircon::IClock& Clock,
                                        QWidget* Owner, TContext Context)
     : FMonitor(Monitor), FOwner(Owner), FContext(std::move(Context)) {
     FSettingsFile = SettingsFileIn(FContext.SettingsFolder);
@@ -51,7 +51,7 @@ TRecordingControls::TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock
     bool ok = false;
     qint64 mb = ini.value("SizeLimitMB", DefaultSizeLimitMB).toLongLong(&ok);
     if (!ok || mb <= 0) mb = DefaultSizeLimitMB;
-    settings.SizeLimit = static_cast<std::uint64_t>(mb) * 1024 * 1024;
+    settings.SizeLimit = aircon::SizeLimitFromMB(static_cast<std::uint64_t>(mb));
 
     FRecorder = std::make_unique<aircon::TRecorder>(Clock, settings);
     FRecorder->OnEvent = [this](const aircon::TRecordingEvent& E) { OnRecordingEvent(E); };
@@ -81,15 +81,15 @@ TRecordingControls::TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock
     FFolderButton = button("打开记录文件夹", "btnRecordFolder", "在文件管理器中打开记录文件夹");
     FTrendButton = button("趋势图", "btnTrends", "读数与状态随时间的曲线；也可打开旧的记录文件");
     FReportButton = button("现场报告…", "btnSiteReport", "把本次的数据写成 PDF 现场报告");
-    connect(FRecord, &QCheckBox::toggled, this, &TRecordingControls::SetRecording);
-    connect(FFolderButton, &QToolButton::clicked, this, &TRecordingControls::OpenFolder);
-    connect(FTrendButton, &QToolButton::clicked, this, &TRecordingControls::ShowTrends);
+    connect(FRecord, &QCheckBox::toggled, this, &TRecordTrendReport::SetRecording);
+    connect(FFolderButton, &QToolButton::clicked, this, &TRecordTrendReport::OpenFolder);
+    connect(FTrendButton, &QToolButton::clicked, this, &TRecordTrendReport::ShowTrends);
     connect(FReportButton, &QToolButton::clicked, this, [this] { WriteReport(); });
     ShowStatus(settings.Enabled ? "记录：打开串口后开始" : "记录已关闭",
                "记录文件夹：" + FromPath(FRecorder->Folder()), false);
 }
 
-TRecordingControls::~TRecordingControls() {
+TRecordTrendReport::~TRecordTrendReport() {
     delete FTrends;  // it shows the history that ends here
     FMonitor.RemoveObserver(*FRecorder);
     FMonitor.RemoveObserver(FHistory);
@@ -102,7 +102,7 @@ TRecordingControls::~TRecordingControls() {
     }
 }
 
-void TRecordingControls::AddTo(QStatusBar* Bar) {
+void TRecordTrendReport::AddTo(QStatusBar* Bar) {
     Bar->addPermanentWidget(FStatus);
     Bar->addPermanentWidget(FRecord);
     Bar->addPermanentWidget(FFolderButton);
@@ -110,7 +110,7 @@ void TRecordingControls::AddTo(QStatusBar* Bar) {
     Bar->addPermanentWidget(FReportButton);
 }
 
-void TRecordingControls::SetRecording(bool On) {
+void TRecordTrendReport::SetRecording(bool On) {
     FRecorder->SetEnabled(On);
     QSettings ini(FSettingsFile, QSettings::IniFormat);
     ini.beginGroup("Recording");
@@ -125,13 +125,13 @@ void TRecordingControls::SetRecording(bool On) {
     }
 }
 
-void TRecordingControls::ShowStatus(const QString& Text, const QString& Tip, bool Error) {
+void TRecordTrendReport::ShowStatus(const QString& Text, const QString& Tip, bool Error) {
     FStatus->setText(Text);
     FStatus->setToolTip(Tip);
     FStatus->setStyleSheet(Error ? "color: rgb(200, 0, 0)" : "");
 }
 
-void TRecordingControls::OnRecordingEvent(const aircon::TRecordingEvent& E) {
+void TRecordTrendReport::OnRecordingEvent(const aircon::TRecordingEvent& E) {
     const QString file = FromPath(E.File);
     const QString name = QFileInfo(file).fileName();
     switch (E.Kind) {
@@ -163,7 +163,7 @@ void TRecordingControls::OnRecordingEvent(const aircon::TRecordingEvent& E) {
     }
 }
 
-TTrendWindow* TRecordingControls::TrendWindow() {
+TTrendWindow* TRecordTrendReport::TrendWindow() {
     if (!FTrends) {
         FTrends = new TTrendWindow(&FHistory, FOwner);
         FTrends->setObjectName("TrendWindow");
@@ -175,21 +175,21 @@ TTrendWindow* TRecordingControls::TrendWindow() {
     return FTrends;
 }
 
-void TRecordingControls::ShowTrends() {
+void TRecordTrendReport::ShowTrends() {
     TTrendWindow* w = TrendWindow();
     w->show();
     w->raise();
     w->activateWindow();
 }
 
-void TRecordingControls::OpenFolder() {
+void TRecordTrendReport::OpenFolder() {
     const QString folder = FromPath(FRecorder->Folder());
     if (!QDir().mkpath(folder) || !QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
         MessageBoxes::ShowError(FOwner,
                                 "无法打开记录文件夹“" + QDir::toNativeSeparators(folder) + "”。");
 }
 
-bool TRecordingControls::WriteReport(QString Path) {
+bool TRecordTrendReport::WriteReport(QString Path) {
     if (Path.isEmpty()) {
         QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         if (dir.isEmpty() || !QDir(dir).exists()) dir = QDir::homePath();
@@ -211,7 +211,7 @@ bool TRecordingControls::WriteReport(QString Path) {
     return true;
 }
 
-TSiteReportData TRecordingControls::ReportData() const {
+TSiteReportData TRecordTrendReport::ReportData() const {
     TSiteReportData data;
     data.History = &FHistory;
     data.Counters = FContext.Counters ? FContext.Counters() : std::nullopt;

@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "Events.h"
+#include "HexText.h"
+#include "LocalTime.h"
 #include "LogFile.h"
 
 namespace aircon {
@@ -72,14 +74,12 @@ struct TTrafficRow {
     std::string Port;                     // link opened: the port's name
 };
 
-// Local calendar time to the millisecond: "2024-01-01 08:00:00.123", or without the date
-// "08:00:00.123".
-std::string LocalTimeText(WallTime Time, bool WithDate = true);
+// Local calendar time to the millisecond, and hexadecimal pairs: the helper library's.
+using util::LocalTimeText;
+using util::SpacedHex;
 // Bytes as text a person can read: printable ASCII as it is, a backslash doubled, and
 // every other byte as an escape ("\r", "\n", "\t", "\x00").
 std::string EscapedText(std::span<const std::uint8_t> Bytes);
-// Bytes as upper-case hexadecimal pairs separated by single spaces ("7E 31 0D").
-std::string SpacedHex(std::span<const std::uint8_t> Bytes);
 // "读取模拟量", ... for the commands this tool sends; the protocol's name otherwise.
 std::string CommandName(std::uint8_t CID2);
 // "0x42 读取模拟量"

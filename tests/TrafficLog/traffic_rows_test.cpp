@@ -18,8 +18,9 @@
 #include <vector>
 
 #include "Frame.h"
+#include "HexText.h"
 #include "TrafficDetail.h"
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 namespace aircon {
 namespace {
@@ -32,9 +33,7 @@ std::span<const std::uint8_t> AsBytes(std::string_view s) {
 }
 
 std::string Hex2(unsigned v) {
-    char buf[4];
-    std::snprintf(buf, sizeof buf, "%02X", v & 0xFF);
-    return buf;
+    return util::Hex(v & 0xFF, 2);
 }
 
 // A reply frame as a controller writes it.

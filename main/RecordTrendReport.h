@@ -29,7 +29,7 @@ class QStatusBar;
 class QWidget;
 class TTrendWindow;
 
-class TRecordingControls : public QObject {
+class TRecordTrendReport : public QObject {
     Q_OBJECT
 
   public:
@@ -42,9 +42,9 @@ class TRecordingControls : public QObject {
     };
 
     // Owner: the window, parent of the dialogs and the trend window.
-    TRecordingControls(aircon::TMonitor& Monitor, aircon::IClock& Clock, QWidget* Owner,
+    TRecordTrendReport(aircon::TMonitor& Monitor, aircon::IClock& Clock, QWidget* Owner,
                        TContext Context);
-    ~TRecordingControls() override;
+    ~TRecordTrendReport() override;
 
     // Adds the controls to the right end of the status bar.
     void AddTo(QStatusBar* Bar);

@@ -1,20 +1,19 @@
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 #include <ctime>
 #include <limits>
 #include <stdexcept>
 
 #include "Frame.h"
+#include "HexText.h"
 #include "Model.h"
 
 namespace aircon {
 
 namespace {
 
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
 std::string Hex2(std::uint8_t Value) {
-    return {HexDigits[Value >> 4], HexDigits[Value & 0x0F]};
+    return util::Hex(Value, 2);
 }
 
 // Small codes read best in decimal ("RTN 2"), the others in hexadecimal ("RTN 0x80").
@@ -66,28 +65,6 @@ void ResetRow(TTrafficRow& Row) {
 // ---------------------------------------------------------------------------
 // Texts
 
-std::string LocalTimeText(WallTime Time, bool WithDate) {
-    const auto since = Time.time_since_epoch();
-    auto secs = std::chrono::duration_cast<std::chrono::seconds>(since);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since - secs).count();
-    if (ms < 0) {  // before 1970: the second below, and the milliseconds after it
-        ms += 1000;
-        secs -= std::chrono::seconds(1);
-    }
-    const std::time_t t = static_cast<std::time_t>(secs.count());
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[40];
-    const std::size_t n =
-        std::strftime(text, sizeof text, WithDate ? "%Y-%m-%d %H:%M:%S" : "%H:%M:%S", &tm);
-    std::string out(text, n);
-    out += '.';
-    out += static_cast<char>('0' + ms / 100);
-    out += static_cast<char>('0' + ms / 10 % 10);
-    out += static_cast<char>('0' + ms % 10);
-    return out;
-}
-
 std::string EscapedText(std::span<const std::uint8_t> Bytes) {
     std::string out;
     out.reserve(Bytes.size() + 8);
@@ -114,19 +91,6 @@ std::string EscapedText(std::span<const std::uint8_t> Bytes) {
                 }
         }
     }
-    return out;
-}
-
-std::string SpacedHex(std::span<const std::uint8_t> Bytes) {
-    std::string out;
-    if (Bytes.empty()) return out;
-    out.reserve(Bytes.size() * 3);
-    for (std::uint8_t b : Bytes) {
-        out += HexDigits[b >> 4];
-        out += HexDigits[b & 0x0F];
-        out += ' ';
-    }
-    out.pop_back();
     return out;
 }
 

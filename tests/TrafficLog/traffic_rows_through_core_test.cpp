@@ -12,7 +12,7 @@
 #include "CoreTestSupport.h"
 #include "LinkCounters.h"
 #include "TrafficDetail.h"
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 namespace coretest {
 namespace {

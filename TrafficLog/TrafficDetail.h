@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 namespace aircon {
 

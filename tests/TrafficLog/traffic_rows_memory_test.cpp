@@ -18,7 +18,7 @@
 
 #include "CoreTestSupport.h"
 #include "LinkCounters.h"
-#include "TrafficLog.h"
+#include "TrafficRows.h"
 
 namespace {
 std::atomic<long long> LiveBytes{0};

@@ -3,20 +3,15 @@
 #include <variant>
 
 #include "Frame.h"
+#include "HexText.h"
 #include "Model.h"
+#include "TextConv.h"
 
 namespace aircon {
 
 namespace {
 
-constexpr char HexDigits[] = "0123456789ABCDEF";
-
-std::string Hex(std::uint32_t Value, int Digits) {
-    std::string s(static_cast<std::size_t>(Digits), '0');
-    for (int i = Digits - 1; i >= 0; --i, Value >>= 4)
-        s[static_cast<std::size_t>(i)] = HexDigits[Value & 0x0F];
-    return s;
-}
+using util::Hex;
 
 std::string Code(std::uint8_t Value) {
     return "代码 0x" + Hex(Value, 2);
@@ -34,7 +29,7 @@ std::string QuotedLatin1(const std::string& Bytes) {
             out += '\\';
             out += ch;
         } else {
-            out += Latin1ToUtf8(std::string_view(&ch, 1));
+            util::AppendLatin1(out, c);
         }
     }
     out += '"';
