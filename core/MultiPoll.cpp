@@ -215,6 +215,7 @@ void TMultiPoll::OnCommandSent(const TCommandSent& e) {
     // A command sent by anyone else ends the slot before it too.
     Resolve();
     FPreviousAddr = FSlot ? std::optional<std::uint8_t>(FSlot->Addr) : std::nullopt;
+    FPreviousBooked = FSlot && FSlot->Booked;
     FSlot = TSlot{e.Addr, e.CID2, e.Item, e.At.Time, false, false};
     if (TController* c = Find(e.Addr)) Tell(*c, [&](IMonitorObserver& o) { o.OnCommandSent(e); });
 }
@@ -236,8 +237,8 @@ void TMultiPoll::OnReplyReceived(const TReplyReceived& e) {
     TStrayKind kind = TStrayKind::OtherAddress;
     if (!c)
         kind = TStrayKind::NotPolled;
-    else if ((FSlot && FSlot->Addr == addr) || FPreviousAddr == addr)
-        kind = TStrayKind::Late;
+    else if ((FSlot && FSlot->Addr == addr) || (FPreviousAddr == addr && !FPreviousBooked))
+        kind = TStrayKind::Late;  // a second reply in its slot, or its slot went unanswered
     switch (kind) {
         case TStrayKind::Late:
             ++FStrays.Late;

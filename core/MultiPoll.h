@@ -18,8 +18,9 @@
 // controller. A reply is booked only when its address is the one the last command went
 // to (the session's verdict) and it is the first reply in that command's slot; every
 // other reply is a stray, counted by its kind and booked to nobody:
-//   - Late:         it carries the address of the command before (its reply came after
-//                   the next command left), or came after the slot's own reply or time-out;
+//   - Late:         it carries the address of the command before, whose slot went without
+//                   its reply (it came after the next command left), or it is a second
+//                   reply of the slot's own address;
 //   - OtherAddress: another polled controller's address, not the one asked;
 //   - NotPolled:    an address that is not polled on this line.
 // A command whose slot saw no frame of its own controller counts as missing for it, also
@@ -124,6 +125,7 @@ class TMultiPoll : private IMonitorObserver {
     };
     std::optional<TSlot> FSlot;
     std::optional<std::uint8_t> FPreviousAddr;  // the address of the slot before
+    bool FPreviousBooked = false;               // and whether its reply came in it
     TController* FBooked = nullptr;             // the reply being reported is booked to it
 };
 

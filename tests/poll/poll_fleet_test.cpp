@@ -262,6 +262,8 @@ TEST(FleetBooking, FaultsOfOneControllerAreCountedAndNeverBookedToAnother) {
         {"late", {false, std::nullopt, Millis(400)}, {}, {1, 0, 0}, false},
         // It answers as if it were controller 3 (polled too).
         {"as another polled address", {false, 3, Millis(60)}, {}, {0, 1, 0}, false},
+        // It answers as controller 1, whose command went just before and was answered.
+        {"as the address of the command before", {false, 1, Millis(60)}, {}, {0, 1, 0}, false},
         // It answers as address 9, which is not polled.
         {"as an address not polled", {false, 9, Millis(60)}, {}, {0, 0, 1}, false},
         {"well", {}, {}, {}, true},
