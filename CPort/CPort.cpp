@@ -78,7 +78,7 @@ TCustomComPort::TCustomComPort(std::string Name, std::shared_ptr<IComPlatform> P
                                IComHandOver* HandOver)
     : FName(std::move(Name)),
       FImpl(std::make_unique<TComPortPrivate>(
-          *this, Platform ? std::move(Platform) : PosixComPlatform(), HandOver)) {}
+          *this, Platform ? std::move(Platform) : SystemComPlatform(), HandOver)) {}
 
 TCustomComPort::~TCustomComPort() {
     try {
@@ -109,7 +109,7 @@ void TCustomComPort::SetPlatform(std::shared_ptr<IComPlatform> Platform) {
         ReportError(TComExceptions::CE_ConnChangeProp, 0);
         return;
     }
-    FImpl->Platform = Platform ? std::move(Platform) : PosixComPlatform();
+    FImpl->Platform = Platform ? std::move(Platform) : SystemComPlatform();
 }
 
 void TCustomComPort::SetHandOver(IComHandOver* HandOver) {

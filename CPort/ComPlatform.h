@@ -2,12 +2,16 @@
 //
 // The component never calls the operating system itself: it opens a device through an
 // IComPlatform and drives it through the returned IComDevice. Every operation returns 0 on
-// success or the platform's error code (errno on POSIX) on failure; that code becomes the
-// WinError of the component's failure report.
+// success or an error code on failure; that code becomes the WinError of the component's failure
+// report. The codes are errno values on every platform, so that a cause reads the same wherever
+// it happened: the Win32 layer translates the system's error codes (a COM port open elsewhere is
+// EBUSY, one that does not exist ENOENT, one that has gone ENODEV); a system error without an
+// errno counterpart passes as kWin32ErrorBase plus its code.
 //
-// Two implementations exist: the POSIX one (PosixComPlatform() below) for real ports and
-// pseudo-terminals, the default of every component, and a scriptable fake for tests
-// (testing/FakeComPlatform.h, library CPortTesting, never linked into the program).
+// Three implementations exist: the POSIX one (PosixComPlatform() below) for real ports and
+// pseudo-terminals under Linux, the Win32 one (Win32ComPlatform()) for COM ports under Windows -
+// each the default of every component on its system (SystemComPlatform()) - and a scriptable
+// fake for tests (testing/FakeComPlatform.h, library CPortTesting, never linked into the program).
 #pragma once
 
 #include <cerrno>
@@ -107,6 +111,15 @@ inline bool DeviceGone(int Error) {
     return Error == EIO || Error == ENXIO || Error == ENODEV;
 }
 
+// Whether the rate a driver reports back is the rate asked for. A driver that cannot make a rate
+// puts another one in its place (9600, or the rate it had) without a word; one that makes it
+// only nearly reports what it made. Two per cent off is well within what an asynchronous line
+// bears; a substitute is much further off.
+inline bool SameLineRate(std::int64_t Asked, std::int64_t Got) {
+    const std::int64_t Diff = Got > Asked ? Got - Asked : Asked - Got;
+    return Diff * 50 <= Asked;
+}
+
 // Outcome of one IComDevice::WaitEvent.
 enum class TComWaitResult {
     Events,   // port events occurred; Mask holds their bits
@@ -156,5 +169,25 @@ class IComPlatform {
     virtual std::string ErrorText(int Error) const;
 };
 
+// Win32 error codes that have no errno counterpart pass as this base plus the code.
+inline constexpr int kWin32ErrorBase = 100000;
+
+// What a platform can do with the line, where the systems differ. A setting a platform cannot
+// carry out is refused (SetState fails with EINVAL), never approximated.
+struct TComAbilities {
+    bool OneAndHalfStopBits = false;  // 1.5 stop bits (with 5 data bits)
+    bool RtsToggle = false;           // RTS raised while sending only
+    bool DtrHandshake = false;        // DTR as input flow control
+};
+
+#ifdef _WIN32
+// The Win32 platform (COM ports, "COM3" opens \\.\COM3); one shared instance.
+std::shared_ptr<IComPlatform> Win32ComPlatform();
+inline constexpr TComAbilities kSystemComAbilities{true, true, true};
+#else
 // The POSIX platform (real serial ports and pseudo-terminals); one shared instance.
 std::shared_ptr<IComPlatform> PosixComPlatform();
+inline constexpr TComAbilities kSystemComAbilities{false, false, false};
+#endif
+// The platform of this system: the default of every component.
+std::shared_ptr<IComPlatform> SystemComPlatform();

@@ -3,6 +3,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <fstream>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -11,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#ifndef _WIN32
 #include "PosixIo.h"
+#endif
 #include "TextCase.h"
 
 namespace fs = std::filesystem;
@@ -145,6 +152,58 @@ struct TDocument {
     }
 };
 
+[[noreturn]] void FailWrite(const std::string& Path);
+
+#ifdef _WIN32
+// Whole file, or nullopt when it is missing or cannot be read. Bytes as they are: no line-end
+// translation.
+std::optional<std::string> ReadFile(const std::string& Path, int* Error = nullptr) {
+    std::ifstream In(fs::path(Path), std::ios::binary);
+    if (!In) {
+        if (Error) {
+            std::error_code Ec;
+            *Error = fs::exists(fs::path(Path), Ec) ? EACCES : ENOENT;
+        }
+        return std::nullopt;
+    }
+    std::string Content((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+    if (In.bad()) {
+        if (Error) *Error = EIO;
+        return std::nullopt;
+    }
+    return Content;
+}
+
+// Written beside the target, then moved over it in one step (MoveFileExW replaces an existing
+// file, which rename does not on Windows). File modes do not apply.
+void ReplaceFile(const std::string& ShownName, const fs::path& Target, std::string_view Content,
+                 std::optional<mode_t>) {
+    static std::atomic<unsigned> Counter{0};
+    const fs::path Dir = Target.has_parent_path() ? Target.parent_path() : fs::path(".");
+    fs::path Temp;
+    for (int Attempt = 0; Attempt < 100; ++Attempt) {
+        Temp = Dir / ("." + Target.filename().string() + ".tmp" +
+                      std::to_string(::GetCurrentProcessId()) + "_" + std::to_string(Counter++));
+        std::error_code Ec;
+        if (!fs::exists(Temp, Ec)) break;
+    }
+    bool Ok = false;
+    {
+        std::ofstream Out(Temp, std::ios::binary | std::ios::trunc);
+        if (Out) {
+            Out.write(Content.data(), static_cast<std::streamsize>(Content.size()));
+            Out.flush();
+            Ok = static_cast<bool>(Out);
+        }
+    }
+    if (!Ok || !::MoveFileExW(Temp.wstring().c_str(), Target.wstring().c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        std::error_code Ec;
+        fs::remove(Temp, Ec);
+        FailWrite(ShownName);
+    }
+}
+#else
 // Whole file, or nullopt when it is missing or cannot be read.
 std::optional<std::string> ReadFile(const std::string& Path, int* Error = nullptr) {
     const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -168,6 +227,8 @@ std::optional<std::string> ReadFile(const std::string& Path, int* Error = nullpt
     return Content;
 }
 
+#endif
+
 [[noreturn]] void FailWrite(const std::string& Path) {
     throw EIniFileError("Unable to write to " + Path);
 }
@@ -184,6 +245,7 @@ fs::path ResolveLinks(fs::path Path) {
     return Path;
 }
 
+#ifndef _WIN32
 bool WriteAll(int Fd, std::string_view Data) {
     while (!Data.empty()) {
         const ssize_t N =
@@ -220,6 +282,8 @@ void ReplaceFile(const std::string& ShownName, const fs::path& Target, std::stri
         FailWrite(ShownName);
     }
 }
+
+#endif
 
 bool StorableName(std::string_view Name, bool IsKey) {
     const auto T = Trim(Name);
@@ -312,9 +376,9 @@ void TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
     } else {
         // A settings file made read-only stays as it is, although the folder would allow
         // replacing it.
-        if (::access(Target.c_str(), W_OK) != 0) FailWrite(FFileName);
+        if (::access(Target.string().c_str(), W_OK) != 0) FailWrite(FFileName);
         struct stat St {};
-        if (::stat(Target.c_str(), &St) == 0) KeepMode = St.st_mode & 07777;
+        if (::stat(Target.string().c_str(), &St) == 0) KeepMode = St.st_mode & 07777;
     }
 
     auto Doc = TDocument::Parse(*Content);

@@ -1,5 +1,4 @@
 #include "PortList.h"
-#include "TextCase.h"
 
 #include <sys/stat.h>
 
@@ -126,17 +125,6 @@ TPortScanRoots DefaultPortScanRoots() {
 void SetDefaultPortScanRoots(TPortScanRoots Roots) {
     std::lock_guard Lock(RootsMutex);
     RootsStorage() = std::move(Roots);
-}
-
-bool PortNameLess(std::string_view A, std::string_view B) {
-    // Names equal but for the letter case keep a fixed order among themselves.
-    if (const int Order = textcase::CompareText(A, B); Order != 0) return Order < 0;
-    return A < B;
-}
-
-void SortPortNames(std::vector<std::string>& Ports) {
-    std::stable_sort(Ports.begin(), Ports.end(),
-                     [](const std::string& A, const std::string& B) { return PortNameLess(A, B); });
 }
 
 bool ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots) {

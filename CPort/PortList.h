@@ -1,12 +1,29 @@
 // The serial ports present on this machine, as names that TCustomComPort::SetPort accepts.
 //
-// A port in the device folder is named as the kernel names it, relative to that folder ("ttyS0",
-// "ttyUSB0", "ttyV0"); a port anywhere else is named by its absolute path ("/home/me/vport").
+// On Linux a port in the device folder is named as the kernel names it, relative to that folder
+// ("ttyS0", "ttyUSB0", "ttyV0"); a port anywhere else is named by its absolute path
+// ("/home/me/vport"). On Windows a port is named as the system names it ("COM3").
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
+
+// Case-insensitive ascending order ("ttyS1" < "ttyS10" < "ttyS2"); names equal but for letter
+// case fall back to plain byte order so that the result does not depend on input order.
+bool PortNameLess(std::string_view A, std::string_view B);
+void SortPortNames(std::vector<std::string>& Ports);
+
+#ifdef _WIN32
+// Replaces the contents of Ports with the ports the registry lists as present (the data of the
+// values of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, "COM3" and the like), sorted by
+// PortNameLess, duplicates kept. When the key cannot be opened nothing is known: Ports is left
+// as it was and the result is false. Nothing is reported.
+bool ListSerialPorts(std::vector<std::string>& Ports);
+
+// True when Port names a device the system knows ("COM3", also one the registry does not list).
+bool PortDeviceExists(std::string_view Port);
+#else
 
 // Where the scan looks. Tests point these at a fake tree.
 struct TPortScanRoots {
@@ -36,11 +53,6 @@ bool ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Root
 // lead nowhere are left out; no folder means none.
 std::vector<std::string> ListStablePortNames(const TPortScanRoots& Roots);
 
-// Case-insensitive ascending order ("ttyS1" < "ttyS10" < "ttyS2"); names equal but for letter
-// case fall back to plain byte order so that the result does not depend on input order.
-bool PortNameLess(std::string_view A, std::string_view B);
-void SortPortNames(std::vector<std::string>& Ports);
-
 // The device path a port name stands for: an absolute path is taken as it is, any other name is
 // relative to the device folder.
 std::string PortDevicePath(std::string_view Port, const TPortScanRoots& Roots);
@@ -50,3 +62,4 @@ std::string PortDevicePath(std::string_view Port, const TPortScanRoots& Roots);
 // user's, made without root rights).
 bool PortDeviceExists(std::string_view Port, const TPortScanRoots& Roots);
 bool PortDeviceExists(std::string_view Port);
+#endif

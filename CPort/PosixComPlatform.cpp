@@ -413,3 +413,7 @@ std::shared_ptr<IComPlatform> PosixComPlatform() {
     static const std::shared_ptr<IComPlatform> Instance = std::make_shared<TPosixComPlatform>();
     return Instance;
 }
+
+std::shared_ptr<IComPlatform> SystemComPlatform() {
+    return PosixComPlatform();
+}

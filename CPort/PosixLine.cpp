@@ -47,15 +47,6 @@ constexpr std::array<std::pair<std::int32_t, unsigned>, 31> kStandardRates = {{
     {0, B0},
 }};
 
-// Whether the rate the driver reports is the rate asked for. A driver that cannot make a rate
-// puts another one in its place (9600, or the rate it had) without a word; one that makes it
-// only nearly reports what it made. Two per cent off is well within what an asynchronous line
-// bears; a substitute is much further off.
-bool SameRate(std::int64_t Asked, std::int64_t Got) {
-    const std::int64_t Diff = Got > Asked ? Got - Asked : Asked - Got;
-    return Diff * 50 <= Asked;
-}
-
 // A pseudo-terminal slave (majors 136 to 143): it has no wire, and its driver always keeps
 // 8 bits without parity whatever it is told.
 bool IsPseudoTerminal(int Fd) {
@@ -153,7 +144,7 @@ int Apply(int Fd, const TComControlBlock& Block, TIoctl Io) {
     // word: read the state back and refuse the settings when the format or the rate did not hold.
     struct termios2 Check {};
     if (const int Error = Ioctl(TCGETS2, &Check); Error != 0) return Error;
-    if (!SameRate(Block.BaudRate, static_cast<std::int64_t>(Check.c_ospeed))) return EINVAL;
+    if (!SameLineRate(Block.BaudRate, static_cast<std::int64_t>(Check.c_ospeed))) return EINVAL;
     // A pseudo-terminal passes every byte as it is, so its fixed width and parity are no loss.
     const tcflag_t kFormat = IsPseudoTerminal(Fd)
                                  ? tcflag_t{PARODD | CMSPAR | CSTOPB}

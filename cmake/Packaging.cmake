@@ -51,6 +51,9 @@ endif()
 install(FILES ${packaging_dir}/systemd/aircon-poll.sysusers DESTINATION lib/sysusers.d RENAME aircon-poll.conf)
 install(FILES ${packaging_dir}/systemd/airconpoll.tmpfiles DESTINATION lib/tmpfiles.d RENAME airconpoll.conf)
 install(FILES ${packaging_dir}/systemd/airconpoll.default DESTINATION /etc/default RENAME airconpoll)
+# The alerting rules for the poller's metrics and an example Alertmanager route.
+install(FILES ${packaging_dir}/prometheus/aircon-rules.yml ${packaging_dir}/prometheus/alertmanager-example.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/${AIRCON_PACKAGE_NAME}/prometheus)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${packaging_dir}/systemd/postinst ${packaging_dir}/systemd/prerm
     ${packaging_dir}/systemd/postrm ${packaging_dir}/systemd/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

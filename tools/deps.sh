@@ -18,6 +18,10 @@ packages=(
 if [[ ${1:-} == package ]]; then
     packages+=(dpkg-dev lintian appstream desktop-file-utils)
 fi
+# "bash tools/deps.sh windows": the cross build for Windows and its check under Wine.
+if [[ ${1:-} == windows ]]; then
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 socat)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,15 +1,20 @@
 #include "TestSupport.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#else
+#include <process.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +22,7 @@
 
 namespace testsupport {
 
+#ifndef _WIN32
 TPtyPair::TPtyPair(TPtyMode Mode) {
     int Slave = -1;
     char Name[256] = {};
@@ -80,13 +86,30 @@ void TPtyPair::CloseMaster() {
     if (FMaster >= 0) ::close(FMaster);
     FMaster = -1;
 }
+#endif
 
 TTempDir::TTempDir(std::string_view Prefix) {
+#ifdef _WIN32
+    // No mkdtemp: a name of the process and a counter, taken when creating it succeeds.
+    static std::atomic<unsigned> Counter{0};
+    const auto Base = std::filesystem::temp_directory_path();
+    for (int Attempt = 0; Attempt < 1000; ++Attempt) {
+        const auto Candidate = Base / (std::string(Prefix) + "_" + std::to_string(::_getpid()) +
+                                       "_" + std::to_string(Counter.fetch_add(1)));
+        std::error_code Ec;
+        if (std::filesystem::create_directory(Candidate, Ec)) {
+            FPath = Candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be made");
+#else
     std::string Template =
         (std::filesystem::temp_directory_path() / (std::string(Prefix) + "_XXXXXX")).string();
     if (::mkdtemp(Template.data()) == nullptr)
         throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
     FPath = Template;
+#endif
 }
 
 TTempDir::~TTempDir() {
@@ -132,6 +155,7 @@ int TWakeCounter::Wakes() {
     return FWakes;
 }
 
+#ifndef _WIN32
 std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>& Body) {
     int Pipe[2];
     if (::pipe(Pipe) != 0) return std::nullopt;
@@ -172,6 +196,7 @@ std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>&
     if (!WIFEXITED(Status) || WEXITSTATUS(Status) != 0) return std::nullopt;
     return Got;
 }
+#endif
 
 }  // namespace testsupport
 

@@ -33,7 +33,9 @@
 //     Wakes.WaitFor(1, 10s);  // true once an event waits for the main thread
 #pragma once
 
+#ifndef _WIN32
 #include <termios.h>
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -51,6 +53,7 @@
 
 namespace testsupport {
 
+#ifndef _WIN32
 // Body runs in a forked child: it may only use what the fork left it (no threads of the test).
 std::optional<std::string> RunAsOrdinaryUser(const std::function<std::string()>& Body);
 
@@ -77,6 +80,7 @@ class TPtyPair {
     int FMaster = -1;
     std::string FSlavePath;
 };
+#endif  // the pseudo-terminal and the child process are POSIX only
 
 class TTempDir {
   public:

@@ -1,0 +1,100 @@
+#!/bin/bash
+# Runs the Windows build's tests under Wine, headless, on a real (pseudo) line:
+#   bash tools/wine_check.sh [windows build dir] [linux build dir]
+# (defaults build-windows and build; run tools/windows.sh first). The Linux build gives the
+# simulator ac_sim for the end-to-end checks; without it they are left out, and said so.
+#
+# The Wine prefix lives in the Windows build dir and is made once, without any prompt. Two COM
+# ports are mapped to the two ends of a pseudo-terminal pair (socat), so the Win32 layer drives a
+# line whose far end the tests hold: COM7 is the port under test, COM8 its far end. COM9 is the
+# simulator on a pseudo-terminal that vanishes after a few seconds: the hang-up as on Linux.
+set -euo pipefail
+shopt -s nullglob
+cd "$(dirname "$0")/.."
+win=$(realpath -m "${1:-build-windows}")
+linux=$(realpath -m "${2:-build}")
+[[ -d $win/tests ]] || { echo "wine_check: no Windows build in $win (bash tools/windows.sh)" >&2; exit 2; }
+command -v wine >/dev/null || { echo "wine_check: wine is not installed" >&2; exit 2; }
+command -v socat >/dev/null || { echo "wine_check: socat is not installed" >&2; exit 2; }
+
+export WINEPREFIX=$win/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+unset DISPLAY WAYLAND_DISPLAY
+line=$win/wine-line
+mkdir -p "$line"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    echo "wine_check: making the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    timeout 300 wineboot -i </dev/null >/dev/null 2>&1
+    wineserver -w
+fi
+
+# The line: a pseudo-terminal pair with COM7 on one end and COM8 on the other.
+rm -f "$line"/com7 "$line"/com8 "$line"/com9
+socat pty,link="$line/com7",raw,echo=0 pty,link="$line/com8",raw,echo=0 </dev/null >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [[ -e $line/com7 && -e $line/com8 ]] && break; sleep 0.1; done
+[[ -e $line/com7 && -e $line/com8 ]] || { echo "wine_check: socat made no line" >&2; exit 1; }
+
+# Both ways Wine knows of a port: the registry of mapped ports and its device links.
+map_port() {  # COMn PATH
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /d "$2" /f >/dev/null 2>&1
+    ln -sfn "$2" "$WINEPREFIX/dosdevices/${1,,}"
+}
+map_port COM7 "$line/com7"
+map_port COM8 "$line/com8"
+map_port COM9 "$line/com9"
+wineserver -k 2>/dev/null || true  # the device map is read again when Wine starts
+wineserver -w 2>/dev/null || true
+
+failed=()
+passed=0
+run() {  # NAME COMMAND... : one test program, its summary lines shown
+    local name=$1 out rc=0
+    shift
+    out=$(timeout 600 "$@" 2>&1) || rc=$?
+    printf '%s\n' "$out" | grep -E '^\[  (PASSED|FAILED|SKIPPED) ' | sed "s|^|$name: |" || true
+    if ((rc != 0)) || grep -q '^\[  FAILED  \]' <<<"$out"; then
+        failed+=("$name")
+        printf '%s\n' "$out" | grep -E -A12 'Failure|^\[  FAILED' | head -60
+    else
+        passed=$((passed + 1))
+    fi
+}
+
+export CPORT_TEST_LINE=COM7,COM8
+# The helper library's folder rule is written with POSIX paths ("/home/op"): that case is left
+# out here until it has a Windows table, and said so.
+posix_only='UserFolders.OneRuleForHomeConfigurationAndData'
+echo "wine_check: left out (POSIX paths): $posix_only"
+for exe in "$win"/tests/util/*.exe; do
+    run "$(basename "$exe" .exe)" wine "$exe" --gtest_filter="-$posix_only"
+done
+for exe in "$win"/tests/DH/*.exe "$win"/tests/CPort/*.exe "$win"/tests/poll_win32/*.exe; do
+    run "$(basename "$exe" .exe)" wine "$exe"
+done
+
+# The hang-up: the simulator's line vanishes while the port is open.
+sim=$linux/tools/sim/ac_sim
+[[ -x $sim ]] || sim=$linux/tools/ac_sim
+if [[ -x $sim ]]; then
+    "$sim" --link "$line/com9" --vanish-after 3 </dev/null >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do [[ -e $line/com9 ]] && break; sleep 0.1; done
+    CPORT_TEST_VANISHING=COM9 run comport_win32_hangup \
+        wine "$win/tests/CPort/comport_win32_test.exe" --gtest_filter='*Vanish*'
+else
+    echo "wine_check: no simulator in $linux (build the target ac_sim): hang-up not checked"
+fi
+
+if ((${#failed[@]})); then
+    echo "wine_check: $passed programs passed, ${#failed[@]} failed: ${failed[*]}"
+    exit 1
+fi
+echo "wine_check: $passed programs passed"
