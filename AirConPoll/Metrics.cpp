@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <type_traits>
 #include <variant>
+#include <vector>
 
 namespace airconpoll {
 
@@ -19,8 +20,9 @@ class TFamily {
     TFamily(std::string& Out, std::string_view Name, std::string_view Type, std::string_view Help)
         : FOut(Out), FName(Name), FType(Type), FHelp(Help) {}
 
-    // Labels: the port label first, then pairs of name and already escaped value.
-    void Sample(const std::string& PortLabel,
+    // Labels: the labels of the line or controller ('port="..."' and maybe ',addr="..."')
+    // first, then pairs of name and already escaped value.
+    void Sample(const std::string& First,
                 std::initializer_list<std::pair<std::string_view, std::string_view>> Labels,
                 std::string_view Value) {
         if (!FHeaderDone) {
@@ -36,9 +38,8 @@ class TFamily {
             FHeaderDone = true;
         }
         FOut += FName;
-        FOut += "{port=\"";
-        FOut += PortLabel;
-        FOut += '"';
+        FOut += '{';
+        FOut += First;
         for (const auto& [name, value] : Labels) {
             FOut += ',';
             FOut += name;
@@ -207,126 +208,211 @@ std::string UnitLabel(int Unit) {
     return std::to_string(Unit + 1);
 }
 
-std::string FormatMetrics(const TMetricsData& d) {
-    std::string out;
-    out.reserve(16384);
-    const std::string port = EscapeLabelValue(Utf8LabelText(d.Port));
+namespace {
 
-    TFamily(out, "aircon_up", "gauge",
-            "Whether the controller answers: 1 while replies with return code 0 come, 0 once a "
-            "whole poll cycle (0x42, 0x43, 0x44) went without one (no reply, or only refusals) "
-            "or the port is closed.")
-        .Sample(port, {}, d.Up ? "1" : "0");
+std::string Count(std::uint64_t Value) {
+    return std::to_string(Value);
+}
+
+// The labels every sample of a controller starts with.
+std::string ControllerLabels(const TMetricsData& d) {
+    std::string out = "port=\"" + EscapeLabelValue(Utf8LabelText(d.Port)) + '"';
+    if (d.Addr) out += ",addr=\"" + std::to_string(*d.Addr) + '"';
+    return out;
+}
+
+// The file: the line's samples from Line (port label only), the controllers' samples from
+// each of Controllers (with their addr label when they have one). Each family once.
+std::string Format(const TMetricsData& Line, std::span<const TMetricsData> Controllers,
+                   const aircon::TStrayCounts* Strays) {
+    std::string out;
+    out.reserve(16384 * Controllers.size());
+    const std::string port = "port=\"" + EscapeLabelValue(Utf8LabelText(Line.Port)) + '"';
+    std::vector<std::string> labels;
+    for (const auto& d : Controllers)
+        labels.push_back(ControllerLabels(d));
+    // Every controller in turn: F(its data, its labels).
+    auto each = [&](auto&& F) {
+        for (std::size_t i = 0; i < Controllers.size(); ++i)
+            F(Controllers[i], labels[i]);
+    };
+
+    {
+        TFamily up(out, "aircon_up", "gauge",
+                   "Whether the controller answers: 1 while replies with return code 0 come, 0 "
+                   "once a whole poll cycle (0x42, 0x43, 0x44) went without one (no reply, or "
+                   "only refusals) or the port is closed.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            up.Sample(l, {}, d.Up ? "1" : "0");
+        });
+    }
     TFamily(out, "aircon_port_open", "gauge", "Whether the serial port is open.")
-        .Sample(port, {}, d.PortOpen ? "1" : "0");
+        .Sample(port, {}, Line.PortOpen ? "1" : "0");
     TFamily(out, "aircon_reconnects_total", "counter",
             "Openings of the serial port after it had been lost.")
-        .Sample(port, {}, Number(static_cast<std::int64_t>(d.Reconnects)));
-    TFamily(out, "aircon_commands_total", "counter", "Command frames written to the controller.")
-        .Sample(port, {}, Number(static_cast<std::int64_t>(d.Commands)));
-    TFamily(out, "aircon_replies_total", "counter", "Reply frames that passed the frame check.")
-        .Sample(port, {}, Number(static_cast<std::int64_t>(d.Replies)));
-    TFamily(out, "aircon_replies_missing_total", "counter",
-            "Commands that had no frame at all within the reply time-out.")
-        .Sample(port, {}, Number(static_cast<std::int64_t>(d.RepliesMissing)));
+        .Sample(port, {}, Count(Line.Reconnects));
+    {
+        TFamily f(out, "aircon_commands_total", "counter",
+                  "Command frames written to the controller.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            f.Sample(l, {}, Count(d.Commands));
+        });
+    }
+    {
+        TFamily f(out, "aircon_replies_total", "counter",
+                  "Reply frames that passed the frame check.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            f.Sample(l, {}, Count(d.Replies));
+        });
+    }
+    {
+        TFamily f(out, "aircon_replies_missing_total", "counter",
+                  "Commands that had no frame at all within the reply time-out.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            f.Sample(l, {}, Count(d.RepliesMissing));
+        });
+    }
     TFamily(out, "aircon_error_frames_total", "counter",
             "Received frames that failed the frame check (length, LCHKSUM, CHKSUM).")
-        .Sample(port, {}, Number(static_cast<std::int64_t>(d.ErrorFrames)));
-    TFamily(out, "aircon_rtn_errors_total", "counter", "Replies with a return code other than 0.")
-        .Sample(port, {}, Number(static_cast<std::int64_t>(d.RtnErrors)));
-    if (!d.RtnCounts.empty()) {
-        TFamily byCode(out, "aircon_rtn_replies_total", "counter",
-                       "Replies with a return code other than 0, by that code (rtn, decimal).");
-        for (const auto& [rtn, count] : d.RtnCounts)
-            byCode.Sample(port, {{"rtn", std::to_string(rtn)}},
-                          Number(static_cast<std::int64_t>(count)));
+        .Sample(port, {}, Count(Line.ErrorFrames));
+    {
+        TFamily f(out, "aircon_rtn_errors_total", "counter",
+                  "Replies with a return code other than 0.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            f.Sample(l, {}, Count(d.RtnErrors));
+        });
     }
-    if (d.LastReply) {
-        TFamily(out, "aircon_last_reply_timestamp_seconds", "gauge",
-                "When the last reply with return code 0 came, in seconds since the epoch.")
-            .Sample(port, {}, Seconds(*d.LastReply));
+    {
+        TFamily f(out, "aircon_rtn_replies_total", "counter",
+                  "Replies with a return code other than 0, by that code (rtn, decimal).");
+        each([&](const TMetricsData& d, const std::string& l) {
+            for (const auto& [rtn, count] : d.RtnCounts)
+                f.Sample(l, {{"rtn", std::to_string(rtn)}}, Count(count));
+        });
+    }
+    if (Strays) {
+        TFamily f(out, "aircon_stray_replies_total", "counter",
+                  "Replies on a line of several controllers booked to none (reason: late, "
+                  "other_address when another polled controller's address came than asked, "
+                  "not_polled).");
+        f.Sample(port, {{"reason", StrayKindName(aircon::TStrayKind::Late)}}, Count(Strays->Late));
+        f.Sample(port, {{"reason", StrayKindName(aircon::TStrayKind::OtherAddress)}},
+                 Count(Strays->OtherAddress));
+        f.Sample(port, {{"reason", StrayKindName(aircon::TStrayKind::NotPolled)}},
+                 Count(Strays->NotPolled));
+    }
+    {
+        TFamily f(out, "aircon_last_reply_timestamp_seconds", "gauge",
+                  "When the last reply with return code 0 came, in seconds since the epoch.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            if (d.LastReply) f.Sample(l, {}, Seconds(*d.LastReply));
+        });
     }
 
     TFamily analog(out, "aircon_analog", "gauge",
                    "Analog readings of reply 0x42, as the controller sends them.");
-    for (const auto& a : d.Analog) {
-        if (!a) continue;
-        const std::string unit = UnitLabel(a->Unit);
-        for (std::size_t i = 0; i < a->Count && i < AnalogFieldCount; ++i) {
-            if (!a->Values[i]) continue;
-            analog.Sample(port, {{"unit", unit}, {"name", AnalogFields[i].Key}},
-                          Number(*a->Values[i]));
+    each([&](const TMetricsData& d, const std::string& l) {
+        for (const auto& a : d.Analog) {
+            if (!a) continue;
+            const std::string unit = UnitLabel(a->Unit);
+            for (std::size_t i = 0; i < a->Count && i < AnalogFieldCount; ++i) {
+                if (!a->Values[i]) continue;
+                analog.Sample(l, {{"unit", unit}, {"name", AnalogFields[i].Key}},
+                              Number(*a->Values[i]));
+            }
         }
-    }
+    });
     TFamily switches(out, "aircon_switch", "gauge",
                      "Switch states of reply 0x43: the state code (power: 0 on, other codes off).");
-    for (const auto& s : d.Switches) {
-        if (!s) continue;
-        const std::string unit = UnitLabel(s->Unit);
-        if (s->Power)
-            switches.Sample(port, {{"unit", unit}, {"name", SwitchPowerField.Key}},
-                            Number(*s->Power));
-        for (std::size_t i = 0; i < s->Count && i < SwitchItemCount; ++i) {
-            if (!s->Items[i]) continue;
-            switches.Sample(port, {{"unit", unit}, {"name", SwitchFields[i].Key}},
-                            Number(*s->Items[i]));
+    each([&](const TMetricsData& d, const std::string& l) {
+        for (const auto& s : d.Switches) {
+            if (!s) continue;
+            const std::string unit = UnitLabel(s->Unit);
+            if (s->Power)
+                switches.Sample(l, {{"unit", unit}, {"name", SwitchPowerField.Key}},
+                                Number(*s->Power));
+            for (std::size_t i = 0; i < s->Count && i < SwitchItemCount; ++i) {
+                if (!s->Items[i]) continue;
+                switches.Sample(l, {{"unit", unit}, {"name", SwitchFields[i].Key}},
+                                Number(*s->Items[i]));
+            }
         }
-    }
+    });
     TFamily alarms(out, "aircon_alarm", "gauge",
                    "Alarm states of reply 0x44: the alarm code (0 normal, 1 below the lower "
                    "limit, 2 above the upper limit, 240 fault).");
-    for (const auto& a : d.Alarms) {
-        if (!a) continue;
-        const std::string unit = UnitLabel(a->Unit);
-        for (std::size_t i = 0; i < a->Count && i < AlarmFieldCount; ++i) {
-            if (!a->Codes[i]) continue;
-            alarms.Sample(port, {{"unit", unit}, {"name", AlarmFields[i].Key}},
-                          Number(*a->Codes[i]));
+    each([&](const TMetricsData& d, const std::string& l) {
+        for (const auto& a : d.Alarms) {
+            if (!a) continue;
+            const std::string unit = UnitLabel(a->Unit);
+            for (std::size_t i = 0; i < a->Count && i < AlarmFieldCount; ++i) {
+                if (!a->Codes[i]) continue;
+                alarms.Sample(l, {{"unit", unit}, {"name", AlarmFields[i].Key}},
+                              Number(*a->Codes[i]));
+            }
         }
-    }
-    if (d.Params) {
+    });
+    {
         TFamily params(out, "aircon_parameter", "gauge", "User parameters of reply 0x47.");
-        const auto& p = *d.Params;
-        for (std::size_t i = 0; i < ParamReadingCount; ++i) {
-            if (!p.Readings[i]) continue;
-            params.Sample(port, {{"name", ParamFields[i].Key}}, Number(*p.Readings[i]));
-        }
-        for (std::size_t i = 0; i < p.ItemCount && i < ParamItemCount; ++i)
-            params.Sample(port, {{"name", ParamFields[ParamReadingCount + i].Key}},
-                          Number(p.Items[i]));
-        if (d.ParamsReadAt) {
-            TFamily(out, "aircon_parameters_read_timestamp_seconds", "gauge",
-                    "When the user parameters (reply 0x47) were last read, in seconds since "
-                    "the epoch.")
-                .Sample(port, {}, Seconds(*d.ParamsReadAt));
-        }
+        each([&](const TMetricsData& d, const std::string& l) {
+            if (!d.Params) return;
+            const auto& p = *d.Params;
+            for (std::size_t i = 0; i < ParamReadingCount; ++i) {
+                if (!p.Readings[i]) continue;
+                params.Sample(l, {{"name", ParamFields[i].Key}}, Number(*p.Readings[i]));
+            }
+            for (std::size_t i = 0; i < p.ItemCount && i < ParamItemCount; ++i)
+                params.Sample(l, {{"name", ParamFields[ParamReadingCount + i].Key}},
+                              Number(p.Items[i]));
+        });
+        TFamily readAt(out, "aircon_parameters_read_timestamp_seconds", "gauge",
+                       "When the user parameters (reply 0x47) were last read, in seconds since "
+                       "the epoch.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            if (d.Params && d.ParamsReadAt) readAt.Sample(l, {}, Seconds(*d.ParamsReadAt));
+        });
     }
-    if (d.Version || d.Address || d.Vendor) {
-        const std::string version = d.Version ? ProtocolVersionText(d.Version->Ver) : "";
-        const std::string address = d.Address ? std::to_string(d.Address->Addr) : "";
-        std::array<std::string, 3> texts;
-        if (d.Vendor) {
-            for (std::size_t i = 0; i < texts.size(); ++i)
-                if (d.Vendor->Fields[i])
-                    texts[i] = EscapeLabelValue(ControllerLabelText(*d.Vendor->Fields[i]));
-        }
-        TFamily(out, "aircon_info", "gauge",
-                "Identity of the controller (replies 0x4F, 0x50, 0x51); always 1.")
-            .Sample(port,
-                    {{"version", version},
-                     {"address", address},
-                     {"name", texts[0]},
-                     {"vendor", texts[2]},
-                     {"software", texts[1]}},
-                    "1");
-        if (d.InfoReadAt) {
-            TFamily(out, "aircon_info_read_timestamp_seconds", "gauge",
-                    "When the identity (replies 0x4F, 0x50, 0x51) was last read, in seconds "
-                    "since the epoch.")
-                .Sample(port, {}, Seconds(*d.InfoReadAt));
-        }
+    {
+        TFamily info(out, "aircon_info", "gauge",
+                     "Identity of the controller (replies 0x4F, 0x50, 0x51); always 1.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            if (!d.Version && !d.Address && !d.Vendor) return;
+            const std::string version = d.Version ? ProtocolVersionText(d.Version->Ver) : "";
+            const std::string address = d.Address ? std::to_string(d.Address->Addr) : "";
+            std::array<std::string, 3> texts;
+            if (d.Vendor) {
+                for (std::size_t i = 0; i < texts.size(); ++i)
+                    if (d.Vendor->Fields[i])
+                        texts[i] = EscapeLabelValue(ControllerLabelText(*d.Vendor->Fields[i]));
+            }
+            info.Sample(l,
+                        {{"version", version},
+                         {"address", address},
+                         {"name", texts[0]},
+                         {"vendor", texts[2]},
+                         {"software", texts[1]}},
+                        "1");
+        });
+        TFamily readAt(out, "aircon_info_read_timestamp_seconds", "gauge",
+                       "When the identity (replies 0x4F, 0x50, 0x51) was last read, in seconds "
+                       "since the epoch.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            if ((d.Version || d.Address || d.Vendor) && d.InfoReadAt)
+                readAt.Sample(l, {}, Seconds(*d.InfoReadAt));
+        });
     }
     return out;
+}
+
+}  // namespace
+
+std::string FormatMetrics(const TMetricsData& Data) {
+    return Format(Data, std::span<const TMetricsData>(&Data, 1), nullptr);
+}
+
+std::string FormatFleetMetrics(const TMetricsData& Line, std::span<const TMetricsData> Controllers,
+                               const aircon::TStrayCounts& Strays) {
+    return Format(Line, Controllers, &Strays);
 }
 
 }  // namespace airconpoll

@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "Clock.h"
 #include "Model.h"
+#include "MultiPoll.h"
 
 namespace airconpoll {
 
@@ -27,6 +29,9 @@ using aircon::WallTime;
 // What the metrics file shows.
 struct TMetricsData {
     std::string Port;
+    // The controller's address on a line of several: its samples carry the label addr.
+    // Empty for the one controller of a port, whose samples carry the port label only.
+    std::optional<std::uint8_t> Addr;
     bool Up = false;        // the controller answers (a reply with RTN 0 in the last poll cycle)
     bool PortOpen = false;  // the serial port is open
     std::uint64_t Reconnects = 0;  // openings of the port after it was lost
@@ -58,8 +63,13 @@ struct TMetricsData {
     void ClearReadings();
 };
 
-// The whole metrics file.
+// The whole metrics file of one controller on its port.
 std::string FormatMetrics(const TMetricsData& Data);
+// The metrics file of a line of several controllers: the port's samples (port open,
+// reconnects, error frames, stray replies) from Line, with the port label only; every
+// sample of a controller with its port and addr labels.
+std::string FormatFleetMetrics(const TMetricsData& Line, std::span<const TMetricsData> Controllers,
+                               const aircon::TStrayCounts& Strays);
 
 // A label value as the format writes it between its double quotes: backslash, double
 // quote and line feed escaped. Text is UTF-8.

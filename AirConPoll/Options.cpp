@@ -10,6 +10,8 @@
 
 #include "ComText.h"
 
+#include "MultiPoll.h"
+
 #ifndef AIRCONPOLL_VERSION
 #define AIRCONPOLL_VERSION "0"
 #endif
@@ -136,7 +138,15 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
              }
              return fail("--stop-bits: '" + Value + "' is not 1, 1.5 or 2");
          }},
-        {"--addr", number("--addr", 0, 255, o.Addr)},
+        {"--addr",
+         [&](const std::string& Value) {
+             std::string why;
+             auto list = aircon::ParseAddressList(Value, why);
+             if (!list) return fail("--addr: " + why);
+             o.Addresses = std::move(*list);
+             o.Addr = o.Addresses.front();
+             return true;
+         }},
         {"--interval", number("--interval", 10, 3600000, o.IntervalMs)},
         {"--timeout", number("--timeout", 10, 600000, o.TimeoutMs)},
         {"--params-interval", number("--params-interval", 0, 86400 * 7, o.ParamsIntervalS)},
@@ -302,7 +312,14 @@ Line (defaults as in the window: 9600 bit/s, 8 data bits, no parity, 1 stop bit)
   --stop-bits S         1, 1.5 or 2
 
 Polling:
-  --addr N              the controller's address, 0 to 255 (default 1)
+  --addr LIST           the controller's address, 0 to 255 (default 1), or the
+                        controllers of one line: a list with ranges such as
+                        1,2,7 or 1-3,7, polled in turn (1, 2, 7, 1, ...), one
+                        command per reply time-out; each controller gets two
+                        poll cycles (0x42, 0x43, 0x44 twice, for both units)
+                        a round, so each is read every 6 x N x --timeout for N
+                        controllers; one that is silent is only probed, once
+                        a round, and costs the others one time-out a round
   --interval MS         poll interval: one of 0x42, 0x43, 0x44 is queued every
                         MS milliseconds (default 500, at least 10)
   --timeout MS          reply time-out: queued commands leave one per MS

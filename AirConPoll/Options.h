@@ -16,7 +16,9 @@ struct TPollOptions {
     TDataBits DataBits = TDataBits::DbEight;
     TParityBits Parity = TParityBits::PrNone;
     TStopBits StopBits = TStopBits::SbOneStopBit;
-    int Addr = 1;
+    int Addr = 1;  // the first of Addresses
+    // The controllers polled in turn on the line (--addr 1,2,7 or 1-3); one for most lines.
+    std::vector<std::uint8_t> Addresses{1};
     int IntervalMs = 500;       // poll interval
     int TimeoutMs = 350;        // reply time-out
     int ParamsIntervalS = 300;  // re-reading of the parameters and the identity; 0 never

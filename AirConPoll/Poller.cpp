@@ -52,7 +52,10 @@ namespace {
 TSessionSettings SessionSettings(const TPollOptions& o) {
     TSessionSettings s;
     s.Line = TLineSettings{o.Port, o.BaudRate, o.DataBits, o.Parity, o.StopBits};
-    s.Poll = TPollSettings{static_cast<std::uint8_t>(o.Addr), o.IntervalMs, o.TimeoutMs, true};
+    // Several controllers: the plan of the line sends the poll commands, not the core's
+    // own poll timer.
+    s.Poll = TPollSettings{static_cast<std::uint8_t>(o.Addr), o.IntervalMs, o.TimeoutMs,
+                           o.Addresses.size() < 2};
     return s;
 }
 
@@ -77,15 +80,39 @@ TPoller::TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Ou
     TMonitor& monitor = FSession.Monitor();
     monitor.PollTimer().SetEnabled(false);
     monitor.AddObserver(FState);
+    if (Options.Addresses.size() > 1) {
+        FFleet = std::make_unique<TFleet>(Loop.Clock(), monitor, Options);
+        for (auto& m : FFleet->Members()) {
+            const std::string who = "the controller at address " + std::to_string(m.Addr);
+            TPollState& state = *m.State;
+            m.State->OnUpChanged = [this, who, &state](bool Up) {
+                if (Up)
+                    Info(who + " answers");
+                else if (state.PortOpen())
+                    Info("no good reply from " + who + " for a whole poll cycle");
+            };
+        }
+        FFleet->Plan().OnStray = [this](TStrayKind Kind, std::uint8_t Addr) {
+            // Told once a kind and address; the counters keep the rest.
+            const auto key = static_cast<unsigned>(Kind) * 256 + Addr;
+            if (FStraysTold.insert(key).second)
+                Info("a reply from address " + std::to_string(Addr) + " booked to no controller (" +
+                     std::string(StrayKindName(Kind)) + "); counted in aircon_stray_replies_total");
+        };
+    }
     if (Options.Json) {
         FJson = std::make_unique<TJsonOut>(FOut);
-        monitor.AddObserver(*FJson);
+        if (FFleet)
+            FFleet->AddObserver(*FJson);  // only replies booked to a controller
+        else
+            monitor.AddObserver(*FJson);
     }
-    if (Options.Once) {
+    if (Options.Once && !FFleet) {
         FOnce = std::make_unique<TOnceCheck>();
         monitor.AddObserver(*FOnce);
     }
     FState.OnUpChanged = [this](bool Up) {
+        if (FFleet) return;  // each controller tells its own
         if (Up)
             Info("the controller answers");
         else if (FState.PortOpen() && FSession.Answering() == TAnswering::Refusing)
@@ -96,7 +123,7 @@ TPoller::TPoller(const TPollOptions& Options, TEventLoop& Loop, std::ostream& Ou
     // A controller that replies but was never up refuses from the start (a protocol
     // version it does not speak, another device at this address): say so once.
     FSession.OnAnswering = [this](TAnswering State) {
-        if (State == TAnswering::Refusing && !FState.Up())
+        if (State == TAnswering::Refusing && !FState.Up() && !FFleet)
             Info("the controller replies, but refuses every command (return code other than 0)");
     };
     FReadsTimer.OnTimer = [this] { QueueReads(TOnceCheck::Reads); };
@@ -119,7 +146,7 @@ TPoller::~TPoller() {
 
 void TPoller::Info(const std::string& Line) {
     // A one-shot read speaks only of what went wrong.
-    if (!FOnce) Log(Line);
+    if (!FOptions.Once) Log(Line);
 }
 
 void TPoller::Log(const std::string& Line) {
@@ -138,7 +165,7 @@ void TPoller::PortFailure(const TPortFailure& f) {
     // A failure while open ends the link, like the window's; the session opens it again.
     if (!f.WhileOpen) return;
     FReadsTimer.SetEnabled(false);
-    if (FOnce) {
+    if (FOptions.Once) {
         CloseLink();
         Log(FOptions.Port + " failed: " + failure);
         FExitStatus = 1;
@@ -164,7 +191,7 @@ void TPoller::ReopenPlanned(const TReopenPlan& Plan) {
 
 void TPoller::TryOpen() {
     FPortError.clear();
-    if (FSession.Open().Opened() || !FOnce) return;
+    if (FSession.Open().Opened() || !FOptions.Once) return;
     Log("cannot open " + FOptions.Port + ": " +
         (FPortError.empty() ? "the port did not open" : FPortError));
     FExitStatus = 1;
@@ -174,19 +201,41 @@ void TPoller::Opened() {
     Info("opened " + FOptions.Port + " (" + std::to_string(BaudRateNumber(FOptions.BaudRate)) +
          " bit/s, " + std::to_string(static_cast<int>(FOptions.DataBits) + 5) +
          " data bits, parity " + std::string(ParityName(FOptions.Parity)) + ", " +
-         std::string(StopBitsName(FOptions.StopBits)) + " stop bit); polling address " +
-         std::to_string(FOptions.Addr) + " every " + std::to_string(FOptions.IntervalMs) + " ms");
+         std::string(StopBitsName(FOptions.StopBits)) + " stop bit); " + PollingText());
     QueueReads(TOnceCheck::Reads);
     FReadsTimer.SetEnabled(true);
 }
 
-void TPoller::QueueReads(std::span<const std::uint8_t> Commands) {
-    if (FSession.IsOpen()) QueueUnlessQueued(FSession.Monitor(), Commands);
+std::string TPoller::PollingText() const {
+    if (!FFleet)
+        return "polling address " + std::to_string(FOptions.Addr) + " every " +
+               std::to_string(FOptions.IntervalMs) + " ms";
+    std::string list;
+    for (std::uint8_t a : FOptions.Addresses)
+        list += (list.empty() ? "" : ", ") + std::to_string(a);
+    const auto n = static_cast<long long>(FOptions.Addresses.size());
+    return "polling addresses " + list + " in turn, one command every " +
+           std::to_string(FOptions.TimeoutMs) + " ms (each controller every " +
+           std::to_string(TMultiPoll::RoundPolls * n * FOptions.TimeoutMs) + " ms)";
 }
 
-void TPoller::WriteMetrics(const TMetricsData& Data) {
+void TPoller::QueueReads(std::span<const std::uint8_t> Commands) {
+    if (!FSession.IsOpen()) return;
+    if (FFleet)
+        FFleet->QueueReads(Commands);
+    else
+        QueueUnlessQueued(FSession.Monitor(), Commands);
+}
+
+std::string TPoller::MetricsText() const {
+    if (!FFleet) return FormatMetrics(FState.Metrics());
+    const std::vector<TMetricsData> controllers = FFleet->Metrics();
+    return FormatFleetMetrics(FState.Metrics(), controllers, FFleet->Plan().Strays());
+}
+
+void TPoller::WriteMetrics(const std::string& Text) {
     if (FOptions.TextFile.empty()) return;
-    const std::string error = WriteFileAtomically(FOptions.TextFile, FormatMetrics(Data));
+    const std::string error = WriteFileAtomically(FOptions.TextFile, Text);
     if (error != FWriteError) {
         if (!error.empty())
             Log(error);
@@ -196,7 +245,17 @@ void TPoller::WriteMetrics(const TMetricsData& Data) {
     }
 }
 
+bool TPoller::CheckFleetOnce() {
+    const auto failed = FFleet->OnceVerdict(FOptions);
+    if (!failed) return false;
+    for (const auto& line : *failed)
+        Log(line);
+    FExitStatus = failed->empty() ? 0 : 1;
+    return true;
+}
+
 bool TPoller::CheckOnce() {
+    if (FFleet && FOptions.Once) return CheckFleetOnce();
     if (!FOnce) return false;
     if (FOnce->TakeCycleStarted()) QueueReads(FOnce->MissingReads());
     switch (FOnce->Verdict()) {
@@ -233,14 +292,21 @@ void TPoller::AfterEvents() {
         return;
     }
     if (CheckOnce()) return;
-    if (FState.TakeIdentityDue()) {
-        QueueReads(TOnceCheck::Reads);
-    }
+    if (FState.TakeIdentityDue() && !FFleet) QueueReads(TOnceCheck::Reads);
+    if (FFleet) FFleet->QueueIdentityReads();
     // A unit is forgotten after twenty poll cycles without a report, and never sooner
     // than a minute.
     const Millis maxAge = std::max(Millis(60000), Millis(60LL * FOptions.IntervalMs));
     FState.ExpireStale(FLoop.Clock().Now(), maxAge);
-    if (FState.TakeWriteDue()) WriteMetrics(FState.Metrics());
+    bool due = FState.TakeWriteDue();
+    if (FFleet) {
+        // A round of every controller takes longer than one poll interval.
+        const Millis round(static_cast<long long>(TMultiPoll::RoundPolls) *
+                           static_cast<long long>(FOptions.Addresses.size()) * FOptions.TimeoutMs);
+        FFleet->ExpireStale(FLoop.Clock().Now(), std::max(maxAge, 20 * round));
+        due = FFleet->TakeWriteDue() || due;
+    }
+    if (due) WriteMetrics(MetricsText());
 }
 
 int TPoller::Run() {
@@ -248,13 +314,13 @@ int TPoller::Run() {
     if (!FOptions.TextFile.empty()) {
         RemoveStaleTemporaries(FOptions.TextFile);
         // A file that cannot be written at the start is a mistake of the set-up.
-        const std::string error =
-            WriteFileAtomically(FOptions.TextFile, FormatMetrics(FState.Metrics()));
+        const std::string error = WriteFileAtomically(FOptions.TextFile, MetricsText());
         if (!error.empty()) {
             Log(error);
             return 1;
         }
         FState.TakeWriteDue();
+        if (FFleet) FFleet->TakeWriteDue();
     }
     TryOpen();
     while (FExitStatus < 0 && !FLoop.StopRequested()) {
@@ -263,20 +329,21 @@ int TPoller::Run() {
     }
     const bool stopped = FExitStatus < 0;
     // What a one-shot read found, before closing the link forgets it.
-    const bool read = FOnce && FExitStatus == 0;
-    const TMetricsData found = FState.Metrics();
+    const bool read = FOptions.Once && FExitStatus == 0;
+    const std::string found = MetricsText();
     FSession.SetReopen(false);
     if (FSession.IsOpen()) CloseLink();
     if (read) {
         if (!FOptions.TextFile.empty())
             WriteMetrics(found);
         else if (!FOptions.Json)
-            FOut << FormatMetrics(found) << std::flush;
+            FOut << found << std::flush;
     } else {
         FState.Stopped();
-        WriteMetrics(FState.Metrics());
+        if (FFleet) FFleet->Stopped();
+        WriteMetrics(MetricsText());
     }
-    if (stopped && FOnce) {
+    if (stopped && FOptions.Once) {
         Log("stopped before the read was complete");
         return 1;
     }

@@ -1,5 +1,6 @@
-// The poller: the host of one monitoring session (one serial port, one controller) on
-// the poller's own loop, handing the readings on as a metrics file and JSON lines.
+// The poller: the host of one monitoring session (one serial port, one controller, or
+// several controllers polled in turn on the line) on the poller's own loop, handing the
+// readings on as a metrics file and JSON lines.
 //
 // A port that fails to open, or fails while open (the adapter pulled out), is closed and
 // opened again by the session after 1, 2, 4, ... up to 30 seconds; the pauses start again
@@ -10,11 +11,13 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <span>
 #include <string>
 
 #include "Capture.h"
 #include "EventLoop.h"
+#include "Fleet.h"
 #include "OnceCheck.h"
 #include "Options.h"
 #include "PollState.h"
@@ -46,7 +49,10 @@ class TPoller {
     void ReopenPlanned(const aircon::TReopenPlan& Plan);
     void QueueReads(std::span<const std::uint8_t> Commands);
     void AfterEvents();
-    void WriteMetrics(const TMetricsData& Data);
+    void WriteMetrics(const std::string& Text);
+    std::string MetricsText() const;
+    bool CheckFleetOnce();
+    std::string PollingText() const;
     bool CheckOnce();
     void PortFailure(const aircon::TPortFailure& Failure);
     void AnsweringChanged(aircon::TAnswering State);
@@ -59,15 +65,17 @@ class TPoller {
     std::ostream& FErr;
 
     aircon::TSession FSession;
-    TPollState FState;
+    TPollState FState;               // the controller, or the line of several
+    std::unique_ptr<TFleet> FFleet;  // several controllers on the line
     std::unique_ptr<TJsonOut> FJson;
     std::unique_ptr<TOnceCheck> FOnce;
     aircon::TTimer FReadsTimer;
     std::unique_ptr<aircon::TCaptureWriter> FCapture;  // --capture
 
-    std::string FPortError;   // the failure the port reported last
-    std::string FWriteError;  // the last failure to write the metrics file
-    int FExitStatus = -1;     // set when the poller is done
+    std::string FPortError;          // the failure the port reported last
+    std::string FWriteError;         // the last failure to write the metrics file
+    int FExitStatus = -1;            // set when the poller is done
+    std::set<unsigned> FStraysTold;  // kinds and addresses of strays told in the log
 };
 
 }  // namespace airconpoll
