@@ -264,6 +264,12 @@ scan_line=$(BENCH_BUILD_DIR=$build bash bench/scan_full.sh 2>/dev/null || true)
 scan_s=$(sed -n 's/.*: \([0-9.]*\) s (floor.*/\1/p' <<<"$scan_line")
 row "9 scan of 256 addresses at 9600 bit/s, 50 ms margin (3 controllers on the line)" \
     "${scan_line#*: }" "<= 30 s" "$(le "${scan_s:-n/a}" 30)"
+# 10. A poller with 8 controllers on one line with faults.
+log "fleet: 8 controllers on one line, ${FLEET_BENCH_S:=$((quick ? 120 : 600))}s"
+fleet_line=$(FLEET_BENCH_S=$FLEET_BENCH_S bash bench/fleet_bench.sh "$build" 2>/dev/null || true)
+row "10 AirConPoll, 8 controllers on one line with faults" \
+    "$(sed 's/^| [^|]*| //; s/ |$//; s/ | /; /g' <<<"${fleet_line:-n/a}")" "CPU < 0.3 %; RSS growth <= 512 kB" \
+    "$(if [[ -z $fleet_line ]]; then echo "NOT MEASURED"; elif grep -q MISSED <<<"$fleet_line"; then echo MISSES; else echo meets; fi)"
 echo
 echo "Figures ($( ((quick)) && echo "QUICK runs, shorter than the goals ask" || echo "full runs"); $(nproc) cores; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg))"
 {
