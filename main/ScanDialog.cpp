@@ -261,10 +261,11 @@ void TScanDialog::btnUseClick() {
     const int rate = tblFound->item(row, ColRate)->text().toInt();
     const int addr = tblFound->item(row, ColAddr)->text().toInt();
     // The scan runs at 8N1: the window's four boxes take the row's line.
-    auto pick = [&](const char* Name, int Index, void (TForm1::*Change)()) {
-        if (auto* box = FForm.findChild<QComboBox*>(QLatin1String(Name)); box && Index >= 0) {
+    TForm1& form = FForm;
+    auto pick = [&form](const char* Name, int Index, void (TForm1::*Change)()) {
+        if (auto* box = form.findChild<QComboBox*>(QLatin1String(Name)); box && Index >= 0) {
             box->setCurrentIndex(Index);
-            (FForm.*Change)();
+            (form.*Change)();
         }
     };
     const auto& bauds = linechoices::BaudRates;
@@ -275,7 +276,7 @@ void TScanDialog::btnUseClick() {
     pick("cbDatabits", 3, &TForm1::cbDatabitsChange);
     pick("cbParity", linechoices::DefaultParity, &TForm1::cbParityChange);
     pick("cbStopBits", 0, &TForm1::cbStopBitsChange);
-    if (auto* ed = FForm.findChild<QLineEdit*>(QStringLiteral("edAddr")))
+    if (auto* ed = form.findChild<QLineEdit*>(QStringLiteral("edAddr")))
         ed->setText(QString::number(addr));
     accept();
 }
