@@ -43,7 +43,7 @@ std::string FieldText(const std::string& Bytes) {
 }  // namespace
 
 TScan::TScan(IClock& Clock, IScanLine& Line, TScanSettings Settings)
-    : FClock(Clock), FLine(Line), FSettings(std::move(Settings)), FTimer(Clock, 0, false) {
+    : FLine(Line), FSettings(std::move(Settings)), FTimer(Clock, 0, false) {
     FTimer.OnTimer = [this] { WaitOver(); };
 }
 

@@ -179,7 +179,6 @@ class TScan : private IMonitorObserver {
     Millis Listening(std::size_t I) const;
     void Report();
 
-    IClock& FClock;
     IScanLine& FLine;
     TScanSettings FSettings;
     TTimer FTimer;
