@@ -169,7 +169,6 @@ TListenPoller::TListenPoller(const TPollOptions& Options, TEventLoop& Loop, std:
                              std::ostream& Err)
     : FOptions(Options),
       FLoop(Loop),
-      FOut(Out),
       FErr(Err),
       FSession(Loop.Clock(), ListenSettings(Options), nullptr, &Loop, nullptr, "AirConPoll"),
       FOutput(Options.Port, Options.Json ? &Out : nullptr),

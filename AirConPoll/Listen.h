@@ -61,7 +61,6 @@ class TListenPoller {
 
     const TPollOptions FOptions;
     TEventLoop& FLoop;
-    std::ostream& FOut;
     std::ostream& FErr;
     aircon::TSession FSession;
     TListenOutput FOutput;
