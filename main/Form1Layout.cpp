@@ -255,6 +255,8 @@ void TForm1::CreateControls() {
         this->*t.Member = page;
     }
     PageControl1->setCurrentIndex(0);
+    // Each page is read out by its tab; the pages together by this name.
+    PageControl1->setAccessibleName(QStringLiteral("功能页"));
 
     // The send and receive logs.
     for (auto [member, name, top] :
@@ -272,6 +274,11 @@ void TForm1::CreateControls() {
         m->setFont(font);
         this->*member = m;
     }
+    // The captions beside the logs name them for assistive technology.
+    Label8->setBuddy(Memo1);
+    Label12->setBuddy(Memo2);
+    Memo1->setAccessibleName(Label8->text());
+    Memo2->setAccessibleName(Label12->text().remove(QStringLiteral("：")));
 
     // Tab order: serial settings, monitoring settings, pages, logs.
     QWidget* order[] = {cbPort,       cbBaudrate,   cbDatabits,    cbParity,

@@ -1,5 +1,6 @@
 // What the window shows below its designed area: panels that open on demand and the
 // status bar. The designed controls never move; the window follows the panels' height.
+#include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
 #include <QStatusBar>
@@ -58,6 +59,37 @@ class Form1ExtensionTest : public QObject {
             QCOMPARE(form.width(), TForm1::DesignWidth);
             QCOMPARE(pages->geometry(), pagesPlace);
             QCOMPARE(memo2->geometry(), memoPlace);
+        }
+    }
+
+    // A screen reader, or automation that reads the window, finds every control the
+    // keyboard reaches by a name: the logs and the number boxes by the captions beside
+    // them, the buttons by their texts.
+    void everyControlHasANameForAssistiveTechnology() {
+        QAccessible::setActive(true);
+        TSettingsDir settings;
+        aircon::TFakeClock clock;
+        TForm1 form(settings.Path(), nullptr, &clock);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QStringList unnamed;
+        int checked = 0;
+        for (QWidget* w : form.findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(&form) || !(w->focusPolicy() & Qt::TabFocus)) continue;
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (!a) continue;
+            ++checked;
+            if (a->text(QAccessible::Name).trimmed().isEmpty())
+                unnamed << QStringLiteral("%1 (%2)").arg(
+                    w->objectName(), QString::fromLatin1(w->metaObject()->className()));
+        }
+        QVERIFY(checked > 15);
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(QStringLiteral(", "))));
+        for (auto [name, caption] : {std::pair{"Memo1", "发送"}, std::pair{"Memo2", "接收"}}) {
+            auto* memo = form.findChild<QWidget*>(QLatin1String(name));
+            QVERIFY(memo);
+            QCOMPARE(QAccessible::queryAccessibleInterface(memo)->text(QAccessible::Name),
+                     QString::fromUtf8(caption));
         }
     }
 };
