@@ -91,13 +91,16 @@ TAlarmSummaryView::TAlarmSummaryView(aircon::TMonitor& Monitor, QString Settings
     grdAlarms->setColumnWidth(ColUnit, 60);
     grdAlarms->setColumnWidth(ColField, 210);
     grdAlarms->setColumnWidth(ColState, 90);
-    grdAlarms->setMinimumHeight(90);
-    grdAlarms->setMaximumHeight(170);
+    // A fixed height (five rows in view, more by scrolling): alarms that come and go never
+    // make the window grow or shrink.
+    grdAlarms->verticalHeader()->setDefaultSectionSize(22);
+    grdAlarms->setFixedHeight(grdAlarms->horizontalHeader()->sizeHint().height() + 5 * 22 + 4);
 
     lblHiddenFields = new QLabel(this);
     lblHiddenFields->setObjectName(QStringLiteral("lblHiddenFields"));
     lblHiddenFields->setTextFormat(Qt::PlainText);
-    lblHiddenFields->setWordWrap(true);
+    // One line a unit under its title, never wrapped: the panel keeps its height.
+    lblHiddenFields->setWordWrap(false);
     lblHiddenFields->setToolTip(QStringLiteral("监控面板上不显示的字段（控制器照常上报）"));
 
     cbAlarmBell = new QCheckBox(QStringLiteral("新告警时响铃"), this);
@@ -240,7 +243,7 @@ void TAlarmSummaryView::Rebuild() {
                      fields.join(QStringLiteral("，"));
     }
     const QString hiddenText =
-        QStringLiteral("面板未显示的字段　") + units.join(QStringLiteral("；"));
+        QStringLiteral("面板未显示的字段：\n") + units.join(QLatin1Char('\n'));
     lblHiddenFields->setText(hiddenText);
     lblHiddenFields->setAccessibleName(hiddenText);
     RefreshReads();
@@ -278,16 +281,18 @@ TAlarmSummaryView* AddAlarmSummary(TForm1& Form) {
     const QString settings =
         TRecordTrendReport::SettingsFileIn(QFileInfo(Form.SettingsPath()).absolutePath());
     auto* view = new TAlarmSummaryView(Form.Monitor(), settings);
-    view->hide();
+    // Open or closed as it was left, before the window takes its height from its panels.
+    QSettings ini(settings, QSettings::IniFormat);
+    ini.beginGroup(SettingsGroup);
+    const bool shown = ini.value(ShownKey, false).toBool();
+    view->Toggle()->setChecked(shown);
+    view->setVisible(shown);
     Form.AddBottomPanel(view);
     Form.StatusBar()->addPermanentWidget(view->Toggle());
     // The core goes with the window: the panel leaves it first.
     QObject::connect(&Form, &TForm1::destroying, view, &TAlarmSummaryView::Detach);
     QObject::connect(&Form.LinkView().Status(), &TLinkStatusWidget::refreshed, view,
                      &TAlarmSummaryView::RefreshReads);
-    QSettings ini(settings, QSettings::IniFormat);
-    ini.beginGroup(SettingsGroup);
-    view->Toggle()->setChecked(ini.value(ShownKey, false).toBool());
     return view;
 }
 
