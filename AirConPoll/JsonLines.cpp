@@ -146,8 +146,12 @@ std::string JsonLine(const TDecodedReply& Reply) {
                 o.Int("address", r.Addr);
             } else if constexpr (std::is_same_v<T, TVendorInfo>) {
                 o.Raw("reply", "\"vendor_info\"");
-                for (std::size_t i = 0; i < VendorFields.size(); ++i)
-                    if (r.Fields[i]) o.Raw(VendorFields[i].Key, JsonString(*r.Fields[i]));
+                // Each text without its padding, and as it came in "<key>_raw".
+                for (std::size_t i = 0; i < VendorFields.size(); ++i) {
+                    if (!r.Fields[i]) continue;
+                    o.Raw(VendorFields[i].Key, JsonString(WithoutPadding(*r.Fields[i])));
+                    o.Raw(std::string(VendorFields[i].Key) + "_raw", JsonString(*r.Fields[i]));
+                }
             }
         },
         Reply.Data);

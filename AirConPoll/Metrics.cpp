@@ -141,8 +141,7 @@ std::string EscapeLabelValue(std::string_view Text) {
 }
 
 std::string ControllerLabelText(std::string_view Latin1) {
-    while (!Latin1.empty() && (Latin1.back() == ' ' || Latin1.back() == '\0'))
-        Latin1.remove_suffix(1);
+    Latin1 = WithoutPadding(Latin1);
     std::string out;
     out.reserve(Latin1.size() * 2);
     for (char ch : Latin1) {

@@ -1,6 +1,50 @@
 #include "OpenHint.h"
 
+#include <cstring>
+#include <system_error>
+
+#include "ComPlatform.h"
+
 namespace airconpoll {
+
+namespace {
+
+// "ENOENT", or empty where the C library cannot name it.
+std::string ErrnoName(int Error) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
+    if (const char* name = ::strerrorname_np(Error)) return name;
+#else
+    (void)Error;
+#endif
+    return {};
+}
+
+// The text on one line: line breaks become spaces, carriage returns go.
+std::string OneLine(std::string_view Text) {
+    std::string out;
+    for (char c : Text) {
+        if (c == '\r') continue;
+        if (c == '\n') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+            continue;
+        }
+        out += c;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+std::string SystemCause(std::int64_t Error, std::string_view PlatformText) {
+    if (Error <= 0) return {};
+    if (Error >= kWin32ErrorBase) return OneLine(PlatformText);
+    const int error = static_cast<int>(Error);
+    const std::string name = ErrnoName(error);
+    const std::string text = std::generic_category().message(error);
+    return (name.empty() ? "errno " + std::to_string(error) : name) + ": " + text;
+}
 
 std::string OpenFailureHint(std::string_view Port, int Error, const TDeviceAccess& Device,
                             const TUserIdentity& User) {

@@ -2,6 +2,7 @@
 // which group may use it, or that it is not there.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,11 @@ std::string OpenFailureHint(std::string_view Port, int Error, const TDeviceAcces
                             const TUserIdentity& User);
 // The same for this process, looking at the node itself.
 std::string OpenFailureHint(std::string_view Port, int Error);
+
+// The system's own cause of a port failure, for the journal: the errno name and text
+// ("EIO: Input/output error"); "errno N: text" where the C library names no errors.
+// A platform code beyond errno (a Win32 code passed through) keeps the platform's text,
+// PlatformText, on one line. Empty without an error (Error 0).
+std::string SystemCause(std::int64_t Error, std::string_view PlatformText);
 
 }  // namespace airconpoll

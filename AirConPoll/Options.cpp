@@ -383,8 +383,8 @@ Scan (find controllers whose address or line speed is not known):
 
 A port that vanishes or cannot be opened is tried again after 1, 2, 4, ... up
 to 30 seconds; the metrics aircon_port_open and aircon_reconnects_total tell of
-it. SIGTERM and SIGINT end the program cleanly, leaving the metrics file with
-aircon_up 0.
+it. SIGTERM, SIGINT and SIGHUP end the program cleanly, leaving the metrics
+file with aircon_up 0.
 
 Exit status: 0 done, 1 the port or the controller failed (--once) or the
 metrics file cannot be written, or no controller found (--scan), 2 bad

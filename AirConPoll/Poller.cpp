@@ -13,20 +13,6 @@ using namespace aircon;
 
 namespace {
 
-// The platform's message over one line ("System Error.  Code: 2.\r\nNo such file...").
-std::string OneLine(std::string Text) {
-    std::string out;
-    for (char c : Text) {
-        if (c == '\r') continue;
-        if (c == '\n') {
-            if (!out.empty() && out.back() != ' ') out += ' ';
-            continue;
-        }
-        out += c;
-    }
-    return out;
-}
-
 std::string Seconds(Millis Span) {
     return std::to_string((Span.count() + 999) / 1000) + " s";
 }
@@ -155,8 +141,10 @@ void TPoller::Log(const std::string& Line) {
 }
 
 void TPoller::PortFailure(const TPortFailure& f) {
+    // The component's text, and the system's own cause in its own terms.
     std::string failure = f.Message;
-    if (!f.WinMessage.empty()) failure += " (" + OneLine(f.WinMessage) + ")";
+    if (const std::string cause = SystemCause(f.WinError, f.WinMessage); !cause.empty())
+        failure += " (" + cause + ")";
     if (f.Kind == TComExceptions::CE_OpenFailed && f.WinError > 0 && f.WinError < 4096) {
         const std::string hint = OpenFailureHint(FOptions.Port, static_cast<int>(f.WinError));
         if (!hint.empty()) failure += ": " + hint;

@@ -196,6 +196,7 @@ bool TDH::CheckFrame(std::span<const std::uint8_t> Frame) {
 // rebind its own event while it runs. An exception from a handler ends the events of
 // that frame only; the first one is kept for ReceiveData to pass on.
 void TDH::ExtractFrame(std::span<const std::uint8_t> Frame) {
+    FlushNoise();
     try {
         if (const TRecDHFrameEvent handler = OnRecDHFrame) handler(*this, Frame);
         const TRecDHFrameEvent check = CheckFrame(Frame) ? OnRecDHCorrectFrame : OnRecDHErrorFrame;
@@ -203,6 +204,26 @@ void TDH::ExtractFrame(std::span<const std::uint8_t> Frame) {
     } catch (...) {
         if (!FFirstError) FFirstError = std::current_exception();
     }
+}
+
+void TDH::Drop(const std::uint8_t* Begin, const std::uint8_t* End) {
+    FNoise.insert(FNoise.end(), Begin, End);
+}
+
+// The run is taken out of FNoise before the handler runs, so the handler sees it once
+// whatever it does.
+void TDH::FlushNoise() {
+    if (FNoise.empty()) return;
+    std::vector<std::uint8_t> noise;
+    noise.swap(FNoise);
+    try {
+        if (const TRecDHFrameEvent handler = OnRecDHNoise) handler(*this, noise);
+    } catch (...) {
+        if (!FFirstError) FFirstError = std::current_exception();
+    }
+    // Keep the buffer's room for the next run.
+    noise.clear();
+    if (FNoise.empty()) FNoise.swap(noise);
 }
 
 // The stream is cut like this:
@@ -227,6 +248,7 @@ void TDH::ReceiveData(std::span<const std::uint8_t> Buffer) {
         }
     } reset{*this};
     Cut(Buffer);
+    FlushNoise();
     if (FFirstError) std::rethrow_exception(FFirstError);
 }
 
@@ -245,10 +267,16 @@ void TDH::Cut(std::span<const std::uint8_t> Buffer) {
                 FInBufferSize += end - p;
                 return;
             }
-            FInBufferSize = 0;  // would grow beyond the buffer: no frame is this long
+            // Would grow beyond the buffer: no frame is this long.
+            Drop(FInputBuffer.data(), FInputBuffer.data() + FInBufferSize);
+            Drop(p, limit);
+            FInBufferSize = 0;
             p = limit;
         } else if (*d == SOI) {
-            FInBufferSize = 0;  // a new "~" restarts; the held bytes go
+            // A new "~" restarts; the held bytes go.
+            Drop(FInputBuffer.data(), FInputBuffer.data() + FInBufferSize);
+            Drop(p, d);
+            FInBufferSize = 0;
             p = d;
         } else {
             const std::size_t add = d - p + 1;
@@ -261,8 +289,13 @@ void TDH::Cut(std::span<const std::uint8_t> Buffer) {
     }
 
     while (p != end) {
-        p = FindFirst(p, end - p, SOI);
-        if (!p) return;  // nothing more starts a frame
+        const std::uint8_t* const soi = FindFirst(p, end - p, SOI);
+        if (!soi) {  // nothing more starts a frame
+            Drop(p, end);
+            return;
+        }
+        Drop(p, soi);
+        p = soi;
         const std::uint8_t* const limit = p + std::min<std::size_t>(InputBufferSize, end - p);
         const std::uint8_t* const d = FindDelimiter(p + 1, limit);
         if (d == limit) {
@@ -272,9 +305,11 @@ void TDH::Cut(std::span<const std::uint8_t> Buffer) {
                 FInBufferSize = end - p;
                 return;
             }
-            p = limit;  // InputBufferSize bytes and no end: dropped
+            Drop(p, limit);  // InputBufferSize bytes and no end: dropped
+            p = limit;
         } else if (*d == SOI) {
-            p = d;  // a later "~" restarts the frame
+            Drop(p, d);  // a later "~" restarts the frame
+            p = d;
         } else {
             const std::uint8_t* const start = p;
             p = d + 1;

@@ -130,7 +130,12 @@ class TDH {
     // Appends a received block and reports every complete frame in it, in
     // order: OnRecDHFrame, then OnRecDHCorrectFrame or OnRecDHErrorFrame.
     // A frame runs from the last "~" before a carriage return to that carriage
-    // return; frames longer than InputBufferSize bytes are dropped silently.
+    // return; frames longer than InputBufferSize bytes are dropped.
+    // Bytes that belong to no frame (before a "~", after a carriage return, a
+    // frame restarted by a later "~" or grown beyond the buffer) are reported
+    // through OnRecDHNoise in the place they had on the line: each run of them
+    // once, before the frame that follows it or at the end of the block.
+    // Bytes of an incomplete frame held for the next block are not noise yet.
     // A frame is reported once. A handler that throws ends the events of its own
     // frame only: the rest of the block is still cut and reported and an
     // incomplete tail is held, then the first exception leaves this call (the
@@ -146,6 +151,8 @@ class TDH {
     TRecDHFrameEvent OnRecDHFrame;
     TRecDHFrameEvent OnRecDHErrorFrame;
     TRecDHFrameEvent OnRecDHCorrectFrame;
+    // Bytes that belong to no frame, valid only during the call.
+    TRecDHFrameEvent OnRecDHNoise;
 
     // True when the frame passes the check (CheckFrameReason in Frame.h gives the
     // reason when it does not).
@@ -155,11 +162,16 @@ class TDH {
     void Cut(std::span<const std::uint8_t> Buffer);
     // Raises OnRecDHFrame, then the check event, for one frame.
     void ExtractFrame(std::span<const std::uint8_t> Frame);
+    // Keeps bytes that belong to no frame until the next frame or the end of the block.
+    void Drop(const std::uint8_t* Begin, const std::uint8_t* End);
+    // Raises OnRecDHNoise for the bytes dropped since the last frame, if any.
+    void FlushNoise();
 
     // The held incomplete frame: empty, or a "~" followed by bytes that are
     // neither "~" nor a carriage return, at most InputBufferSize - 1 of them.
     std::array<std::uint8_t, InputBufferSize> FInputBuffer{};
     std::size_t FInBufferSize = 0;
-    bool FInReceive = false;         // guards against a handler feeding the codec
-    std::exception_ptr FFirstError;  // the first handler failure of the current block
+    bool FInReceive = false;           // guards against a handler feeding the codec
+    std::exception_ptr FFirstError;    // the first handler failure of the current block
+    std::vector<std::uint8_t> FNoise;  // dropped bytes not yet reported
 };

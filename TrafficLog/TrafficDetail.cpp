@@ -233,6 +233,10 @@ std::vector<TDetailLine> DescribeRow(const TTrafficRow& Row) {
         case TRowKind::Noise:
             L.Add("噪声", std::to_string(Row.Count) + " 字节", TDetailMark::Heading);
             L.Add("说明", "不属于任何帧的字节: \"~\" 之前、回车之后, 或超出接收缓冲区的部分");
+            if (!Row.Frame.empty()) {
+                L.Add("十六进制", SpacedHex(Row.Frame));
+                L.Add("文本", EscapedText(Row.Frame));
+            }
             break;
         case TRowKind::LinkOpened:
             L.Add("链路", "打开", TDetailMark::Heading);

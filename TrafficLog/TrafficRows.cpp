@@ -1,5 +1,6 @@
 #include "TrafficRows.h"
 
+#include <algorithm>
 #include <ctime>
 #include <limits>
 #include <stdexcept>
@@ -378,7 +379,12 @@ void TTrafficLog::OnNoise(const TNoise& E) {
     TTrafficRow& row = Append(TRowKind::Noise, E.At);
     row.Class = TRowClass::Noise;
     row.Count = E.Count;
+    // The bytes themselves, as far as a frame could reach: a longer run is line garbage
+    // whose start says enough, and the ring stays bounded.
+    const std::size_t kept = std::min(E.Bytes.size(), NoiseBytesKept);
+    row.Frame.assign(E.Bytes.begin(), E.Bytes.begin() + static_cast<std::ptrdiff_t>(kept));
     row.Summary = "噪声 " + std::to_string(E.Count) + " 字节 (不属于任何帧)";
+    if (kept < E.Bytes.size()) row.Summary += ", 记录前 " + std::to_string(kept) + " 字节";
     Complete(row);
 }
 

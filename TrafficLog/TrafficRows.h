@@ -57,7 +57,9 @@ struct TTrafficRow {
     TStamp At;
     TRowKind Kind = TRowKind::Sent;
     TRowClass Class = TRowClass::Command;
-    std::vector<std::uint8_t> Frame;  // the frame as sent or received; empty for other rows
+    // The frame as sent or received, or the noise bytes (at most NoiseBytesKept of them);
+    // empty for other rows.
+    std::vector<std::uint8_t> Frame;
     std::string Summary;  // "0x42 读取模拟量", "RTN 0 正常, 38 字节", "CHKSUM错"
     // Sent: the command's CID2. Received: the CID2 of the last command sent, which the
     // frame is read as the answer to (0xFF before any). Missing: the command unanswered.
@@ -94,6 +96,9 @@ std::string ResponseText(const TTrafficRow& Row);
 std::string RowLine(const TTrafficRow& Row);
 // The first line of those files: the column names.
 std::string_view RowLineHeader();
+
+// A noise row keeps the first bytes of its run, as many as the longest frame.
+inline constexpr std::size_t NoiseBytesKept = TDH::InputBufferSize;
 
 class TTrafficLog : public IMonitorObserver {
   public:

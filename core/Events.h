@@ -4,10 +4,11 @@
 // thread), in the order things happen. Byte spans in an event are valid only during the
 // call: an observer that keeps them copies them.
 //
-// For each received block, in order: for every frame cut from it, TFrameReceived, then
-// for a frame that passed the check TReplyReceived, then for an RTN-0 reply that the last
-// command's decoder could read TDecodedReply; after the block, TNoise when bytes were
-// dropped that belong to no frame.
+// For each received block, in line order: for every frame cut from it, TFrameReceived,
+// then for a frame that passed the check TReplyReceived, then for an RTN-0 reply that the
+// last command's decoder could read TDecodedReply; and for each run of bytes that belong
+// to no frame, TNoise where the run was on the line: before the frame that follows it, or
+// at the end of the block.
 //
 // A reply is decoded once, by the core, before TReplyReceived: that event carries the
 // parsed record (or why there is none), and TDecodedReply hands on the same record.
@@ -152,11 +153,12 @@ struct TReplyMissing {
     Millis Timeout{};  // the reply time-out the command was given
 };
 
-// Received bytes that belong to no frame (before a "~", after a carriage return, or
-// dropped by the codec's buffer limit).
+// Received bytes that belong to no frame (before a "~", after a carriage return, a frame
+// restarted by a later "~", or dropped by the codec's buffer limit): one run of them.
 struct TNoise {
     TStamp At;
-    std::size_t Count = 0;
+    std::size_t Count = 0;                  // Bytes.size()
+    std::span<const std::uint8_t> Bytes{};  // the bytes, as they came
 };
 
 // Any number of observers; each overrides what it needs.

@@ -398,6 +398,12 @@ std::string ParamItemText(std::size_t Item, std::uint16_t Code) {
     return std::to_string(Code);
 }
 
+std::string_view WithoutPadding(std::string_view Latin1) {
+    while (!Latin1.empty() && (Latin1.back() == ' ' || Latin1.back() == '\0'))
+        Latin1.remove_suffix(1);
+    return Latin1;
+}
+
 std::string ProtocolVersionText(std::uint8_t Ver) {
     return std::to_string(Ver >> 4) + "." + std::to_string(Ver & 0x0F);
 }

@@ -206,6 +206,9 @@ std::string_view SwitchItemWord(std::size_t Item, TStateCode Code);
 // four items with a table, the decimal number for the others.
 std::string ParamItemText(std::size_t Item, std::uint16_t Code);
 std::string ProtocolVersionText(std::uint8_t Ver);  // "1.0", "10.11"
+// A fixed-length text field (vendor information) without its padding: the trailing
+// blanks and zero bytes cut.
+std::string_view WithoutPadding(std::string_view Latin1);
 // Latin-1 bytes as UTF-8 text: the helper library's.
 using util::Latin1ToUtf8;
 

@@ -26,6 +26,7 @@ struct TMonitor::TImpl {
         DH.OnRecDHCorrectFrame = [this](TDH&, std::span<const std::uint8_t> Frame) {
             CorrectFrame(Frame);
         };
+        DH.OnRecDHNoise = [this](TDH&, std::span<const std::uint8_t> Bytes) { Noise(Bytes); };
     }
 
     IClock& Clock;
@@ -65,7 +66,6 @@ struct TMonitor::TImpl {
     // The block being taken in.
     bool InReceive = false;
     TStamp BlockAt;
-    std::size_t BlockFrameBytes = 0;
     std::optional<TParsedFrame> FrameParsed;  // the frame being reported, when it passed
     bool FrameInTime = false;                 // it is the first frame after a command, in time
 
@@ -203,26 +203,19 @@ struct TMonitor::TImpl {
         } done{InReceive};
 
         BlockAt = Stamp();
-        BlockFrameBytes = 0;
-        const std::size_t heldBefore = DH.HeldSize();
-        std::exception_ptr failure;
-        try {
-            DH.ReceiveData(Block);
-        } catch (...) {
-            failure = std::current_exception();  // an observer failed; the block is done
-        }
-        // What the codec dropped: bytes before a "~", after a carriage return, and
-        // frames that outgrew its buffer.
-        const std::size_t noise = heldBefore + Block.size() - DH.HeldSize() - BlockFrameBytes;
-        if (noise > 0) {
-            const TNoise e{BlockAt, noise};
-            Notify([&](IMonitorObserver& o) { o.OnNoise(e); });
-        }
-        if (failure) std::rethrow_exception(failure);
+        // The codec reports frames and the noise between them in line order; the first
+        // observer failure leaves here once the whole block is taken in.
+        DH.ReceiveData(Block);
+    }
+
+    // What the codec dropped: bytes before a "~", after a carriage return, and frames
+    // that outgrew its buffer or were restarted by a later "~".
+    void Noise(std::span<const std::uint8_t> Bytes) {
+        const TNoise e{BlockAt, Bytes.size(), Bytes};
+        Notify([&](IMonitorObserver& o) { o.OnNoise(e); });
     }
 
     void FrameCut(std::span<const std::uint8_t> Frame) {
-        BlockFrameBytes += Frame.size();
         // Parsed once here; the codec's correct-frame event of this frame takes it.
         FrameParsed = ParseFrame(Frame);
         const TFrameCheck check = FrameParsed ? TFrameCheck::Ok : CheckFrameReason(Frame);

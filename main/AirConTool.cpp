@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <cstdio>
 
+#include "AlarmSummary.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
 #include "QtChinese.h"
@@ -36,6 +37,7 @@ int main(int argc, char* argv[]) {
     auto* form = new TForm1;
     form->SetPortForThisRun(options.value(port));
     AddScanButton(*form);      // "查找设备" in the status bar
+    AddAlarmSummary(*form);    // "告警汇总": its toggle in the status bar, its panel below
     TWindowHost window(form);  // scrolls where the screen is lower than the form
     window.show();
     return QApplication::exec();

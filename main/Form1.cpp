@@ -254,6 +254,7 @@ void TForm1::FormClose() {
 }
 
 void TForm1::FormDestroy() {
+    emit destroying();
     if (FSession) {
         // No handler of this window may run while the window is taken apart.
         FSession->OnPortFailure = nullptr;

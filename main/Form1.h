@@ -150,6 +150,10 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     // The outcome of the remote and set commands where they were given.
     TCommandOutcomes& Outcomes() const { return *FOutcomes; }
 
+  signals:
+    // The window is being taken apart: views added from outside leave the core now.
+    void destroying();
+
   protected:
     void closeEvent(QCloseEvent* Event) override;
     void showEvent(QShowEvent* Event) override;

@@ -485,4 +485,61 @@ TEST_F(DHReceive, RandomStreamsCutIntoRandomBlocksMatchTheModel) {
     }
 }
 
+// Noise is reported where it was on the line: frames and noise together, in the order
+// of their events, give back the stream byte for byte (but for the incomplete frame held
+// at the end), whatever the blocks. Within a block each run is reported once.
+TEST_F(DHReceive, NoiseAndFramesInLineOrderGiveBackTheStream) {
+    std::string line;  // frames and noise as reported
+    int runs = 0;
+    bool lastWasNoise = false;
+    int mergedRuns = 0;  // two noise events in a row within one block
+    dh.OnRecDHFrame = [&](TDH&, std::span<const std::uint8_t> f) {
+        line += Text(f);
+        lastWasNoise = false;
+    };
+    dh.OnRecDHNoise = [&](TDH& sender, std::span<const std::uint8_t> n) {
+        EXPECT_EQ(&sender, &dh);
+        EXPECT_FALSE(n.empty());
+        if (lastWasNoise) ++mergedRuns;
+        lastWasNoise = true;
+        line += Text(n);
+        ++runs;
+    };
+    std::mt19937 rng(20261211);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const std::string parts[] = {kA, kLong, kBad, "xy", "\r\n", "~", "~10", std::string(1100, '3')};
+    for (int round = 0; round < 300; ++round) {
+        std::string stream;
+        while (stream.size() < 4000)
+            stream += parts[pick(8)];
+        line.clear();
+        runs = 0;
+        const int maxBlock = round % 2 == 0 ? 2000 : 16;
+        for (std::size_t pos = 0; pos < stream.size();) {
+            const std::size_t n = 1 + pick(maxBlock);
+            lastWasNoise = false;  // a new block
+            Feed(std::string_view(stream).substr(pos, n));
+            pos += n;
+        }
+        const dhmodel::TCut model = dhmodel::Cut(stream);
+        ASSERT_EQ(line, stream.substr(0, stream.size() - model.Held)) << "round " << round;
+        ASSERT_GT(runs, 0);
+        ASSERT_EQ(mergedRuns, 0) << "round " << round;
+        lastWasNoise = false;
+        Feed("\r");
+    }
+}
+
+TEST_F(DHReceive, NoiseComesBeforeTheFrameItPreceded) {
+    std::vector<std::string> events;
+    dh.OnRecDHFrame = [&](TDH&, std::span<const std::uint8_t> f) { events.push_back(Text(f)); };
+    dh.OnRecDHNoise = [&](TDH&, std::span<const std::uint8_t> n) {
+        events.push_back("noise " + Text(n));
+    };
+    Feed("ab" + kA + "\r\n~10");
+    Feed("01" + kB + "z");
+    EXPECT_EQ(events, (std::vector<std::string>{"noise ab", kA, "noise \r\n", "noise ~1001", kB,
+                                                "noise z"}));
+}
+
 }  // namespace

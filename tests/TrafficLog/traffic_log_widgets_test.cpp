@@ -290,6 +290,13 @@ class TTrafficLogWidgetsTest : public QObject {
         QCOMPARE(b.Rows(), 1);
         QCOMPARE(b.Cell(0, TTrafficLogModel::ColSummary),
                  QStringLiteral("噪声 2 字节 (不属于任何帧)"));
+        // The noise bytes themselves, in the table and in the detail.
+        QCOMPARE(b.Cell(0, TTrafficLogModel::ColHex), QStringLiteral("7A 7A"));
+        QCOMPARE(b.Cell(0, TTrafficLogModel::ColText), QStringLiteral("zz"));
+        QVERIFY(b.Panel.SelectSeq(b.Panel.Log().FirstSeq()));
+        QTreeWidgetItem* hex = b.Detail(QStringLiteral("十六进制"));
+        QVERIFY(hex != nullptr);
+        QCOMPARE(hex->text(1), QStringLiteral("7A 7A"));
     }
 
     void writesToAFileAndSaves() {

@@ -67,9 +67,12 @@ void Send42(TRig& r) {
     r.Monitor.SendNoDataCmd(1, 0x42);
 }
 
+// A noise row adds its bytes, in hexadecimal and as text.
 std::string Row(const TTrafficRow& R) {
-    return LocalTimeText(R.At.Wall, false) + "|" + std::string(DirectionText(R.Kind)) + "|" +
-           R.Summary + "|" + ResponseText(R);
+    std::string row = LocalTimeText(R.At.Wall, false) + "|" + std::string(DirectionText(R.Kind)) +
+                      "|" + R.Summary + "|" + ResponseText(R);
+    if (R.Kind == TRowKind::Noise) row += "|" + SpacedHex(R.Frame) + "|" + EscapedText(R.Frame);
+    return row;
 }
 
 std::string Opt(const std::optional<long long>& v) {
@@ -113,16 +116,34 @@ TEST(TrafficThroughCore, RowsAndCountersOfEachLineFault) {
          100,
          {cmd42, "00:00:00.045|接收|RTN 0 正常, 38 字节|45 ms"},
          {1, 1, 0, 0, 0, 0, 45, 45, 45, 45}},
+        // Each run of noise in its place on the line, with its bytes.
         {"noise between frames",
          "",
          {{0, Send42},
           {30, [&](TRig& r) { r.Feed(std::string("\x00\xFF", 2) + good + "zz"); }},
           {60, [&](TRig& r) { r.Feed("\r\n#"); }}},
          100,
-         {cmd42, "00:00:00.030|接收|RTN 0 正常, 38 字节|30 ms",
-          "00:00:00.030|噪声|噪声 4 字节 (不属于任何帧)|",
-          "00:00:00.060|噪声|噪声 3 字节 (不属于任何帧)|"},
+         {cmd42, "00:00:00.030|噪声|噪声 2 字节 (不属于任何帧)||00 FF|\\x00\\xFF",
+          "00:00:00.030|接收|RTN 0 正常, 38 字节|30 ms",
+          "00:00:00.030|噪声|噪声 2 字节 (不属于任何帧)||7A 7A|zz",
+          "00:00:00.060|噪声|噪声 3 字节 (不属于任何帧)||0D 0A 23|\\r\\n#"},
          {1, 1, 0, 0, 0, 7, 30, 30, 30, 30}},
+        // A frame cut short by a "~" is noise before the frame that restarted it, also
+        // when its start came in an earlier block; a frame that outgrows the buffer is
+        // noise where it was.
+        {"restarted and overlong frames",
+         "",
+         {{0, Send42},
+          {10, [&](TRig& r) { r.Feed("~10"); }},
+          {20, [&](TRig& r) { r.Feed("01~2" + good); }},
+          {50, [&](TRig& r) { r.Feed("~" + std::string(1100, 'A') + good); }}},
+         100,
+         {cmd42, "00:00:00.020|噪声|噪声 7 字节 (不属于任何帧)||7E 31 30 30 31 7E 32|~1001~2",
+          "00:00:00.020|接收|RTN 0 正常, 38 字节|20 ms",
+          "00:00:00.050|噪声|噪声 1101 字节 (不属于任何帧), 记录前 1024 字节||7E " +
+              SpacedHex(std::vector<std::uint8_t>(1023, 'A')) + "|~" + std::string(1023, 'A'),
+          "00:00:00.050|接收|RTN 0 正常, 38 字节|"},
+         {1, 2, 0, 0, 0, 1108, 20, 20, 20, 20}},
         {"RTN 2",
          "",
          {{0, [](TRig& r) { r.Monitor.SendSetParamsCmd(1, 0x80, 32); }},

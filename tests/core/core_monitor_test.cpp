@@ -469,14 +469,14 @@ TEST(MonitorIntake, Cases) {
         {"noise between frames",
          0x43,
          {{30, "\r\nxx" + kSwitches + "yyy\r" + kSwitches + "zz"}},
-         {"30 frame ok 42 rt 30", "30 reply rtn 00 to 43 info 12", "30 decoded 43 switches",
-          "30 frame ok 42", "30 reply rtn 00 to 43 info 12", "30 decoded 43 switches",
-          "30 noise 10"}},
+         {"30 noise 4", "30 frame ok 42 rt 30", "30 reply rtn 00 to 43 info 12",
+          "30 decoded 43 switches", "30 noise 4", "30 frame ok 42", "30 reply rtn 00 to 43 info 12",
+          "30 decoded 43 switches", "30 noise 2"}},
         {"stray SOI before a reply",
          0x43,
          {{30, "~10016" + kSwitches}},
-         {"30 frame ok 42 rt 30", "30 reply rtn 00 to 43 info 12", "30 decoded 43 switches",
-          "30 noise 6"}},
+         {"30 noise 6", "30 frame ok 42 rt 30", "30 reply rtn 00 to 43 info 12",
+          "30 decoded 43 switches"}},
         {"RTN 2", 0x43, {{30, Reply(2)}}, {"30 frame ok 18 rt 30", "30 reply rtn 02 to 43 info 0"}},
         {"RTN 0x80",
          0x43,
@@ -503,12 +503,12 @@ TEST(MonitorIntake, Cases) {
          0x4F,
          {{30, Reply(0, {}, 7, 0x21)}},
          {"30 frame ok 18 rt 30", "30 reply rtn 00 to 4F info 0", "30 decoded 4F version"}},
-        // Held bytes dropped by the next block count as its noise.
+        // Held bytes dropped by the next block count as its noise, before its frame.
         {"frame that outgrows the buffer",
          0x42,
          {{30, "~" + std::string(1000, '1')}, {40, std::string(100, '1') + kAnalog}},
-         {"40 frame ok 94 rt 40", "40 reply rtn 00 to 42 info 38", "40 decoded 42 analog",
-          "40 noise 1101"}},
+         {"40 noise 1101", "40 frame ok 94 rt 40", "40 reply rtn 00 to 42 info 38",
+          "40 decoded 42 analog"}},
         {"block too long for any frame",
          0x42,
          {{30, "~" + std::string(1100, '1')}},
@@ -623,9 +623,34 @@ TEST(MonitorIntake, ThrowingObserverDoesNotLoseTheRestOfTheBlock) {
     EXPECT_THROW(rig.Feed(kAnalog + "xy" + kAnalog + "~1001"), std::runtime_error);
     EXPECT_EQ(thrower.calls, 2);
     EXPECT_EQ(rig.Rec.Take(),
-              (std::vector<std::string>{"0 frame ok 94", "0 reply rtn 00 to 42 info 38",
-                                        "0 decoded 42 analog", "0 noise 2"}));
+              (std::vector<std::string>{"0 noise 2", "0 frame ok 94",
+                                        "0 reply rtn 00 to 42 info 38", "0 decoded 42 analog"}));
     EXPECT_EQ(rig.Monitor.Codec().HeldSize(), 5u);
+}
+
+// Noise reaches the observers with its bytes, in its place among the frames of a block:
+// a view lists the line as it was.
+TEST(MonitorIntake, NoiseInLineOrderWithItsBytes) {
+    TRig rig;
+    rig.Link.Open = true;
+    rig.Monitor.SendNoDataCmd(1, 0x43);
+    struct TLine : IMonitorObserver {
+        std::vector<std::string> Events;
+        void OnFrameReceived(const TFrameReceived& e) override {
+            Events.push_back("frame " + std::to_string(e.Frame.size()));
+        }
+        void OnNoise(const TNoise& e) override {
+            EXPECT_EQ(e.Count, e.Bytes.size());
+            Events.push_back("noise " + std::string(e.Bytes.begin(), e.Bytes.end()));
+        }
+    } line;
+    rig.Monitor.AddObserver(line);
+    rig.Feed("#!" + kSwitches + "\n" + kSwitches.substr(0, 5));
+    rig.Feed("~" + kSwitches + "@");
+    EXPECT_EQ(line.Events, (std::vector<std::string>{"noise #!", "frame 42", "noise \n",
+                                                     "noise " + kSwitches.substr(0, 5) + "~",
+                                                     "frame 42", "noise @"}));
+    rig.Monitor.RemoveObserver(line);
 }
 
 TEST(MonitorIntake, ObserverMayNotFeedTheMonitor) {

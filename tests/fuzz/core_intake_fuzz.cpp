@@ -12,6 +12,7 @@
 //    past the INFO shows under ASan;
 //  - counts add up: noise + frame bytes + bytes held == bytes fed, and the link
 //    counters' frames are their replies plus their error frames.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,7 @@ class TChecker : public IMonitorObserver {
     void OnFrameReceived(const TFrameReceived& e) override {
         Require(!FExpectReply && !FExpectDecoded, "a frame before the last one was done");
         const auto f = e.Frame;
+        Line.insert(Line.end(), f.begin(), f.end());
         Require(f.size() >= 2 && f.size() <= TDH::InputBufferSize, "frame size");
         Require(f.front() == '~' && f.back() == '\r', "frame delimiters");
         Require(FFrames < FModel.Frames.size() && FModel.Frames[FFrames].size() == f.size() &&
@@ -100,6 +102,8 @@ class TChecker : public IMonitorObserver {
 
     void OnNoise(const TNoise& e) override {
         Require(e.Count > 0, "empty noise");
+        Require(e.Bytes.size() == e.Count, "noise bytes as counted");
+        Line.insert(Line.end(), e.Bytes.begin(), e.Bytes.end());
         Noise += e.Count;
     }
 
@@ -108,6 +112,7 @@ class TChecker : public IMonitorObserver {
 
     std::size_t Frames() const { return FFrames; }
     std::size_t FrameBytes = 0, Noise = 0, Replies = 0, ErrorFrames = 0, Decoded = 0;
+    std::vector<std::uint8_t> Line;  // frames and noise in the order of their events
 
   private:
     TMonitor& FMonitor;
@@ -158,6 +163,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(held == model.Held, "held bytes match the model");
     Require(checker.Noise == model.Dropped, "noise matches the model");
     Require(checker.Noise + checker.FrameBytes + held == size, "every byte accounted for");
+    // Frames and noise in line order give back the stream, but for the bytes held.
+    Require(checker.Line.size() == size - held &&
+                std::equal(checker.Line.begin(), checker.Line.end(), data),
+            "frames and noise in line order");
     const TLinkCountersData& c = counters.Data();
     Require(c.Replies + c.ErrorFrames == checker.Frames(), "frames = replies + error frames");
     Require(c.Replies == checker.Replies && c.ErrorFrames == checker.ErrorFrames, "counters");

@@ -118,14 +118,16 @@ class TrafficLogWindowTest : public QObject {
             QStringLiteral("0x44 读取告警"),
             QStringLiteral("无应答 350 ms, 0x44 读取告警"),
             QStringLiteral("0x42 读取模拟量"),
+            QStringLiteral("噪声 2 字节 (不属于任何帧)"),  // where it was: before the reply
             QStringLiteral("RTN 2 CHKSUM错, 0 字节"),
-            QStringLiteral("噪声 2 字节 (不属于任何帧)"),
         };
         QAbstractItemModel* rows = panel.grdRows->model();
         QStringList got;
         for (int r = 0; r < rows->rowCount(); ++r)
             got << rows->index(r, TTrafficLogModel::ColSummary).data().toString();
         QCOMPARE(got, want);
+        QCOMPARE(rows->index(8, TTrafficLogModel::ColHex).data().toString(),
+                 QStringLiteral("78 78"));
         QCOMPARE(rows->index(2, TTrafficLogModel::ColResponse).data().toString(),
                  QStringLiteral("40 ms"));
         QCOMPARE(rows->index(4, 0).data(Qt::BackgroundRole).value<QColor>(),

@@ -80,15 +80,23 @@ TEST(JsonLines, TableOfReplies) {
          R"("reply":"device_address","address":200})"},
         {Reply(0x51, TVendorInfo{{std::string("AB  "),
                                   std::string("a\"b\\c\nd\x00\x7F\xFF\x80", 11), std::nullopt}}),
-         time + R"("cid2":"0x51","reply":"vendor_info","device_name":"AB  ",)"
-                R"("software_version":"a\"b\\c\nd\u0000\u007F\u00FF\u0080"})"},
+         time +
+             R"("cid2":"0x51","reply":"vendor_info","device_name":"AB","device_name_raw":"AB  ",)"
+             R"("software_version":"a\"b\\c\nd\u0000\u007F\u00FF\u0080",)"
+             R"("software_version_raw":"a\"b\\c\nd\u0000\u007F\u00FF\u0080"})"},
+        // Padding is trailing blanks and zero bytes; inner ones stay.
+        {Reply(0x51,
+               TVendorInfo{{std::string("A B\0 \0", 6), std::string(" ", 1), std::string("X")}}),
+         time + R"("cid2":"0x51","reply":"vendor_info","device_name":"A B",)"
+                R"("device_name_raw":"A B\u0000 \u0000","software_version":"",)"
+                R"("software_version_raw":" ","vendor_name":"X","vendor_name_raw":"X"})"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.json);
         const std::string line = JsonLine(c.reply);
         // 0xFF is the letter ÿ (U+00FF): written as UTF-8, not escaped.
         std::string want = c.json;
-        if (const auto at = want.find("\\u00FF"); at != std::string::npos)
+        for (auto at = want.find("\\u00FF"); at != std::string::npos; at = want.find("\\u00FF"))
             want.replace(at, 6, "\xC3\xBF");
         EXPECT_EQ(line, want);
         EXPECT_EQ(line.find('\n'), std::string::npos);
@@ -108,9 +116,11 @@ TEST(JsonLines, EveryFieldOfTheSimulatorsRepliesByName) {
     for (const auto& f : AlarmFields)
         EXPECT_NE(alarms.find("\"" + std::string(f.Key) + "\":"), std::string::npos) << f.Key;
     const std::string vendor = JsonLine(Reply(0x51, *ParseVendorInfo(plant.VendorInfo())));
-    EXPECT_NE(vendor.find(R"("device_name":"ACSIM-2 split AC controller   ")"), std::string::npos)
+    EXPECT_NE(vendor.find(R"("device_name":"ACSIM-2 split AC controller",)"), std::string::npos)
         << vendor;
-    EXPECT_NE(vendor.find(R"("vendor_name":"Simulated Climate   ")"), std::string::npos) << vendor;
+    EXPECT_NE(vendor.find(R"("vendor_name":"Simulated Climate",)"), std::string::npos) << vendor;
+    EXPECT_NE(vendor.find(R"("vendor_name_raw":"Simulated Climate   ")"), std::string::npos)
+        << vendor;
 }
 
 TEST(JsonLines, IsoTime) {

@@ -55,5 +55,24 @@ TEST(OpenHint, ByCause) {
         EXPECT_EQ(OpenFailureHint("ttyUSB0", c.error, c.device, user), c.hint) << c.error;
 }
 
+// The journal names the system's cause in its own terms, never as a Windows error.
+TEST(OpenHint, SystemCause) {
+    const struct {
+        std::int64_t error;
+        std::string platform, cause;
+    } cases[] = {
+        {EIO, "System Error.  Code: 5.\r\nInput/output error", "EIO: Input/output error"},
+        {ENOENT, "", "ENOENT: No such file or directory"},
+        {EACCES, "", "EACCES: Permission denied"},
+        {EBUSY, "", "EBUSY: Device or resource busy"},
+        {0, "", ""},
+        // A Win32 code without an errno counterpart keeps the platform's words.
+        {100000 + 1167, "System Error.  Code: 101167.\r\nThe device is not connected.\r\n",
+         "System Error.  Code: 101167. The device is not connected."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SystemCause(c.error, c.platform), c.cause) << c.error;
+}
+
 }  // namespace
 }  // namespace airconpoll

@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -200,6 +202,25 @@ TEST(PollProgram, HelpAndVersion) {
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(version.out.starts_with("AirConPoll ")) << version.out;
     EXPECT_EQ(version.out, VersionText());
+}
+
+// --help and the manual page name the same signals: the three that end the program
+// cleanly (each one's ending is tried in the program's tests), and no other.
+TEST(PollOptions, HelpAndManualPageNameTheSignalsThatEndIt) {
+    std::ifstream in(AIRCON_SOURCE_DIR "/packaging/man/AirConPoll.1");
+    ASSERT_TRUE(in) << "the manual page";
+    std::stringstream page;
+    page << in.rdbuf();
+    const std::string help = HelpText();
+    const struct {
+        const char* name;
+        bool ends;
+    } signals[] = {{"SIGTERM", true},  {"SIGINT", true},   {"SIGHUP", true},
+                   {"SIGQUIT", false}, {"SIGUSR1", false}, {"SIGUSR2", false}};
+    for (const auto& s : signals) {
+        EXPECT_EQ(help.find(s.name) != std::string::npos, s.ends) << s.name << " in --help";
+        EXPECT_EQ(page.str().find(s.name) != std::string::npos, s.ends) << s.name << " in the page";
+    }
 }
 
 }  // namespace
