@@ -461,6 +461,9 @@ std::optional<Reply> Controller::Handle(std::span<const std::uint8_t> frame,
                                         : *idx == kParamSwing || *idx == kParamLock ? 1
                                                                                     : 0xFFFF;
             if (value > limit) return ErrorReply(c.cid2, RtnData);
+            const auto& takes = takes_[*idx];
+            if (!takes.empty() && std::find(takes.begin(), takes.end(), value) == takes.end())
+                return ErrorReply(c.cid2, RtnData);
             if (params_[*idx] != value && *idx >= kParamMode && *idx <= kParamSwing)
                 for (auto& u : units_)
                     u.switchChanged = true;
