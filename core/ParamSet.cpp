@@ -1,6 +1,10 @@
 #include "ParamSet.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <variant>
 
 #include "DH.h"
@@ -162,11 +166,12 @@ std::string FormatParamSet(const TParamSet& Set) {
             entry = std::string(f.Key) + " = " + ParamSetValueText(i, *v);
         }
         out += entry;
-        // Columns by characters: the value may hold Chinese words (three bytes, two columns).
+        // Columns as a terminal shows them: a Chinese character takes two.
         std::size_t width = 0;
         for (std::size_t p = 0; p < entry.size();) {
-            if (!util::NextUtf8(entry, p)) ++p;
-            ++width;
+            const auto c = util::NextUtf8(entry, p);
+            if (!c) ++p;
+            width += c && *c >= 0x2E80 ? 2 : 1;
         }
         out += std::string(width < CommentColumn ? CommentColumn - width : 1, ' ');
         out += comment;
@@ -364,6 +369,29 @@ TParamSetParse ParseParamSet(std::string_view Text) {
               "文件中没有任何参数（[parameters] 段落）");
     if (result.Errors.empty()) result.Set = std::move(set);
     return result;
+}
+
+TParamSetParse ReadParamSetFile(const std::string& Path) {
+    constexpr std::size_t Largest = 64 * 1024;
+    TParamSetParse result;
+    std::ifstream in(Path, std::ios::binary);
+    if (!in) {
+        const std::string why = std::strerror(errno);
+        result.Errors.push_back(TParamSetError{0, TParamSetErrorKind::NotAParamSet,
+                                               "cannot read it: " + why, "无法读取：" + why});
+        return result;
+    }
+    std::string text;
+    text.resize(Largest + 1);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > Largest) {
+        result.Errors.push_back(TParamSetError{0, TParamSetErrorKind::NotAParamSet,
+                                               "larger than 64 KiB: not a parameter set",
+                                               "大于 64 KiB：不是参数文件"});
+        return result;
+    }
+    return ParseParamSet(text);
 }
 
 std::vector<TParamWrite> TParamComparison::Writes() const {

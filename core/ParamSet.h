@@ -111,6 +111,9 @@ struct TParamSetParse {
 };
 
 TParamSetParse ParseParamSet(std::string_view Text);
+// Reads and parses the file at Path; a file that cannot be read, or is larger than any
+// parameter set (64 KiB), is one error at line 0.
+TParamSetParse ReadParamSetFile(const std::string& Path);
 
 // One row of a comparison: a parameter, its value in the file and in the controller.
 struct TParamCompareRow {

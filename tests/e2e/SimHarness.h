@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -181,6 +182,16 @@ class SimProcess : public ChildProcess {
     SimProcess(const fs::path& dir, std::vector<std::string> args)
         : ChildProcess(AC_SIM, dir / "sim.out", dir / "sim.err", std::move(args)) {}
 };
+
+// Writes one command to the simulator's control pipe and waits until it has
+// been carried out.
+inline void Control(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {
+    std::ofstream(pipe) << cmd << '\n';
+    ASSERT_TRUE(WaitFor(
+        [&] { return sim.Out().find("ac_sim: control: " + cmd + "\n") != std::string::npos; }, 10s))
+        << cmd << "\n"
+        << sim.Out() << sim.Err();
+}
 #endif
 
 }  // namespace simharness
