@@ -5,6 +5,7 @@
 
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "ParamSetDialog.h"
 #include "QtChinese.h"
 #include "ScanDialog.h"
 #include "WindowHost.h"
@@ -36,6 +37,7 @@ int main(int argc, char* argv[]) {
     auto* form = new TForm1;
     form->SetPortForThisRun(options.value(port));
     AddScanButton(*form);      // "查找设备" in the status bar
+    AddParamSetButton(*form);  // "参数文件…" beside it
     TWindowHost window(form);  // scrolls where the screen is lower than the form
     window.show();
     return QApplication::exec();

@@ -124,6 +124,12 @@ bool Exists(const fs::path& p) {
     return fs::exists(p, ec);
 }
 
+// Writes one command to the simulator's control pipe and waits until it has
+// been carried out.
+void Control(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {
+    ASSERT_TRUE(SendControl(sim, pipe, cmd)) << cmd << "\n" << sim.Out() << sim.Err();
+}
+
 }  // namespace
 
 TEST(SimLine, SeveralControllersAnswerEachWithItsOwnIdentity) {

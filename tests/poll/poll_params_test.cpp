@@ -42,6 +42,12 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
+// Writes one command to the simulator's control pipe and waits until it has
+// been carried out.
+void Control(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {
+    ASSERT_TRUE(SendControl(sim, pipe, cmd)) << cmd << "\n" << sim.Out() << sim.Err();
+}
+
 // One controller at address 1 with a control pipe; no alarms of its own.
 struct TSim {
     TSim() : link(dir.path() / "ttyAC0"), pipe(dir.path() / "control") {
