@@ -73,8 +73,12 @@ TParamSetDialog::TParamSetDialog(TForm1& Form) : QDialog(&Form), FForm(Form) {
     tblParams->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblParams->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblParams->verticalHeader()->hide();
-    tblParams->horizontalHeader()->setStretchLastSection(true);
-    tblParams->setMinimumHeight(16 * 24);
+    tblParams->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tblParams->horizontalHeader()->setSectionResizeMode(ColOutcome, QHeaderView::Stretch);
+    // All sixteen rows at once, without scrolling.
+    const int rowHeight = fontMetrics().height() + 8;
+    tblParams->verticalHeader()->setDefaultSectionSize(rowHeight);
+    tblParams->setMinimumHeight(static_cast<int>(ParamSetCount) * rowHeight + 2 * rowHeight);
 
     btnRead = Named(new QPushButton(QStringLiteral("读取控制器")), "btnRead",
                     QStringLiteral("读取控制器"));
@@ -312,7 +316,6 @@ void TParamSetDialog::ShowRows() {
             tblParams->setItem(row, c, item);
         }
     }
-    tblParams->resizeColumnsToContents();
 }
 
 void TParamSetDialog::btnWriteClick() {
