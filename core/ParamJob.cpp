@@ -54,7 +54,6 @@ TParamJob::TParamJob(TMonitor& Monitor, std::vector<TParamWrite> Writes) : FMoni
     FResults.reserve(Writes.size());
     for (const TParamWrite& w : Writes)
         FResults.push_back(TParamResult{w, TParamOutcome::Waiting, 0, std::nullopt});
-    FMonitor.AddObserver(*this);
 }
 
 TParamJob::~TParamJob() {
@@ -68,6 +67,7 @@ TIntCMD TParamJob::Item(std::size_t Index) const {
 
 void TParamJob::Start() {
     if (FStep != TStep::Idle) return;
+    FMonitor.AddObserver(*this);
     FStep = TStep::Writing;
     FCurrent = 0;
     if (FResults.empty()) {

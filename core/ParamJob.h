@@ -56,7 +56,7 @@ class TParamJob : private IMonitorObserver {
     TParamJob(const TParamJob&) = delete;
     TParamJob& operator=(const TParamJob&) = delete;
 
-    // Queues the first write.
+    // Starts observing the monitor and queues the first write.
     void Start();
     bool Done() const { return FDone; }
     const std::vector<TParamResult>& Results() const { return FResults; }

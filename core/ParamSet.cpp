@@ -454,21 +454,21 @@ void TPollPause::End() {
     FEnded = true;
     FMonitor.RemoveObserver(*this);
     // A link that closed meanwhile stopped polling for good; the next opening starts it.
-    if (FWasPolling) FMonitor.PollTimer().SetEnabled(true);
+    if (FWasPolling && FMonitor.LinkConnected()) FMonitor.PollTimer().SetEnabled(true);
 }
 
-TParamSetReader::TParamSetReader(TMonitor& Monitor) : FMonitor(Monitor) {
-    FMonitor.AddObserver(*this);
-}
+TParamSetReader::TParamSetReader(TMonitor& Monitor) : FMonitor(Monitor) {}
 
 TParamSetReader::~TParamSetReader() {
-    FMonitor.RemoveObserver(*this);
+    if (FStarted) FMonitor.RemoveObserver(*this);
 }
 
 void TParamSetReader::Start() {
     if (FStarted) return;
     FStarted = true;
+    // The pause hears of a closing link before this reader ends it.
     FPause = std::make_unique<TPollPause>(FMonitor);
+    FMonitor.AddObserver(*this);
     FWaiting = {CidVersion, CidAddress, CidVendor, CidParams};
     for (const std::uint8_t cid : FWaiting)
         FMonitor.QueueCommand(TIntCMD{cid, 0, 0});
@@ -555,6 +555,8 @@ TParamSetWriter::~TParamSetWriter() = default;
 
 void TParamSetWriter::Start() {
     if (FPause) return;
+    // The pause observes before the job does (the job observes from its start): it hears of
+    // a closing link before the job ends.
     FPause = std::make_unique<TPollPause>(FMonitor);
     FJob.Start();
 }
