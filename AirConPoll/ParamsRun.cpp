@@ -29,7 +29,7 @@ std::string OutcomeText(const TParamResult& r) {
             return "written and verified";
         case TParamOutcome::Different:
             return "accepted, but read back as " +
-                   (r.ReadBack ? std::to_string(*r.ReadBack) : std::string("nothing"));
+                   (r.ReadBack ? ParamWordText(r.Write.Code, *r.ReadBack) : std::string("nothing"));
         case TParamOutcome::NotReadBack:
             return "accepted, but the read-back got no reply: not verified";
         case TParamOutcome::Refused:

@@ -288,6 +288,11 @@ TEST(ParamJob, ValueOfEachCode) {
     p.ItemCount = 2;
     p.Items[1] = 3;
     EXPECT_EQ(ParamValueOf(p, 0x83), std::optional<std::uint16_t>(0xFFFB));
+    // Shown as the panel shows it: the lower return-air limit signed, the others not.
+    EXPECT_EQ(ParamWordText(0x83, 0xFFFB), "-5");
+    EXPECT_EQ(ParamWordText(0x80, 0xFFFB), "65531");
+    TParamResult verified{{0x83, 0xFFFB}, TParamOutcome::Verified, 0, 0xFFFB};
+    EXPECT_EQ(ParamOutcomeText(verified), "已写入，回读确认控制器保存了 -5");
     EXPECT_EQ(ParamValueOf(p, 0x80), std::nullopt) << "no reading";
     EXPECT_EQ(ParamValueOf(p, 0xC1), std::optional<std::uint16_t>(3));
     EXPECT_EQ(ParamValueOf(p, 0xC2), std::nullopt) << "not carried";

@@ -38,7 +38,7 @@ struct ControllerConfig {
     std::uint32_t seed = 1;
 };
 
-// The user parameters, by position: codes 0x80..0x86, then 0xC0..0xC8.
+// The user parameters, by position: codes 0x80..0x86, then 0xC0..0xC8 (the core's rule).
 constexpr std::size_t kParamCount = 16;
 std::optional<std::size_t> ParamIndex(std::uint8_t code);
 std::uint8_t ParamCode(std::size_t index);
