@@ -30,9 +30,9 @@ class Rig {
         link_ = dir_.path() / "ttyACSIM0";
         pipe_ = dir_.path() / "control";
         sim_ = std::make_unique<SimProcess>(
-            dir_.path(), std::vector<std::string>{"--link", link_.string(), "--control",
-                                                  pipe_.string(), "--alarm-every", "0",
-                                                  "--no-pace", "-v"});
+            dir_.path(),
+            std::vector<std::string>{"--link", link_.string(), "--control", pipe_.string(),
+                                     "--alarm-every", "0", "--no-pace", "-v"});
         WaitFor([&] { return fs::is_symlink(link_) && fs::exists(pipe_); }, kLong);
         const fs::path settings = dir_.path() / "ComSetting.ini";
         std::ofstream(settings) << "[ComPort1]\nPort=" << link_.string() << "\n";
@@ -105,7 +105,8 @@ class ParamSetDialogE2eTest : public QObject {
         Rig rig;
         QVERIFY(rig.Ready());
         QVERIFY(rig.Open());
-        auto* button = rig.form->StatusBar()->findChild<QPushButton*>(QStringLiteral("btnParamSet"));
+        auto* button =
+            rig.form->StatusBar()->findChild<QPushButton*>(QStringLiteral("btnParamSet"));
         QVERIFY(button);
         QCOMPARE(button->accessibleName(), QStringLiteral("参数文件"));
         QVERIFY(rig.form->PollTimer().Enabled());
@@ -171,7 +172,8 @@ class ParamSetDialogE2eTest : public QObject {
         QVERIFY(d.Comparison());
         QCOMPARE(d.Comparison()->Differing, std::size_t{2});
         auto* about = d.findChild<QLabel*>(QStringLiteral("lblFile"));
-        QVERIFY2(about->text().contains(QStringLiteral("只含 2 个参数")), qPrintable(about->text()));
+        QVERIFY2(about->text().contains(QStringLiteral("只含 2 个参数")),
+                 qPrintable(about->text()));
         QVERIFY2(about->text().contains(QStringLiteral("文件保存自另一台控制器")),
                  qPrintable(about->text()));
         QCOMPARE(Cell(d, 0, TParamSetDialog::ColCompare), QStringLiteral("不在文件中"));
@@ -179,11 +181,13 @@ class ParamSetDialogE2eTest : public QObject {
         QVERIFY(rig.Until([&] { return !d.Busy(); }));
         QVERIFY2(Cell(d, ModeRow, TParamSetDialog::ColOutcome).startsWith(QStringLiteral("被拒绝")),
                  qPrintable(Cell(d, ModeRow, TParamSetDialog::ColOutcome)));
-        QVERIFY2(Cell(d, SetPointRow, TParamSetDialog::ColOutcome).startsWith(QStringLiteral("已写入")),
-                 qPrintable(Cell(d, SetPointRow, TParamSetDialog::ColOutcome)));
+        QVERIFY2(
+            Cell(d, SetPointRow, TParamSetDialog::ColOutcome).startsWith(QStringLiteral("已写入")),
+            qPrintable(Cell(d, SetPointRow, TParamSetDialog::ColOutcome)));
         QCOMPARE(Cell(d, ModeRow, TParamSetDialog::ColController), QStringLiteral("制冷"));
         QCOMPARE(d.Comparison()->Differing, std::size_t{1});
-        QVERIFY2(Status(d).contains(QStringLiteral("2 个参数中 1 个已写入")), qPrintable(Status(d)));
+        QVERIFY2(Status(d).contains(QStringLiteral("2 个参数中 1 个已写入")),
+                 qPrintable(Status(d)));
         QCOMPARE(rig.Sets(), 2);
     }
 
