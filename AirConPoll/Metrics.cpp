@@ -364,6 +364,16 @@ std::string Format(const TMetricsData& Line, std::span<const TMetricsData> Contr
                 params.Sample(l, {{"name", ParamFields[ParamReadingCount + i].Key}},
                               Number(p.Items[i]));
         });
+        TFamily drift(out, "aircon_parameter_drift", "gauge",
+                      "1 where a user parameter differs from the reference parameter set "
+                      "(--params-reference), 0 where the controller holds it; only the "
+                      "parameters the reference holds.");
+        each([&](const TMetricsData& d, const std::string& l) {
+            if (!d.Params || !d.Reference) return;
+            const TParamComparison c = CompareParamSet(*d.Reference, *d.Params, {});
+            for (const TParamCompareRow& r : c.Rows)
+                if (r.InFile) drift.Sample(l, {{"name", r.Key}}, r.Differs ? "1" : "0");
+        });
         TFamily readAt(out, "aircon_parameters_read_timestamp_seconds", "gauge",
                        "When the user parameters (reply 0x47) were last read, in seconds since "
                        "the epoch.");

@@ -20,6 +20,7 @@
 #include "Clock.h"
 #include "Model.h"
 #include "MultiPoll.h"
+#include "ParamSet.h"
 
 namespace airconpoll {
 
@@ -55,6 +56,9 @@ struct TMetricsData {
     // When the identity (any of 0x4F, 0x50, 0x51) and the parameters were last read.
     std::optional<WallTime> InfoReadAt;
     std::optional<WallTime> ParamsReadAt;
+    // The reference parameter set (--params-reference) the parameters are compared with;
+    // null without one.
+    const aircon::TParamSet* Reference = nullptr;
 
     // Takes a decoded reply in place of the last one of its kind (and unit); At, when
     // given, is when it came.

@@ -87,6 +87,14 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
         };
     };
 
+    auto path = [&](std::string_view Name, std::string& Target) {
+        return [&, Name](const std::string& Value) {
+            if (Value.empty()) return fail(std::string(Name) + ": the path is empty");
+            Target = Value;
+            return true;
+        };
+    };
+
     const std::map<std::string, std::function<bool(const std::string&)>, std::less<>> withValue{
         {"--port",
          [&](const std::string& Value) {
@@ -206,6 +214,10 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
          }},
         {"--scan-margin", number("--scan-margin", 50, 10000, o.ScanMarginMs)},
         {"--scan-listen", number("--scan-listen", 0, 60000, o.ScanListenMs)},
+        {"--params-save", path("--params-save", o.ParamsSave)},
+        {"--params-check", path("--params-check", o.ParamsCheck)},
+        {"--params-apply", path("--params-apply", o.ParamsApply)},
+        {"--params-reference", path("--params-reference", o.ParamsReference)},
         {"--textfile",
          [&](const std::string& Value) {
              if (Value.empty()) return fail("--textfile: the path is empty");
@@ -291,6 +303,27 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
         return {std::nullopt,
                 "--scan: give it alone (with --json at most), not with --once or --textfile"};
     if (o.Scan) return {o, ""};
+    const int paramJobs = !o.ParamsSave.empty() + !o.ParamsCheck.empty() + !o.ParamsApply.empty();
+    if (paramJobs > 1)
+        return {std::nullopt,
+                "--params-save, --params-check and --params-apply: give one of them at a time"};
+    if (paramJobs == 1) {
+        if (o.Listen || o.Once || o.Json || !o.TextFile.empty() || !o.ParamsReference.empty() ||
+            !o.Capture.empty())
+            return {std::nullopt,
+                    "--params-save, --params-check and --params-apply read the controller "
+                    "once and end: not with --listen, --once, --json, --textfile, --capture or "
+                    "--params-reference"};
+        if (o.Addresses.size() > 1)
+            return {std::nullopt,
+                    "--params-save, --params-check and --params-apply: one controller (--addr "
+                    "with one address)"};
+        return {o, ""};
+    }
+    if (!o.ParamsReference.empty() && o.Listen)
+        return {std::nullopt,
+                "--params-reference compares the parameters the poller reads: not with "
+                "--listen"};
     if (!o.Once && !o.Json && o.TextFile.empty())
         return {std::nullopt, "nothing to do: give --textfile PATH, --json or --once (see --help)"};
     return {o, ""};
@@ -299,6 +332,7 @@ TParseResult ParseOptions(std::span<const std::string> Args) {
 std::string HelpText() {
     return R"(Usage: AirConPoll --port PORT [OPTION]...
        AirConPoll --port PORT --scan [--baud-list LIST] [--addr-range A-B] [--json]
+       AirConPoll --port PORT --params-save|--params-check|--params-apply FILE
 Polls the air-conditioner controller of a base station on a serial port, as
 the window AirConTool does, and hands its readings on: to the textfile
 collector of the Prometheus node exporter, or as JSON lines.
@@ -377,6 +411,25 @@ Scan (find controllers whose address or line speed is not known):
   --scan-anyway         go on when another master is heard talking on the
                         line (without it the scan stops there, as it would
                         collide with the site's monitoring unit)
+
+Parameter sets (the sixteen user parameters in a text file; see the manual page):
+  --params-save FILE    read the controller's identity and parameters and save
+                        them to FILE (replaced atomically)
+  --params-check FILE   compare the controller with FILE: every parameter that
+                        differs on standard output, one a line; exit status 0
+                        equal, 1 different
+  --params-apply FILE   write the parameters that differ from FILE (0x49, one
+                        at a time), read them back (0x47) and print each one's
+                        outcome; exit status 0 when the controller holds FILE
+                        afterwards, 1 when a parameter was refused, not
+                        answered or read back different. Nothing is ever
+                        written to the controller without this option
+  --params-reference FILE
+                        while polling, compare every reading of the parameters
+                        with FILE: metric aircon_parameter_drift{name=...} is 1
+                        for a parameter that differs from FILE, 0 otherwise
+  With --params-*: exit status 3 for a file that cannot be read or has a
+  mistake (each told with its line), 4 when the port or the controller fails.
 
   -h, --help            show this help
   -V, --version         show the version

@@ -43,6 +43,12 @@ struct TPollOptions {
     int ScanMarginMs = 50;    // turnaround margin after a command's time on the line
     int ScanListenMs = 500;   // listening before each rate
     bool ScanAnyway = false;  // go on when another master is heard
+    // Parameter sets: save the controller's, compare it with one, write one (the only
+    // option that writes parameters); a reference compared while polling.
+    std::string ParamsSave;
+    std::string ParamsCheck;
+    std::string ParamsApply;
+    std::string ParamsReference;
 };
 
 struct TParseResult {

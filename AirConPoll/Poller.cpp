@@ -5,6 +5,7 @@
 #include "JsonLines.h"
 #include "Metrics.h"
 #include "OpenHint.h"
+#include "ParamsRun.h"
 #include "TextFile.h"
 
 namespace airconpoll {
@@ -216,9 +217,14 @@ void TPoller::QueueReads(std::span<const std::uint8_t> Commands) {
 }
 
 std::string TPoller::MetricsText() const {
-    if (!FFleet) return FormatMetrics(FState.Metrics());
-    const std::vector<TMetricsData> controllers = FFleet->Metrics();
-    return FormatFleetMetrics(FState.Metrics(), controllers, FFleet->Plan().Strays());
+    const TParamSet* reference = FReference ? &*FReference : nullptr;
+    TMetricsData line = FState.Metrics();
+    line.Reference = reference;
+    if (!FFleet) return FormatMetrics(line);
+    std::vector<TMetricsData> controllers = FFleet->Metrics();
+    for (TMetricsData& c : controllers)
+        c.Reference = reference;
+    return FormatFleetMetrics(line, controllers, FFleet->Plan().Strays());
 }
 
 void TPoller::WriteMetrics(const std::string& Text) {
@@ -298,6 +304,16 @@ void TPoller::AfterEvents() {
 }
 
 int TPoller::Run() {
+    if (!FOptions.ParamsReference.empty()) {
+        std::string error;
+        FReference = LoadReference(FOptions.ParamsReference, error);
+        if (!FReference) {
+            Log(error);
+            return ParamsBadFile;
+        }
+        Info("comparing the parameters with " + FOptions.ParamsReference + " (" +
+             std::to_string(FReference->Count()) + " parameters): aircon_parameter_drift");
+    }
     if (FCapture && !FCapture->Open()) return 1;
     if (!FOptions.TextFile.empty()) {
         RemoveStaleTemporaries(FOptions.TextFile);

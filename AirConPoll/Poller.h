@@ -20,6 +20,7 @@
 #include "Fleet.h"
 #include "OnceCheck.h"
 #include "Options.h"
+#include "ParamSet.h"
 #include "PollState.h"
 #include "Session.h"
 
@@ -71,6 +72,7 @@ class TPoller {
     std::unique_ptr<TOnceCheck> FOnce;
     aircon::TTimer FReadsTimer;
     std::unique_ptr<aircon::TCaptureWriter> FCapture;  // --capture
+    std::optional<aircon::TParamSet> FReference;       // --params-reference
 
     std::string FPortError;          // the failure the port reported last
     std::string FWriteError;         // the last failure to write the metrics file

@@ -9,6 +9,7 @@
 #include "EventLoop.h"
 #include "Listen.h"
 #include "Options.h"
+#include "ParamsRun.h"
 #include "Poller.h"
 #include "ScanRun.h"
 #include "Signals.h"
@@ -42,6 +43,8 @@ int main(int argc, char** argv) {
         return listener.Run();
     }
     if (options.Scan) return RunScan(options, loop, std::cout, std::cerr);
+    if (!options.ParamsSave.empty() || !options.ParamsCheck.empty() || !options.ParamsApply.empty())
+        return RunParams(options, loop, std::cout, std::cerr);
     TPoller poller(options, loop, std::cout, std::cerr);
     return poller.Run();
 }

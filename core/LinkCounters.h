@@ -12,11 +12,11 @@ namespace aircon {
 
 struct TLinkCountersData {
     std::uint64_t CommandsSent = 0;
-    std::uint64_t Replies = 0;          // frames that passed the check
-    std::uint64_t RepliesMissing = 0;   // commands without any frame within the reply time-out
-    std::uint64_t ErrorFrames = 0;      // frames that failed the check
-    std::uint64_t RtnErrors = 0;        // replies with an RTN other than 0
-    std::uint64_t NoiseBytes = 0;       // received bytes in no frame
+    std::uint64_t Replies = 0;         // frames that passed the check
+    std::uint64_t RepliesMissing = 0;  // commands without any frame within the reply time-out
+    std::uint64_t ErrorFrames = 0;     // frames that failed the check
+    std::uint64_t RtnErrors = 0;       // replies with an RTN other than 0
+    std::uint64_t NoiseBytes = 0;      // received bytes in no frame
     // Response times of the first frame after each command, a late one included (its
     // command stays counted as missing).
     std::optional<Millis> LastResponse;  // of the last answered command

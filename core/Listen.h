@@ -139,8 +139,8 @@ class TListener {
     void AddListenObserver(IListenObserver& Observer);
     void RemoveListenObserver(IListenObserver& Observer);
 
-    // The line opened (TLinkOpened; the counts go on across openings) or closed (a waiting command is let
-    // go without a verdict, TLinkClosed).
+    // The line opened (TLinkOpened; the counts go on across openings) or closed (a waiting command
+    // is let go without a verdict, TLinkClosed).
     void LinkOpened(std::string Port);
     void LinkClosed();
     // A received block. Not to be called from an observer (std::logic_error).

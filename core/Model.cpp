@@ -144,6 +144,18 @@ const std::array<TFieldInfo, ParamReadingCount + ParamItemCount> ParamFields{{
     {"heating_precision", "制热温控精度", false, false},
 }};
 
+std::uint8_t ParamFieldCode(std::size_t Index) {
+    return static_cast<std::uint8_t>(
+        Index < ParamReadingCount ? 0x80 + Index : 0xC0 + (Index - ParamReadingCount));
+}
+
+std::optional<std::size_t> ParamFieldIndex(std::uint8_t Code) {
+    if (Code >= 0x80 && Code < 0x80 + ParamReadingCount) return std::size_t{Code - 0x80u};
+    if (Code >= 0xC0 && Code < 0xC0 + ParamItemCount)
+        return std::size_t{ParamReadingCount + (Code - 0xC0u)};
+    return std::nullopt;
+}
+
 const std::array<TFieldInfo, 3> VendorFields{{
     {"device_name", "采集器名称", false, false, 30},
     {"software_version", "厂商软件版本", false, false, 20},
@@ -381,20 +393,23 @@ std::string_view SwitchItemWord(std::size_t Item, TStateCode Code) {
     return StateWord(SwitchItemTables[Item], *Code).value_or(std::string_view{});
 }
 
+std::span<const TStateWord> ParamItemWords(std::size_t Item) {
+    static constexpr std::span<const TStateWord> tables[] = {
+        StateWords::RunModeParam,
+        StateWords::FanSpeedParam,
+        StateWords::RunStopParam,
+        StateWords::AllowBlockParam,
+    };
+    return Item < std::size(tables) ? tables[Item] : std::span<const TStateWord>{};
+}
+
 std::string ParamItemText(std::size_t Item, std::uint16_t Code) {
-    // The four items with a word table; a code outside it shows the fallback.
-    struct TTable {
-        std::span<const TStateWord> Words;
-        std::string_view Fallback;
-    };
-    static constexpr TTable tables[] = {
-        {StateWords::RunModeParam, ""},
-        {StateWords::FanSpeedParam, NotDetectedText},
-        {StateWords::RunStopParam, NotDetectedText},
-        {StateWords::AllowBlockParam, NotDetectedText},
-    };
-    if (Item < std::size(tables))
-        return std::string(StateWord(tables[Item].Words, Code).value_or(tables[Item].Fallback));
+    // The four items with a word table; a code outside it shows "" for the run mode and
+    // "未检测" for the others.
+    const auto words = ParamItemWords(Item);
+    if (!words.empty())
+        return std::string(
+            StateWord(words, Code).value_or(Item == 0 ? std::string_view{} : NotDetectedText));
     return std::to_string(Code);
 }
 
@@ -402,6 +417,10 @@ std::string_view WithoutPadding(std::string_view Latin1) {
     while (!Latin1.empty() && (Latin1.back() == ' ' || Latin1.back() == '\0'))
         Latin1.remove_suffix(1);
     return Latin1;
+}
+
+std::string VendorFieldText(std::string_view Bytes) {
+    return Latin1ToUtf8(WithoutPadding(Bytes));
 }
 
 std::string ProtocolVersionText(std::uint8_t Ver) {

@@ -55,6 +55,10 @@ extern const TFieldInfo SwitchPowerField;  // "power", "空调状态"
 extern const std::array<TFieldInfo, SwitchItemCount> SwitchFields;
 extern const std::array<TFieldInfo, AlarmFieldCount> AlarmFields;
 extern const std::array<TFieldInfo, ParamReadingCount + ParamItemCount> ParamFields;
+// The parameter code of a ParamFields position (0x80 to 0x86, then 0xC0 to 0xC8), and the
+// position of a code (empty for a code that is no user parameter).
+std::uint8_t ParamFieldCode(std::size_t Index);
+std::optional<std::size_t> ParamFieldIndex(std::uint8_t Code);
 extern const std::array<TFieldInfo, 3> VendorFields;  // device name, software version, vendor
 // The user-defined count byte of each reply ("user_defined_count"); a plain number.
 extern const TFieldInfo AnalogCountField;  // "用户自定义遥测数量"
@@ -202,6 +206,9 @@ std::string_view UnitPowerWord(TStateCode Power);  // "开机", "关机", "未�
 // The word of switch item Item (SwitchFields order); "未检测" when not detected, "" for
 // a code outside the item's table.
 std::string_view SwitchItemWord(std::size_t Item, TStateCode Code);
+// The word table of parameter item Item (0 to 8): run mode, fan speed, swing and the
+// local lock have one; the numbers after them none (an empty span).
+std::span<const TStateWord> ParamItemWords(std::size_t Item);
 // The text of parameter item Item (0 to 8, as on the parameter panel): a word for the
 // four items with a table, the decimal number for the others.
 std::string ParamItemText(std::size_t Item, std::uint16_t Code);
@@ -211,5 +218,8 @@ std::string ProtocolVersionText(std::uint8_t Ver);  // "1.0", "10.11"
 std::string_view WithoutPadding(std::string_view Latin1);
 // Latin-1 bytes as UTF-8 text: the helper library's.
 using util::Latin1ToUtf8;
+// A fixed-length text field of 0x51 as a person reads it: trailing blanks and zero bytes
+// cut, the Latin-1 bytes as UTF-8.
+std::string VendorFieldText(std::string_view Bytes);
 
 }  // namespace aircon

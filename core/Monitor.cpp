@@ -381,6 +381,10 @@ void TMonitor::SetHeld(bool On) {
     FImpl->Held = On;
 }
 
+bool TMonitor::LinkConnected() const {
+    return FImpl->Link.Connected();
+}
+
 bool TMonitor::Held() const {
     return FImpl->Held;
 }

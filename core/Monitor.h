@@ -135,6 +135,8 @@ class TMonitor {
     // sends its own commands and, when it lets go, starts the timers again.
     void SetHeld(bool On);
     bool Held() const;
+    // The link is connected (as the link itself says).
+    bool LinkConnected() const;
 
     // --- intake ---
     // A block of received bytes (the port's OnRxBuf). An observer that throws ends the

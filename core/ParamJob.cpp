@@ -3,6 +3,7 @@
 #include <variant>
 
 #include "DH.h"
+#include "Model.h"
 
 namespace aircon {
 
@@ -25,6 +26,13 @@ std::optional<std::uint16_t> ParamValueOf(const TUserParams& Params, std::uint8_
     return std::nullopt;
 }
 
+std::string ParamWordText(std::uint8_t Code, std::uint16_t Word) {
+    const auto index = ParamFieldIndex(Code);
+    if (index && ParamFields[*index].Signed)
+        return std::to_string(static_cast<std::int16_t>(Word));  // as the panel shows it
+    return std::to_string(Word);
+}
+
 std::string ParamOutcomeText(const TParamResult& Result) {
     switch (Result.Outcome) {
         case TParamOutcome::Waiting:
@@ -34,11 +42,13 @@ std::string ParamOutcomeText(const TParamResult& Result) {
         case TParamOutcome::Accepted:
             return "控制器已接受，正在回读参数";
         case TParamOutcome::Verified:
-            return "已写入，回读确认控制器保存了 " + std::to_string(Result.Write.Value);
+            return "已写入，回读确认控制器保存了 " +
+                   ParamWordText(Result.Write.Code, Result.Write.Value);
         case TParamOutcome::Different:
             return "控制器已接受，但回读值为 " +
-                   (Result.ReadBack ? std::to_string(*Result.ReadBack) : std::string("未知")) +
-                   "，不是设定值 " + std::to_string(Result.Write.Value);
+                   (Result.ReadBack ? ParamWordText(Result.Write.Code, *Result.ReadBack)
+                                    : std::string("未知")) +
+                   "，不是设定值 " + ParamWordText(Result.Write.Code, Result.Write.Value);
         case TParamOutcome::NotReadBack:
             return "控制器已接受，但回读参数失败：无法确认";
         case TParamOutcome::Refused:
@@ -54,7 +64,6 @@ TParamJob::TParamJob(TMonitor& Monitor, std::vector<TParamWrite> Writes) : FMoni
     FResults.reserve(Writes.size());
     for (const TParamWrite& w : Writes)
         FResults.push_back(TParamResult{w, TParamOutcome::Waiting, 0, std::nullopt});
-    FMonitor.AddObserver(*this);
 }
 
 TParamJob::~TParamJob() {
@@ -68,6 +77,7 @@ TIntCMD TParamJob::Item(std::size_t Index) const {
 
 void TParamJob::Start() {
     if (FStep != TStep::Idle) return;
+    FMonitor.AddObserver(*this);
     FStep = TStep::Writing;
     FCurrent = 0;
     if (FResults.empty()) {

@@ -46,6 +46,9 @@ struct TParamResult {
 // "控制器回读值为 30，与设定值 32 不同", "被拒绝：无效数据", "无应答", ...
 std::string ParamOutcomeText(const TParamResult& Result);
 
+// A parameter's 16-bit word as the panel shows it: signed for the lower return-air limit.
+std::string ParamWordText(std::uint8_t Code, std::uint16_t Word);
+
 // What 0x47 gives for a parameter code (empty for a code it does not carry).
 std::optional<std::uint16_t> ParamValueOf(const TUserParams& Params, std::uint8_t Code);
 
@@ -56,7 +59,7 @@ class TParamJob : private IMonitorObserver {
     TParamJob(const TParamJob&) = delete;
     TParamJob& operator=(const TParamJob&) = delete;
 
-    // Queues the first write.
+    // Starts observing the monitor and queues the first write.
     void Start();
     bool Done() const { return FDone; }
     const std::vector<TParamResult>& Results() const { return FResults; }

@@ -30,18 +30,6 @@ Millis IdentityWait(std::int32_t Rate, double BitsPerChar, Millis Margin) {
     return LineTime(ScanCommandBytes + ScanLongestReplyBytes, Rate, BitsPerChar) + Margin;
 }
 
-namespace {
-
-// A fixed-length text field as a person reads it: trailing blanks and zero bytes cut.
-std::string FieldText(const std::string& Bytes) {
-    std::string_view s = Bytes;
-    while (!s.empty() && (s.back() == '\0' || s.back() == ' '))
-        s.remove_suffix(1);
-    return Latin1ToUtf8(s);
-}
-
-}  // namespace
-
 TScan::TScan(IClock& Clock, IScanLine& Line, TScanSettings Settings)
     : FLine(Line), FSettings(std::move(Settings)), FTimer(Clock, 0, false) {
     FTimer.OnTimer = [this] { WaitOver(); };
@@ -281,9 +269,9 @@ void TScan::IdentityReply(const TReplyReceived& e) {
     if (e.Rtn == 0 && e.Data) {
         if (const auto* a = std::get_if<TDeviceAddress>(e.Data)) f.ReportedAddr = a->Addr;
         if (const auto* v = std::get_if<TVendorInfo>(e.Data)) {
-            if (v->Fields[0]) f.Name = FieldText(*v->Fields[0]);
-            if (v->Fields[1]) f.SoftwareVersion = FieldText(*v->Fields[1]);
-            if (v->Fields[2]) f.Vendor = FieldText(*v->Fields[2]);
+            if (v->Fields[0]) f.Name = VendorFieldText(*v->Fields[0]);
+            if (v->Fields[1]) f.SoftwareVersion = VendorFieldText(*v->Fields[1]);
+            if (v->Fields[2]) f.Vendor = VendorFieldText(*v->Fields[2]);
         }
     }
     NextIdentity();

@@ -6,6 +6,7 @@
 #include "AlarmSummary.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
+#include "ParamSetDialog.h"
 #include "QtChinese.h"
 #include "ScanDialog.h"
 #include "WindowHost.h"
@@ -38,6 +39,7 @@ int main(int argc, char* argv[]) {
     form->SetPortForThisRun(options.value(port));
     AddScanButton(*form);      // "查找设备" in the status bar
     AddAlarmSummary(*form);    // "告警汇总": its toggle in the status bar, its panel below
+    AddParamSetButton(*form);  // "参数文件…" beside it
     TWindowHost window(form);  // scrolls where the screen is lower than the form
     window.show();
     return QApplication::exec();

@@ -31,7 +31,7 @@ wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "${pids[1]}" | head -
 sleep 1
 xdotool mousemove --window "$wid" 683 32 click 1   # 打开串口
 sleep 1.5
-xdotool mousemove --window "$wid" 776 751 click 1  # 查找设备, right end of the status bar
+xdotool mousemove --window "$wid" 689 751 click 1  # 查找设备, left of 参数文件… at the right end
 sleep 1.5
 dlg=$(xdotool search --onlyvisible --name "查找设备" | head -1)
 xdotool mousemove --window "$dlg" 150 22 click --repeat 3 1 key ctrl+a type 10  # 到 10

@@ -8,6 +8,7 @@
 
 #include "CoreTestSupport.h"
 #include "ParamJob.h"
+#include "ParamSet.h"
 
 namespace coretest {
 namespace {
@@ -190,12 +191,108 @@ TEST(ParamJob, EndsWithoutConfirmation) {
     }
 }
 
+// A parameter set's jobs borrow the line: automatic polling stops while they run, their
+// commands are the only ones on the line, and polling resumes after them (not after a link
+// that closed meanwhile).
+TEST(ParamSetJobs, ReadAndWriteWithPollingPaused) {
+    TJobRig rig;
+    rig.Open();
+    rig.RunTo(2000);  // polling for a while
+    ASSERT_TRUE(rig.Monitor.PollTimer().Enabled());
+    rig.RunTo(2400);  // the queue worked off
+    ASSERT_TRUE(rig.Monitor.Queue().empty());
+    const std::size_t before = rig.Controller.Commands.size();
+
+    TParamSetReader reader(rig.Monitor);
+    int readDone = 0;
+    reader.OnDone = [&] { ++readDone; };
+    reader.Start();
+    EXPECT_FALSE(rig.Monitor.PollTimer().Enabled());
+    rig.RunTo(4500);
+    ASSERT_TRUE(reader.Done());
+    EXPECT_EQ(readDone, 1);
+    ASSERT_TRUE(reader.Params());
+    EXPECT_EQ(ParamSetValue(*reader.Params(), 0), 20);
+    EXPECT_EQ(ParamSetValue(*reader.Params(), 15), 35);
+    EXPECT_EQ(reader.Identity().Address, std::optional<std::uint8_t>(1));
+    EXPECT_EQ(reader.Identity().ProtocolVersion, std::optional<std::uint8_t>(0x10));
+    EXPECT_EQ(std::vector<std::uint8_t>(rig.Controller.Commands.begin() + before,
+                                        rig.Controller.Commands.end()),
+              (std::vector<std::uint8_t>{0x4F, 0x50, 0x51, 0x47}))
+        << "no poll between the reads";
+    EXPECT_TRUE(rig.Monitor.PollTimer().Enabled()) << "polling resumes";
+
+    TParamSet file = ParamSetOf(*reader.Params(), reader.Identity(), "");
+    file.Values[1] = 18;
+    file.Values[8] = 2;
+    const TParamComparison c = CompareParamSet(file, *reader.Params(), reader.Identity());
+    ASSERT_EQ(c.Differing, 2u);
+    rig.RunTo(6000);
+    // A poll command queued before the job goes out before it; nothing else does until the
+    // job is done.
+    std::vector<std::uint8_t> expected = rig.QueuedCid2();
+    for (std::uint8_t c : {0x49, 0x49, 0x47})
+        expected.push_back(c);
+    const std::size_t mid = rig.Controller.Commands.size();
+    TParamSetWriter writer(rig.Monitor, c.Writes());
+    std::size_t atDone = 0;
+    writer.OnDone = [&] { atDone = rig.Controller.Commands.size(); };
+    writer.Start();
+    EXPECT_FALSE(rig.Monitor.PollTimer().Enabled());
+    rig.RunTo(9000);
+    ASSERT_TRUE(writer.Done());
+    EXPECT_EQ(writer.Verified(), 2u);
+    EXPECT_EQ(std::vector<std::uint8_t>(rig.Controller.Commands.begin() + mid,
+                                        rig.Controller.Commands.begin() + atDone),
+              expected);
+    EXPECT_EQ(rig.Controller.Words[1], 18);
+    EXPECT_EQ(rig.Controller.Words[8], 2);
+    EXPECT_TRUE(rig.Monitor.PollTimer().Enabled());
+    ASSERT_TRUE(writer.Job().ReadBack());
+    EXPECT_EQ(CompareParamSet(file, *writer.Job().ReadBack(), {}).Differing, 0u);
+}
+
+TEST(ParamSetJobs, ReadFailuresAreSaid) {
+    {
+        SCOPED_TRACE("0x47 unanswered");
+        TJobRig rig;
+        rig.Controller.SilentOnRead = true;
+        rig.Open();
+        TParamSetReader reader(rig.Monitor);
+        reader.Start();
+        rig.RunTo(5000);
+        ASSERT_TRUE(reader.Done());
+        EXPECT_FALSE(reader.Params());
+        EXPECT_NE(reader.Failure().find("无应答"), std::string::npos) << reader.Failure();
+        EXPECT_NE(reader.FailureEn().find("no reply"), std::string::npos);
+        EXPECT_TRUE(rig.Monitor.PollTimer().Enabled());
+    }
+    {
+        SCOPED_TRACE("the link closes during the read");
+        TJobRig rig;
+        rig.Open();
+        TParamSetReader reader(rig.Monitor);
+        reader.Start();
+        rig.RunTo(400);
+        rig.Close();
+        ASSERT_TRUE(reader.Done());
+        EXPECT_FALSE(reader.Params());
+        EXPECT_NE(reader.FailureEn().find("closed"), std::string::npos);
+        EXPECT_FALSE(rig.Monitor.PollTimer().Enabled()) << "a closed link is not polled";
+    }
+}
+
 TEST(ParamJob, ValueOfEachCode) {
     TUserParams p;
     p.Readings[3] = -5;  // signed on the wire
     p.ItemCount = 2;
     p.Items[1] = 3;
     EXPECT_EQ(ParamValueOf(p, 0x83), std::optional<std::uint16_t>(0xFFFB));
+    // Shown as the panel shows it: the lower return-air limit signed, the others not.
+    EXPECT_EQ(ParamWordText(0x83, 0xFFFB), "-5");
+    EXPECT_EQ(ParamWordText(0x80, 0xFFFB), "65531");
+    TParamResult verified{{0x83, 0xFFFB}, TParamOutcome::Verified, 0, 0xFFFB};
+    EXPECT_EQ(ParamOutcomeText(verified), "已写入，回读确认控制器保存了 -5");
     EXPECT_EQ(ParamValueOf(p, 0x80), std::nullopt) << "no reading";
     EXPECT_EQ(ParamValueOf(p, 0xC1), std::optional<std::uint16_t>(3));
     EXPECT_EQ(ParamValueOf(p, 0xC2), std::nullopt) << "not carried";

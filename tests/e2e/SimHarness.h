@@ -181,6 +181,15 @@ class SimProcess : public ChildProcess {
     SimProcess(const fs::path& dir, std::vector<std::string> args)
         : ChildProcess(AC_SIM, dir / "sim.out", dir / "sim.err", std::move(args)) {}
 };
+
+// Writes one command to the simulator's control pipe and waits until it has
+// been carried out; false when it was not within 10 s.
+inline bool SendControl(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {
+    std::ofstream(pipe) << cmd << '\n';
+    return WaitFor(
+        [&] { return sim.Out().find("ac_sim: control: " + cmd + "\n") != std::string::npos; },
+        std::chrono::milliseconds(10000));
+}
 #endif
 
 }  // namespace simharness

@@ -127,11 +127,7 @@ bool Exists(const fs::path& p) {
 // Writes one command to the simulator's control pipe and waits until it has
 // been carried out.
 void Control(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {
-    std::ofstream(pipe) << cmd << '\n';
-    ASSERT_TRUE(WaitFor(
-        [&] { return sim.Out().find("ac_sim: control: " + cmd + "\n") != std::string::npos; }, 10s))
-        << cmd << "\n"
-        << sim.Out() << sim.Err();
+    ASSERT_TRUE(SendControl(sim, pipe, cmd)) << cmd << "\n" << sim.Out() << sim.Err();
 }
 
 }  // namespace

@@ -552,6 +552,42 @@ TEST(SimControl, CommandsChangeTheNamedControllersOnly) {
     }
 }
 
+// A controller that lacks some choices refuses a set of one of them with RTN 6 and keeps
+// what it held; "any" gives back the built-in rule.
+TEST(SimControl, ChoicesLimitWhatASetMayCarry) {
+    Bus bus(Line({1, 2}));
+    for (const auto& [line, error] : std::vector<std::pair<const char*, const char*>>{
+             {"choices 1 0xC0 0-4", ""},
+             {"choices 1 0xC1 1,3", ""},
+             {"choices 1 0x87 0-4", "0x87"},
+             {"choices 1 0xC0 4-0", "ends before it begins"},
+             {"choices 1 0xC0", "usage"},
+             {"choices 9 0xC0 any", "no controller at address 9"}}) {
+        const std::string why = ApplyControl(bus, line);
+        if (*error == 0)
+            EXPECT_EQ(why, "") << line;
+        else
+            EXPECT_NE(why.find(error), std::string::npos) << line << ": " << why;
+    }
+    auto set = [&](std::uint8_t Addr, std::uint8_t Code, std::uint16_t Value) {
+        return bus
+            .Handle(Bytes(Command(0x49,
+                                  {Code, static_cast<std::uint8_t>(Value >> 8),
+                                   static_cast<std::uint8_t>(Value & 0xFF)},
+                                  Addr)))
+            .reply->rtn;
+    };
+    EXPECT_EQ(set(1, 0xC0, 6), 6) << "空调 is not among 0-4";
+    EXPECT_EQ(bus.Find(1)->Param(7), 1) << "a refused set changes nothing";
+    EXPECT_EQ(set(1, 0xC0, 4), 0);
+    EXPECT_EQ(bus.Find(1)->Param(7), 4);
+    EXPECT_EQ(set(1, 0xC1, 2), 6);
+    EXPECT_EQ(set(1, 0xC1, 3), 0);
+    EXPECT_EQ(set(2, 0xC0, 6), 0) << "the other controller keeps every choice";
+    EXPECT_EQ(ApplyControl(bus, "choices 1 0xC0 any"), "");
+    EXPECT_EQ(set(1, 0xC0, 6), 0);
+}
+
 // ---------------------------------------------------------------------------
 // A receiver at another speed than the sender
 
@@ -768,7 +804,7 @@ TEST(SimTransmitter, WithoutPacingAPieceLeavesAtOnceAndLateJobsFollowEarlyOnes) 
 // Command line
 
 TEST(SimOptions, GoodCommandLines) {
-    auto r = ParseOptions({"--addr", "0x0C", "--drop=0.25", "--rtn", "6", "--units", "1", "--link",
+    auto r = ParseOptions({"--addr", "12", "--drop=0.25", "--rtn", "6", "--units", "1", "--link",
                            "/tmp/x", "--no-pace", "--vanish-after", "2", "--back-after", "1.5",
                            "--name", std::string(30, 'n')});
     ASSERT_TRUE(r.options) << r.error;
@@ -795,7 +831,7 @@ TEST(SimOptions, GoodCommandLines) {
         std::vector<std::uint8_t> addrs;
     } addrCases[] = {
         {"7", {7}},         {"1,7,200", {1, 7, 200}},
-        {"1-3", {1, 2, 3}}, {"0x10,3-4,255", {16, 3, 4, 255}},
+        {"1-3", {1, 2, 3}}, {"16,3-4,255", {16, 3, 4, 255}},
         {"0-255", {}},
     };
     for (const auto& c : addrCases) {
@@ -833,7 +869,8 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
         {{"--back-after", "1"}, "--vanish-after"},
         {{"--device", "/dev/ttyS0", "--link", "/tmp/l"}, "--link"},
         {{"--split-max", "0"}, "--split-max"},
-        {{"--addr", "3-1"}, "backwards"},
+        {{"--addr", "3-1"}, "ends before it begins"},
+        {{"--addr", "0x10"}, "'0x10'"},  // decimal, as the poller's
         {{"--addr", "1,7,1"}, "twice"},
         {{"--addr", "1-3,2"}, "twice"},
         {{"--addr", "1,,2"}, "''"},
@@ -852,9 +889,10 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
     }
     const std::string help = HelpText();
     for (const char* opt :
-         {"--drop",      "--delay",   "--corrupt",      "--noise",     "--stray",      "--split",
-          "--pace",      "--rtn",     "--vanish-after", "--device",    "--link",       "--addr",
-          "--line-baud", "--tap",     "--control",      "silent ADDR", "answer ADDR",  "alarm ADDR",
-          "power ADDR",  "late ADDR", "reply-as ADDR",  "param ADDR",  "version ADDR", "normal"})
+         {"--drop",        "--delay",     "--corrupt",    "--noise",        "--stray",
+          "--split",       "--pace",      "--rtn",        "--vanish-after", "--device",
+          "--link",        "--addr",      "--line-baud",  "--tap",          "--control",
+          "silent ADDR",   "answer ADDR", "alarm ADDR",   "power ADDR",     "late ADDR",
+          "reply-as ADDR", "param ADDR",  "version ADDR", "normal",         "choices ADDR"})
         EXPECT_NE(help.find(opt), std::string::npos) << opt;
 }

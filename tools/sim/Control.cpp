@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <Model.h>
+#include <MultiPoll.h>
 
 #include <array>
 #include <cerrno>
@@ -45,12 +46,12 @@ std::vector<Controller*> Named(Bus& bus, const std::string& word, std::string& e
         return out;
     }
     std::string why;
-    const auto addrs = ParseAddresses(word, why);
-    if (addrs.empty()) {
-        error = "'" + word + "' is not an address, a list of them or all";
+    const auto addrs = aircon::ParseAddressList(word, why);
+    if (!addrs) {
+        error = "'" + word + "' is not an address, a list of them or all (" + why + ")";
         return {};
     }
-    for (std::uint8_t a : addrs) {
+    for (std::uint8_t a : *addrs) {
         Controller* c = bus.Find(a);
         if (!c) {
             error = "no controller at address " + std::to_string(a);
@@ -169,6 +170,28 @@ std::string ApplyControl(Bus& bus, std::string_view line) {
             c->SetParam(*index, static_cast<std::uint16_t>(*value));
         return "";
     }
+    if (verb == "choices") {
+        if (auto e = arity(4, "choices ADDR|all CODE LIST|any"); !e.empty()) return e;
+        const auto code = Number(w[2]);
+        const auto index = code && *code >= 0 && *code <= 255
+                               ? ParamIndex(static_cast<std::uint8_t>(*code))
+                               : std::nullopt;
+        if (!index) return "'" + w[2] + "' is not a parameter code (0x80..0x86, 0xC0..0xC8)";
+        std::vector<std::uint16_t> takes;
+        if (w[3] != "any") {
+            std::string why;
+            const auto list = aircon::ParseAddressList(w[3], why);
+            if (!list)
+                return "'" + w[3] + "' is not a list of values 0..255 such as 0-4 or any (" + why +
+                       ")";
+            takes.assign(list->begin(), list->end());
+        }
+        const auto cs = Named(bus, w[1], error);
+        if (cs.empty()) return error;
+        for (Controller* c : cs)
+            c->SetTakes(*index, takes);
+        return "";
+    }
     if (verb == "version") {
         if (auto e = arity(3, "version ADDR|all VER"); !e.empty()) return e;
         const auto ver = Number(w[2]);
@@ -180,7 +203,7 @@ std::string ApplyControl(Bus& bus, std::string_view line) {
         return "";
     }
     return "unknown command '" + verb +
-           "' (silent, answer, alarm, power, late, reply-as, param, version, normal)";
+           "' (silent, answer, alarm, power, late, reply-as, param, choices, version, normal)";
 }
 
 ControlPipe::ControlPipe(std::string path) : path_(std::move(path)) {

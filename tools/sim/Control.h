@@ -12,6 +12,9 @@
 //   late ADDR MS           its replies leave MS milliseconds late (0: on time)
 //   reply-as ADDR OTHER    its replies carry address OTHER (its own: as before)
 //   param ADDR CODE VALUE  stores a user parameter (0x80..0x86, 0xC0..0xC8) as given
+//   choices ADDR CODE LIST|any
+//                          the values a set of CODE may carry (0-4, 1,3): any other
+//                          is refused with RTN 6; any: the built-in rule
 //   version ADDR VER       its protocol version (VER of replies and commands)
 //   normal                 every controller answers, on time, with its own
 //                          address, holds no alarm and is on (parameters and

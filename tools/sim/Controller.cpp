@@ -5,6 +5,8 @@
 #include <limits>
 #include <numbers>
 
+#include <Model.h>
+
 namespace acsim {
 namespace {
 
@@ -86,13 +88,11 @@ constexpr std::array<std::uint16_t, kParamCount> kDefaultParams{
 }  // namespace
 
 std::optional<std::size_t> ParamIndex(std::uint8_t code) {
-    if (code >= 0x80 && code <= 0x86) return code - 0x80;
-    if (code >= 0xC0 && code <= 0xC8) return code - 0xC0 + 7;
-    return std::nullopt;
+    return aircon::ParamFieldIndex(code);
 }
 
 std::uint8_t ParamCode(std::size_t index) {
-    return static_cast<std::uint8_t>(index < 7 ? 0x80 + index : 0xC0 + (index - 7));
+    return aircon::ParamFieldCode(index);
 }
 
 Controller::Controller(ControllerConfig cfg) : cfg_(std::move(cfg)), rng_(cfg_.seed) {
@@ -461,6 +461,9 @@ std::optional<Reply> Controller::Handle(std::span<const std::uint8_t> frame,
                                         : *idx == kParamSwing || *idx == kParamLock ? 1
                                                                                     : 0xFFFF;
             if (value > limit) return ErrorReply(c.cid2, RtnData);
+            const auto& takes = takes_[*idx];
+            if (!takes.empty() && std::find(takes.begin(), takes.end(), value) == takes.end())
+                return ErrorReply(c.cid2, RtnData);
             if (params_[*idx] != value && *idx >= kParamMode && *idx <= kParamSwing)
                 for (auto& u : units_)
                     u.switchChanged = true;

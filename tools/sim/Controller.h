@@ -38,7 +38,7 @@ struct ControllerConfig {
     std::uint32_t seed = 1;
 };
 
-// The user parameters, by position: codes 0x80..0x86, then 0xC0..0xC8.
+// The user parameters, by position: codes 0x80..0x86, then 0xC0..0xC8 (the core's rule).
 constexpr std::size_t kParamCount = 16;
 std::optional<std::size_t> ParamIndex(std::uint8_t code);
 std::uint8_t ParamCode(std::size_t index);
@@ -91,6 +91,12 @@ class Controller {
     // Stores a user parameter as given, unchecked (a test's own setting).
     void SetParam(std::size_t index, std::uint16_t value) { params_[index] = value; }
     void SetProtocolVersion(std::uint8_t ver) { cfg_.protocolVersion = ver; }
+    // The values a set (0x49) of the parameter at `index` may carry: any other is refused
+    // with RTN 6 and changes nothing, as a controller without that mode or speed does.
+    // Empty: the built-in rule (choices within their table, numbers as sent).
+    void SetTakes(std::size_t index, std::vector<std::uint16_t> values) {
+        takes_[index] = std::move(values);
+    }
 
     bool PoweredOn() const { return powerOn_; }
     std::uint16_t Param(std::size_t index) const { return params_[index]; }
@@ -128,6 +134,7 @@ class Controller {
     unsigned alarmRotation_ = 0;
     bool powerOn_ = true;
     std::array<std::uint16_t, kParamCount> params_{};
+    std::array<std::vector<std::uint16_t>, kParamCount> takes_{};
     std::array<UnitState, kUnits> units_{};
     std::array<unsigned, 3> pollTurn_{};  // alternation of 0x42, 0x43, 0x44
     std::vector<std::uint8_t> codesSeen_;

@@ -6,6 +6,8 @@
 #include <functional>
 #include <map>
 
+#include <MultiPoll.h>
+
 namespace acsim {
 namespace {
 
@@ -40,33 +42,6 @@ std::string WithSuffix(const std::string& text, const std::string& suffix, std::
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> ParseAddresses(const std::string& text, std::string& error) {
-    std::vector<std::uint8_t> out;
-    auto bad = [&](const std::string& why) {
-        error = "--addr: '" + text + "': " + why;
-        return std::vector<std::uint8_t>{};
-    };
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', pos), text.size());
-        const std::string item = text.substr(pos, comma - pos);
-        const std::size_t dash = item.find('-');
-        const auto lo = ParseInt(item.substr(0, dash));
-        const auto hi = dash == std::string::npos ? lo : ParseInt(item.substr(dash + 1));
-        if (!lo || !hi) return bad("'" + item + "' is not an address or a range A-B");
-        if (*lo < 0 || *lo > 255 || *hi < 0 || *hi > 255)
-            return bad("'" + item + "' is not an address from 0 to 255");
-        if (*hi < *lo) return bad("the range '" + item + "' runs backwards");
-        for (long long a = *lo; a <= *hi; ++a) {
-            if (std::find(out.begin(), out.end(), a) != out.end())
-                return bad("address " + std::to_string(a) + " is given twice");
-            out.push_back(static_cast<std::uint8_t>(a));
-        }
-        pos = comma + 1;
-    }
-    return out;
-}
 
 std::vector<ControllerConfig> ControllerConfigs(const Options& o) {
     std::vector<ControllerConfig> out;
@@ -122,7 +97,8 @@ Line:
 
 Device:
   --addr LIST          the controllers on the line: an address 0..255, or a
-                       list with ranges such as 1,7,200 or 1-3 (default 1);
+                       list with ranges such as 1,7,200 or 1-3 (default 1;
+                       decimal, as the poller's --addr);
                        frames for an address not on the line get no reply, as
                        on an RS-485 bus. With several, each has its own
                        parameters, readings and alarms; its name, software
@@ -199,6 +175,11 @@ Control while running:
     param ADDR|all CODE VALUE
                          store a user parameter (0x80..0x86, 0xC0..0xC8)
                          as given, unchecked
+    choices ADDR|all CODE LIST|any
+                         the values a set (0x49) of parameter CODE may carry,
+                         such as 0-4 for a controller without fresh air and
+                         air conditioning modes: any other is refused with
+                         RTN 6 and changes nothing; any: as built in
     version ADDR|all VER its protocol version (VER of its replies, and the VER
                          its commands must carry)
     normal               every controller answers, on time, with its own
@@ -286,9 +267,9 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         {"--addr",
          [&](const std::string& v) {
              std::string why;
-             auto list = ParseAddresses(v, why);
-             if (list.empty()) return fail(why);
-             o.addresses = std::move(list);
+             auto list = aircon::ParseAddressList(v, why);
+             if (!list) return fail("--addr: '" + v + "': " + why);
+             o.addresses = std::move(*list);
              c.address = o.addresses.front();
              return true;
          }},

@@ -37,10 +37,6 @@ struct ParseResult {
 
 ParseResult ParseOptions(const std::vector<std::string>& args);
 
-// An address list "1,7,200", ranges "1-3" among them; empty on error, with the
-// reason in `error`.
-std::vector<std::uint8_t> ParseAddresses(const std::string& text, std::string& error);
-
 // One configuration per controller on the line. With a single address it is
 // `controller` as given. With several, each is told apart: its name, software
 // version and vendor end in " #ADDR" (the text before cut so that the field
