@@ -88,9 +88,15 @@ class Form1ListenTest : public QObject {
         rig.Switch()->click();
         QVERIFY(f.Listening());
         QVERIFY(Ui(f).btnCommOpen->isEnabled());
+        // As a settings file that asked for both lines would leave the port.
+        f.ComPort().FlowControl().SetControlDTR(TDTRFlowControl::DtrEnable);
+        f.ComPort().FlowControl().SetControlRTS(TRTSFlowControl::RtsEnable);
         Ui(f).btnCommOpen->click();
         QVERIFY(f.ComPort().Connected());
         QCOMPARE(Ui(f).Label14->text(), QStringLiteral("通讯状态：监听中"));
+        // No transmitter switched on by the opening: DTR and RTS low.
+        QCOMPARE(rig.Platform->LastState().DtrControl, 0);
+        QCOMPARE(rig.Platform->LastState().RtsControl, 0);
         QVERIFY(!Ui(f).cbAutoQuery->isEnabled());
         for (QPushButton* b : rig.Senders())
             QVERIFY2(!b->isEnabled(), qPrintable(b->objectName()));
