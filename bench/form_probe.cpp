@@ -69,6 +69,7 @@
 #include "MonitorUnit.h"
 #include "RecordTrendReport.h"
 #include "TrafficLogPanel.h"
+#include "TrafficRows.h"
 
 namespace {
 
@@ -994,6 +995,17 @@ int RunListen(const Options& O) {
     Put("listen_commands", c.CommandsSent - commands0);
     Put("listen_replies", c.Replies - replies0);
     Put("listen_decoded", w.Form->Recording()->History().Replies());
+    // The traffic log's rows: the other master's commands, the replies, the missing ones.
+    const aircon::TTrafficLog& log = w.Form->LinkView().Panel().Log();
+    std::uint64_t heard = 0, replied = 0, missing = 0;
+    for (std::size_t i = 0; i < log.Size(); ++i) {
+        const aircon::TTrafficRow& r = log.Row(i);
+        heard += r.Heard ? 1 : 0;
+        replied += r.Kind == aircon::TRowKind::Received ? 1 : 0;
+        missing += r.Kind == aircon::TRowKind::Missing ? 1 : 0;
+    }
+    Put("listen_rows", std::to_string(heard) + " heard / " + std::to_string(replied) +
+                           " received / " + std::to_string(missing) + " missing");
     return 0;
 }
 
@@ -1033,8 +1045,9 @@ std::optional<Options> Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::optional<Options> o = Parse(argc, argv);
     if (!o) {
-        std::fputs("usage: form_probe poll|reply|soak|faults|linkview|listen [--port P --sim-log F] ...\n",
-                   stderr);
+        std::fputs(
+            "usage: form_probe poll|reply|soak|faults|linkview|listen [--port P --sim-log F] ...\n",
+            stderr);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

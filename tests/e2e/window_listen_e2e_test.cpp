@@ -12,8 +12,11 @@
 #include "Form1.h"
 #include "FormTestSupport.h"
 #include "JsonLines.h"
+#include "LinkView.h"
 #include "ListenView.h"
 #include "SimHarness.h"
+#include "TrafficLogPanel.h"
+#include "TrafficRows.h"
 
 using namespace simharness;
 
@@ -50,8 +53,8 @@ class WindowListenE2ETest : public QObject {
     void windowHearsWhatThePollerReads() {
         TempDir dir;
         const fs::path link = dir.path() / "port", tap = dir.path() / "tap";
-        SimProcess sim(dir.path(), {"--link", link.string(), "--tap", tap.string(), "--addr",
-                                    "1", "--seed", "7"});
+        SimProcess sim(dir.path(), {"--link", link.string(), "--tap", tap.string(), "--addr", "1",
+                                    "--seed", "7"});
         QVERIFY2(WaitFor([&] { return fs::exists(link) && fs::exists(tap); }, 10s),
                  sim.Err().c_str());
 
@@ -71,8 +74,7 @@ class WindowListenE2ETest : public QObject {
                             {"--port", link.string(), "--json", "--interval", "200"});
         // A full round: the identity, the parameters and every polled reply of both units.
         const auto masterLines = [&] { return Lines(master.Out()).size(); };
-        QVERIFY2(QTest::qWaitFor([&] { return masterLines() >= 14; }, 30000),
-                 master.Err().c_str());
+        QVERIFY2(QTest::qWaitFor([&] { return masterLines() >= 14; }, 30000), master.Err().c_str());
         QCOMPARE(master.Stop(SIGTERM), std::optional<int>(0));
         const std::vector<std::string> read = Lines(master.Out());
         // The window has heard the last exchange by the time the master has ended.
@@ -85,6 +87,19 @@ class WindowListenE2ETest : public QObject {
         QVERIFY(shown.Lines.size() <= read.size() + 1);
         for (std::size_t i = 0; i < read.size(); ++i)
             QCOMPARE(QString::fromStdString(shown.Lines[i]), QString::fromStdString(read[i]));
+        // The traffic log: each of the other master's commands and its reply, both directions.
+        const aircon::TTrafficLog& log = form.LinkView().Panel().Log();
+        std::size_t commands = 0, replies = 0;
+        std::string rows;
+        for (std::size_t i = 0; i < log.Size(); ++i) {
+            const aircon::TTrafficRow& r = log.Row(i);
+            rows += aircon::RowLine(r) + "\n";
+            if (aircon::DirectionText(r) == "另一主机") ++commands;
+            if (r.Kind == aircon::TRowKind::Received && r.Class == aircon::TRowClass::Reply)
+                ++replies;
+        }
+        QVERIFY2(commands >= read.size(), rows.c_str());
+        QVERIFY2(replies == commands, rows.c_str());
         // The window wrote nothing on the line: the tap sent no byte.
         QVERIFY2(sim.Out().find("tap_sent=0") != std::string::npos, sim.Out().c_str());
         QVERIFY(boxes.Boxes.empty());
