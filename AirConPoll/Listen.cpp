@@ -296,10 +296,13 @@ int RunReplay(const TPollOptions& Options, std::ostream& Out, std::ostream& Err)
     TListenOutput output(Options.Replay, Options.Json ? &Out : nullptr);
     listener.AddObserver(output);
     listener.AddListenObserver(output);
-    if (!file.Records.empty()) clock.AdvanceTo(file.Records.front().Time);
-    listener.LinkOpened(Options.Replay);
     const auto realStart = std::chrono::steady_clock::now();
-    for (const TCaptureRecord& r : file.Records) {
+    bool jsonFailed = false;
+    ReplayCapture(file, Options.Replay, clock, listener, [&](const TCaptureRecord& r) {
+        if (output.JsonFailed()) {
+            jsonFailed = true;
+            return false;
+        }
         if (Options.ReplayPace) {
             const auto offset = r.Time - file.Records.front().Time;
             if (offset > WallTime::duration::zero())
@@ -307,17 +310,12 @@ int RunReplay(const TPollOptions& Options, std::ostream& Out, std::ostream& Err)
                     realStart +
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(offset));
         }
-        clock.AdvanceTo(r.Time);
-        listener.ReceiveData(r.Bytes);
-        if (output.JsonFailed()) {
-            log("standard output is closed; stopping");
-            return 1;
-        }
+        return true;
+    });
+    if (jsonFailed || output.JsonFailed()) {
+        log("standard output is closed; stopping");
+        return 1;
     }
-    // A command at the end whose reply the file does not hold.
-    if (!file.Records.empty())
-        clock.AdvanceTo(file.Records.back().Time + listener.Settings().PairTimeout);
-    listener.LinkClosed();
     if (!Options.TextFile.empty()) {
         const std::string error = WriteFileAtomically(Options.TextFile, output.Metrics(listener));
         if (!error.empty()) {

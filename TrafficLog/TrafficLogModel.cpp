@@ -80,7 +80,7 @@ QVariant TTrafficLogModel::data(const QModelIndex& Index, int Role) const {
                 case ColTime:
                     return Text(aircon::LocalTimeText(row->At.Wall, false));
                 case ColDirection:
-                    return Text(std::string(aircon::DirectionText(row->Kind)));
+                    return Text(std::string(aircon::DirectionText(*row)));
                 case ColSummary:
                     return Text(row->Summary);
                 case ColResponse:

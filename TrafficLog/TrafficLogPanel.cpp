@@ -177,7 +177,7 @@ void TTrafficLogPanel::ApplyFontMetrics() {
     grdRows->setColumnWidth(TTrafficLogModel::ColTime,
                             fm.horizontalAdvance(QStringLiteral("00:00:00.000")) + pad);
     grdRows->setColumnWidth(TTrafficLogModel::ColDirection,
-                            fm.horizontalAdvance(QStringLiteral("无应答")) + pad);
+                            fm.horizontalAdvance(QStringLiteral("另一主机")) + pad);
     grdRows->setColumnWidth(
         TTrafficLogModel::ColSummary,
         fm.horizontalAdvance(QStringLiteral("无应答 350 ms, 0x47 读取用户参数")) + pad);

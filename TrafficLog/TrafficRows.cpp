@@ -143,6 +143,10 @@ std::string_view DirectionText(TRowKind Kind) {
     return "";
 }
 
+std::string_view DirectionText(const TTrafficRow& Row) {
+    return Row.Heard ? "另一主机" : DirectionText(Row.Kind);
+}
+
 std::string ResponseText(const TTrafficRow& Row) {
     if (!Row.ResponseTime) return {};
     return std::to_string(Row.ResponseTime->count()) + " ms";
@@ -156,7 +160,7 @@ std::string RowLine(const TTrafficRow& Row) {
     std::string line = LocalTimeText(Row.At.Wall);
     line.reserve(line.size() + Row.Summary.size() + Row.Frame.size() * 4 + 32);
     line += '\t';
-    line += DirectionText(Row.Kind);
+    line += DirectionText(Row);
     line += '\t';
     line += Row.Summary;
     line += '\t';
@@ -311,12 +315,23 @@ void TTrafficLog::OnCommandSent(const TCommandSent& E) {
     row.Frame.assign(E.Frame.begin(), E.Frame.end());
     row.Cid2 = E.CID2;
     row.Count = E.Written > 0 ? static_cast<std::size_t>(E.Written) : 0;
-    row.Summary = CommandText(E.CID2);
-    if (E.CID2 == CID2::Remote) {
-        row.Summary += " " + RemoteText(E.Item.Param);
-    } else if (E.CID2 == CID2::SetParam) {
-        row.Summary += " " + SetParamText(E.Item.Param, E.Item.Value);
+    row.Heard = E.Heard;
+    // Another master's command may be for another device type on the bus (power
+    // supplies, batteries): its code then means what that device's protocol says.
+    const bool foreign = E.Heard && E.Frame.size() > 6 && (E.Frame[5] != '6' || E.Frame[6] != '0');
+    if (foreign) {
+        row.Summary = "CID1 0x" + std::string(E.Frame.begin() + 5, E.Frame.begin() + 7) + " 0x" +
+                      Hex2(E.CID2);
+    } else {
+        row.Summary = CommandText(E.CID2);
+        if (E.CID2 == CID2::Remote) {
+            row.Summary += " " + RemoteText(E.Item.Param);
+        } else if (E.CID2 == CID2::SetParam) {
+            row.Summary += " " + SetParamText(E.Item.Param, E.Item.Value);
+        }
     }
+    // To which address: several controllers may share the line.
+    if (E.Heard) row.Summary = "地址 " + std::to_string(E.Addr) + " " + row.Summary;
     if (row.Count != E.Frame.size()) {
         row.Class = TRowClass::WriteFailed;
         row.Summary += ", 写入失败 (" + std::to_string(row.Count) + "/" +

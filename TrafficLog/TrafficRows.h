@@ -74,7 +74,8 @@ struct TTrafficRow {
     SteadyTime SentAt{};                  // missing: the end of the command's write
     std::size_t Count = 0;                // noise: bytes; sent: bytes the port wrote
     TCloseReason Closed = TCloseReason::Requested;  // link closed: why
-    std::string Port;  // link opened: the port's name; closed: what the port reported
+    std::string Port;    // link opened: the port's name; closed: what the port reported
+    bool Heard = false;  // sent: another master's command, heard while listening
 };
 
 // Local calendar time to the millisecond, and hexadecimal pairs: the helper library's.
@@ -89,6 +90,8 @@ std::string CommandName(std::uint8_t CID2);
 std::string CommandText(std::uint8_t CID2);
 // The direction column: "发送", "接收", "无应答", "噪声", "链路".
 std::string_view DirectionText(TRowKind Kind);
+// The direction column of a row: another master's command reads "另一主机".
+std::string_view DirectionText(const TTrafficRow& Row);
 // "41 ms", or "" without a response time.
 std::string ResponseText(const TTrafficRow& Row);
 // One row as a tab-separated line of the saved and the continuous file: time with date,

@@ -69,6 +69,7 @@
 #include "MonitorUnit.h"
 #include "RecordTrendReport.h"
 #include "TrafficLogPanel.h"
+#include "TrafficRows.h"
 
 namespace {
 
@@ -973,6 +974,41 @@ int RunLinkView(const Options& O) {
     return 0;
 }
 
+// The window listening on the simulator's tap while another master polls the line: its
+// CPU over the measured time beside what it heard (what it wrote, the simulator counts).
+int RunListen(const Options& O) {
+    const double measureS = O.seconds > 0 ? O.seconds : 60;
+    Window w(O.port);
+    w.Form->SetListening(true);
+    if (!w.Open()) {
+        Put("error", "the window did not open " + O.port);
+        return 1;
+    }
+    const aircon::TLinkCountersData& c = w.Form->LinkView().Status().Counters().Data();
+    RunFor(2000);  // the other master's first poll cycle
+    const double cpu0 = CpuSeconds(), wall0 = NowMs();
+    const std::uint64_t commands0 = c.CommandsSent, replies0 = c.Replies;
+    RunFor(measureS * 1000);
+    const double cpu1 = CpuSeconds(), wall1 = NowMs();
+    Put("listen_seconds", (wall1 - wall0) / 1000);
+    Put("listen_cpu_pct", 100.0 * (cpu1 - cpu0) / ((wall1 - wall0) / 1000));
+    Put("listen_commands", c.CommandsSent - commands0);
+    Put("listen_replies", c.Replies - replies0);
+    Put("listen_decoded", w.Form->Recording()->History().Replies());
+    // The traffic log's rows: the other master's commands, the replies, the missing ones.
+    const aircon::TTrafficLog& log = w.Form->LinkView().Panel().Log();
+    std::uint64_t heard = 0, replied = 0, missing = 0;
+    for (std::size_t i = 0; i < log.Size(); ++i) {
+        const aircon::TTrafficRow& r = log.Row(i);
+        heard += r.Heard ? 1 : 0;
+        replied += r.Kind == aircon::TRowKind::Received ? 1 : 0;
+        missing += r.Kind == aircon::TRowKind::Missing ? 1 : 0;
+    }
+    Put("listen_rows", std::to_string(heard) + " heard / " + std::to_string(replied) +
+                           " received / " + std::to_string(missing) + " missing");
+    return 0;
+}
+
 std::optional<Options> Parse(int argc, char** argv) {
     if (argc < 2) return std::nullopt;
     Options o;
@@ -1009,8 +1045,9 @@ std::optional<Options> Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::optional<Options> o = Parse(argc, argv);
     if (!o) {
-        std::fputs("usage: form_probe poll|reply|soak|faults|linkview [--port P --sim-log F] ...\n",
-                   stderr);
+        std::fputs(
+            "usage: form_probe poll|reply|soak|faults|linkview|listen [--port P --sim-log F] ...\n",
+            stderr);
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -1022,6 +1059,7 @@ int main(int argc, char** argv) {
     if (o->mode == "soak") return RunSoak(*o);
     if (o->mode == "faults") return RunFaults(*o);
     if (o->mode == "linkview") return RunLinkView(*o);
+    if (o->mode == "listen") return RunListen(*o);
     std::fputs("unknown mode\n", stderr);
     return 2;
 }

@@ -24,14 +24,17 @@ fi
 bash tools/deps.sh >/dev/null
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_GUI=ON -DBUILD_BENCH=ON \
     -DBUILD_TESTING=OFF -DSANITIZE=OFF -DBUILD_FUZZERS=OFF >/dev/null
-cmake --build "$build" -j2 --target dh_bench form_probe form_probe_lsan history_probe AirConTool ac_sim >/dev/null
+cmake --build "$build" -j2 --target dh_bench form_probe form_probe_lsan history_probe AirConTool ac_sim \
+    AirConPoll >/dev/null
 # The start-up probe needs the X11 headers (libx11-dev); without them that row is not measured.
 cmake --build "$build" -j2 --target startup_probe >/dev/null 2>&1 ||
     echo "-- no start-up probe (X11 headers missing?): start-up not measured" >&2
 
 work=$(mktemp -d)
 sim_pid= xvfb_pid=
+master_pid=
 cleanup() {
+    [[ -n $master_pid ]] && kill "$master_pid" 2>/dev/null && wait "$master_pid" 2>/dev/null
     [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
@@ -101,6 +104,24 @@ probe poll $((cycles * 3 / 2 + idle_s + 120)) "$build/bench/form_probe" poll \
     --port "$work/poll.port" --sim-log "$work/poll.log" --seconds "$idle_s" --cycles "$cycles"
 stop_sim
 P=$work/poll.out
+
+# 11. CPU while listening: the window on the simulator's tap while AirConPoll is the
+# master at the window's own defaults (poll 500 ms, reply time-out 350 ms), against the
+# window polling the same line itself (row 1).
+log "listening: ${idle_s}s on the tap while AirConPoll polls"
+start_sim listen --tap "$work/listen.tap"
+"$build/AirConPoll/AirConPoll" --port "$work/listen.port" --json --interval 500 --timeout 350 \
+    >/dev/null 2>"$work/listen.master" &
+master_pid=$!
+probe listen $((idle_s + 120)) "$build/bench/form_probe" listen \
+    --port "$work/listen.tap" --sim-log "$work/listen.log" --seconds "$idle_s"
+kill -TERM "$master_pid" 2>/dev/null || true
+wait "$master_pid" 2>/dev/null || true
+master_pid=
+stop_sim
+T=$work/listen.out
+# Bytes that came from the tap, as the simulator counted them on leaving.
+tap_sent=$(grep -o 'tap_sent=[0-9]*' "$work/listen.sim" | cut -d= -f2 || true)
 
 # 7. The link view's cost: traffic log shown and written to a file, against none,
 # alternating phases in one run.
@@ -248,6 +269,10 @@ row "7 link view: CPU with the traffic log shown and its file written, minus wit
 row "7 link view: poll gap deviation p99 with / without" \
     "$(fmt "$(val "$L" lv_gap_dev_p99_on_ms)" 1) / $(fmt "$(val "$L" lv_gap_dev_p99_off_ms)" 1) ms" \
     "<= 5 ms" "$(le "$(val "$L" lv_gap_dev_p99_on_ms)" 5)"
+row "11 CPU, window listening on the tap while AirConPoll polls / window polling (row 1)" \
+    "$(fmt "$(val "$T" listen_cpu_pct)" 3) % / $(fmt "$(val "$P" idle_cpu_pct)" 3) % ($(val "$T" listen_commands) commands, $(val "$T" listen_decoded) decoded, ${tap_sent:-n/a} bytes from the tap)" \
+    "listening <= polling; 0 bytes" \
+    "$(if [[ ${tap_sent:-n/a} != 0 ]]; then echo MISSES; else le "$(val "$T" listen_cpu_pct)" "$(val "$P" idle_cpu_pct)"; fi)"
 # Reading time per MB of file: the markers double the rows, not the cost of a row.
 hist_ratio=$(awk -v a="$(val "$H" history_markers_ms)" -v am="$(val "$H" history_markers_mb)" \
     -v b="$(val "$H" history_plain_ms)" -v bm="$(val "$H" history_plain_mb)" \

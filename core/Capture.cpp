@@ -9,6 +9,8 @@
 #include <map>
 #include <stdexcept>
 
+#include "Listen.h"
+
 namespace aircon {
 
 namespace {
@@ -128,6 +130,8 @@ void TCaptureWriter::Add(WallTime Time, TCaptureDirection Direction,
 }
 
 void TCaptureWriter::OnCommandSent(const TCommandSent& e) {
+    // Another master's command was in a received block, which is in the file already.
+    if (e.Heard) return;
     const auto written = static_cast<std::size_t>(std::max<std::int32_t>(e.Written, 0));
     Add(e.At.Wall, TCaptureDirection::Sent, e.Frame.first(std::min(written, e.Frame.size())));
 }
@@ -280,6 +284,21 @@ void TReplayClock::AdvanceTo(WallTime Wall) {
     }
     s.Wall += std::chrono::duration_cast<WallTime::duration>(until - s.Now);
     s.Now = until;
+}
+
+void ReplayCapture(const TCaptureFile& File, const std::string& Name, TReplayClock& Clock,
+                   TListener& Listener, const std::function<bool(const TCaptureRecord&)>& Before) {
+    if (!File.Records.empty()) Clock.AdvanceTo(File.Records.front().Time);
+    Listener.LinkOpened(Name);
+    for (const TCaptureRecord& r : File.Records) {
+        if (Before && !Before(r)) break;
+        Clock.AdvanceTo(r.Time);
+        Listener.ReceiveData(r.Bytes);
+    }
+    // A command at the end whose reply the file does not hold.
+    if (!File.Records.empty())
+        Clock.AdvanceTo(File.Records.back().Time + Listener.Settings().PairTimeout);
+    Listener.LinkClosed();
 }
 
 }  // namespace aircon

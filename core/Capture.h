@@ -112,4 +112,14 @@ class TReplayClock : public IClock {
     std::shared_ptr<TState> FState;
 };
 
+class TListener;
+// Replays a capture into a listener, every block in turn, at once: the listener opens
+// under Name, each block comes at its recorded time (the clock moved there first, firing
+// the pairing time-outs due on the way), a last command waits its pairing time-out, and
+// the listener closes. Before (when given) is called before each block and ends the
+// replay by returning false (a paced replay sleeps in it).
+void ReplayCapture(const TCaptureFile& File, const std::string& Name, TReplayClock& Clock,
+                   TListener& Listener,
+                   const std::function<bool(const TCaptureRecord&)>& Before = {});
+
 }  // namespace aircon

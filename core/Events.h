@@ -85,6 +85,9 @@ struct TCommandSent {
     std::uint8_t CID2 = 0;
     std::span<const std::uint8_t> Frame;  // the whole frame, "~" to carriage return
     std::int32_t Written = 0;             // bytes the port reports as written
+    // Another master's command, heard while listening: nothing was written (Written is
+    // the frame's size, At when the block holding its carriage return came).
+    bool Heard = false;
 };
 
 // A frame cut from the received stream, whether or not it passed the check.

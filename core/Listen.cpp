@@ -226,7 +226,8 @@ void TListener::Reply(std::span<const std::uint8_t> Frame, const TParsedFrame& P
         const TUnpairedReply e{FBlockAt, h, Frame,
                                FWaiting ? TUnpairedReason::OtherAddress
                                : late   ? TUnpairedReason::TooLate
-                                        : TUnpairedReason::NoCommand};
+                                        : TUnpairedReason::NoCommand,
+                               Parsed.Info};
         FExpired.reset();
         NotifyListen([&](IListenObserver& o) { o.OnUnpairedReply(e); });
         return;
@@ -245,7 +246,7 @@ void TListener::Reply(std::span<const std::uint8_t> Frame, const TParsedFrame& P
     const std::uint8_t cid2 = command.Header.CID2;
     const std::uint8_t rtn = h.CID2;
     if (!ours) {
-        const TForeignReply e{FBlockAt, h, cid2, Frame};
+        const TForeignReply e{FBlockAt, h, cid2, Frame, Parsed.Info};
         NotifyListen([&](IListenObserver& o) { o.OnForeignReply(e); });
         return;
     }
@@ -294,6 +295,98 @@ void TListener::EndWait(TStamp At) {
 }
 
 // ---------------------------------------------------------------------------
+
+TListenRelay::TListenRelay(TListener& Listener, IMonitorObserver& Target)
+    : FListener(Listener), FTarget(Target) {
+    FListener.AddObserver(static_cast<IMonitorObserver&>(*this));
+    FListener.AddListenObserver(static_cast<IListenObserver&>(*this));
+}
+
+TListenRelay::~TListenRelay() {
+    FListener.RemoveObserver(static_cast<IMonitorObserver&>(*this));
+    FListener.RemoveListenObserver(static_cast<IListenObserver&>(*this));
+}
+
+void TListenRelay::OnLinkOpened(const TLinkOpened& e) {
+    FHeld.reset();
+    FTarget.OnLinkOpened(e);
+}
+
+void TListenRelay::OnLinkClosed(const TLinkClosed& e) {
+    FHeld.reset();
+    FTarget.OnLinkClosed(e);
+}
+
+void TListenRelay::OnFrameReceived(const TFrameReceived& e) {
+    FHeld.reset();
+    // A damaged frame is only a damaged frame; a good one waits to be told apart.
+    if (e.Check != TFrameCheck::Ok)
+        FTarget.OnFrameReceived(e);
+    else
+        FHeld = e;
+}
+
+void TListenRelay::PassHeld(bool Late) {
+    if (!FHeld) return;
+    TFrameReceived f = *FHeld;
+    FHeld.reset();
+    f.Late = Late;
+    FTarget.OnFrameReceived(f);
+}
+
+void TListenRelay::PassWithoutRecord(const TStamp& At, const TDH_Header& Header, std::uint8_t CID2,
+                                     std::span<const std::uint8_t> Frame,
+                                     std::span<const std::uint8_t> Info, TReplyVerdict Verdict) {
+    const TReplyReceived r{
+        At,     Header, Header.CID2, CID2, Info, false, Frame, Verdict, TDecodeResult::NoDecoder,
+        nullptr};
+    FTarget.OnReplyReceived(r);
+}
+
+void TListenRelay::OnReplyReceived(const TReplyReceived& e) {
+    PassHeld(false);
+    if (FAddress == e.Header.Addr) {
+        FTarget.OnReplyReceived(e);
+        return;
+    }
+    PassWithoutRecord(e.At, e.Header, e.LastCID2, e.Frame, e.Info, TReplyVerdict{false, true});
+}
+
+void TListenRelay::OnReplyDecoded(const TDecodedReply& e) {
+    if (FAddress == e.Header.Addr) FTarget.OnReplyDecoded(e);
+}
+
+void TListenRelay::OnNoise(const TNoise& e) {
+    FTarget.OnNoise(e);
+}
+
+void TListenRelay::OnCommandSeen(const TCommandSeen& e) {
+    FHeld.reset();  // the command's own frame: its row is the command's
+    TCommandSent c{e.At,          TIntCMD{e.Header.CID2, 0, 0},
+                   e.Header.Addr, e.Header.CID2,
+                   e.Frame,       static_cast<std::int32_t>(e.Frame.size()),
+                   true};
+    if (!e.Info.empty()) c.Item.Param = e.Info[0];
+    if (e.Info.size() >= 3) c.Item.Value = static_cast<std::uint16_t>((e.Info[1] << 8) | e.Info[2]);
+    FTarget.OnCommandSent(c);
+}
+
+void TListenRelay::OnListenMissing(const TListenMissing& e) {
+    const Millis waited = std::min(std::chrono::duration_cast<Millis>(e.At.Time - e.SeenAt),
+                                   FListener.Settings().PairTimeout);
+    const TReplyMissing m{e.At, e.Header.CID2, TIntCMD{e.Header.CID2, 0, 0}, e.SeenAt, waited};
+    FTarget.OnReplyMissing(m);
+}
+
+void TListenRelay::OnUnpairedReply(const TUnpairedReply& e) {
+    PassHeld(true);
+    PassWithoutRecord(e.At, e.Header, 0xFF, e.Frame, e.Info, TReplyVerdict{false, false});
+}
+
+void TListenRelay::OnForeignReply(const TForeignReply& e) {
+    PassHeld(false);
+    PassWithoutRecord(e.At, e.Header, e.CID2, e.Frame, e.Info, TReplyVerdict{false, true});
+}
 
 const std::vector<TBaudRate>& TSpeedFinder::CommonRates() {
     static const std::vector<TBaudRate> rates{

@@ -73,6 +73,7 @@ struct TUnpairedReply {
     TDH_Header Header;  // VER, ADR, CID1, RTN
     std::span<const std::uint8_t> Frame;
     TUnpairedReason Reason = TUnpairedReason::NoCommand;
+    std::span<const std::uint8_t> Info{};
 };
 
 // A frame that failed the check; the address when the frame is long enough to hold one.
@@ -89,6 +90,7 @@ struct TForeignReply {
     TDH_Header Header;      // VER, ADR, CID1, RTN
     std::uint8_t CID2 = 0;  // of the command
     std::span<const std::uint8_t> Frame;
+    std::span<const std::uint8_t> Info{};
 };
 
 class IListenObserver {
@@ -185,6 +187,54 @@ class TListener {
     std::size_t FBlockFrameBytes = 0;
     bool FInReceive = false;
     bool FOpen = false;
+};
+
+// What a listener hears, told in the monitor's events, so that every view of a polling
+// link (traffic log, counters, panels, recorder, trends) shows a listened line unchanged:
+//   - another master's command is a TCommandSent with Heard set (its frame's own row and
+//     counter; its TFrameReceived is not passed on);
+//   - a reply paired with its command passes as the listener raised it, with the response
+//     time from the command's carriage return; readings (TReplyReceived::Data and
+//     TDecodedReply) only for the chosen address: a reply from any other address, or of
+//     another device type, passes with no record and the verdict "address not as asked";
+//   - a reply with no command passes as a late frame (TFrameReceived::Late, verdict
+//     neither as asked nor in time), never with a record;
+//   - a command whose reply did not come is a TReplyMissing, its time-out the time it
+//     waited (the pairing time-out, or less when the next command ended the wait);
+//   - frames that fail the check, noise, opening and closing pass as they are.
+class TListenRelay : public IMonitorObserver, public IListenObserver {
+  public:
+    // Registers with Listener and hands everything on to Target (TMonitor::Relay()).
+    TListenRelay(TListener& Listener, IMonitorObserver& Target);
+    ~TListenRelay() override;
+    TListenRelay(const TListenRelay&) = delete;
+    TListenRelay& operator=(const TListenRelay&) = delete;
+
+    // The address whose readings are passed on; none: no readings at all.
+    void SetAddress(std::optional<std::uint8_t> Addr) { FAddress = Addr; }
+    std::optional<std::uint8_t> Address() const { return FAddress; }
+
+  private:
+    void OnLinkOpened(const TLinkOpened&) override;
+    void OnLinkClosed(const TLinkClosed&) override;
+    void OnFrameReceived(const TFrameReceived&) override;
+    void OnReplyReceived(const TReplyReceived&) override;
+    void OnReplyDecoded(const TDecodedReply&) override;
+    void OnNoise(const TNoise&) override;
+    void OnCommandSeen(const TCommandSeen&) override;
+    void OnListenMissing(const TListenMissing&) override;
+    void OnUnpairedReply(const TUnpairedReply&) override;
+    void OnForeignReply(const TForeignReply&) override;
+    // The good frame held back until the listener says what it is.
+    void PassHeld(bool Late);
+    void PassWithoutRecord(const TStamp& At, const TDH_Header& Header, std::uint8_t CID2,
+                           std::span<const std::uint8_t> Frame, std::span<const std::uint8_t> Info,
+                           TReplyVerdict Verdict);
+
+    TListener& FListener;
+    IMonitorObserver& FTarget;
+    std::optional<std::uint8_t> FAddress;
+    std::optional<TFrameReceived> FHeld;  // its span is valid until the frame's events end
 };
 
 // Finds the line's speed by listening: each rate in turn for Dwell, no byte written,

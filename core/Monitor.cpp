@@ -70,6 +70,7 @@ struct TMonitor::TImpl {
     bool FrameInTime = false;                 // it is the first frame after a command, in time
 
     std::vector<IMonitorObserver*> Observers;
+    std::unique_ptr<IMonitorObserver> RelayObserver;  // made on first use
     int NotifyDepth = 0;
     bool ObserversRemoved = false;
 
@@ -94,6 +95,41 @@ struct TMonitor::TImpl {
             if (IMonitorObserver* o = Observers[i]) Call(*o);
         }
     }
+
+    // Hands each event on to the monitor's observers, by the monitor's own rules.
+    class TRelay : public IMonitorObserver {
+      public:
+        explicit TRelay(TImpl& Impl) : FImpl(Impl) {}
+        void OnLinkOpened(const TLinkOpened& e) override {
+            Pass(e, &IMonitorObserver::OnLinkOpened);
+        }
+        void OnLinkClosed(const TLinkClosed& e) override {
+            Pass(e, &IMonitorObserver::OnLinkClosed);
+        }
+        void OnCommandSent(const TCommandSent& e) override {
+            Pass(e, &IMonitorObserver::OnCommandSent);
+        }
+        void OnFrameReceived(const TFrameReceived& e) override {
+            Pass(e, &IMonitorObserver::OnFrameReceived);
+        }
+        void OnReplyReceived(const TReplyReceived& e) override {
+            Pass(e, &IMonitorObserver::OnReplyReceived);
+        }
+        void OnReplyDecoded(const TDecodedReply& e) override {
+            Pass(e, &IMonitorObserver::OnReplyDecoded);
+        }
+        void OnReplyMissing(const TReplyMissing& e) override {
+            Pass(e, &IMonitorObserver::OnReplyMissing);
+        }
+        void OnNoise(const TNoise& e) override { Pass(e, &IMonitorObserver::OnNoise); }
+
+      private:
+        template <class E>
+        void Pass(const E& Event, void (IMonitorObserver::*Handler)(const E&)) {
+            FImpl.Notify([&](IMonitorObserver& o) { (o.*Handler)(Event); });
+        }
+        TImpl& FImpl;
+    };
 
     void Append(TIntCMD Item) {
         Queue.push_back(Item);
@@ -300,6 +336,11 @@ struct TMonitor::TImpl {
 
 TMonitor::TMonitor(IClock& Clock, ILink& Link, IPollSettings& Settings)
     : FImpl(std::make_unique<TImpl>(Clock, Link, Settings)) {}
+
+IMonitorObserver& TMonitor::Relay() {
+    if (!FImpl->RelayObserver) FImpl->RelayObserver = std::make_unique<TImpl::TRelay>(*FImpl);
+    return *FImpl->RelayObserver;
+}
 
 TMonitor::~TMonitor() = default;
 

@@ -92,6 +92,9 @@ class TMonitor {
     // Observers may be added and removed at any time, also from inside an event.
     void AddObserver(IMonitorObserver& Observer);
     void RemoveObserver(IMonitorObserver& Observer);
+    // An observer that hands every event it is given on to this monitor's observers, as
+    // if the monitor had raised it (a listening session feeds what it hears through it).
+    IMonitorObserver& Relay();
 
     // --- queue and timers ---
     // Appends a command at the tail of the queue and enables the send timer.

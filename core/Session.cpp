@@ -55,21 +55,16 @@ TOpenReason ReasonOf(std::optional<TComExceptions> Failure, int Error) {
 TSession::TSession(IClock& Clock, const TSessionSettings& Settings,
                    std::shared_ptr<IComPlatform> Platform, IComHandOver* HandOver,
                    IPollSettings* Source, std::string Name)
-    : FMode(Settings.Mode),
+    : FClock(Clock),
+      FMode(Settings.Mode),
       FFixed(Settings.Poll),
       FSource(Source),
       FPort(std::move(Name), std::move(Platform), HandOver),
       FLink(FPort),
       FMonitor(Clock, FLink, Source ? *Source : static_cast<IPollSettings&>(FFixed)),
       FReopenTimer(Clock, 0, false) {
-    if (FMode == TSessionMode::Listen) {
-        FListener = std::make_unique<TListener>(Clock);
-        FLink.SetListenOnly(true);
-        // Nothing to poll: the monitor's timers stay off (a host may still call its
-        // senders, whose writes the link refuses).
-        FMonitor.PollTimer().SetEnabled(false);
-        FMonitor.SendTimer().SetEnabled(false);
-    }
+    FListenAddress = Settings.Poll.Address;
+    if (FMode == TSessionMode::Listen) MakeListener();
     // The line: its settings, then no flow control, short read time-outs and received
     // bytes handed over as blocks on the host's thread.
     SetLine(Settings.Line);
@@ -98,7 +93,6 @@ TSession::TSession(IClock& Clock, const TSessionSettings& Settings,
         PortException(Kind, Message, WinError, WinMessage);
     };
 
-    if (FListener) FListener->AddObserver(FCounters);
     FMonitor.AddObserver(FCounters);
     FMonitor.AddObserver(FRule);
     FMonitor.AddObserver(static_cast<IMonitorObserver&>(*this));
@@ -122,6 +116,35 @@ TSession::~TSession() {
         FPort.Close();
     } catch (const std::exception&) {
     }
+}
+
+void TSession::MakeListener() {
+    FListener = std::make_unique<TListener>(FClock);
+    FRelay = std::make_unique<TListenRelay>(*FListener, FMonitor.Relay());
+    FRelay->SetAddress(FListenAddress);
+    FLink.SetListenOnly(true);
+    // Nothing to poll: the monitor's timers stay off (a host may still call its
+    // senders, whose writes the link refuses).
+    FMonitor.PollTimer().SetEnabled(false);
+    FMonitor.SendTimer().SetEnabled(false);
+}
+
+void TSession::SetMode(TSessionMode Mode) {
+    if (Mode == FMode) return;
+    if (FPort.Connected()) throw std::logic_error("TSession::SetMode: the port is open");
+    FMode = Mode;
+    if (Mode == TSessionMode::Listen) {
+        MakeListener();
+        return;
+    }
+    FRelay.reset();
+    FListener.reset();
+    FLink.SetListenOnly(false);
+}
+
+void TSession::SetListenAddress(std::optional<std::uint8_t> Addr) {
+    FListenAddress = Addr;
+    if (FRelay) FRelay->SetAddress(Addr);
 }
 
 void TSession::SetLine(const TLineSettings& Line) {

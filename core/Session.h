@@ -21,12 +21,15 @@
 //     its read-back): automatic polling pauses, the job's commands go out through the
 //     same queue and its replies come to it with their verdict, then polling resumes.
 // TSessionMode::PollOne and TSessionMode::Listen are built; a listening session hands
-// every received block to its TListener (Listen.h) and its link refuses every write.
+// every received block to its TListener (Listen.h), whose events reach the monitor's
+// observers through a TListenRelay (the views of a polling link show a listened one),
+// and its link refuses every write. The mode changes while the port is closed.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Answering.h"
@@ -119,8 +122,18 @@ class TSession : private IMonitorObserver {
     TAnswering Answering() const { return FRule.State(); }
     const TAnswerRule& Rule() const { return FRule; }
     TSessionMode Mode() const { return FMode; }
+    // Changes the mode while the port is closed (std::logic_error while it is open).
+    // Listening: a listener, the link refusing every write, the monitor's timers off.
+    // Polling again: no listener; the monitor starts its timers at the next Start.
+    void SetMode(TSessionMode Mode);
     // The listener of a listening session (null in the other modes).
     TListener* Listener() { return FListener.get(); }
+    // The address whose readings a listening session passes on to the monitor's
+    // observers (TListenRelay); none: no readings. Kept across modes.
+    void SetListenAddress(std::optional<std::uint8_t> Addr);
+    std::optional<std::uint8_t> ListenAddress() const { return FListenAddress; }
+    // Whether the link writes (false while listening: every write is refused).
+    bool Writes() const { return !FLink.ListenOnly(); }
 
     // The line settings: applied to the port (also while open).
     void SetLine(const TLineSettings& Line);
@@ -177,8 +190,13 @@ class TSession : private IMonitorObserver {
     static TFailureClose ClosingFailure(const TPortFailure& Failure);
     void OnReplyReceived(const TReplyReceived&) override;
 
+    void MakeListener();
+
+    IClock& FClock;
     TSessionMode FMode;
     std::unique_ptr<TListener> FListener;
+    std::unique_ptr<TListenRelay> FRelay;  // after the listener it registers with
+    std::optional<std::uint8_t> FListenAddress;
     TFixedPollSettings FFixed;
     IPollSettings* FSource = nullptr;
     TComPort FPort;

@@ -20,7 +20,7 @@ TAnsweringView::TAnsweringView(aircon::TSession& Session, aircon::IClock& Clock,
     FSession.OnAnswering = [this](aircon::TAnswering State) {
         // Opening and closing start the rule again at silent: that says nothing of the
         // controller yet.
-        if (!FSession.IsOpen() || FSession.Closing()) return;
+        if (!FSession.IsOpen() || FSession.Closing() || Listening()) return;
         if (State == aircon::TAnswering::Silent && !FShown) return;
         Show(State);
     };
@@ -50,13 +50,22 @@ void TAnsweringView::Refresh() {
     SetSteadyText(FBanner, shown);
 }
 
+bool TAnsweringView::Listening() const {
+    // The status then says that the tool listens: whether the controller answers is
+    // another master's business, shown by the counters. A capture replayed into the
+    // closed window says nothing of the link either.
+    return FSession.Mode() == aircon::TSessionMode::Listen || !FSession.IsOpen();
+}
+
 void TAnsweringView::OnReplyReceived(const aircon::TReplyReceived& Reply) {
+    if (Listening()) return;
     if (Reply.Rtn == 0) Show(aircon::TAnswering::Answering);
 }
 
 void TAnsweringView::OnReplyMissing(const aircon::TReplyMissing&) {
     // A link that has not answered since it opened: the rule stays silent and says
     // nothing new, but the first command without a reply shows it.
+    if (Listening()) return;
     if (FSession.Answering() == aircon::TAnswering::Silent) Show(aircon::TAnswering::Silent);
 }
 

@@ -37,6 +37,7 @@ class TAnsweringView : public QObject, private aircon::IMonitorObserver {
 
   private:
     void Show(aircon::TAnswering State);
+    bool Listening() const;
     void OnReplyReceived(const aircon::TReplyReceived& Reply) override;
     void OnReplyMissing(const aircon::TReplyMissing& Missing) override;
     void OnLinkClosed(const aircon::TLinkClosed& Closed) override;

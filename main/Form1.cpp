@@ -29,6 +29,7 @@
 #include "LineChoices.h"
 #include "LinkStatusWidget.h"
 #include "LinkView.h"
+#include "ListenView.h"
 #include "MessageBoxes.h"
 #include "OpenFailureText.h"
 #include "PanelKit.h"
@@ -147,6 +148,8 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
             [this](bool Tick) {
                 if (Tick) FAnswering->Refresh();
             });
+    // Listening and replaying, first in the status bar.
+    FListenView = std::make_unique<TListenView>(*this, FStatusBar);
     FitExtension();
     FormCreate();
 }
@@ -181,6 +184,9 @@ void TForm1::CreateSession(std::shared_ptr<IComPlatform> Platform) {
     };
     aircon::IMonitorObserver& observer = *this;
     Monitor().AddObserver(observer);
+    // A listener shows the readings of the address in the box as it is typed.
+    ListenAddressChanged();
+    connect(edAddr, &QLineEdit::textChanged, this, [this] { ListenAddressChanged(); });
 }
 
 void TForm1::ComPort1HandOverException(std::exception_ptr Error) {
@@ -302,6 +308,8 @@ void TForm1::StartComm() {
     btnCommOpen->setText(QStringLiteral("关闭串口"));
     SetSelectorsEnabled(false);
     grpCmdSetting->setEnabled(true);
+    FReplayShown = false;
+    UpdateSenders();
 
     // The link works whether or not its settings could be kept for the next
     // start, so a failed store leaves the link open and only tells the operator.
@@ -329,6 +337,7 @@ void TForm1::StartComm() {
     FPollBoxes->Hold(false);
     const std::vector<QString> inputErrors = FPollBoxes->TakeHeld();
     PageControl1->setEnabled(true);
+    if (Listening()) SetCaption(Label14, QStringLiteral("通讯状态：监听中"));
 
     if (!stored)
         MessageBoxes::ShowError(this, QStringLiteral("串口已打开，但串口设置无法保存到文件“%1”。")
@@ -346,6 +355,52 @@ void TForm1::StopComm() {
     SetSelectorsEnabled(true);
     grpCmdSetting->setEnabled(false);
     PageControl1->setEnabled(false);
+    FReplayShown = false;
+    UpdateSenders();
+}
+
+void TForm1::SetListening(bool On) {
+    if (On == Listening()) return;
+    // The mode changes on a closed port: an open link closes and opens again.
+    const bool wasOpen = FSession->IsOpen();
+    if (wasOpen) StopComm();
+    FSession->SetMode(On ? aircon::TSessionMode::Listen : aircon::TSessionMode::PollOne);
+    ListenAddressChanged();
+    UpdateSenders();
+    if (wasOpen) StartComm();
+}
+
+bool TForm1::BeginReplay() {
+    if (FSession->IsOpen()) return false;
+    FReplayShown = true;
+    UpdateSenders();
+    PageControl1->setEnabled(true);
+    return true;
+}
+
+void TForm1::UpdateSenders() {
+    const bool off = Listening() || FReplayShown;
+    const bool autoPoll = cbAutoQuery->isChecked();
+    cbAutoQuery->setEnabled(!off);
+    // The read buttons start enabled and follow the box once it was clicked.
+    for (QPushButton* read : {btnReadSwitch, btnReadAnalog, btnReadAlarm})
+        read->setEnabled(!off && !(FReadFollowsBox && autoPoll));
+    // The senders on the tabs, and those others placed in the status bar.
+    for (const char* name : {"btnGetParam", "btnRemote", "btnSetParam", "btnGetComVer",
+                             "btnGetDevAddr", "btnGetDevInfo"})
+        if (auto* b = findChild<QPushButton*>(QLatin1String(name))) b->setEnabled(!off);
+    for (QWidget* w : findChildren<QWidget*>())
+        if (w->property(SenderProperty).toBool()) w->setEnabled(!off);
+    if (FListenView) FListenView->Sync(Listening(), FSession->IsOpen());
+}
+
+void TForm1::ListenAddressChanged() {
+    // Quietly: a box being edited holds no address for a moment, and the listener then
+    // shows no readings until it does.
+    const auto value = aircon::TryStrToInt(edAddr->text().toStdString());
+    FSession->SetListenAddress(value && *value >= 0 && *value <= 255
+                                   ? std::optional<std::uint8_t>(static_cast<std::uint8_t>(*value))
+                                   : std::nullopt);
 }
 
 void TForm1::SetPortForThisRun(const QString& Port) {
@@ -386,10 +441,13 @@ void TForm1::ComPort1Exception(TCustomComPort&, TComExceptions, const std::strin
 
 void TForm1::cbAutoQueryClick() {
     const bool on = cbAutoQuery->isChecked();
-    Monitor().SetAutoQuery(on);
+    // A listener polls nothing; the box takes effect when listening ends.
+    if (!Listening()) Monitor().SetAutoQuery(on);
+    FReadFollowsBox = true;
     btnReadSwitch->setEnabled(!on);
     btnReadAnalog->setEnabled(!on);
     btnReadAlarm->setEnabled(!on);
+    UpdateSenders();
 }
 
 void TForm1::cbBaudrateChange() {
@@ -422,6 +480,8 @@ void TForm1::edIntKeyPress(QObject*, QChar& Key) {
 // Forwards into the core: queue, timers, senders, intake
 
 void TForm1::QueueCommand(TIntCMD Item) {
+    // A listener sends nothing, whatever reaches this.
+    if (Listening()) return;
     Monitor().QueueCommand(Item);
 }
 
@@ -436,27 +496,35 @@ void TForm1::btnReadAlarmClick() {
 }
 
 void TForm1::Timer1Timer() {
+    if (Listening()) return;
     Monitor().PollTick();
 }
 
 void TForm1::Timer2Timer() {
+    if (Listening()) return;
     Monitor().SendTick();
 }
 
 void TForm1::SendNoDataCmd(std::uint8_t Addr, std::uint8_t CID2) {
+    if (Listening()) return;
     Monitor().SendNoDataCmd(Addr, CID2);
 }
 
 void TForm1::SendRemoteCmd(std::uint8_t Addr, std::uint8_t SubCmd) {
+    if (Listening()) return;
     Monitor().SendRemoteCmd(Addr, SubCmd);
 }
 
 void TForm1::SendSetParamsCmd(std::uint8_t Addr, std::uint8_t SubCmd, std::uint16_t Value) {
+    if (Listening()) return;
     Monitor().SendSetParamsCmd(Addr, SubCmd, Value);
 }
 
 void TForm1::ComPort1RxBuf(TCustomComPort&, std::span<const std::uint8_t> Buffer) {
-    Monitor().ReceiveData(Buffer);
+    if (aircon::TListener* listener = FSession->Listener())
+        listener->ReceiveData(Buffer);
+    else
+        Monitor().ReceiveData(Buffer);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -468,18 +536,38 @@ void TForm1::ShowLog(THexLog* Memo, const QString& Text) {
 }
 
 void TForm1::OnCommandSent(const aircon::TCommandSent& Sent) {
-    // The frame sent, also one whose write failed and closed the link.
+    // The frame sent, also one whose write failed and closed the link; while listening,
+    // the other master's last command to the address chosen.
+    if (Sent.Heard && Sent.Addr != FSession->ListenAddress()) return;
     ShowLog(Memo1, HexEcho(Sent.Frame));
 }
 
 void TForm1::OnFrameReceived(const aircon::TFrameReceived& Frame) {
-    if (Frame.Check == TFrameCheck::Ok)
-        DH_RecCorrectFrame(Frame.Frame);
-    else
+    // While listening the receive log shows the replies for the address chosen (below).
+    if (Frame.Check == TFrameCheck::Ok) {
+        if (!ShowsHeard()) DH_RecCorrectFrame(Frame.Frame);
+    } else {
         DH_RecErrorFrame(Frame.Frame);
+    }
 }
 
 void TForm1::OnReplyReceived(const aircon::TReplyReceived& Reply) {
+    if (ShowsHeard()) {
+        // What another master received from the address chosen; the status keeps
+        // saying that the tool listens.
+        if (!Reply.Verdict.AddressAsAsked) return;
+        DH_RecCorrectFrame(Reply.Frame);
+        if (Reply.Rtn == 0)
+            SetCaption(lblComRes, QString());
+        else if (Reply.Rtn <= 6)
+            SetCaption(lblComRes, TDH::RtnToString(Reply.Rtn));
+        if (Reply.Data) {
+            const TDH_Header header{Reply.Header.Ver, Reply.Header.Addr, Reply.Header.CID1,
+                                    Reply.LastCID2};
+            ShowReply(header, *Reply.Data);
+        }
+        return;
+    }
     // Read as the answer to the last command sent, whatever its address or time (the
     // verdict is for modes that poll several addresses).
     if (Reply.Rtn == 0) {

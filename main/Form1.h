@@ -43,6 +43,7 @@ class TfrmGetUnitParams;
 class TAnsweringView;
 class TCommandOutcomes;
 class TRecordTrendReport;
+class TListenView;
 class TForm1 : public QWidget, private aircon::IMonitorObserver {
     Q_OBJECT
   public:
@@ -150,6 +151,24 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     // The outcome of the remote and set commands where they were given.
     TCommandOutcomes& Outcomes() const { return *FOutcomes; }
 
+    // --- listening to another master (the "监听" switch in the status bar) ---
+    // Listening: not one byte written, automatic polling and every sender off, the status
+    // "通讯状态：监听中", the panels filled from the replies another master receives for
+    // the address in edAddr. An open link is closed and opened again in the new mode.
+    void SetListening(bool On);
+    bool Listening() const { return FSession->Mode() == aircon::TSessionMode::Listen; }
+    // Before a capture file is replayed into the closed window: it is shown as heard
+    // while listening, and the tabs can be looked through while the senders stay off,
+    // until the link opens again. False while the link is open.
+    bool BeginReplay();
+    // Whether what the core reports is shown as heard: listening, or a replay shown.
+    bool ShowsHeard() const { return Listening() || FReplayShown; }
+    // The listening controls in the status bar.
+    TListenView& ListenView() const { return *FListenView; }
+    // Widgets with this property set to true are senders that listening disables (for
+    // buttons added to the status bar).
+    static constexpr const char* SenderProperty = "airconSender";
+
   signals:
     // The window is being taken apart: views added from outside leave the core now.
     void destroying();
@@ -184,6 +203,10 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     bool ConfirmRemoteOff();
     // The log boxes show the last frame sent and the last frame received.
     void ShowLog(THexLog* Memo, const QString& Text);
+    // Senders on or off: off while listening or while a replay is shown.
+    void UpdateSenders();
+    // The listener's address from edAddr (none while it holds no address).
+    void ListenAddressChanged();
 
     // --- the core and the port ---
     std::unique_ptr<aircon::IClock> FOwnedClock;  // the Qt clock, unless one was given
@@ -194,6 +217,7 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     std::unique_ptr<TLinkView> FLinkView;            // goes before the core it observes
     std::unique_ptr<TAnsweringView> FAnswering;      // observes the core: goes before it
     std::unique_ptr<TCommandOutcomes> FOutcomes;     // observes the core: goes before it
+    std::unique_ptr<TListenView> FListenView;
     TPortHandOver* FHandOver = nullptr;
 
     // --- state of the view ---
@@ -202,7 +226,9 @@ class TForm1 : public QWidget, private aircon::IMonitorObserver {
     TfrmGetUnitParams* FGetParams = nullptr;
     QString FSettingsPath;
     TDigitFilter* FDigitFilter = nullptr;
-    bool FClosed = false;  // FormClose has run
+    bool FClosed = false;          // FormClose has run
+    bool FReplayShown = false;     // a replay fills the closed window
+    bool FReadFollowsBox = false;  // the read buttons follow cbAutoQuery (once clicked)
     bool FCentred = false;
     QString FRunPort;         // the port of this run only, if one was given
     std::string FStoredPort;  // the port the settings file named at start

@@ -312,6 +312,7 @@ void TForm1::cmbSetParamChange() {
 }
 
 void TForm1::btnSetParamClick() {
+    if (Listening()) return;  // a listener sends nothing
     const int index = FEditor.cmbSetParam->currentIndex();
     FIntCmd.Param = ParamCode(index);
 
@@ -344,6 +345,7 @@ void TForm1::btnSetParamClick() {
 // --- remote control and identity ---
 
 void TForm1::btnRemoteClick() {
+    if (Listening()) return;  // a listener sends nothing
     const std::uint8_t code = FRemoteOn->isChecked() ? 0x10 : 0x1F;
     // Switching off stops a shelter's cooling: the operator confirms it for the
     // controller it goes to.

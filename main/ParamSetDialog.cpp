@@ -382,6 +382,7 @@ void AddParamSetButton(TForm1& Form) {
     button->setObjectName(QStringLiteral("btnParamSet"));
     button->setAccessibleName(QStringLiteral("参数文件"));
     button->setToolTip(QStringLiteral("保存、比较和写入控制器的用户参数"));
+    button->setProperty(TForm1::SenderProperty, true);  // off while listening
     Form.StatusBar()->addPermanentWidget(button);
     QObject::connect(button, &QPushButton::clicked, &Form, [&Form] {
         TParamSetDialog dialog(Form);

@@ -292,6 +292,7 @@ void AddScanButton(TForm1& Form) {
     button->setObjectName(QStringLiteral("btnScan"));
     button->setAccessibleName(QStringLiteral("查找设备"));
     button->setToolTip(QStringLiteral("按波特率和地址查找控制器"));
+    button->setProperty(TForm1::SenderProperty, true);  // off while listening
     Form.StatusBar()->addPermanentWidget(button);
     QObject::connect(button, &QPushButton::clicked, &Form, [&Form] {
         TScanDialog dialog(Form);

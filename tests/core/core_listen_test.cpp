@@ -349,5 +349,150 @@ TEST_F(ListenSessionTest, NoSpeedWhenNothingPasses) {
     EXPECT_FALSE(finder.Running());
 }
 
+// What the monitor's observers (the views of a polling link) are told while listening.
+class TMonitorSide : public IMonitorObserver {
+  public:
+    explicit TMonitorSide(TFakeClock& Clock) : FClock(Clock) {}
+    std::vector<std::string> Log;
+
+    void OnLinkOpened(const TLinkOpened& e) override { Add(e.At, "opened " + e.Port); }
+    void OnLinkClosed(const TLinkClosed& e) override { Add(e.At, "closed"); }
+    void OnCommandSent(const TCommandSent& e) override {
+        Add(e.At, std::string(e.Heard ? "heard " : "sent ") + Hex2(e.CID2) + " addr " +
+                      std::to_string(e.Addr) + " " + std::to_string(e.Written) + "/" +
+                      std::to_string(e.Frame.size()));
+    }
+    void OnFrameReceived(const TFrameReceived& e) override {
+        Add(e.At,
+            std::string("frame ") + (e.Check == TFrameCheck::Ok ? "ok" : "bad") +
+                (e.ResponseTime ? " " + std::to_string(e.ResponseTime->count()) + " ms" : "") +
+                (e.Late ? " late" : ""));
+    }
+    void OnReplyReceived(const TReplyReceived& e) override {
+        Add(e.At, "reply " + Hex2(e.Rtn) + " to " + Hex2(e.LastCID2) + " addr " +
+                      std::to_string(e.Header.Addr) + (e.Data ? " record" : "") +
+                      (e.Verdict.AddressAsAsked ? " asked" : "") +
+                      (e.Verdict.InTime ? " in-time" : "") + " info " +
+                      std::to_string(e.Info.size()));
+    }
+    void OnReplyDecoded(const TDecodedReply& e) override {
+        Add(e.At, "decoded " + Hex2(e.CID2) + " addr " + std::to_string(e.Header.Addr));
+    }
+    void OnReplyMissing(const TReplyMissing& e) override {
+        Add(e.At,
+            "missing " + Hex2(e.CID2) + " after " + std::to_string(e.Timeout.count()) + " ms");
+    }
+    void OnNoise(const TNoise& e) override { Add(e.At, "noise " + std::to_string(e.Count)); }
+
+  private:
+    void Add(const TStamp& At, const std::string& What) {
+        Log.push_back(
+            std::to_string(std::chrono::duration_cast<Millis>(At.Time - FClock.Start()).count()) +
+            " " + What);
+    }
+    TFakeClock& FClock;
+};
+
+// The other master polls addresses 1 and 2; the window shows address 1. Its commands
+// reach the views as heard commands, replies with their response times, readings only of
+// the address chosen, a reply with no command as a late frame without a record, a
+// command without a reply as missing after the time it waited.
+TEST_F(ListenSessionTest, MonitorObserversSeeTheOtherMaster) {
+    Session->SetListenAddress(1);
+    TMonitorSide side(Clock);
+    Session->Monitor().AddObserver(side);
+    ASSERT_TRUE(Session->Open().Opened());
+    TListener& l = *Session->Listener();
+    const std::string analog = Reply(0, AnalogInfo(), 1);
+    std::string damaged = Reply(0, AnalogInfo(), 2);
+    damaged[damaged.size() - 3] = damaged[damaged.size() - 3] == '0' ? '1' : '0';
+    const auto at = [&](long long Ms, const std::string& Bytes) {
+        Clock.Advance(Millis(Ms) - std::chrono::duration_cast<Millis>(Clock.Now() - Clock.Start()));
+        if (!Bytes.empty()) l.ReceiveData(AsBytes(Bytes));
+    };
+    at(100, Cmd(CID2::Analog, 1));
+    at(140, analog);
+    at(600, Cmd(CID2::Analog, 2));
+    at(650, Reply(0, AnalogInfo(), 2));
+    at(1100, Cmd(CID2::Switches, 1));  // no reply: the next command ends its wait
+    at(1500, Cmd(CID2::Alarms, 1));    // no reply: the time-out ends its wait
+    at(2600, "");
+    at(2700, Reply(0, {}, 1));  // no command waits
+    at(2800, "xx" + damaged);
+    Session->Close();
+
+    const std::vector<std::string> expected{
+        "0 opened ttyV0",
+        "100 heard 42 addr 1 " + std::to_string(Cmd(CID2::Analog, 1).size()) + "/" +
+            std::to_string(Cmd(CID2::Analog, 1).size()),
+        "140 frame ok 40 ms",
+        "140 reply 00 to 42 addr 1 record asked in-time info " +
+            std::to_string(AnalogInfo().size()),
+        "140 decoded 42 addr 1",
+        "600 heard 42 addr 2 18/18",
+        "650 frame ok 50 ms",
+        "650 reply 00 to 42 addr 2 in-time info " + std::to_string(AnalogInfo().size()),
+        "1100 heard 43 addr 1 18/18",
+        "1500 missing 43 after 400 ms",
+        "1500 heard 44 addr 1 18/18",
+        "2500 missing 44 after 1000 ms",
+        "2700 frame ok late",
+        "2700 reply 00 to FF addr 1 info 0",
+        "2800 frame bad",
+        "2800 noise 2",
+        "2800 closed",
+    };
+    EXPECT_EQ(side.Log, expected);
+
+    // The link counters count what the other master sent and what came back.
+    const TLinkCountersData& c = Session->Counters().Data();
+    EXPECT_EQ(c.CommandsSent, 4u);
+    EXPECT_EQ(c.Replies, 3u);
+    EXPECT_EQ(c.RepliesMissing, 2u);
+    EXPECT_EQ(c.ErrorFrames, 1u);
+    EXPECT_EQ(c.NoiseBytes, 2u);
+    EXPECT_EQ(c.MinResponse, Millis(40));
+    EXPECT_EQ(c.MaxResponse, Millis(50));
+    EXPECT_TRUE(Fake->Written().empty());
+    Session->Monitor().RemoveObserver(side);
+}
+
+// The mode changes on a closed port only; back in the master mode the session polls
+// and writes again, and listening again writes nothing.
+TEST(ListenSessionMode, SwitchesWhileClosed) {
+    auto fake = std::make_shared<TFakeComPlatform>();
+    TFakeClock clock;
+    TSessionSettings settings;
+    settings.Line.Port = "ttyV0";
+    settings.Poll = TPollSettings{1, 500, 300, true};
+    TSession session(clock, settings, fake);
+    EXPECT_TRUE(session.Writes());
+
+    session.SetMode(TSessionMode::Listen);
+    EXPECT_FALSE(session.Writes());
+    ASSERT_NE(session.Listener(), nullptr);
+    ASSERT_TRUE(session.Open().Opened());
+    EXPECT_THROW(session.SetMode(TSessionMode::PollOne), std::logic_error);
+    session.Monitor().SetAutoQuery(true);
+    clock.Advance(3000ms);
+    EXPECT_TRUE(fake->Written().empty());
+    session.Close();
+
+    session.SetMode(TSessionMode::PollOne);
+    EXPECT_EQ(session.Listener(), nullptr);
+    EXPECT_TRUE(session.Writes());
+    ASSERT_TRUE(session.Open().Opened());
+    clock.Advance(1000ms);
+    EXPECT_FALSE(fake->Written().empty());
+    session.Close();
+
+    const std::size_t written = fake->Written().size();
+    session.SetMode(TSessionMode::Listen);
+    ASSERT_TRUE(session.Open().Opened());
+    clock.Advance(3000ms);
+    EXPECT_EQ(fake->Written().size(), written);
+    session.Close();
+}
+
 }  // namespace
 }  // namespace coretest

@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -207,6 +208,44 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ReadingLines(replay("listen.pcap", {"--replay-pace"})), heard);
     EXPECT_GE(std::chrono::steady_clock::now() - start, span);
+}
+
+// The speed unknown: a controller that keeps its line at 4800 baud, polled by our poller
+// at that speed; the listener on the tap hears garbage at 9600 and 19200, finds 4800
+// with nothing written, and from then on hears what the master reads.
+TEST(ListenProgram, FindsTheLineSpeedThroughTheTap) {
+    TempDir dir;
+    const fs::path link = dir.path() / "port", tap = dir.path() / "tap";
+    SimProcess sim(dir.path(), {"--link", link.string(), "--tap", tap.string(), "--addr", "1",
+                                "--seed", "5", "--line-baud", "4800"});
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(link) && fs::exists(tap); }, 10s)) << sim.Err();
+    ChildProcess master(AIRCONPOLL, dir.path() / "poll.out", dir.path() / "poll.err",
+                        {"--port", link.string(), "--baud", "4800", "--json", "--interval", "200"});
+    ASSERT_TRUE(WaitFor([&] { return Count(master.Out(), '\n') >= 3; }, 20s)) << master.Err();
+    ChildProcess listener(AIRCONPOLL, dir.path() / "listen.out", dir.path() / "listen.err",
+                          {"--port", tap.string(), "--listen", "--find-speed", "--json"});
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return ReadFile(dir.path() / "listen.err").find("the line runs at") !=
+                   std::string::npos;
+        },
+        40s))
+        << ReadFile(dir.path() / "listen.err");
+    EXPECT_NE(ReadFile(dir.path() / "listen.err").find("the line runs at 4800 bit/s"),
+              std::string::npos)
+        << ReadFile(dir.path() / "listen.err");
+    // Heard from then on: a few polled replies, each one the master read too.
+    ASSERT_TRUE(WaitFor([&] { return Count(listener.Out(), '\n') >= 6; }, 20s)) << listener.Err();
+    EXPECT_EQ(listener.Stop(SIGTERM), 0);
+    EXPECT_EQ(master.Stop(SIGTERM), 0);
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    const auto heard = ReadingLines(listener.Out());
+    const auto read = ReadingLines(master.Out());
+    ASSERT_GE(heard.size(), 6u);
+    // The master's last command may have been answered after it stopped reading.
+    for (std::size_t i = 0; i + 1 < heard.size(); ++i)
+        EXPECT_NE(std::find(read.begin(), read.end(), heard[i]), read.end()) << heard[i];
+    EXPECT_NE(sim.Out().find("tap_sent=0"), std::string::npos) << sim.Out();
 }
 
 }  // namespace
