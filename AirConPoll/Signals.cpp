@@ -61,4 +61,8 @@ int TSignalWatcher::Received() const {
 
 void PrepareStandardStreams() {}
 
+std::vector<std::string> ProgramArguments(int Argc, char** Argv) {
+    return std::vector<std::string>(Argv + (Argc > 0 ? 1 : 0), Argv + Argc);
+}
+
 }  // namespace airconpoll

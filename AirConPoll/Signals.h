@@ -14,6 +14,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "EventLoop.h"
 
@@ -42,5 +44,9 @@ class TSignalWatcher {
 // (the Chinese texts) and the streams carry the same bytes as elsewhere, lines ending in a line
 // feed; elsewhere nothing needs doing.
 void PrepareStandardStreams();
+
+// The program's arguments after its name, in UTF-8 (on Windows read from the system's UTF-16
+// command line, so that a path with Chinese letters arrives whole whatever the code page).
+std::vector<std::string> ProgramArguments(int Argc, char** Argv);
 
 }  // namespace airconpoll

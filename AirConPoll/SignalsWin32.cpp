@@ -1,12 +1,15 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// (after windows.h)
+#include <shellapi.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cwchar>
 #include <mutex>
 
 #include "Signals.h"
@@ -94,6 +97,24 @@ void PrepareStandardStreams() {
     std::fflush(stderr);
     ::_setmode(::_fileno(stdout), _O_BINARY);
     ::_setmode(::_fileno(stderr), _O_BINARY);
+}
+
+std::vector<std::string> ProgramArguments(int Argc, char** Argv) {
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!wide) return std::vector<std::string>(Argv + (Argc > 0 ? 1 : 0), Argv + Argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const int chars = static_cast<int>(std::wcslen(wide[i]));
+        const int bytes =
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], chars, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+        if (bytes > 0)
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], chars, arg.data(), bytes, nullptr, nullptr);
+        args.push_back(std::move(arg));
+    }
+    ::LocalFree(wide);
+    return args;
 }
 
 }  // namespace airconpoll

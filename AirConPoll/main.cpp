@@ -15,7 +15,7 @@ using namespace airconpoll;
 
 int main(int argc, char** argv) {
     PrepareStandardStreams();
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
     const TParseResult parsed = ParseOptions(args);
     if (!parsed.Options) {
         std::cerr << "AirConPoll: " << parsed.Error << "\nTry 'AirConPoll --help'.\n";
