@@ -126,6 +126,23 @@ TEST(UserFolders, OneRuleForHomeConfigurationAndData) {
         platform::TUserEnvironment Env;
         util::TUserFolders Want;
     };
+    // The same rule on every system, with its own absolute paths: on Windows the profile, the
+    // roaming and the local application data folders stand for home, configuration and data.
+#ifdef _WIN32
+    const TCase cases[] = {
+        {"profile and both application data folders",
+         {"C:\\Users\\op", "C:\\Users\\op\\AppData\\Roaming", "C:\\Users\\op\\AppData\\Local",
+          "C:\\Users\\op"},
+         {"C:\\Users\\op", "C:\\Users\\op\\AppData\\Roaming", "C:\\Users\\op\\AppData\\Local"}},
+        {"no application data folders: below the profile",
+         {"C:\\Users\\op", "", "", ""},
+         {"C:\\Users\\op", "C:\\Users\\op\\.config", "C:\\Users\\op\\.local/share"}},
+        {"a folder without a drive is not absolute",
+         {"\\Users\\op", "AppData", "D:\\data", "C:\\Users\\acct"},
+         {"C:\\Users\\acct", "C:\\Users\\acct\\.config", "D:\\data"}},
+        {"no profile at all", {"", "", "", ""}, {"", "", ""}},
+    };
+#else
     const TCase cases[] = {
         {"HOME alone",
          {"/home/op", "", "", "/home/acct"},
@@ -145,6 +162,7 @@ TEST(UserFolders, OneRuleForHomeConfigurationAndData) {
         {"no home at all", {"", "", "", ""}, {"", "", ""}},
         {"no home, XDG set", {"", "/etc/cfg", "/srv/data", ""}, {"", "/etc/cfg", "/srv/data"}},
     };
+#endif
     for (const TCase& c : cases) {
         const util::TUserFolders got = util::UserFoldersOf(c.Env);
         EXPECT_EQ(got.Home, c.Want.Home) << c.What;
