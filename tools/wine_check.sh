@@ -54,9 +54,11 @@ map_port COM9 "$line/com9"
 map_port COM6 "$line/com6"
 wineserver -k 2>/dev/null || true  # the device map is read again when Wine starts
 wineserver -w 2>/dev/null || true
-# One server for every run, its own reports kept off the programs' standard error (which
-# the end-to-end check reads).
+# One server and one set of Wine's own services for every run, started here with their output
+# going nowhere: a service started by a test program would keep that program's output open (and
+# the server's reports would end up on its standard error, which the end-to-end check reads).
 wineserver -p </dev/null >/dev/null 2>&1
+wineboot </dev/null >/dev/null 2>&1
 
 failed=()
 passed=0
@@ -98,7 +100,7 @@ fi
 # from the frame (INFO starts at character 13), parameters and identity.
 poller=$win/AirConPoll/AirConPoll.exe
 e2e() {
-    local dir=$win/wine-e2e rc=0 i n cid2 unit frame line word_of
+    local dir=$win/wine-e2e rc=0 i n cid2 unit frame json
     rm -rf "$dir" "$line/com6"
     mkdir -p "$dir"
     "$sim" --link "$line/com6" --log "$dir/sim.log" </dev/null >"$dir/sim.out" 2>&1 &
@@ -112,7 +114,7 @@ e2e() {
     ((rc == 0)) || problems+=("exit status $rc: $(head -c 2000 "$dir/err.txt")")
     [[ ! -s $dir/err.txt ]] || problems+=("standard error is not empty: $(head -c 2000 "$dir/err.txt")")
     local -a replies lines
-    mapfile -t replies < <(sed -n 's/.* reply cid2=\([0-9A-F]*\) rtn=00 unit=\([0-9]*\) .*frame=\(.*\)\\r$/\1 \2 \3/p' "$dir/sim.log")
+    mapfile -t replies < <(sed -n 's/.* reply cid2=\([0-9A-F]*\) rtn=00 unit=\(-\{0,1\}[0-9]*\) .*frame=\(.*\)\\r$/\1 \2 \3/p' "$dir/sim.log")
     mapfile -t lines <"$dir/out.jsonl"
     ((${#lines[@]} >= 10)) || problems+=("only ${#lines[@]} replies printed")
     ((${#lines[@]} <= ${#replies[@]})) || problems+=("${#lines[@]} replies printed, the simulator sent ${#replies[@]}")
@@ -131,26 +133,26 @@ e2e() {
     ((n <= ${#replies[@]})) || n=${#replies[@]}
     for ((i = 0; i < n; i++)); do
         read -r cid2 unit frame <<<"${replies[i]}"
-        line=${lines[i]}
-        expect "$i" cid2 "$(field "$line" cid2)" "\"0x$cid2\""
+        json=${lines[i]}
+        expect "$i" cid2 "$(field "$json" cid2)" "\"0x$cid2\""
         case $cid2 in
         42 | 43 | 44)
-            expect "$i" unit "$(field "$line" unit)" $((unit + 1))
+            expect "$i" unit "$(field "$json" unit)" $((unit + 1))
             seen["$unit $cid2"]=1
             ;;
         esac
         case $cid2 in
         42)
-            expect "$i" voltage_ab "$(field "$line" voltage_ab)" "$(word "$frame" 1)"
-            expect "$i" return_air_temp "$(field "$line" return_air_temp)" "$(word "$frame" 15 1)"
-            expect "$i" discharge_temp "$(field "$line" discharge_temp)" "$(word "$frame" 28 1)"
-            expect "$i" unit_run_time "$(field "$line" unit_run_time)" "$(word "$frame" 36)"
+            expect "$i" voltage_ab "$(field "$json" voltage_ab)" "$(word "$frame" 1)"
+            expect "$i" return_air_temp "$(field "$json" return_air_temp)" "$(word "$frame" 15 1)"
+            expect "$i" discharge_temp "$(field "$json" discharge_temp)" "$(word "$frame" 28 1)"
+            expect "$i" unit_run_time "$(field "$json" unit_run_time)" "$(word "$frame" 36)"
             ;;
-        44) expect "$i" phase_loss "$(field "$line" phase_loss)" "$(byte "$frame" 26)" ;;
-        47) expect "$i" temp_set_point "$(field "$line" temp_set_point)" 25 ;;
-        4F) expect "$i" version "$(field "$line" version)" '"1.0"' ;;
-        50) expect "$i" address "$(field "$line" address)" 1 ;;
-        51) expect "$i" vendor_name "$(field "$line" vendor_name)" '"Simulated Climate   "' ;;
+        44) expect "$i" phase_loss "$(field "$json" phase_loss)" "$(byte "$frame" 26)" ;;
+        47) expect "$i" temp_set_point "$(field "$json" temp_set_point)" 25 ;;
+        4F) expect "$i" version "$(field "$json" version)" '"1.0"' ;;
+        50) expect "$i" address "$(field "$json" address)" 1 ;;
+        51) expect "$i" vendor_name "$(field "$json" vendor_name)" '"Simulated Climate   "' ;;
         esac
     done
     ((${#seen[@]} == 6)) || problems+=("0x42, 0x43 and 0x44 of both units: ${#seen[@]} of 6 seen")
