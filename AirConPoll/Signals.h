@@ -40,6 +40,12 @@ class TSignalWatcher {
     std::unique_ptr<TState> FState;
 };
 
+#ifdef _WIN32
+// What the console's control handler does with an event (CTRL_C_EVENT and the others): true
+// when it is taken care of. The system calls it on a thread of its own; tests call it directly.
+bool HandleConsoleControl(unsigned long Event);
+#endif
+
 // Prepares the standard streams before anything is written: on Windows the console shows UTF-8
 // (the Chinese texts) and the streams carry the same bytes as elsewhere, lines ending in a line
 // feed; elsewhere nothing needs doing.

@@ -28,7 +28,9 @@ std::atomic<int>* WatchedReceived = nullptr;
 // a console program 5 s after a close before it ends it anyway.
 constexpr auto LongestFinish = std::chrono::milliseconds(4500);
 
-BOOL WINAPI OnConsoleControl(DWORD Event) {
+}  // namespace
+
+bool HandleConsoleControl(unsigned long Event) {
     int sig = 0;
     switch (Event) {
         case CTRL_C_EVENT:
@@ -42,12 +44,12 @@ BOOL WINAPI OnConsoleControl(DWORD Event) {
             sig = SIGTERM;
             break;
         case CTRL_LOGOFF_EVENT:
-            return TRUE;  // some user logged off: a service goes on
+            return true;  // some user logged off: a service goes on
         default:
-            return FALSE;
+            return false;
     }
     std::unique_lock lock(WatcherLock);
-    if (!WatchedLoop) return FALSE;  // none watches: the system's own handling
+    if (!WatchedLoop) return false;  // none watches: the system's own handling
     int none = 0;
     WatchedReceived->compare_exchange_strong(none, sig);
     WatchedLoop->RequestStop();
@@ -55,7 +57,13 @@ BOOL WINAPI OnConsoleControl(DWORD Event) {
         // The process ends when this returns: let the program finish first.
         WatcherGone.wait_for(lock, LongestFinish, [] { return WatchedLoop == nullptr; });
     }
-    return TRUE;
+    return true;
+}
+
+namespace {
+
+BOOL WINAPI OnConsoleControl(DWORD Event) {
+    return HandleConsoleControl(Event) ? TRUE : FALSE;
 }
 
 }  // namespace
