@@ -1,8 +1,16 @@
 #include "Signals.h"
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <thread>
+
 namespace airconpoll {
 
-sigset_t TSignalWatcher::Set() {
+namespace {
+
+sigset_t StopSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGTERM);
@@ -11,31 +19,50 @@ sigset_t TSignalWatcher::Set() {
     return set;
 }
 
+}  // namespace
+
+struct TSignalWatcher::TState {
+    std::atomic<int> Received{0};
+    std::atomic<bool> Quit{false};
+    std::thread Thread;
+};
+
 void TSignalWatcher::BlockSignals() {
-    const sigset_t set = Set();
+    const sigset_t set = StopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
-TSignalWatcher::TSignalWatcher(TEventLoop& Loop) : FLoop(Loop) {
+TSignalWatcher::TSignalWatcher(TEventLoop& Loop) : FState(std::make_unique<TState>()) {
+    signal(SIGPIPE, SIG_IGN);
     BlockSignals();
-    FThread = std::thread([this] {
-        const sigset_t set = Set();
+    FState->Thread = std::thread([State = FState.get(), &Loop] {
+        const sigset_t set = StopSignals();
         for (;;) {
             int sig = 0;
             if (sigwait(&set, &sig) != 0) continue;
-            if (FQuit.load()) return;
+            if (State->Quit.load()) return;
             int none = 0;
-            FReceived.compare_exchange_strong(none, sig);
-            FLoop.RequestStop();
+            State->Received.compare_exchange_strong(none, sig);
+            Loop.RequestStop();
         }
     });
 }
 
 TSignalWatcher::~TSignalWatcher() {
-    FQuit.store(true);
+    FState->Quit.store(true);
     // Wakes the watcher; the signal is blocked everywhere, so it goes nowhere else.
-    pthread_kill(FThread.native_handle(), SIGTERM);
-    FThread.join();
+    pthread_kill(FState->Thread.native_handle(), SIGTERM);
+    FState->Thread.join();
+}
+
+int TSignalWatcher::Received() const {
+    return FState->Received.load();
+}
+
+void PrepareStandardStreams() {}
+
+std::vector<std::string> ProgramArguments(int Argc, char** Argv) {
+    return std::vector<std::string>(Argv + (Argc > 0 ? 1 : 0), Argv + Argc);
 }
 
 }  // namespace airconpoll

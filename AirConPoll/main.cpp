@@ -1,7 +1,5 @@
 // AirConPoll: polls the air-conditioner controller without a window and hands its
 // readings to Prometheus (the node exporter's textfile collector) or on as JSON lines.
-#include <signal.h>
-
 #include <iostream>
 #include <string>
 #include <vector>
@@ -17,7 +15,8 @@
 using namespace airconpoll;
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    PrepareStandardStreams();
+    const std::vector<std::string> args = ProgramArguments(argc, argv);
     const TParseResult parsed = ParseOptions(args);
     if (!parsed.Options) {
         std::cerr << "AirConPoll: " << parsed.Error << "\nTry 'AirConPoll --help'.\n";
@@ -33,9 +32,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!options.Replay.empty()) return RunReplay(options, std::cout, std::cerr);
-    // A closed standard output is noticed by the failed write, not by a signal.
-    signal(SIGPIPE, SIG_IGN);
-
     TEventLoop loop;
     TSignalWatcher signals(loop);  // before the poller makes any thread
     if (options.Listen) {

@@ -44,25 +44,6 @@ bool GroupEntry(gid_t Gid, std::string& Name, std::vector<std::string>& Members)
 
 }  // namespace
 
-TOpenFailure ClassifyOpenFailure(int Error) {
-    switch (Error) {
-        case 0:
-        case EBUSY:
-            return TOpenFailure::InUse;
-        case EACCES:
-        case EPERM:
-            return TOpenFailure::NoPermission;
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return TOpenFailure::Gone;
-        case ENOTTY:
-            return TOpenFailure::NotSerial;
-        default:
-            return TOpenFailure::Other;
-    }
-}
-
 TUserIdentity CurrentUser() {
     TUserIdentity U;
     U.Uid = ::geteuid();
@@ -77,26 +58,6 @@ TUserIdentity CurrentUser() {
             U.SessionGroups.insert(U.SessionGroups.end(), Groups.begin(), Groups.begin() + Got);
     }
     return U;
-}
-
-std::string ModeText(mode_t Mode) {
-    std::string S(10, '-');
-    if (S_ISCHR(Mode))
-        S[0] = 'c';
-    else if (S_ISBLK(Mode))
-        S[0] = 'b';
-    else if (S_ISDIR(Mode))
-        S[0] = 'd';
-    else if (S_ISLNK(Mode))
-        S[0] = 'l';
-    else if (S_ISFIFO(Mode))
-        S[0] = 'p';
-    else if (S_ISSOCK(Mode))
-        S[0] = 's';
-    const char Letters[] = "rwxrwxrwx";
-    for (int I = 0; I < 9; ++I)
-        if (Mode & (mode_t{1} << (8 - I))) S[static_cast<std::size_t>(I) + 1] = Letters[I];
-    return S;
 }
 
 TDeviceAccess InspectPortDevice(std::string_view Port, const TPortScanRoots& Roots,
@@ -126,6 +87,10 @@ TDeviceAccess InspectPortDevice(std::string_view Port, const TPortScanRoots& Roo
                       (!User.Name.empty() &&
                        std::find(Members.begin(), Members.end(), User.Name) != Members.end());
     return A;
+}
+
+TDeviceAccess InspectPortDevice(std::string_view Port, const TUserIdentity& User) {
+    return InspectPortDevice(Port, DefaultPortScanRoots(), User);
 }
 
 TDeviceAccess InspectPortDevice(std::string_view Port) {

@@ -14,6 +14,18 @@
 bool PortNameLess(std::string_view A, std::string_view B);
 void SortPortNames(std::vector<std::string>& Ports);
 
+// Where the scan looks. Tests point these at a fake tree. Windows has no such folders: there
+// both are empty, and the functions that take them ask the system (the registry) instead.
+struct TPortScanRoots {
+#ifdef _WIN32
+    std::string Sys;
+    std::string Dev;
+#else
+    std::string Sys = "/sys";  // sysfs: <Sys>/class/tty/<name>/...
+    std::string Dev = "/dev";  // device nodes and the links to pseudo-terminals
+#endif
+};
+
 #ifdef _WIN32
 // Replaces the contents of Ports with the ports the registry lists as present (the data of the
 // values of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, "COM3" and the like), sorted by
@@ -23,13 +35,14 @@ bool ListSerialPorts(std::vector<std::string>& Ports);
 
 // True when Port names a device the system knows ("COM3", also one the registry does not list).
 bool PortDeviceExists(std::string_view Port);
-#else
 
-// Where the scan looks. Tests point these at a fake tree.
-struct TPortScanRoots {
-    std::string Sys = "/sys";  // sysfs: <Sys>/class/tty/<name>/...
-    std::string Dev = "/dev";  // device nodes and the links to pseudo-terminals
-};
+// The same with roots, so that the port selector is one code on every system: the roots are
+// empty and not looked at. Windows has no stable names beside the COM names: none.
+TPortScanRoots DefaultPortScanRoots();
+bool ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots& Roots);
+bool PortDeviceExists(std::string_view Port, const TPortScanRoots& Roots);
+std::vector<std::string> ListStablePortNames(const TPortScanRoots& Roots);
+#else
 
 // Roots used by ListSerialPorts(Ports) and the port selector; "/sys" and "/dev" unless changed.
 TPortScanRoots DefaultPortScanRoots();

@@ -67,3 +67,19 @@ bool PortDeviceExists(std::string_view Port) {
     wchar_t Target[1024];
     return ::QueryDosDeviceW(Widen(Port).c_str(), Target, 1024) != 0;
 }
+
+TPortScanRoots DefaultPortScanRoots() {
+    return {};
+}
+
+bool ListSerialPorts(std::vector<std::string>& Ports, const TPortScanRoots&) {
+    return ListSerialPorts(Ports);
+}
+
+bool PortDeviceExists(std::string_view Port, const TPortScanRoots&) {
+    return PortDeviceExists(Port);
+}
+
+std::vector<std::string> ListStablePortNames(const TPortScanRoots&) {
+    return {};
+}

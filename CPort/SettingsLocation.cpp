@@ -1,14 +1,11 @@
 #include "SettingsLocation.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
+#include "Platform.h"
 #include "UserFolders.h"
 
 namespace fs = std::filesystem;
@@ -16,12 +13,11 @@ namespace fs = std::filesystem;
 namespace {
 
 bool RealAccess(const std::string& Path, int Mode) {
-    return ::faccessat(AT_FDCWD, Path.c_str(), Mode, AT_EACCESS) == 0;
+    return platform::MayAccess(Path, Mode);
 }
 
 bool Exists(const std::string& Path) {
-    struct stat St {};
-    return ::lstat(Path.c_str(), &St) == 0;
+    return platform::NameExists(Path);
 }
 
 // The file the atomic write would replace: a settings path that is a symbolic link is written
@@ -37,8 +33,8 @@ bool CanStoreAt(const fs::path& File, const TSettingsEnvironment& Env) {
     const auto& Access = Env.Access ? Env.Access : RealAccess;
     const fs::path Target = ReplacedFile(File);
     const fs::path Dir = Target.parent_path().empty() ? fs::path(".") : Target.parent_path();
-    if (!Access(Dir.string(), W_OK | X_OK)) return false;
-    return !Exists(Target.string()) || Access(Target.string(), W_OK);
+    if (!Access(Dir.string(), platform::AccessWrite | platform::AccessSearch)) return false;
+    return !Exists(Target.string()) || Access(Target.string(), platform::AccessWrite);
 }
 
 }  // namespace
@@ -99,7 +95,8 @@ TSettingsLocation SettingsLocationFor(std::string ExeDir) {
         // missing; nothing above them (a home folder that does not exist is not made here).
         const fs::path Folder = fs::path(L.StorePath).parent_path();
         for (const fs::path& Dir : {Folder.parent_path(), Folder})
-            if (::mkdir(Dir.c_str(), 0700) != 0 && errno != EEXIST) break;
+            if (const int E = platform::MakePrivateFolder(Dir.string()); E != 0 && E != EEXIST)
+                break;
     }
     return L;
 }

@@ -25,8 +25,8 @@ struct TSettingsEnvironment {
     std::string ExeDir;         // folder of the running executable
     std::string XdgConfigHome;  // $XDG_CONFIG_HOME as set (empty when unset)
     std::string Home;           // $HOME, else the home folder of the user's account
-    // access(2) with the effective ids: true when Path allows Mode (W_OK, X_OK, ...). Empty means
-    // the real check.
+    // access(2) with the effective ids: true when Path allows Mode (W_OK, X_OK, ...: the values of
+    // platform::AccessWrite and AccessSearch). Empty means the real check (platform::MayAccess).
     std::function<bool(const std::string& Path, int Mode)> Access;
 };
 

@@ -250,7 +250,8 @@ void TComComboBox::SetScanRoots(TPortScanRoots Value) {
 
 void TComComboBox::WatchDeviceFolders() {
     QStringList Wanted;
-    if (ComProperty() == TComProperty::CpPort) {
+    // (A system without a device folder, Windows, has no roots: nothing to watch there.)
+    if (ComProperty() == TComProperty::CpPort && !FComSelect->ScanRoots().Dev.empty()) {
         // The device folder itself (kernel names, virtual port links) and the folders of the
         // stable names, once udev has made them.
         const QString Dev = ToQString(FComSelect->ScanRoots().Dev);

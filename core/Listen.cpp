@@ -33,6 +33,13 @@ TFrameKind ClassifyByContent(std::uint8_t Code, std::size_t InfoSize) {
 TListener::TListener(IClock& Clock, TListenSettings Settings)
     : FClock(Clock), FSettings(Settings), FPairTimer(Clock, 0, false) {
     FDH.OnRecDHFrame = [this](TDH&, std::span<const std::uint8_t> Frame) { FrameCut(Frame); };
+    // Bytes that belong to no frame, told in their place on the line: before the frame
+    // they preceded, or at the end of the block.
+    FDH.OnRecDHNoise = [this](TDH&, std::span<const std::uint8_t> Bytes) {
+        FNoise += Bytes.size();
+        const TNoise e{FBlockAt, Bytes.size(), Bytes};
+        Notify([&](IMonitorObserver& o) { o.OnNoise(e); });
+    };
     FPairTimer.OnTimer = [this] { Expire(); };
 }
 
@@ -119,25 +126,10 @@ void TListener::ReceiveData(std::span<const std::uint8_t> Block) {
     // A command whose time-out passed before this block is missing, whatever comes now
     // (the timer may not have had its turn yet).
     if (FWaiting && FBlockAt.Time - FWaiting->SeenAt > FSettings.PairTimeout) Expire();
-    FBlockFrameBytes = 0;
-    const std::size_t heldBefore = FDH.HeldSize();
-    std::exception_ptr failure;
-    try {
-        FDH.ReceiveData(Block);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    const std::size_t noise = heldBefore + Block.size() - FDH.HeldSize() - FBlockFrameBytes;
-    if (noise > 0) {
-        FNoise += noise;
-        const TNoise e{FBlockAt, noise};
-        Notify([&](IMonitorObserver& o) { o.OnNoise(e); });
-    }
-    if (failure) std::rethrow_exception(failure);
+    FDH.ReceiveData(Block);
 }
 
 void TListener::FrameCut(std::span<const std::uint8_t> Frame) {
-    FBlockFrameBytes += Frame.size();
     const std::optional<TParsedFrame> parsed = ParseFrame(Frame);
     if (!parsed) {
         const TFrameCheck check = CheckFrameReason(Frame);

@@ -184,7 +184,6 @@ class TListener {
     std::map<std::uint8_t, TListenCounts> FByAddress;
     std::uint64_t FNoise = 0;
     TStamp FBlockAt;
-    std::size_t FBlockFrameBytes = 0;
     bool FInReceive = false;
     bool FOpen = false;
 };

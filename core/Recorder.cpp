@@ -1,10 +1,5 @@
 #include "Recorder.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -27,8 +22,10 @@ std::string ReasonText(int Error) {
     switch (Error) {
         case ENOSPC:
             return "磁盘已满";
+#ifdef EDQUOT
         case EDQUOT:
             return "超出磁盘配额";
+#endif
         case EFBIG:
             return "文件超出系统允许的大小";
         case EACCES:
@@ -161,7 +158,7 @@ struct TRecorder::TShared {
 };
 
 void TRecorder::TWriter::Close() {
-    if (Fd >= 0) ::close(Fd);  // also drops the lock
+    if (Fd >= 0) platform::CloseFile(Fd);  // also drops the mark of a file in use
     Fd = -1;
 }
 
@@ -181,13 +178,13 @@ void TRecorder::TWriter::FindOldRecordings(const fs::path& Folder) {
     std::error_code ec;
     for (fs::directory_iterator it(Folder, ec), end; !ec && it != end; it.increment(ec)) {
         const fs::path& p = it->path();
-        if (p == File || !IsRecordingFileName(p.filename().native())) continue;
-        struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (p == File || !IsRecordingFileName(p.filename().string())) continue;
+        const std::optional<platform::TFileFacts> facts = platform::PlainFileFacts(p);
+        if (!facts) continue;
         TOldRecording r;
         r.Path = p;
-        r.Bytes = static_cast<std::uint64_t>(st.st_size);
-        r.Modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        r.Bytes = facts->Size;
+        r.Modified = facts->ModifiedNs;
         OldBytes += r.Bytes;
         Old.push_back(std::move(r));
     }
@@ -204,11 +201,7 @@ void TRecorder::TWriter::MakeRoom(std::uint64_t Needed) {
     while (!Old.empty() && OldBytes + Needed > Limit) {
         TOldRecording r = std::move(Old.back());
         Old.pop_back();
-        const int fd = ::open(r.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        const bool inUse = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        if (fd >= 0 && !inUse) ::unlink(r.Path.c_str());
-        if (fd >= 0) ::close(fd);
-        if (inUse)
+        if (platform::KeptInUse(r.Path))
             kept.push_back(std::move(r));
         else
             OldBytes -= r.Bytes;  // removed, or gone already
@@ -240,8 +233,7 @@ void TRecorder::TWriter::Begin(const TStart& S) {
     int error = 0;
     for (int n = 1; n <= 100 && Fd < 0; ++n) {
         File = S.Folder / (n == 1 ? name : stem + "_" + std::to_string(n) + ".csv");
-        Fd = ::open(File.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        error = Fd < 0 ? errno : 0;
+        Fd = platform::CreateNewFile(File, error);
         if (Fd < 0 && error != EEXIST) break;
     }
     if (Fd < 0) {
@@ -249,8 +241,7 @@ void TRecorder::TWriter::Begin(const TStart& S) {
              "。本次不记录，监控照常进行。");
         return;
     }
-    // Tells other running copies of the program that this recording is in use.
-    ::flock(Fd, LOCK_SH | LOCK_NB);
+    // Marked in use while open: other running copies of the program leave it alone.
     Buffer.append(Utf8Bom);
     Buffer += RecordingHeader();
     FindOldRecordings(S.Folder);

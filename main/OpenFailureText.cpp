@@ -66,9 +66,8 @@ QString OpenFailureText(const QString& Port, int Error, const TDeviceAccess& Dev
 
 QString OpenFailureText(const QString& Port, int Error) {
     const TUserIdentity User = CurrentUser();
-    const TDeviceAccess Device =
-        ClassifyOpenFailure(Error) == TOpenFailure::NoPermission
-            ? InspectPortDevice(Port.toStdString(), DefaultPortScanRoots(), User)
-            : TDeviceAccess{};
+    const TDeviceAccess Device = ClassifyOpenFailure(Error) == TOpenFailure::NoPermission
+                                     ? InspectPortDevice(Port.toStdString(), User)
+                                     : TDeviceAccess{};
     return OpenFailureText(Port, Error, Device, User);
 }

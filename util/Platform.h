@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,36 @@ TUserEnvironment UserEnvironment();
 // with Error set to the system's error number.
 enum class TOpenMode { Append, Truncate };
 int OpenForWriting(const std::string& Path, TOpenMode Mode, int& Error);
+// Creates a new file for writing, never an existing one and never through a symbolic link,
+// marked as in use by this program until it is closed (other running programs then leave it
+// alone, see RemoveUnlessInUse); not inherited by child processes. The open file, or -1 with
+// Error set to the system's error number (EEXIST: the name is taken).
+int CreateNewFile(const std::filesystem::path& Path, int& Error);
+
+// The size and the time of the last change of a plain file, the name itself (a symbolic link
+// is not followed); empty for anything else and when the system cannot tell.
+struct TFileFacts {
+    std::uint64_t Size = 0;
+    std::int64_t ModifiedNs = 0;  // since the epoch
+};
+std::optional<TFileFacts> PlainFileFacts(const std::filesystem::path& Path);
+
+// Removes a file unless a running program marks it in use (CreateNewFile): true when it was
+// kept for that reason; false when it was removed, or was not there to remove.
+bool KeptInUse(const std::filesystem::path& Path);
+
+// Whether this program may use Path: write it (AccessWrite), and for a folder enter it
+// (AccessSearch), with its effective rights (on POSIX systems access(2) with the effective ids,
+// the values of W_OK and X_OK; on Windows a folder is tried by making a file in it).
+inline constexpr int AccessSearch = 1;
+inline constexpr int AccessWrite = 2;
+bool MayAccess(const std::string& Path, int Mode);
+// True when something has that name (a symbolic link counts as itself, followed or not).
+bool NameExists(const std::string& Path);
+// Makes one folder that only this user may use (0700 on POSIX systems): 0, or the system's
+// error number (EEXIST when it is there already).
+int MakePrivateFolder(const std::string& Path);
+
 // The size of an open file; empty when the system cannot tell.
 std::optional<std::uint64_t> FileSize(int File);
 // Closes an open file: 0, or the system's error number (a close interrupted by a signal

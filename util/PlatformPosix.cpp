@@ -1,6 +1,7 @@
 // The platform seam on POSIX systems.
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,50 @@ int OpenForWriting(const std::string& Path, TOpenMode Mode, int& Error) {
     const int fd = ::open(Path.c_str(), flags, 0644);
     if (fd < 0) Error = errno;
     return fd;
+}
+
+int CreateNewFile(const std::filesystem::path& Path, int& Error) {
+    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        Error = errno;
+        return fd;
+    }
+    // A shared lock tells other running copies of the program that the file is in use.
+    ::flock(fd, LOCK_SH | LOCK_NB);
+    return fd;
+}
+
+std::optional<TFileFacts> PlainFileFacts(const std::filesystem::path& Path) {
+    struct stat st {};
+    if (::lstat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    TFileFacts f;
+    f.Size = static_cast<std::uint64_t>(st.st_size);
+    f.ModifiedNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return f;
+}
+
+bool KeptInUse(const std::filesystem::path& Path) {
+    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    // The lock of a program that writes the file keeps this exclusive lock from being taken.
+    const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (!inUse) ::unlink(Path.c_str());
+    ::close(fd);
+    return inUse;
+}
+
+bool MayAccess(const std::string& Path, int Mode) {
+    static_assert(AccessWrite == W_OK && AccessSearch == X_OK);
+    return ::faccessat(AT_FDCWD, Path.c_str(), Mode, AT_EACCESS) == 0;
+}
+
+bool NameExists(const std::string& Path) {
+    struct stat st {};
+    return ::lstat(Path.c_str(), &st) == 0;
+}
+
+int MakePrivateFolder(const std::string& Path) {
+    return ::mkdir(Path.c_str(), 0700) == 0 ? 0 : errno;
 }
 
 std::optional<std::uint64_t> FileSize(int File) {

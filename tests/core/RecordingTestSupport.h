@@ -21,8 +21,13 @@ using namespace aircon;
 // China Standard Time, as a POSIX zone so that no zone database is needed.
 struct TZone : ::testing::Environment {
     void SetUp() override {
+#ifdef _WIN32
+        _putenv_s("TZ", "CST-8");
+        _tzset();
+#else
         setenv("TZ", "CST-8", 1);
         tzset();
+#endif
     }
 };
 inline const auto* const Zone = ::testing::AddGlobalTestEnvironment(new TZone);

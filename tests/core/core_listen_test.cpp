@@ -8,6 +8,7 @@
 
 #include "CoreTestSupport.h"
 #include "FakeComPlatform.h"
+#include "HexText.h"
 #include "Listen.h"
 #include "Session.h"
 
@@ -66,7 +67,9 @@ class TListenLog : public IListenObserver, public IMonitorObserver {
         Add(e.At, "decoded " + Hex2(e.CID2) + " addr " + std::to_string(e.Header.Addr));
         Decoded.push_back(e);
     }
-    void OnNoise(const TNoise& e) override { Add(e.At, "noise " + std::to_string(e.Count)); }
+    void OnNoise(const TNoise& e) override {
+        Add(e.At, "noise " + std::to_string(e.Count) + " " + util::SpacedHex(e.Bytes));
+    }
 
   private:
     void Add(const TStamp& At, const std::string& What) {
@@ -182,8 +185,9 @@ TEST(Listener, Exchanges) {
          {.Commands = 1, .Replies = 1, .Refused = 1}},
         {"noise between frames",
          {{0, "xx" + Cmd(0x42) + "\x01\x02\x03"}, {40, analog}},
-         {"0 command 42 addr 1", "0 noise 5", "40 reply rtn 00 to 42 addr 1",
-          "40 decoded 42 addr 1"},
+         // Noise is told with its bytes, in its place on the line.
+         {"0 noise 2 78 78", "0 command 42 addr 1", "0 noise 3 01 02 03",
+          "40 reply rtn 00 to 42 addr 1", "40 decoded 42 addr 1"},
          {.Commands = 1, .Replies = 1, .Decoded = 1}},
     };
     for (const TExchangeCase& c : cases) {

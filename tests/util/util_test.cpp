@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +126,23 @@ TEST(UserFolders, OneRuleForHomeConfigurationAndData) {
         platform::TUserEnvironment Env;
         util::TUserFolders Want;
     };
+    // The same rule on every system, with its own absolute paths: on Windows the profile, the
+    // roaming and the local application data folders stand for home, configuration and data.
+#ifdef _WIN32
+    const TCase cases[] = {
+        {"profile and both application data folders",
+         {"C:\\Users\\op", "C:\\Users\\op\\AppData\\Roaming", "C:\\Users\\op\\AppData\\Local",
+          "C:\\Users\\op"},
+         {"C:\\Users\\op", "C:\\Users\\op\\AppData\\Roaming", "C:\\Users\\op\\AppData\\Local"}},
+        {"no application data folders: below the profile",
+         {"C:\\Users\\op", "", "", ""},
+         {"C:\\Users\\op", "C:\\Users\\op\\.config", "C:\\Users\\op\\.local/share"}},
+        {"a folder without a drive is not absolute",
+         {"\\Users\\op", "AppData", "D:\\data", "C:\\Users\\acct"},
+         {"C:\\Users\\acct", "C:\\Users\\acct\\.config", "D:\\data"}},
+        {"no profile at all", {"", "", "", ""}, {"", "", ""}},
+    };
+#else
     const TCase cases[] = {
         {"HOME alone",
          {"/home/op", "", "", "/home/acct"},
@@ -143,6 +162,7 @@ TEST(UserFolders, OneRuleForHomeConfigurationAndData) {
         {"no home at all", {"", "", "", ""}, {"", "", ""}},
         {"no home, XDG set", {"", "/etc/cfg", "/srv/data", ""}, {"", "/etc/cfg", "/srv/data"}},
     };
+#endif
     for (const TCase& c : cases) {
         const util::TUserFolders got = util::UserFoldersOf(c.Env);
         EXPECT_EQ(got.Home, c.Want.Home) << c.What;
@@ -183,6 +203,62 @@ TEST(PlatformWrite, AllOrTheReasonWhyNot) {
     EXPECT_EQ(closed.Written, 0u);
 }
 #endif
+
+// A new file takes no name already taken (a symbolic link neither); while its writer has it open
+// it is kept from removal, once closed it goes. A plain file's facts are its size and time of
+// change; a folder and a missing name have none. Folders: made once, found, writable here.
+TEST(PlatformFiles, NewFilesInUseTheirFactsAndRemoval) {
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() /
+        ("util-test-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "2026-12-10_14-03-07_COM3.csv";
+    int error = 0;
+    const int fd = platform::CreateNewFile(file, error);
+    ASSERT_GE(fd, 0) << platform::ErrorText(error);
+    EXPECT_EQ(platform::WriteAll(fd, "abc").Error, 0);
+    int again = 0;
+    EXPECT_EQ(platform::CreateNewFile(file, again), -1);
+    EXPECT_EQ(again, EEXIST);
+#ifndef _WIN32
+    fs::create_symlink(dir / "elsewhere.csv", dir / "link.csv");
+    int linked = 0;
+    EXPECT_EQ(platform::CreateNewFile(dir / "link.csv", linked), -1);
+    EXPECT_EQ(linked, EEXIST);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.csv")) << "made through the link";
+    EXPECT_FALSE(platform::PlainFileFacts(dir / "link.csv")) << "a link is no plain file";
+#endif
+
+    const auto facts = platform::PlainFileFacts(file);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->Size, 3u);
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    EXPECT_LT(std::abs(now - facts->ModifiedNs), 60'000'000'000LL) << "not in ns since the epoch";
+    EXPECT_FALSE(platform::PlainFileFacts(dir));
+    EXPECT_FALSE(platform::PlainFileFacts(dir / "missing"));
+
+    EXPECT_TRUE(platform::KeptInUse(file)) << "its writer has it open";
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(platform::CloseFile(fd), 0);
+    EXPECT_FALSE(platform::KeptInUse(file));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(platform::KeptInUse(file)) << "gone already";
+
+    const std::string sub = (dir / "sub").string();
+    EXPECT_FALSE(platform::NameExists(sub));
+    EXPECT_FALSE(platform::MayAccess(sub, platform::AccessWrite));
+    EXPECT_EQ(platform::MakePrivateFolder(sub), 0);
+    EXPECT_EQ(platform::MakePrivateFolder(sub), EEXIST);
+    EXPECT_TRUE(platform::NameExists(sub));
+    EXPECT_TRUE(platform::MayAccess(sub, platform::AccessWrite | platform::AccessSearch));
+    EXPECT_TRUE(fs::is_empty(sub)) << "the write check leaves nothing behind";
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
 
 // A table driven by hand: each firing records the owner's "now" and which timer fired.
 struct TTableRig {
