@@ -129,6 +129,129 @@ TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
     EXPECT_EQ(history.Replies(), 7u + 7 + 5);
 }
 
+// A controller that falls silent for a while, the link open all along: the lines break
+// where the silence passed three poll cycles and go on with the next reply; one reply
+// lost on the way does not break them.
+TEST(History, AnOutageWithTheLinkOpenIsAGap) {
+    TFakeClock clock;
+    TFakeLink link{clock};
+    TInputs inputs;
+    TMonitor monitor{clock, link, inputs};
+    TResponder responder{clock, link, monitor};
+    THistory history;
+    monitor.AddObserver(history);
+    const auto start = clock.Now();
+    int n42 = 0;
+    responder.Answers = [&](std::uint8_t Cid2) -> std::string {
+        const auto ms = std::chrono::duration_cast<Millis>(clock.Now() - start).count();
+        if (ms >= 4000 && ms < 4600) return {};   // one reply lost
+        if (ms >= 8000 && ms < 20000) return {};  // twelve seconds of silence
+        if (Cid2 != 0x42) return NormalAnswer(Cid2);
+        Bytes b = AnalogInfo();
+        b[13] = 0;
+        b[14] = static_cast<std::uint8_t>(n42++);
+        return Reply(0, b);
+    };
+    link.Open = true;
+    monitor.LinkOpened("ttyV0");
+    const std::int64_t t0 = aircon::ToMs(clock.WallNow());
+    clock.Advance(Millis(24000));
+    // The usual spacing of replies here is 350 ms: an outage is a pause over 3150 ms.
+    ASSERT_EQ(history.OutageAfterMs(), 3150);
+    EXPECT_EQ(Describe(history.Series(TSeriesKey{0, TSeriesKind::Analog, 6}), t0),
+              "870:0 2370:1 3870:2 5370:3 6870:4 10720:gap 20370:5 21870:6 23370:7");
+    // Every series breaks, the switch states as well.
+    const auto& power = history.Series(TSeriesKey{0, TSeriesKind::Power, 0});
+    EXPECT_EQ(std::count_if(power.begin(), power.end(), [](const TPoint& p) { return p.Gap(); }),
+              1);
+}
+
+// The same rule on any spacing of replies, a recording read back included: the pause
+// allowed follows the poll interval, never falls below three seconds, and is not
+// guessed from too few replies.
+TEST(History, AnOutageIsAPauseOfSeveralPollCycles) {
+    struct TCase {
+        const char* Name;
+        std::vector<std::int64_t> Pauses;  // between consecutive replies, ms
+        int Gaps;
+    };
+    auto steady = [](std::int64_t Ms, int N) { return std::vector<std::int64_t>(N, Ms); };
+    auto join = [](std::vector<std::vector<std::int64_t>> Parts) {
+        std::vector<std::int64_t> all;
+        for (const auto& p : Parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const TCase cases[] = {
+        {"5 s at a 500 ms interval", join({steady(500, 20), {5000}, steady(500, 5)}), 1},
+        {"4 s at a 500 ms interval", join({steady(500, 20), {4000}, steady(500, 5)}), 0},
+        {"two lost replies", join({steady(500, 20), {1500, 1500}, steady(500, 5)}), 0},
+        {"2 s at a 100 ms interval", join({steady(100, 20), {2000}, steady(100, 5)}), 0},
+        {"4 s at a 100 ms interval", join({steady(100, 20), {4000}, steady(100, 5)}), 1},
+        {"interval raised to 10 s", join({steady(500, 20), steady(10000, 30)}), 8},
+        {"a minute after three replies", join({steady(500, 2), {60000}}), 0},
+        {"a minute after four replies", join({steady(500, 3), {60000}}), 1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        THistory h;
+        aircon::TAnalogValues a;
+        a.Count = 12;
+        a.Values.fill(aircon::TReading(1));
+        std::int64_t t = 1000;
+        h.Add(WallTime(Millis(t)), a);
+        for (std::int64_t pause : c.Pauses)
+            h.Add(WallTime(Millis(t += pause)), a);
+        const auto& s = h.Series(0);
+        EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const TPoint& p) { return p.Gap(); }),
+                  c.Gaps);
+        EXPECT_FALSE(s.back().Gap());
+    }
+}
+
+// An old recording breaks its lines where the controller was silent; its rows and
+// columns are read as they are.
+TEST(History, ARecordingBreaksWhereTheRowsPause) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("history-outage-" + std::to_string(::getpid()));
+    {
+        std::string text(aircon::Utf8Bom);
+        text += aircon::RecordingHeader();
+        aircon::TLocalTimeText time;
+        std::int64_t t = 1796882587000LL;
+        for (int i = 0; i < 40; ++i) {
+            aircon::TAnalogValues v;
+            v.Count = 12;
+            v.Values.fill(aircon::TReading(i));
+            // a reply every 1.5 s (one kind of three at 500 ms); 30 s of silence after
+            // row 20, one lost cycle after row 30
+            t += i == 20 ? 30000 : i == 30 ? 3000 : 1500;
+            aircon::AppendRecordingRow(text, aircon::TRecordedRow{WallTime(Millis(t)), v, 0}, time);
+            aircon::TSwitchStates sw;
+            sw.Power = 0;
+            sw.Count = aircon::SwitchItemCount;
+            aircon::AppendRecordingRow(text, aircon::TRecordedRow{WallTime(Millis(t + 500)), sw, 0},
+                                       time);
+            aircon::TAlarmStates al;
+            al.Count = aircon::AlarmFieldCount;
+            aircon::AppendRecordingRow(
+                text, aircon::TRecordedRow{WallTime(Millis(t + 1000)), al, 0}, time);
+        }
+        std::ofstream(file, std::ios::binary) << text;
+    }
+    THistory h;
+    const aircon::TRecordingLoad loaded = aircon::LoadRecording(file, h);
+    std::filesystem::remove(file);
+    ASSERT_TRUE(loaded.Ok) << loaded.Error;
+    EXPECT_EQ(loaded.Rows, 120u);
+    const auto& s = h.Series(0);
+    ASSERT_EQ(s.size(), 41u);
+    EXPECT_TRUE(s[20].Gap());
+    EXPECT_EQ(s[19].V, 19);
+    EXPECT_EQ(s[21].V, 20);
+    EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const TPoint& p) { return p.Gap(); }), 1);
+}
+
 TEST(History, AlarmsAlreadyRaisedWhenFirstSeenAreMarked) {
     THistory h;
     aircon::TAlarmStates a;
