@@ -250,7 +250,7 @@ std::vector<std::pair<QString, std::vector<int>>> StandardReportCharts() {
         {"主机工作电压", both({{K::Analog, 0}, {K::Analog, 1}, {K::Analog, 2}})},
         {"主机工作电流", both({{K::Analog, 3}, {K::Analog, 4}, {K::Analog, 5}})},
         {"压缩机压力", both({{K::Analog, 10}, {K::Analog, 11}})},
-        {"空调状态与压缩机启停（状态代码）", both({{K::Power, 0}, {K::Switch, 3}})},
+        {"空调状态与压缩机启停", both({{K::Power, 0}, {K::Switch, 3}})},
     };
 }
 
@@ -424,6 +424,7 @@ bool WriteSiteReport(const QString& Path, const TSiteReportData& Data, QString* 
         view.resize(viewSize);
         view.show();
         view.SetHistory(Data.History);
+        view.SetAlarmMarksShown(Data.AlarmMarks);
         const double slot = bodyHeight / 2;
         QFont heading = doc->defaultFont();
         heading.setPointSizeF(11);

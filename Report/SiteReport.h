@@ -28,6 +28,7 @@ struct TSiteReportData {
     // Charts besides the standard ones (temperatures, humidity, voltages, currents,
     // pressures, states): e.g. what the trend window shows. Title and SeriesIndex list.
     std::vector<std::pair<QString, std::vector<int>>> ExtraCharts;
+    bool AlarmMarks = true;  // alarm changes marked on the charts
 };
 
 // The charts every report has, each with both units.

@@ -56,6 +56,18 @@ const TFieldInfo& SeriesField(TSeriesKey Key) {
     return SwitchFields[static_cast<std::size_t>(Key.Field)];
 }
 
+TQuantity SeriesQuantity(TSeriesKey Key) {
+    switch (Key.Kind) {
+        case TSeriesKind::Analog:
+            return ReadingQuantity(SeriesField(Key).Caption);
+        case TSeriesKind::Power:
+            return TQuantity::UnitPower;
+        case TSeriesKind::Switch:
+            break;
+    }
+    return SwitchItemQuantity(static_cast<std::size_t>(Key.Field));
+}
+
 std::string SeriesName(TSeriesKey Key) {
     return "空调" + std::to_string(Key.Unit + 1) + " " + std::string(SeriesField(Key).Caption);
 }

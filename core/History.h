@@ -135,6 +135,8 @@ struct TSeriesKey {
 int SeriesIndex(TSeriesKey Key);
 TSeriesKey SeriesKeyAt(int Index);
 const TFieldInfo& SeriesField(TSeriesKey Key);
+// What the series stands for: its axis on a chart, its unit or its words.
+TQuantity SeriesQuantity(TSeriesKey Key);
 // "空调1 送风温度"
 std::string SeriesName(TSeriesKey Key);
 

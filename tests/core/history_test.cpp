@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <new>
 #include <set>
 
@@ -466,6 +467,64 @@ TEST(History, AClockSetBackKeepsTheSeriesInTimeOrder) {
     std::vector<TPoint> out;
     Decimate(h.Series(0), 1000, 3000, 1, out);  // a search over the times stays sound
     EXPECT_EQ(out.size(), 4u);
+}
+
+// Every series has the quantity its caption names, with its unit where the caption
+// leaves no doubt, and every state series its words.
+TEST(History, EachSeriesHasItsQuantityUnitOrWords) {
+    auto describe = [](int Index) {
+        const aircon::TQuantityInfo& q =
+            aircon::QuantityInfo(aircon::SeriesQuantity(SeriesKeyAt(Index)));
+        std::string s(q.Name);
+        if (!q.Unit.empty()) s += " " + std::string(q.Unit);
+        for (const auto& w : q.Words)
+            s += " " + std::to_string(w.Code) + "=" + std::string(w.Text);
+        return s;
+    };
+    std::map<std::string, std::string> seen;
+    for (int i = 0; i < aircon::SeriesPerUnit; ++i) {
+        const std::string caption(aircon::SeriesField(SeriesKeyAt(i)).Caption);
+        seen[caption] = describe(i);
+        // Both units alike.
+        EXPECT_EQ(describe(i), describe(i + aircon::SeriesPerUnit)) << caption;
+    }
+    const std::map<std::string, std::string> expected = {
+        {"主机工作线/相电压AB/A", "电压 V"},
+        {"主机工作线/相电压BC/B", "电压 V"},
+        {"主机工作线/相电压CA/C", "电压 V"},
+        {"主机工作电流A相", "电流 A"},
+        {"主机工作电流B相", "电流 A"},
+        {"主机工作电流C相", "电流 A"},
+        {"送风温度", "温度 °C"},
+        {"回风温度", "温度 °C"},
+        {"送风湿度", "湿度 %RH"},
+        {"回风湿度", "湿度 %RH"},
+        {"压缩机吸气压力", "压力"},
+        {"压缩机排气压力", "压力"},
+        {"室外环境温度", "温度 °C"},
+        {"排气温度", "温度 °C"},
+        {"室外湿度", "湿度 %RH"},
+        {"室内盘管温度", "温度 °C"},
+        {"压缩机运行时间", "运行时间 h"},
+        {"机组运行时间", "运行时间 h"},
+        {"空调状态", "空调状态 0=开机 1=关机"},
+        {"运行模式", "运行模式 0=自动 1=制冷 2=除湿 3=送风 4=制热 32=未检测"},
+        {"内风机", "风速 0=停 1=低风 2=中风 3=高风 32=未检测"},
+        {"四通阀", "运转/停止 0=停止 1=运转 32=未检测"},
+        {"压缩机启停", "运转/停止 0=停止 1=运转 32=未检测"},
+        {"外风机", "风速 0=停 1=低风 2=中风 3=高风 32=未检测"},
+        {"摆风状态", "运转/停止 0=停止 1=运转 32=未检测"},
+        {"电加热", "开启/关闭 0=关闭 1=开启 32=未检测"},
+        {"排风机", "开启/关闭 0=关闭 1=开启 32=未检测"},
+        {"水泵状态", "开启/关闭 0=关闭 1=开启 32=未检测"},
+    };
+    EXPECT_EQ(seen, expected);
+    // The words of a state series are the ones its panel shows.
+    for (std::size_t item = 0; item < aircon::SwitchItemCount; ++item) {
+        const auto& q = aircon::QuantityInfo(aircon::SwitchItemQuantity(item));
+        for (const auto& w : q.Words)
+            EXPECT_EQ(w.Text, aircon::SwitchItemWord(item, static_cast<std::uint8_t>(w.Code)));
+    }
 }
 
 TEST(History, SeriesIndexesCoverBothUnitsOnce) {
