@@ -263,7 +263,10 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
     const TLatestReplies& l = h.Latest();
 
     w.Heading(Title, 18, true);
+    auto orDash = [](const QString& Text) { return Text.isEmpty() ? QString("—") : Text; };
     std::vector<std::pair<QString, TCell>> about = {
+        {"站点", {orDash(Data.Details.Site)}},
+        {"工程师", {orDash(Data.Details.Engineer)}},
         {"生成时间", {Data.Generated.toString("yyyy-MM-dd HH:mm:ss")}},
         {"程序版本", {Data.ToolVersion.isEmpty() ? QString("—") : Data.ToolVersion}},
         {"串口", {Data.Port.isEmpty() ? QString("—") : Data.Port}},
@@ -277,6 +280,11 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
     };
     Pairs(w, about);
     if (!Data.RecordingFile.isEmpty()) w.Paragraph("记录文件：" + Data.RecordingFile);
+    if (!Data.Details.Notes.trimmed().isEmpty()) {
+        w.Heading("备注", 13);
+        for (const QString& line : Data.Details.Notes.split('\n'))
+            w.Paragraph(line);
+    }
 
     w.Heading("设备信息", 13);
     std::vector<std::pair<QString, TCell>> identity;
@@ -290,6 +298,7 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
             {Q(VendorFields[i].Caption), {field ? ControllerText(*field) : NotRead}});
     }
     Pairs(w, identity);
+    if (!Data.ReadsNote.isEmpty()) w.Paragraph(Data.ReadsNote, QColor(110, 110, 110));
     if (!l.Version && !l.Address && !l.Vendor)
         w.Paragraph("（在“获取协议版本号”“获取设备地址”“获取设备厂商信息”页读取后即列入报告。）",
                     QColor(110, 110, 110));

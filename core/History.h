@@ -219,6 +219,10 @@ class THistory : public IMonitorObserver {
     // too few replies were seen to tell.
     std::optional<std::int64_t> OutageAfterMs() const;
 
+    // When the link last opened (the replies before it belong to an earlier session).
+    std::optional<WallTime> LinkOpenedAt() const { return FOpenedAt; }
+
+    void OnLinkOpened(const TLinkOpened& E) override { FOpenedAt = E.At.Wall; }
     void OnReplyDecoded(const TDecodedReply& E) override { Add(E.At.Wall, E.Data); }
     void OnLinkClosed(const TLinkClosed& E) override { Break(E.At.Wall); }
 
@@ -241,6 +245,7 @@ class THistory : public IMonitorObserver {
     // The time of the last reply since the last gap in every series, and the last pauses
     // between replies (a ring).
     std::optional<std::int64_t> FPrevReply;
+    std::optional<WallTime> FOpenedAt;
     std::array<std::int64_t, SpacingSamples> FSpacings{};
     std::size_t FSpacingCount = 0, FSpacingNext = 0;
 };
