@@ -16,6 +16,7 @@
 #include <QTextTableFormat>
 
 #include "TrendChart.h"
+#include "TrendWords.h"
 
 using namespace aircon;
 
@@ -361,7 +362,7 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
         for (std::size_t i = first; i < changes.size(); ++i) {
             const TAlarmChange& c = changes[i];
             cells.push_back({QDateTime::fromMSecsSinceEpoch(c.T).toString("yyyy-MM-dd HH:mm:ss")});
-            cells.push_back({Q(AlarmChangeText(c)), PaperColour(c.To), IsAlarmRaised(c.To)});
+            cells.push_back({AlarmChangeText(c), PaperColour(c.To), IsAlarmRaised(c.To)});
         }
         w.Table(2, cells, {25, 75}, {"时间", "变化"});
     }

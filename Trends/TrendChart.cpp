@@ -1,4 +1,5 @@
 #include "TrendChart.h"
+#include "TrendWords.h"
 
 #include <QCategoryAxis>
 #include <QChart>
@@ -425,8 +426,7 @@ QStringList TTrendChart::AlarmMarks() const {
     QStringList marks;
     if (!FHistory || !FAlarmMarks) return marks;
     for (const TAlarmChange& c : FHistory->AlarmChanges()) {
-        if (c.T >= FFrom && c.T <= FTo)
-            marks << TimeText(c.T) + " " + QString::fromStdString(AlarmChangeText(c));
+        if (c.T >= FFrom && c.T <= FTo) marks << TimeText(c.T) + " " + AlarmChangeText(c);
     }
     return marks;
 }
@@ -472,8 +472,7 @@ QString TTrendChart::AlarmTipAt(QPoint Pos) const {
     for (const TAlarmChange& c : FHistory->AlarmChanges()) {
         if (c.T < FFrom || c.T > FTo) continue;
         const double x = plot.left() + (XOf(c.T) - chart()->plotArea().left());
-        if (std::abs(x - Pos.x()) <= 4)
-            lines << TimeText(c.T).mid(11) + "  " + QString::fromStdString(AlarmChangeText(c));
+        if (std::abs(x - Pos.x()) <= 4) lines << TimeText(c.T).mid(11) + "  " + AlarmChangeText(c);
     }
     if (lines.size() > 20) {
         const auto more = lines.size() - 20;

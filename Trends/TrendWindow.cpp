@@ -17,6 +17,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
+#include "TrendWords.h"
+
 using namespace aircon;
 
 namespace {
@@ -226,9 +228,8 @@ void TTrendWindow::UpdateAlarmList(bool Rebuild) {
     }
     for (std::size_t i = FAlarmsShown; i < changes.size(); ++i) {
         const TAlarmChange& c = changes[i];
-        auto* item =
-            new QListWidgetItem(QDateTime::fromMSecsSinceEpoch(c.T).toString("MM-dd HH:mm:ss  ") +
-                                QString::fromStdString(AlarmChangeText(c)));
+        auto* item = new QListWidgetItem(
+            QDateTime::fromMSecsSinceEpoch(c.T).toString("MM-dd HH:mm:ss  ") + AlarmChangeText(c));
         item->setData(TimeRole, static_cast<qlonglong>(c.T));
         item->setForeground(!c.To                 ? QColor(128, 128, 128)
                             : IsAlarmRaised(c.To) ? QColor(200, 0, 0)

@@ -68,24 +68,8 @@ TQuantity SeriesQuantity(TSeriesKey Key) {
     return SwitchItemQuantity(static_cast<std::size_t>(Key.Field));
 }
 
-std::string SeriesName(TSeriesKey Key) {
-    return "空调" + std::to_string(Key.Unit + 1) + " " + std::string(SeriesField(Key).Caption);
-}
-
 bool IsAlarmRaised(const TStateCode& Code) {
     return Code && *Code != 0;
-}
-
-std::string AlarmChangeText(const TAlarmChange& C) {
-    auto word = [](const TStateCode& Code) {
-        const std::string_view text = AlarmText(Code);
-        if (!text.empty()) return std::string(text);
-        return "代码 " + std::to_string(Code.value_or(0));
-    };
-    std::string s = "空调" + std::to_string(C.Unit + 1) + " " +
-                    std::string(AlarmFields[static_cast<std::size_t>(C.Field)].Caption) + "：";
-    if (C.FromKnown) s += word(C.From) + " → ";
-    return s + word(C.To);
 }
 
 THistory::THistory(std::size_t MaxPoints) : FMaxPoints(std::max<std::size_t>(MaxPoints, 16)) {}

@@ -137,10 +137,9 @@ TSeriesKey SeriesKeyAt(int Index);
 const TFieldInfo& SeriesField(TSeriesKey Key);
 // What the series stands for: its axis on a chart, its unit or its words.
 TQuantity SeriesQuantity(TSeriesKey Key);
-// "空调1 送风温度"
-std::string SeriesName(TSeriesKey Key);
 
-// An alarm field that changed its code (or was first seen raised).
+// An alarm field that changed its code (or was first seen raised). The views word it
+// ("空调2 压缩机过载：正常 → 故障").
 struct TAlarmChange {
     std::int64_t T = 0;
     int Unit = 0;
@@ -150,8 +149,6 @@ struct TAlarmChange {
     TStateCode To;
     friend bool operator==(const TAlarmChange&, const TAlarmChange&) = default;
 };
-// "空调2 压缩机过载：正常 → 故障"
-std::string AlarmChangeText(const TAlarmChange& Change);
 // An alarm code that stands for a fault (anything but normal and not detected).
 bool IsAlarmRaised(const TStateCode& Code);
 

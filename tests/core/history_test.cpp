@@ -63,6 +63,17 @@ std::string Describe(const TPoints& S, std::int64_t T0) {
     return s;
 }
 
+// An alarm change by its keys and codes: "unit1 compressor_overload 0>240"; "first" when
+// it is the field's first report.
+std::string Change(const aircon::TAlarmChange& C) {
+    auto code = [](const aircon::TStateCode& X) {
+        return X ? std::to_string(*X) : std::string("none");
+    };
+    return "unit" + std::to_string(C.Unit + 1) + " " +
+           std::string(aircon::AlarmFields[static_cast<std::size_t>(C.Field)].Key) + " " +
+           (C.FromKnown ? code(C.From) : std::string("first")) + ">" + code(C.To);
+}
+
 TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
     TFakeClock clock;
     TFakeLink link{clock};
@@ -115,11 +126,11 @@ TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
 
     std::vector<std::string> changes;
     for (const auto& c : history.AlarmChanges())
-        changes.push_back(std::to_string(c.T - t0) + " " + AlarmChangeText(c));
+        changes.push_back(std::to_string(c.T - t0) + " " + Change(c));
     EXPECT_EQ(changes, (std::vector<std::string>{
-                           "4570 空调1 主机工作线/相电压CA/C：未检测 → 正常",
-                           "4570 空调1 压缩机过载：正常 → 故障",
-                           "9070 空调1 压缩机过载：故障 → 正常",
+                           "4570 unit1 voltage_ca none>0",
+                           "4570 unit1 compressor_overload 0>240",
+                           "9070 unit1 compressor_overload 240>0",
                        }));
 
     const auto& latest = history.Latest();
@@ -263,11 +274,10 @@ TEST(History, AlarmsAlreadyRaisedWhenFirstSeenAreMarked) {
     a.Codes[4] = std::nullopt;
     h.Add(WallTime(Millis(1000)), a);
     ASSERT_EQ(h.AlarmChanges().size(), 1u);
-    EXPECT_EQ(AlarmChangeText(h.AlarmChanges()[0]), "空调2 主机工作线/相电压CA/C：高于上限");
+    EXPECT_EQ(Change(h.AlarmChanges()[0]), "unit2 voltage_ca first>2");
     a.Codes[2] = 0x07;  // a code without a word
     h.Add(WallTime(Millis(2000)), a);
-    EXPECT_EQ(AlarmChangeText(h.AlarmChanges()[1]),
-              "空调2 主机工作线/相电压CA/C：高于上限 → 代码 7");
+    EXPECT_EQ(Change(h.AlarmChanges()[1]), "unit2 voltage_ca 2>7");
 }
 
 TEST(History, LongSessionsAreThinnedWithinTheirSize) {
@@ -401,7 +411,7 @@ TEST(History, ARecordingFullOfLostRowMarkersLoadsWithinTheBound) {
     EXPECT_EQ(loaded.Rows, 2u * Rows);
     EXPECT_EQ(loaded.Damaged, 0u);
     for (int s = 0; s < aircon::SeriesCount; ++s)
-        EXPECT_LE(h.Series(s).size(), 500u) << aircon::SeriesName(SeriesKeyAt(s));
+        EXPECT_LE(h.Series(s).size(), 500u) << "series " << s;
     // The markers double the points of the analog series; the work stays in proportion.
     EXPECT_GT(plain.ThinningWork(), 0u);
     EXPECT_LE(h.ThinningWork(), 4 * plain.ThinningWork() + 4 * 500 * aircon::SeriesCount);
@@ -534,9 +544,9 @@ TEST(History, SeriesIndexesCoverBothUnitsOnce) {
         EXPECT_EQ(SeriesIndex(k), i);
         seen.insert(i);
     }
-    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(6)), "空调1 送风温度");
-    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(aircon::SeriesPerUnit + 18)), "空调2 空调状态");
-    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(aircon::SeriesPerUnit + 22)), "空调2 压缩机启停");
+    EXPECT_EQ(aircon::SeriesField(SeriesKeyAt(6)).Key, "supply_air_temp");
+    EXPECT_EQ(SeriesKeyAt(aircon::SeriesPerUnit + 18), (TSeriesKey{1, TSeriesKind::Power, 0}));
+    EXPECT_EQ(aircon::SeriesField(SeriesKeyAt(aircon::SeriesPerUnit + 22)).Key, "compressor");
 }
 
 TEST(Decimate, KeepsEveryPeakEveryGapAndTheEdges) {
