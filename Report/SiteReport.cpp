@@ -163,8 +163,12 @@ void Pairs(TWriter& W, const std::vector<std::pair<QString, TCell>>& Items) {
     W.Table(4, cells, {27, 23, 27, 23});
 }
 
-TCell Reading(const TReading& R) {
-    return {Q(ReadingText(R)), R ? QColor(Qt::black) : QColor(128, 128, 128)};
+// A reading with the unit of its field where the model knows it ("16 °C").
+TCell Reading(const TReading& R, const TFieldInfo& Field) {
+    QString text = Q(ReadingText(R));
+    const std::string_view unit = QuantityInfo(ReadingQuantity(Field.Caption)).Unit;
+    if (R && !unit.empty()) text += " " + Q(unit);
+    return {text, R ? QColor(Qt::black) : QColor(128, 128, 128)};
 }
 
 void UnitSection(TWriter& W, const TLatestReplies& L, int Unit) {
@@ -176,8 +180,9 @@ void UnitSection(TWriter& W, const TLatestReplies& L, int Unit) {
     if (analog) {
         std::vector<std::pair<QString, TCell>> items;
         for (std::size_t i = 0; i < AnalogFieldCount; ++i) {
-            const TCell v = i < analog->Value.Count ? Reading(analog->Value.Values[i])
-                                                    : TCell{"—", QColor(128, 128, 128)};
+            const TCell v = i < analog->Value.Count
+                                ? Reading(analog->Value.Values[i], AnalogFields[i])
+                                : TCell{"—", QColor(128, 128, 128)};
             items.push_back({Q(AnalogFields[i].Caption), v});
         }
         items.push_back(
@@ -310,7 +315,7 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
         const TUserParams& p = l.Params->Value;
         std::vector<std::pair<QString, TCell>> items;
         for (std::size_t i = 0; i < ParamReadingCount; ++i)
-            items.push_back({Q(ParamFields[i].Caption), Reading(p.Readings[i])});
+            items.push_back({Q(ParamFields[i].Caption), Reading(p.Readings[i], ParamFields[i])});
         for (std::size_t i = 0; i < ParamItemCount; ++i) {
             const TCell v = i < p.ItemCount ? TCell{Q(ParamItemText(i, p.Items[i]))}
                                             : TCell{"—", QColor(128, 128, 128)};
