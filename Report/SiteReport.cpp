@@ -433,13 +433,7 @@ bool WriteSiteReport(const QString& Path, const TSiteReportData& Data, QString* 
 
     if (anyData) {
         // The charts as the trend window draws them, two to a page, as vector graphics.
-        TTrendChart view;
-        view.setAttribute(Qt::WA_DontShowOnScreen);
         const QSize viewSize(900, 620);
-        view.resize(viewSize);
-        view.show();
-        view.SetHistory(Data.History);
-        view.SetAlarmMarksShown(Data.AlarmMarks);
         const double slot = bodyHeight / 2;
         QFont heading = doc->defaultFont();
         heading.setPointSizeF(11);
@@ -450,6 +444,14 @@ bool WriteSiteReport(const QString& Path, const TSiteReportData& Data, QString* 
                 pdf.newPage();
                 decorate(page);
             }
+            // A chart of its own for each: the axes a chart drops leave their drawing to
+            // the event loop, which does not run here, so a reused chart would draw them.
+            TTrendChart view;
+            view.setAttribute(Qt::WA_DontShowOnScreen);
+            view.resize(viewSize);
+            view.show();
+            view.SetHistory(Data.History);
+            view.SetAlarmMarksShown(Data.AlarmMarks);
             view.SetSelected(charts[i].second);
             // The chart lays out its legend from the event loop; the operator's input waits,
             // so nothing can close the window or start another report meanwhile.
