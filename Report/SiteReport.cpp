@@ -16,6 +16,7 @@
 #include <QTextTableFormat>
 
 #include "TrendChart.h"
+#include "TrendWords.h"
 
 using namespace aircon;
 
@@ -162,8 +163,12 @@ void Pairs(TWriter& W, const std::vector<std::pair<QString, TCell>>& Items) {
     W.Table(4, cells, {27, 23, 27, 23});
 }
 
-TCell Reading(const TReading& R) {
-    return {Q(ReadingText(R)), R ? QColor(Qt::black) : QColor(128, 128, 128)};
+// A reading with the unit of its field where the model knows it ("16 °C").
+TCell Reading(const TReading& R, const TFieldInfo& Field) {
+    QString text = Q(ReadingText(R));
+    const std::string_view unit = QuantityInfo(ReadingQuantity(Field.Caption)).Unit;
+    if (R && !unit.empty()) text += " " + Q(unit);
+    return {text, R ? QColor(Qt::black) : QColor(128, 128, 128)};
 }
 
 void UnitSection(TWriter& W, const TLatestReplies& L, int Unit) {
@@ -175,8 +180,9 @@ void UnitSection(TWriter& W, const TLatestReplies& L, int Unit) {
     if (analog) {
         std::vector<std::pair<QString, TCell>> items;
         for (std::size_t i = 0; i < AnalogFieldCount; ++i) {
-            const TCell v = i < analog->Value.Count ? Reading(analog->Value.Values[i])
-                                                    : TCell{"—", QColor(128, 128, 128)};
+            const TCell v = i < analog->Value.Count
+                                ? Reading(analog->Value.Values[i], AnalogFields[i])
+                                : TCell{"—", QColor(128, 128, 128)};
             items.push_back({Q(AnalogFields[i].Caption), v});
         }
         items.push_back(
@@ -250,7 +256,7 @@ std::vector<std::pair<QString, std::vector<int>>> StandardReportCharts() {
         {"主机工作电压", both({{K::Analog, 0}, {K::Analog, 1}, {K::Analog, 2}})},
         {"主机工作电流", both({{K::Analog, 3}, {K::Analog, 4}, {K::Analog, 5}})},
         {"压缩机压力", both({{K::Analog, 10}, {K::Analog, 11}})},
-        {"空调状态与压缩机启停（状态代码）", both({{K::Power, 0}, {K::Switch, 3}})},
+        {"空调状态与压缩机启停", both({{K::Power, 0}, {K::Switch, 3}})},
     };
 }
 
@@ -263,7 +269,10 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
     const TLatestReplies& l = h.Latest();
 
     w.Heading(Title, 18, true);
+    auto orDash = [](const QString& Text) { return Text.isEmpty() ? QString("—") : Text; };
     std::vector<std::pair<QString, TCell>> about = {
+        {"站点", {orDash(Data.Details.Site)}},
+        {"工程师", {orDash(Data.Details.Engineer)}},
         {"生成时间", {Data.Generated.toString("yyyy-MM-dd HH:mm:ss")}},
         {"程序版本", {Data.ToolVersion.isEmpty() ? QString("—") : Data.ToolVersion}},
         {"串口", {Data.Port.isEmpty() ? QString("—") : Data.Port}},
@@ -277,6 +286,11 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
     };
     Pairs(w, about);
     if (!Data.RecordingFile.isEmpty()) w.Paragraph("记录文件：" + Data.RecordingFile);
+    if (!Data.Details.Notes.trimmed().isEmpty()) {
+        w.Heading("备注", 13);
+        for (const QString& line : Data.Details.Notes.split('\n'))
+            w.Paragraph(line);
+    }
 
     w.Heading("设备信息", 13);
     std::vector<std::pair<QString, TCell>> identity;
@@ -290,6 +304,7 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
             {Q(VendorFields[i].Caption), {field ? ControllerText(*field) : NotRead}});
     }
     Pairs(w, identity);
+    if (!Data.ReadsNote.isEmpty()) w.Paragraph(Data.ReadsNote, QColor(110, 110, 110));
     if (!l.Version && !l.Address && !l.Vendor)
         w.Paragraph("（在“获取协议版本号”“获取设备地址”“获取设备厂商信息”页读取后即列入报告。）",
                     QColor(110, 110, 110));
@@ -300,7 +315,7 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
         const TUserParams& p = l.Params->Value;
         std::vector<std::pair<QString, TCell>> items;
         for (std::size_t i = 0; i < ParamReadingCount; ++i)
-            items.push_back({Q(ParamFields[i].Caption), Reading(p.Readings[i])});
+            items.push_back({Q(ParamFields[i].Caption), Reading(p.Readings[i], ParamFields[i])});
         for (std::size_t i = 0; i < ParamItemCount; ++i) {
             const TCell v = i < p.ItemCount ? TCell{Q(ParamItemText(i, p.Items[i]))}
                                             : TCell{"—", QColor(128, 128, 128)};
@@ -352,7 +367,7 @@ std::unique_ptr<QTextDocument> BuildReportDocument(const TSiteReportData& Data) 
         for (std::size_t i = first; i < changes.size(); ++i) {
             const TAlarmChange& c = changes[i];
             cells.push_back({QDateTime::fromMSecsSinceEpoch(c.T).toString("yyyy-MM-dd HH:mm:ss")});
-            cells.push_back({Q(AlarmChangeText(c)), PaperColour(c.To), IsAlarmRaised(c.To)});
+            cells.push_back({AlarmChangeText(c), PaperColour(c.To), IsAlarmRaised(c.To)});
         }
         w.Table(2, cells, {25, 75}, {"时间", "变化"});
     }
@@ -418,12 +433,7 @@ bool WriteSiteReport(const QString& Path, const TSiteReportData& Data, QString* 
 
     if (anyData) {
         // The charts as the trend window draws them, two to a page, as vector graphics.
-        TTrendChart view;
-        view.setAttribute(Qt::WA_DontShowOnScreen);
         const QSize viewSize(900, 620);
-        view.resize(viewSize);
-        view.show();
-        view.SetHistory(Data.History);
         const double slot = bodyHeight / 2;
         QFont heading = doc->defaultFont();
         heading.setPointSizeF(11);
@@ -434,6 +444,14 @@ bool WriteSiteReport(const QString& Path, const TSiteReportData& Data, QString* 
                 pdf.newPage();
                 decorate(page);
             }
+            // A chart of its own for each: the axes a chart drops leave their drawing to
+            // the event loop, which does not run here, so a reused chart would draw them.
+            TTrendChart view;
+            view.setAttribute(Qt::WA_DontShowOnScreen);
+            view.resize(viewSize);
+            view.show();
+            view.SetHistory(Data.History);
+            view.SetAlarmMarksShown(Data.AlarmMarks);
             view.SetSelected(charts[i].second);
             // The chart lays out its legend from the event loop; the operator's input waits,
             // so nothing can close the window or start another report meanwhile.

@@ -17,7 +17,15 @@
 
 class QTextDocument;
 
+// What the engineer writes on the report: asked for each report, remembered for the next.
+struct TReportDetails {
+    QString Site;      // the site's name
+    QString Engineer;  // who did the visit
+    QString Notes;     // several lines
+};
+
 struct TSiteReportData {
+    TReportDetails Details;
     const aircon::THistory* History = nullptr;
     std::optional<aircon::TLinkCountersData> Counters;  // when the window keeps them
     QString Port;  // the port of the link ("" when never opened)
@@ -28,6 +36,10 @@ struct TSiteReportData {
     // Charts besides the standard ones (temperatures, humidity, voltages, currents,
     // pressures, states): e.g. what the trend window shows. Title and SeriesIndex list.
     std::vector<std::pair<QString, std::vector<int>>> ExtraCharts;
+    bool AlarmMarks = true;  // alarm changes marked on the charts
+    // Identity and parameters could not be read first, and why ("" when they were or
+    // were not needed): "只监听模式，未发送读取命令".
+    QString ReadsNote;
 };
 
 // The charts every report has, each with both units.

@@ -48,6 +48,9 @@ std::string RemoteText(std::uint8_t Code) {
 }
 
 // Empties a slot for reuse, keeping what its buffers have grown to.
+// The longest reply of the protocol: 0x51 with its 70 bytes of INFO.
+constexpr std::size_t RowFrameBytes = 18 + 2 * 70;
+
 void ResetRow(TTrafficRow& Row) {
     std::vector<std::uint8_t> frame = std::move(Row.Frame);
     std::string summary = std::move(Row.Summary);
@@ -227,6 +230,10 @@ TTrafficRow& TTrafficLog::Append(TRowKind Kind, const TStamp& At) {
     TTrafficRow* row;
     if (FSize < FCapacity) {
         row = &FRows.emplace_back();
+        // A row keeps its frame buffer when the ring reuses it. Made large enough for any
+        // reply of the protocol from the start, a slot that held a command and then holds
+        // a reply does not grow: a full ring holds its ceiling instead of creeping up to it.
+        row->Frame.reserve(RowFrameBytes);
         ++FSize;
     } else {
         row = &FRows[FHead];

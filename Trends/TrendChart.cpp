@@ -1,5 +1,7 @@
 #include "TrendChart.h"
+#include "TrendWords.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QDateTimeAxis>
 #include <QFontMetrics>
@@ -51,6 +53,20 @@ constexpr int LegendCaptionChars = 7;
 constexpr QLegend::MarkerShape UnitMarkers[2] = {QLegend::MarkerShapeCircle,
                                                  QLegend::MarkerShapeTriangle};
 
+QString Q(std::string_view Text) {
+    return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
+}
+
+// "温度 (°C)"; "压力" without a unit.
+QString AxisTitle(TQuantity Quantity) {
+    const TQuantityInfo& q = QuantityInfo(Quantity);
+    if (q.Unit.empty()) return Q(q.Name);
+    return QString("%1 (%2)").arg(Q(q.Name), Q(q.Unit));
+}
+
+// A state axis names at most this many codes (a code out of its table widens it).
+constexpr int MaxStateLabels = 40;
+
 QColor MarkColour(const TAlarmChange& C) {
     if (!C.To) return QColor(128, 128, 128);
     return IsAlarmRaised(C.To) ? QColor(220, 0, 0) : QColor(0, 160, 0);
@@ -87,17 +103,7 @@ TTrendChart::TTrendChart(QWidget* Parent) : QChartView(new QChart, Parent) {
     FAxisX->setTickCount(7);
     FAxisX->setTitleText("时间");
     chart()->addAxis(FAxisX, Qt::AlignBottom);
-    FAxisY = new QValueAxis;
-    FAxisY->setTitleText("读数");
-    chart()->addAxis(FAxisY, Qt::AlignLeft);
-    FAxisState = new QValueAxis;
-    FAxisState->setTitleText("状态代码");
-    FAxisState->setTickType(QValueAxis::TicksDynamic);
-    FAxisState->setTickAnchor(0);
-    FAxisState->setTickInterval(1);
-    FAxisState->setLabelFormat("%d");
-    chart()->addAxis(FAxisState, Qt::AlignRight);
-    FAxisState->setVisible(false);
+    RebuildAxes();
     connect(FAxisX, &QDateTimeAxis::rangeChanged, this, &TTrendChart::OnAxisRange);
     UpdateRange();
     ApplyRange();
@@ -122,6 +128,84 @@ void TTrendChart::SetSelected(const std::vector<int>& Series) {
     Rebuild();
 }
 
+QAbstractAxis* TTrendChart::TAxis::Axis() const {
+    if (States) return States;
+    return Values;
+}
+
+QStringList TTrendChart::AxisTitles() const {
+    QStringList titles;
+    for (const TAxis& a : FAxes)
+        titles << a.Axis()->titleText();
+    return titles;
+}
+
+void TTrendChart::SetAlarmMarksShown(bool Shown) {
+    if (FAlarmMarks == Shown) return;
+    FAlarmMarks = Shown;
+    viewport()->update();
+}
+
+// One axis per quantity of the lines, in the order the lines bring them; an empty chart
+// keeps a plain value axis.
+void TTrendChart::RebuildAxes() {
+    for (const TAxis& a : FAxes) {
+        chart()->removeAxis(a.Axis());
+        delete a.Axis();
+    }
+    FAxes.clear();
+    std::vector<TQuantity> quantities;
+    for (TLine& line : FLines) {
+        const TQuantity q = SeriesQuantity(SeriesKeyAt(line.Series));
+        auto at = std::find(quantities.begin(), quantities.end(), q);
+        if (at == quantities.end()) at = quantities.insert(quantities.end(), q);
+        line.Axis = static_cast<std::size_t>(at - quantities.begin());
+    }
+    if (quantities.empty()) quantities.push_back(TQuantity::Reading);
+    for (std::size_t i = 0; i < quantities.size(); ++i) {
+        TAxis a;
+        a.Quantity = quantities[i];
+        if (QuantityInfo(a.Quantity).State()) {
+            a.States = new QCategoryAxis;
+            a.States->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+        } else {
+            a.Values = new QValueAxis;
+        }
+        a.Axis()->setTitleText(AxisTitle(a.Quantity));
+        chart()->addAxis(a.Axis(), i % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+        FAxes.push_back(a);
+    }
+}
+
+// The state axis from Lo to Hi (the codes shown), each code named by its word.
+void TTrendChart::FitStates(TAxis& Axis, double Lo, double Hi) {
+    const auto words = QuantityInfo(Axis.Quantity).Words;
+    // At least the codes of the table (not detected is a gap, never a value).
+    double first = 0, last = 0;
+    for (const TStateWord& w : words) {
+        if (w.Code == 0x20) continue;
+        last = std::max(last, static_cast<double>(w.Code));
+    }
+    if (Lo <= Hi) {
+        first = std::min(first, std::floor(Lo));
+        last = std::max(last, std::ceil(Hi));
+    }
+    last = std::min(last, first + MaxStateLabels - 1);
+    Axis.States->setRange(first - 0.5, last + 0.5);
+    if (first == Axis.Lo && last == Axis.Hi) return;
+    Axis.Lo = first;
+    Axis.Hi = last;
+    for (const QString& label : Axis.States->categoriesLabels())
+        Axis.States->remove(label);
+    Axis.States->setStartValue(first - 0.5);
+    for (double c = first; c <= last; ++c) {
+        const auto code = static_cast<long long>(c);
+        std::optional<std::string_view> word;
+        if (code >= 0 && code <= 0xFFFF) word = StateWord(words, static_cast<std::uint16_t>(code));
+        Axis.States->append(word ? Q(*word) : QString::number(code), c);
+    }
+}
+
 void TTrendChart::Rebuild() {
     chart()->removeAllSeries();
     FLines.clear();
@@ -135,9 +219,9 @@ void TTrendChart::Rebuild() {
         TLine line;
         line.Series = s;
         line.Colour = Palette[static_cast<std::size_t>(at - fields.begin()) % std::size(Palette)];
-        line.State = SeriesKeyAt(s).Kind != TSeriesKind::Analog;
         FLines.push_back(std::move(line));
     }
+    RebuildAxes();
     for (TLine& line : FLines)
         NewSegment(line, true);  // every line has its legend entry, data or not
     PlaceLegend();
@@ -157,7 +241,7 @@ QLineSeries* TTrendChart::NewSegment(TLine& Line, bool First) {
     s->setUseOpenGL(false);
     chart()->addSeries(s);
     s->attachAxis(FAxisX);
-    s->attachAxis(Line.State ? FAxisState : FAxisY);
+    s->attachAxis(FAxes[Line.Axis].Axis());
     for (QLegendMarker* m : chart()->legend()->markers(s)) {
         if (!First) m->setVisible(false);
         m->setShape(UnitMarkers[key.Unit == 1 ? 1 : 0]);
@@ -258,16 +342,14 @@ void TTrendChart::Redraw() {
     // each point once (an axis change maps every point the lines hold at that moment).
     const int columns =
         std::max(1, static_cast<int>(chart()->plotArea().width()) / PixelsPerColumn);
-    double lo[2] = {std::numeric_limits<double>::max(), std::numeric_limits<double>::max()};
-    double hi[2] = {std::numeric_limits<double>::lowest(), std::numeric_limits<double>::lowest()};
-    bool any[2] = {false, false};
+    std::vector<double> lo(FAxes.size(), std::numeric_limits<double>::max());
+    std::vector<double> hi(FAxes.size(), std::numeric_limits<double>::lowest());
     FRuns.resize(FLines.size());
     for (std::size_t l = 0; l < FLines.size(); ++l) {
         const TLine& line = FLines[l];
         auto& runs = FRuns[l];
         runs.clear();
-        const int axis = line.State ? 1 : 0;
-        any[axis] = true;
+        const std::size_t axis = line.Axis;
         if (FHistory)
             Decimate(FHistory->Series(line.Series), FFrom, FTo, columns, FScratch);
         else
@@ -293,23 +375,21 @@ void TTrendChart::Redraw() {
         }
     }
     ApplyRange();
-    auto fit = [](QValueAxis* Axis, double Lo, double Hi, bool State) {
+    for (std::size_t a = 0; a < FAxes.size(); ++a) {
+        TAxis& axis = FAxes[a];
+        if (axis.States) {
+            FitStates(axis, lo[a], hi[a]);
+            continue;
+        }
+        double Lo = lo[a], Hi = hi[a];
         if (Lo > Hi) {
             Lo = 0;
-            Hi = State ? 1 : 100;
-        }
-        if (State) {
-            Axis->setRange(std::min(Lo, 0.0) - 0.5, Hi + 0.5);
-            return;
+            Hi = 100;
         }
         const double pad = Hi > Lo ? (Hi - Lo) * 0.05 : std::max(1.0, std::abs(Hi) * 0.05);
-        Axis->setRange(Lo - pad, Hi + pad);
-        Axis->applyNiceNumbers();
-    };
-    fit(FAxisY, lo[0], hi[0], false);
-    fit(FAxisState, lo[1], hi[1], true);
-    FAxisY->setVisible(any[0] || !any[1]);
-    FAxisState->setVisible(any[1]);
+        axis.Values->setRange(Lo - pad, Hi + pad);
+        axis.Values->applyNiceNumbers();
+    }
     for (std::size_t l = 0; l < FLines.size(); ++l) {
         TLine& line = FLines[l];
         auto& runs = FRuns[l];
@@ -344,10 +424,9 @@ int TTrendChart::DrawnSegments(int Series) const {
 
 QStringList TTrendChart::AlarmMarks() const {
     QStringList marks;
-    if (!FHistory) return marks;
+    if (!FHistory || !FAlarmMarks) return marks;
     for (const TAlarmChange& c : FHistory->AlarmChanges()) {
-        if (c.T >= FFrom && c.T <= FTo)
-            marks << TimeText(c.T) + " " + QString::fromStdString(AlarmChangeText(c));
+        if (c.T >= FFrom && c.T <= FTo) marks << TimeText(c.T) + " " + AlarmChangeText(c);
     }
     return marks;
 }
@@ -365,7 +444,7 @@ double TTrendChart::XOf(std::int64_t T) const {
 
 void TTrendChart::drawForeground(QPainter* Painter, const QRectF& Rect) {
     QChartView::drawForeground(Painter, Rect);
-    if (!FHistory) return;
+    if (!FHistory || !FAlarmMarks) return;
     const QRectF plot = chart()->mapRectToScene(chart()->plotArea());
     Painter->save();
     Painter->setClipRect(plot);
@@ -386,15 +465,14 @@ void TTrendChart::drawForeground(QPainter* Painter, const QRectF& Rect) {
 }
 
 QString TTrendChart::AlarmTipAt(QPoint Pos) const {
-    if (!FHistory) return {};
+    if (!FHistory || !FAlarmMarks) return {};
     const QRectF plot = PlotRect();
     if (!plot.adjusted(-4, 0, 4, 0).contains(Pos)) return {};
     QStringList lines;
     for (const TAlarmChange& c : FHistory->AlarmChanges()) {
         if (c.T < FFrom || c.T > FTo) continue;
         const double x = plot.left() + (XOf(c.T) - chart()->plotArea().left());
-        if (std::abs(x - Pos.x()) <= 4)
-            lines << TimeText(c.T).mid(11) + "  " + QString::fromStdString(AlarmChangeText(c));
+        if (std::abs(x - Pos.x()) <= 4) lines << TimeText(c.T).mid(11) + "  " + AlarmChangeText(c);
     }
     if (lines.size() > 20) {
         const auto more = lines.size() - 20;

@@ -1,13 +1,14 @@
 // A chart of chosen series of a session's history over time.
 //
-// Time runs along the x-axis; readings use the left axis, switch states (their codes)
-// the right one. Both units can be shown together: a field has one colour, unit 1 a
-// solid line and a round legend marker, unit 2 a dashed line and a triangular one. A value that is
-// not detected, and the time the link was closed, is a gap in the line. Alarm changes are vertical
-// marks across the plot (red: raised, green: back to normal, grey: not detected), with their text
-// as a tool tip. Only the points that matter for the pixels shown are handed to the chart (per
-// pixel column the first, lowest, highest and last), so an hour or a week of data
-// redraws as fast as a minute.
+// Time runs along the x-axis; each quantity shown has an axis of its own, with its unit
+// where the core's model knows it ("温度 (°C)"), the first on the left, the next on the
+// right, and so on; a switch state's axis names its codes by their words. Both units can be shown
+// together: a field has one colour, unit 1 a solid line and a round legend marker, unit 2 a dashed
+// line and a triangular one. A value that is not detected, and the time the link was closed, is a
+// gap in the line. Alarm changes are vertical marks across the plot (red: raised, green: back to
+// normal, grey: not detected), with their text as a tool tip; they can be switched off. Only the
+// points that matter for the pixels shown are handed to the chart (per pixel column the first,
+// lowest, highest and last), so an hour or a week of data redraws as fast as a minute.
 //
 // Zoom: drag a band with the left button, or turn the wheel (around the pointer);
 // pan: drag with the middle button or with Shift and the left button, or the arrow
@@ -22,6 +23,8 @@
 
 #include "History.h"
 
+class QAbstractAxis;
+class QCategoryAxis;
 class QLineSeries;
 class QValueAxis;
 class QDateTimeAxis;
@@ -59,6 +62,11 @@ class TTrendChart : public QChartView {
     QList<QPointF> DrawnPoints(int Series) const;
     int DrawnSegments(int Series) const;
     QStringList AlarmMarks() const;
+    // The vertical axes, in the order of the series that brought them: "电压 (V)".
+    QStringList AxisTitles() const;
+    // Alarm changes marked on the plot (on by default).
+    void SetAlarmMarksShown(bool Shown);
+    bool AlarmMarksShown() const { return FAlarmMarks; }
     // The tool tip at a position in the view ("" when no mark is near).
     QString AlarmTipAt(QPoint Pos) const;
 
@@ -79,12 +87,24 @@ class TTrendChart : public QChartView {
     struct TLine {
         int Series = 0;
         QColor Colour;
-        bool State = false;  // a switch state: right-hand axis
+        std::size_t Axis = 0;  // in FAxes
         std::vector<QLineSeries*> Segments;
         int Used = 0;
     };
 
+    // The axis of one quantity: a value axis for readings, a category axis naming the
+    // codes of states.
+    struct TAxis {
+        aircon::TQuantity Quantity = aircon::TQuantity::Reading;
+        QValueAxis* Values = nullptr;
+        QCategoryAxis* States = nullptr;
+        double Lo = 0, Hi = -1;  // the codes the state axis names now
+        QAbstractAxis* Axis() const;
+    };
+
     void Rebuild();
+    void RebuildAxes();
+    void FitStates(TAxis& Axis, double Lo, double Hi);
     void PlaceLegend();
     void Redraw();
     void UpdateRange();  // FFrom, FTo of a following view
@@ -106,8 +126,8 @@ class TTrendChart : public QChartView {
     std::vector<int> FSelected;
     std::vector<TLine> FLines;
     QDateTimeAxis* FAxisX = nullptr;
-    QValueAxis* FAxisY = nullptr;
-    QValueAxis* FAxisState = nullptr;
+    std::vector<TAxis> FAxes;
+    bool FAlarmMarks = true;
     std::int64_t FFrom = 0, FTo = 0;
     bool FFollowing = true;
     bool FApplying = false;  // setting the axis ourselves

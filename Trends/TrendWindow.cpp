@@ -1,5 +1,6 @@
 #include "TrendWindow.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,6 +16,8 @@
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
+
+#include "TrendWords.h"
 
 using namespace aircon;
 
@@ -41,11 +44,15 @@ TTrendWindow::TTrendWindow(const THistory* Live, QWidget* Parent)
     FLiveButton->setToolTip("回到本次运行的实时数据");
     auto* reset = new QPushButton("复位缩放");
     reset->setToolTip("显示全部时间，并随新数据滚动（Home 键）");
+    FMarks = new QCheckBox("告警标记");
+    FMarks->setChecked(true);
+    FMarks->setToolTip("在时间轴上标出告警变化");
     FSource = new QLabel;
     auto* tools = new QHBoxLayout;
     tools->addWidget(FOpenButton);
     tools->addWidget(FLiveButton);
     tools->addWidget(reset);
+    tools->addWidget(FMarks);
     tools->addSpacing(12);
     tools->addWidget(FSource, 1);
     auto* help = new QLabel("拖动选择时间段放大 · 滚轮缩放 · Shift+拖动或中键拖动平移");
@@ -86,6 +93,7 @@ TTrendWindow::TTrendWindow(const THistory* Live, QWidget* Parent)
     });
     connect(FLiveButton, &QPushButton::clicked, this, &TTrendWindow::ShowLive);
     connect(reset, &QPushButton::clicked, FChart, &TTrendChart::ResetView);
+    connect(FMarks, &QCheckBox::toggled, FChart, &TTrendChart::SetAlarmMarksShown);
     connect(FAlarms, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* Item) {
         const auto t = Item->data(TimeRole).toLongLong();
         const std::int64_t half =
@@ -113,7 +121,7 @@ void TTrendWindow::BuildChooser() {
     for (int unit = 0; unit < 2; ++unit) {
         auto* top = new QTreeWidgetItem(FChooser, {QString("空调%1").arg(unit + 1)});
         auto* analog = new QTreeWidgetItem(top, {"模拟量"});
-        auto* states = new QTreeWidgetItem(top, {"开关量（状态代码）"});
+        auto* states = new QTreeWidgetItem(top, {"开关量"});
         for (int i = 0; i < SeriesPerUnit; ++i) {
             const TSeriesKey key = SeriesKeyAt(unit * SeriesPerUnit + i);
             auto* item = new QTreeWidgetItem(
@@ -220,9 +228,8 @@ void TTrendWindow::UpdateAlarmList(bool Rebuild) {
     }
     for (std::size_t i = FAlarmsShown; i < changes.size(); ++i) {
         const TAlarmChange& c = changes[i];
-        auto* item =
-            new QListWidgetItem(QDateTime::fromMSecsSinceEpoch(c.T).toString("MM-dd HH:mm:ss  ") +
-                                QString::fromStdString(AlarmChangeText(c)));
+        auto* item = new QListWidgetItem(
+            QDateTime::fromMSecsSinceEpoch(c.T).toString("MM-dd HH:mm:ss  ") + AlarmChangeText(c));
         item->setData(TimeRole, static_cast<qlonglong>(c.T));
         item->setForeground(!c.To                 ? QColor(128, 128, 128)
                             : IsAlarmRaised(c.To) ? QColor(200, 0, 0)

@@ -10,6 +10,7 @@
 #include "History.h"
 #include "TrendChart.h"
 
+class QCheckBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -28,6 +29,8 @@ class TTrendWindow : public QWidget {
 
     TTrendChart* Chart() const { return FChart; }
     QListWidget* AlarmList() const { return FAlarms; }
+    // "告警标记": the alarm changes marked on the chart.
+    QCheckBox* AlarmMarksBox() const { return FMarks; }
     // The series shown (SeriesIndex), also as ticks in the list.
     void SetSelected(const std::vector<int>& Series);
     std::vector<int> Selected() const;
@@ -74,6 +77,7 @@ class TTrendWindow : public QWidget {
     QLabel* FSource;
     QPushButton* FLiveButton;
     QPushButton* FOpenButton;
+    QCheckBox* FMarks;
     QTimer* FTimer;
     QThread* FLoader = nullptr;
     std::atomic<bool> FCancel{false};

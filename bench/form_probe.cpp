@@ -626,6 +626,12 @@ long TrimmedRssKb() {
     return RssKb();
 }
 
+// The heap in use (glibc): what the program holds, whatever the allocator keeps beside it.
+// Zero under a sanitizer's allocator, which glibc does not see.
+long HeapInUseKb() {
+    return static_cast<long>(mallinfo2().uordblks / 1024);
+}
+
 // Bytes held by the window's stores that grow by design up to a bound: the traffic log
 // (the newest 10,000 rows) and the session history behind the trends (thinned at a
 // fixed number of points per series). Counted from what they hold, not from the heap.
@@ -699,12 +705,14 @@ int RunSoak(const Options& O) {
     const std::uint64_t baseline = std::min<std::uint64_t>(
         aircon::TTrafficLog::DefaultCapacity / 2, static_cast<std::uint64_t>(O.commands) / 2);
     long rssAtBaseline = -1;
+    long heapAtBaseline = 0;
     long long storesAtBaseline = 0;
     std::vector<long> curve;
     w.OnSent = [&] {
         if (w.Sent == 1000) rssAt1000 = RssKb();
         if (w.Sent == baseline) {
             rssAtBaseline = TrimmedRssKb();
+            heapAtBaseline = HeapInUseKb();
             storesAtBaseline = BoundedStoreBytes(*w.Form);
         }
         if (w.Sent % 5000 == 0) curve.push_back(RssKb());
@@ -741,6 +749,7 @@ int RunSoak(const Options& O) {
     Put("soak_stores_growth_kb", storesGrowthKb);
     Put("soak_rss_growth_from_baseline_kb", rssEndTrimmed - rssAtBaseline);
     Put("soak_unbounded_growth_kb", rssEndTrimmed - rssAtBaseline - storesGrowthKb);
+    Put("soak_heap_growth_from_baseline_kb", HeapInUseKb() - heapAtBaseline);
     std::string c;
     for (long kb : curve) {
         if (!c.empty()) c.push_back(',');

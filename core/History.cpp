@@ -56,24 +56,20 @@ const TFieldInfo& SeriesField(TSeriesKey Key) {
     return SwitchFields[static_cast<std::size_t>(Key.Field)];
 }
 
-std::string SeriesName(TSeriesKey Key) {
-    return "空调" + std::to_string(Key.Unit + 1) + " " + std::string(SeriesField(Key).Caption);
+TQuantity SeriesQuantity(TSeriesKey Key) {
+    switch (Key.Kind) {
+        case TSeriesKind::Analog:
+            return ReadingQuantity(SeriesField(Key).Caption);
+        case TSeriesKind::Power:
+            return TQuantity::UnitPower;
+        case TSeriesKind::Switch:
+            break;
+    }
+    return SwitchItemQuantity(static_cast<std::size_t>(Key.Field));
 }
 
 bool IsAlarmRaised(const TStateCode& Code) {
     return Code && *Code != 0;
-}
-
-std::string AlarmChangeText(const TAlarmChange& C) {
-    auto word = [](const TStateCode& Code) {
-        const std::string_view text = AlarmText(Code);
-        if (!text.empty()) return std::string(text);
-        return "代码 " + std::to_string(Code.value_or(0));
-    };
-    std::string s = "空调" + std::to_string(C.Unit + 1) + " " +
-                    std::string(AlarmFields[static_cast<std::size_t>(C.Field)].Caption) + "：";
-    if (C.FromKnown) s += word(C.From) + " → ";
-    return s + word(C.To);
 }
 
 THistory::THistory(std::size_t MaxPoints) : FMaxPoints(std::max<std::size_t>(MaxPoints, 16)) {}
@@ -87,7 +83,37 @@ void THistory::Clear() {
     FFirst.reset();
     FLast.reset();
     FReplies = 0;
+    FPrevReply.reset();
+    FSpacingCount = FSpacingNext = 0;
     ++FGeneration;
+}
+
+std::optional<std::int64_t> THistory::OutageAfterMs() const {
+    if (FSpacingCount < MinSpacingSamples) return std::nullopt;
+    std::array<std::int64_t, SpacingSamples> s = FSpacings;
+    const auto mid = s.begin() + static_cast<long>(FSpacingCount / 2);
+    std::nth_element(s.begin(), mid, s.begin() + static_cast<long>(FSpacingCount));
+    return std::max(MinOutageMs, *mid * RepliesPerCycle * OutageCycles);
+}
+
+// A reply at T: after a pause longer than an outage every series breaks where the
+// outage became clear (the last reply and the pause allowed), and the pause joins the
+// ones the usual spacing is taken from.
+void THistory::NoteReply(std::int64_t T) {
+    if (FPrevReply && T >= *FPrevReply) {
+        const std::int64_t pause = T - *FPrevReply;
+        if (const auto limit = OutageAfterMs(); limit && pause > *limit)
+            GapAll(*FPrevReply + *limit);
+        FSpacings[FSpacingNext] = pause;
+        FSpacingNext = (FSpacingNext + 1) % SpacingSamples;
+        FSpacingCount = std::min(FSpacingCount + 1, SpacingSamples);
+    }
+    FPrevReply = T;
+}
+
+void THistory::GapAll(std::int64_t T) {
+    for (int i = 0; i < SeriesCount; ++i)
+        Append(i, T, std::nullopt);
 }
 
 void TSeries::push_back(const TPoint& P) {
@@ -162,6 +188,7 @@ void THistory::Add(WallTime At, const TReplyData& Data) {
     FLast = std::max(FLast.value_or(t), t);
     ++FReplies;
     ++FGeneration;
+    NoteReply(t);
     if (auto* a = std::get_if<TAnalogValues>(&Data)) {
         FLatest.Analog[static_cast<std::size_t>(a->Unit)] = {At, *a};
         for (std::size_t f = 0; f < a->Count && f < AnalogFieldCount; ++f) {
@@ -193,9 +220,9 @@ void THistory::Add(WallTime At, const TReplyData& Data) {
 }
 
 void THistory::Break(WallTime At) {
-    const std::int64_t t = ToMs(At);
-    for (int i = 0; i < SeriesCount; ++i)
-        Append(i, t, std::nullopt);
+    GapAll(ToMs(At));
+    // A pause across a break is no outage: the break already shows it.
+    FPrevReply.reset();
     // The next report of an alarm after a gap is compared with what was known before.
     ++FGeneration;
 }

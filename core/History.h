@@ -3,7 +3,10 @@
 // reply of each kind.
 //
 // A value that is not detected is a gap in its series, never a number; so is the time
-// the link was closed. Each series keeps at most MaxPoints points, gaps included: beyond
+// the link was closed, and a communications outage: no reply for longer than a few poll
+// cycles while the link stayed open (the controller silent or refusing, a cable pulled),
+// found from the replies' own spacing, so that a recording read back breaks its lines
+// where the live chart did. Each series keeps at most MaxPoints points, gaps included: beyond
 // that its points are thinned (every other value kept, and the newest point; a gap
 // stays where the value before it stays, so gaps whose values between are gone merge
 // into one), so hours or weeks of polling, however often broken, stay within a fixed
@@ -132,10 +135,11 @@ struct TSeriesKey {
 int SeriesIndex(TSeriesKey Key);
 TSeriesKey SeriesKeyAt(int Index);
 const TFieldInfo& SeriesField(TSeriesKey Key);
-// "空调1 送风温度"
-std::string SeriesName(TSeriesKey Key);
+// What the series stands for: its axis on a chart, its unit or its words.
+TQuantity SeriesQuantity(TSeriesKey Key);
 
-// An alarm field that changed its code (or was first seen raised).
+// An alarm field that changed its code (or was first seen raised). The views word it
+// ("空调2 压缩机过载：正常 → 故障").
 struct TAlarmChange {
     std::int64_t T = 0;
     int Unit = 0;
@@ -145,8 +149,6 @@ struct TAlarmChange {
     TStateCode To;
     friend bool operator==(const TAlarmChange&, const TAlarmChange&) = default;
 };
-// "空调2 压缩机过载：正常 → 故障"
-std::string AlarmChangeText(const TAlarmChange& Change);
 // An alarm code that stands for a fault (anything but normal and not detected).
 bool IsAlarmRaised(const TStateCode& Code);
 
@@ -179,6 +181,17 @@ class THistory : public IMonitorObserver {
     static constexpr std::size_t DefaultMaxPoints = 20000;
     static constexpr std::size_t MaxAlarmChanges = 50000;
 
+    // An outage: a pause between two replies longer than OutageCycles poll cycles, a
+    // cycle being RepliesPerCycle times the usual spacing of replies (the median of the
+    // last SpacingSamples pauses, so that a changed poll interval is followed within a
+    // few replies and one outage does not move it), and never shorter than MinOutageMs.
+    // Until MinSpacingSamples pauses are known no outage is found.
+    static constexpr int OutageCycles = 3;
+    static constexpr int RepliesPerCycle = 3;  // analog values, switch states, alarms
+    static constexpr std::int64_t MinOutageMs = 3000;
+    static constexpr std::size_t SpacingSamples = 15;
+    static constexpr std::size_t MinSpacingSamples = 3;
+
     explicit THistory(std::size_t MaxPoints = DefaultMaxPoints);
 
     void Add(WallTime At, const TReplyData& Data);
@@ -199,7 +212,14 @@ class THistory : public IMonitorObserver {
     // The points thinnings have passed over so far, every series together: the cost of
     // keeping the bound (for tests and the bench).
     std::uint64_t ThinningWork() const { return FThinningWork; }
+    // The pause between replies beyond which the next reply follows a gap; empty while
+    // too few replies were seen to tell.
+    std::optional<std::int64_t> OutageAfterMs() const;
 
+    // When the link last opened (the replies before it belong to an earlier session).
+    std::optional<WallTime> LinkOpenedAt() const { return FOpenedAt; }
+
+    void OnLinkOpened(const TLinkOpened& E) override { FOpenedAt = E.At.Wall; }
     void OnReplyDecoded(const TDecodedReply& E) override { Add(E.At.Wall, E.Data); }
     void OnLinkClosed(const TLinkClosed& E) override { Break(E.At.Wall); }
 
@@ -207,6 +227,8 @@ class THistory : public IMonitorObserver {
     void Append(int Index, std::int64_t T, std::optional<double> V);
     void Thin(TSeries& S);
     void AddAlarms(std::int64_t T, const TAlarmStates& A);
+    void GapAll(std::int64_t T);
+    void NoteReply(std::int64_t T);
 
     std::size_t FMaxPoints;
     std::array<TSeries, SeriesCount> FSeries;
@@ -217,6 +239,12 @@ class THistory : public IMonitorObserver {
     std::uint64_t FReplies = 0;
     std::uint64_t FGeneration = 0;
     std::uint64_t FThinningWork = 0;
+    // The time of the last reply since the last gap in every series, and the last pauses
+    // between replies (a ring).
+    std::optional<std::int64_t> FPrevReply;
+    std::optional<WallTime> FOpenedAt;
+    std::array<std::int64_t, SpacingSamples> FSpacings{};
+    std::size_t FSpacingCount = 0, FSpacingNext = 0;
 };
 
 // What reading a recording file into a history found.

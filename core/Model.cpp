@@ -403,6 +403,46 @@ std::span<const TStateWord> ParamItemWords(std::size_t Item) {
     return Item < std::size(tables) ? tables[Item] : std::span<const TStateWord>{};
 }
 
+const TQuantityInfo& QuantityInfo(TQuantity Quantity) {
+    static constexpr TQuantityInfo infos[] = {
+        {"电压", "V", {}},
+        {"电流", "A", {}},
+        {"温度", "°C", {}},
+        {"湿度", "%RH", {}},
+        {"运行时间", "h", {}},
+        {"压力", "", {}},
+        {"读数", "", {}},
+        {"空调状态", "", StateWords::UnitPowerMonitor},
+        {"运行模式", "", StateWords::RunModeMonitor},
+        {"风速", "", StateWords::FanSpeedMonitor},
+        {"运转/停止", "", StateWords::RunStopMonitor},
+        {"开启/关闭", "", StateWords::OffOnMonitor},
+    };
+    return infos[static_cast<std::size_t>(Quantity)];
+}
+
+TQuantity ReadingQuantity(std::string_view Caption) {
+    // The first word of the caption that names a quantity: "压缩机运行时间" is a time,
+    // "主机工作线/相电压AB/A" a voltage.
+    static constexpr std::pair<std::string_view, TQuantity> words[] = {
+        {"运行时间", TQuantity::RunTime}, {"电压", TQuantity::Voltage},
+        {"电流", TQuantity::Current},     {"温度", TQuantity::Temperature},
+        {"湿度", TQuantity::Humidity},    {"压力", TQuantity::Pressure},
+    };
+    for (const auto& [word, quantity] : words)
+        if (Caption.find(word) != std::string_view::npos) return quantity;
+    return TQuantity::Reading;
+}
+
+TQuantity SwitchItemQuantity(std::size_t Item) {
+    if (Item >= SwitchItemCount) return TQuantity::Reading;
+    const std::span<const TStateWord> table = SwitchItemTables[Item];
+    if (table.data() == std::data(StateWords::RunModeMonitor)) return TQuantity::RunMode;
+    if (table.data() == std::data(StateWords::FanSpeedMonitor)) return TQuantity::FanSpeed;
+    if (table.data() == std::data(StateWords::RunStopMonitor)) return TQuantity::RunStop;
+    return TQuantity::OffOn;
+}
+
 std::string ParamItemText(std::size_t Item, std::uint16_t Code) {
     // The four items with a word table; a code outside it shows "" for the run mode and
     // "未检测" for the others.

@@ -175,6 +175,8 @@ inline constexpr TStateWord RunStopMonitor[] = {{0, "停止"}, {1, "运转"}, {0
 inline constexpr TStateWord RunStopParam[] = {{0, "停止"}, {1, "运转"}};
 inline constexpr TStateWord OffOnMonitor[] = {{0, "关闭"}, {1, "开启"}, {0x20, "未检测"}};
 inline constexpr TStateWord AllowBlockParam[] = {{0, "允许"}, {1, "屏蔽"}};
+// The unit's power state: 0 on, any other code off.
+inline constexpr TStateWord UnitPowerMonitor[] = {{0, "开机"}, {1, "关机"}};
 }  // namespace StateWords
 
 // The word of a code, or nothing when the table has no row for it.
@@ -216,6 +218,35 @@ std::string ProtocolVersionText(std::uint8_t Ver);  // "1.0", "10.11"
 // A fixed-length text field (vendor information) without its padding: the trailing
 // blanks and zero bytes cut.
 std::string_view WithoutPadding(std::string_view Latin1);
+
+// What a reading or a state stands for, so that a chart gives each its own axis. A
+// reading's quantity is told by its caption, with the unit where the caption leaves no
+// doubt (a pressure has none: controllers differ); a state's is its word table.
+enum class TQuantity {
+    Voltage,      // "电压", V
+    Current,      // "电流", A
+    Temperature,  // "温度", °C
+    Humidity,     // "湿度", %RH
+    RunTime,      // "运行时间", h
+    Pressure,     // "压力", no unit
+    Reading,      // any other reading, no unit
+    UnitPower,    // 开机/关机
+    RunMode,      // 自动, 制冷, ...
+    FanSpeed,     // 停, 低风, ...
+    RunStop,      // 停止/运转
+    OffOn,        // 关闭/开启
+};
+struct TQuantityInfo {
+    std::string_view Name;              // "温度"
+    std::string_view Unit;              // "°C"; empty when not known
+    std::span<const TStateWord> Words;  // a state's words; empty for a reading
+    bool State() const { return !Words.empty(); }
+};
+const TQuantityInfo& QuantityInfo(TQuantity Quantity);
+// The quantity of a reading by its caption ("送风温度": a temperature).
+TQuantity ReadingQuantity(std::string_view Caption);
+// The quantity of switch item Item (SwitchFields order); Reading beyond the items.
+TQuantity SwitchItemQuantity(std::size_t Item);
 // Latin-1 bytes as UTF-8 text: the helper library's.
 using util::Latin1ToUtf8;
 // A fixed-length text field of 0x51 as a person reads it: trailing blanks and zero bytes

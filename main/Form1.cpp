@@ -138,7 +138,9 @@ TForm1::TForm1(QString SettingsPath, std::shared_ptr<IComPlatform> Platform, air
                                      [this] {
                                          return std::optional<aircon::TLinkCountersData>(
                                              FLinkView->Status().Counters().Data());
-                                     }});
+                                     },
+                                     // No reads of its own while the tool only listens.
+                                     [this] { return FSession->Mode(); }});
     FRecording->AddTo(FStatusBar);
     FOutcomes = std::make_unique<TCommandOutcomes>(Monitor());
     // The status label from the answering rule, and the age of the values shown.

@@ -4,17 +4,25 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include "MessageBoxes.h"
 #include "SiteReport.h"
@@ -53,6 +61,13 @@ TRecordTrendReport::TRecordTrendReport(aircon::TMonitor& Monitor, aircon::IClock
     if (!ok || mb <= 0) mb = DefaultSizeLimitMB;
     settings.SizeLimit = aircon::SizeLimitFromMB(static_cast<std::uint64_t>(mb));
 
+    ini.endGroup();
+    ini.beginGroup("Report");
+    FDetails.Site = ini.value("Site").toString();
+    FDetails.Engineer = ini.value("Engineer").toString();
+    FDetails.Notes = ini.value("Notes").toString();
+    ini.endGroup();
+
     FRecorder = std::make_unique<aircon::TRecorder>(Clock, settings);
     FRecorder->OnEvent = [this](const aircon::TRecordingEvent& E) { OnRecordingEvent(E); };
     // From the writer thread: the events are taken on the window's thread.
@@ -84,7 +99,7 @@ TRecordTrendReport::TRecordTrendReport(aircon::TMonitor& Monitor, aircon::IClock
     connect(FRecord, &QCheckBox::toggled, this, &TRecordTrendReport::SetRecording);
     connect(FFolderButton, &QToolButton::clicked, this, &TRecordTrendReport::OpenFolder);
     connect(FTrendButton, &QToolButton::clicked, this, &TRecordTrendReport::ShowTrends);
-    connect(FReportButton, &QToolButton::clicked, this, [this] { WriteReport(); });
+    connect(FReportButton, &QToolButton::clicked, this, [this] { StartReport(); });
     ShowStatus(settings.Enabled ? "记录：打开串口后开始" : "记录已关闭",
                "记录文件夹：" + FromPath(FRecorder->Folder()), false);
 }
@@ -211,8 +226,104 @@ bool TRecordTrendReport::WriteReport(QString Path) {
     return true;
 }
 
+bool TRecordTrendReport::AskDetailsDialog(TReportDetails& Details) {
+    QDialog dialog(FOwner);
+    dialog.setWindowTitle("现场报告");
+    auto* site = new QLineEdit(Details.Site);
+    site->setAccessibleName("站点名称");
+    auto* engineer = new QLineEdit(Details.Engineer);
+    engineer->setAccessibleName("工程师");
+    auto* notes = new QPlainTextEdit(Details.Notes);
+    notes->setAccessibleName("备注");
+    notes->setTabChangesFocus(true);
+    auto* form = new QFormLayout;
+    form->addRow("站点名称：", site);
+    form->addRow("工程师：", engineer);
+    form->addRow("备注：", notes);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Ok)->setText("下一步…");
+    buttons->button(QDialogButtonBox::Cancel)->setText("取消");
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    dialog.resize(460, 300);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    Details.Site = site->text().trimmed();
+    Details.Engineer = engineer->text().trimmed();
+    Details.Notes = notes->toPlainText();
+    return true;
+}
+
+bool TRecordTrendReport::StartReport(QString Path) {
+    if (FReads) return false;  // one report at a time
+    TReportDetails details = FDetails;
+    if (!(AskDetails ? AskDetails(details) : AskDetailsDialog(details))) return false;
+    FDetails = details;
+    {
+        QSettings ini(FSettingsFile, QSettings::IniFormat);
+        ini.beginGroup("Report");
+        ini.setValue("Site", FDetails.Site);
+        ini.setValue("Engineer", FDetails.Engineer);
+        ini.setValue("Notes", FDetails.Notes);
+    }
+    if (Path.isEmpty()) {
+        QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (dir.isEmpty() || !QDir(dir).exists()) dir = QDir::homePath();
+        QString name = "现场报告_";
+        if (!FDetails.Site.isEmpty()) name += FDetails.Site + "_";
+        name += QDateTime::currentDateTime().toString("yyyy-MM-dd_HH-mm") + ".pdf";
+        name.replace(QRegularExpression(R"([\\/:*?"<>|])"), "_");
+        Path = QFileDialog::getSaveFileName(FOwner, "保存现场报告", QDir(dir).filePath(name),
+                                            "PDF 文件 (*.pdf)");
+        if (Path.isEmpty()) return false;
+        if (!Path.endsWith(".pdf", Qt::CaseInsensitive)) Path += ".pdf";
+    }
+    const aircon::TSessionMode mode =
+        FContext.Mode ? FContext.Mode() : aircon::TSessionMode::PollOne;
+    const bool open = FContext.LinkOpen && FContext.LinkOpen();
+    const std::vector<std::uint8_t> reads = aircon::ReadsBeforeReport(FHistory, mode, open);
+    FReadsNote.clear();
+    if (mode == aircon::TSessionMode::Listen)
+        FReadsNote = "只监听模式：未发送读取命令，设备信息和参数为已收到的内容。";
+    if (reads.empty()) {
+        FinishReport(Path);
+        return true;
+    }
+    FReads = std::make_unique<aircon::TReadJob>(FMonitor, reads);
+    FReportButton->setEnabled(false);
+    if (auto* bar = qobject_cast<QStatusBar*>(FStatus->parentWidget()))
+        bar->showMessage("现场报告：正在读取设备信息和参数…");
+    // The job ends inside the monitor's events, before the history has the last reply:
+    // the report is written on the next turn of the event loop.
+    FReads->OnDone = [this, Path] {
+        QTimer::singleShot(0, this, [this, Path] {
+            bool missing = false;
+            for (const aircon::TReadResult& r : FReads->Results())
+                missing = missing || r.Outcome != aircon::TReadOutcome::Read;
+            if (missing)
+                FReadsNote =
+                    "部分设备信息或参数未能读取（控制器未应答或拒绝），报告中为已有的内容。";
+            FReads.reset();
+            FReportButton->setEnabled(true);
+            FinishReport(Path);
+        });
+    };
+    FReads->Start();
+    return true;
+}
+
+void TRecordTrendReport::FinishReport(const QString& Path) {
+    const bool ok = WriteReport(Path);
+    if (OnReportDone) OnReportDone(ok);
+}
+
 TSiteReportData TRecordTrendReport::ReportData() const {
     TSiteReportData data;
+    data.Details = FDetails;
+    data.ReadsNote = FReadsNote;
+    if (FTrends) data.AlarmMarks = FTrends->Chart()->AlarmMarksShown();
     data.History = &FHistory;
     data.Counters = FContext.Counters ? FContext.Counters() : std::nullopt;
     if (FContext.PortName) data.Port = FContext.PortName();

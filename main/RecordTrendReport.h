@@ -8,6 +8,13 @@
 //   Enabled=true        ; the "记录" switch
 //   Folder=             ; empty: $XDG_DATA_HOME/AirConTool/recordings
 //   SizeLimitMB=500     ; all recordings together; the oldest go first
+//   [Report]
+//   Site=, Engineer=, Notes=   ; what the last report said, offered for the next
+//
+// "现场报告…" asks for the site, the engineer and notes, then for the file; when the
+// session lacks identity or parameters read since the link opened, it reads them first
+// (one at a time beside the polling, never while the tool only listens) and writes the
+// report when they are in.
 #pragma once
 
 #include <QObject>
@@ -19,7 +26,9 @@
 #include "History.h"
 #include "LinkCounters.h"
 #include "Monitor.h"
+#include "ReadJob.h"
 #include "Recorder.h"
+#include "Session.h"
 #include "SiteReport.h"
 
 class QCheckBox;
@@ -39,6 +48,8 @@ class TRecordTrendReport : public QObject {
         std::function<bool()> LinkOpen;
         // The link counters the window shows, for the report (none: the report has none).
         std::function<std::optional<aircon::TLinkCountersData>()> Counters;
+        // The session's mode (none: polling one controller).
+        std::function<aircon::TSessionMode()> Mode = {};
     };
 
     // Owner: the window, parent of the dialogs and the trend window.
@@ -67,11 +78,24 @@ class TRecordTrendReport : public QObject {
     // What the report is written from, as of now.
     TSiteReportData ReportData() const;
 
+    // The button: asks for the details and the file (Path given: that file), reads what
+    // the report lacks, then writes it. False when the engineer cancelled.
+    bool StartReport(QString Path = {});
+    bool ReportReading() const { return FReads != nullptr; }
+    // The details of the last report (remembered in Recording.ini).
+    const TReportDetails& Details() const { return FDetails; }
+    // Asks for the details; the dialog unless a test puts its own answer here.
+    std::function<bool(TReportDetails&)> AskDetails;
+    // A report was written (true) or could not be (false), after StartReport.
+    std::function<void(bool Written)> OnReportDone;
+
   private:
     void SetRecording(bool On);
     void OnRecordingEvent(const aircon::TRecordingEvent& Event);
     void ShowStatus(const QString& Text, const QString& Tip, bool Error);
     void LoadSettings();
+    bool AskDetailsDialog(TReportDetails& Details);
+    void FinishReport(const QString& Path);
 
     aircon::TMonitor& FMonitor;
     QWidget* FOwner;
@@ -88,4 +112,7 @@ class TRecordTrendReport : public QObject {
     QString FCurrentFile;
     bool FErrorShown = false;  // the first recording error got its message box
     bool FErrorStanding = false;
+    TReportDetails FDetails;
+    std::unique_ptr<aircon::TReadJob> FReads;
+    QString FReadsNote;
 };

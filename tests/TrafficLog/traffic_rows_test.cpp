@@ -263,6 +263,34 @@ TEST(TrafficLog, RingKeepsTheNewestRows) {
     EXPECT_EQ(log.Row(0).Seq, 19u);
 }
 
+// A full ring holds a fixed amount: once it has gone round, commands and replies landing
+// on each other's slots (a reply lost, a row of noise) grow no frame buffer. (A slot that
+// had held a command used to grow when a reply came to it, so the ring crept up to its
+// ceiling for hours: 3 MB of a long run's growth.)
+TEST(TrafficLog, AFullRingHoldsAFixedAmount) {
+    TTrafficLog log(100);
+    long long ms = 0;
+    auto cycle = [&](bool LoseReply) {
+        Send(log, 0x42, ms += 5);
+        if (!LoseReply) Receive(log, ReplyFrame(0, Bytes(38, 0x01)), ms += 5, 0x42, 5ms);
+    };
+    auto held = [&] {
+        std::size_t bytes = 0;
+        for (std::size_t i = 0; i < log.Size(); ++i)
+            bytes += log.Row(i).Frame.capacity();
+        return bytes;
+    };
+    for (int i = 0; i < 60; ++i)
+        cycle(false);
+    ASSERT_EQ(log.Size(), 100u);
+    const std::size_t full = held();
+    // Every other round a reply goes missing: each slot in turn gets the other kind.
+    for (int round = 0; round < 6; ++round)
+        for (int i = 0; i < 50; ++i)
+            cycle(i == 0 && round % 2 == 0);
+    EXPECT_EQ(held(), full);
+}
+
 // Pausing holds what a view shows; the rows go on into the ring and the file.
 TEST(TrafficLog, PauseHoldsTheViewAndKeepsRecording) {
     TTempDir dir;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <new>
 #include <set>
 
@@ -60,6 +61,17 @@ std::string Describe(const TPoints& S, std::int64_t T0) {
              (p.Gap() ? std::string("gap") : std::to_string(static_cast<long long>(p.V)));
     }
     return s;
+}
+
+// An alarm change by its keys and codes: "unit1 compressor_overload 0>240"; "first" when
+// it is the field's first report.
+std::string Change(const aircon::TAlarmChange& C) {
+    auto code = [](const aircon::TStateCode& X) {
+        return X ? std::to_string(*X) : std::string("none");
+    };
+    return "unit" + std::to_string(C.Unit + 1) + " " +
+           std::string(aircon::AlarmFields[static_cast<std::size_t>(C.Field)].Key) + " " +
+           (C.FromKnown ? code(C.From) : std::string("first")) + ">" + code(C.To);
 }
 
 TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
@@ -114,11 +126,11 @@ TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
 
     std::vector<std::string> changes;
     for (const auto& c : history.AlarmChanges())
-        changes.push_back(std::to_string(c.T - t0) + " " + AlarmChangeText(c));
+        changes.push_back(std::to_string(c.T - t0) + " " + Change(c));
     EXPECT_EQ(changes, (std::vector<std::string>{
-                           "4570 空调1 主机工作线/相电压CA/C：未检测 → 正常",
-                           "4570 空调1 压缩机过载：正常 → 故障",
-                           "9070 空调1 压缩机过载：故障 → 正常",
+                           "4570 unit1 voltage_ca none>0",
+                           "4570 unit1 compressor_overload 0>240",
+                           "9070 unit1 compressor_overload 240>0",
                        }));
 
     const auto& latest = history.Latest();
@@ -127,6 +139,129 @@ TEST(History, RepliesThroughTheCoreBecomeSeriesGapsAndAlarmChanges) {
     EXPECT_EQ(latest.Analog[0]->Value.Values[6], 26);
     EXPECT_FALSE(latest.Params);
     EXPECT_EQ(history.Replies(), 7u + 7 + 5);
+}
+
+// A controller that falls silent for a while, the link open all along: the lines break
+// where the silence passed three poll cycles and go on with the next reply; one reply
+// lost on the way does not break them.
+TEST(History, AnOutageWithTheLinkOpenIsAGap) {
+    TFakeClock clock;
+    TFakeLink link{clock};
+    TInputs inputs;
+    TMonitor monitor{clock, link, inputs};
+    TResponder responder{clock, link, monitor};
+    THistory history;
+    monitor.AddObserver(history);
+    const auto start = clock.Now();
+    int n42 = 0;
+    responder.Answers = [&](std::uint8_t Cid2) -> std::string {
+        const auto ms = std::chrono::duration_cast<Millis>(clock.Now() - start).count();
+        if (ms >= 4000 && ms < 4600) return {};   // one reply lost
+        if (ms >= 8000 && ms < 20000) return {};  // twelve seconds of silence
+        if (Cid2 != 0x42) return NormalAnswer(Cid2);
+        Bytes b = AnalogInfo();
+        b[13] = 0;
+        b[14] = static_cast<std::uint8_t>(n42++);
+        return Reply(0, b);
+    };
+    link.Open = true;
+    monitor.LinkOpened("ttyV0");
+    const std::int64_t t0 = aircon::ToMs(clock.WallNow());
+    clock.Advance(Millis(24000));
+    // The usual spacing of replies here is 350 ms: an outage is a pause over 3150 ms.
+    ASSERT_EQ(history.OutageAfterMs(), 3150);
+    EXPECT_EQ(Describe(history.Series(TSeriesKey{0, TSeriesKind::Analog, 6}), t0),
+              "870:0 2370:1 3870:2 5370:3 6870:4 10720:gap 20370:5 21870:6 23370:7");
+    // Every series breaks, the switch states as well.
+    const auto& power = history.Series(TSeriesKey{0, TSeriesKind::Power, 0});
+    EXPECT_EQ(std::count_if(power.begin(), power.end(), [](const TPoint& p) { return p.Gap(); }),
+              1);
+}
+
+// The same rule on any spacing of replies, a recording read back included: the pause
+// allowed follows the poll interval, never falls below three seconds, and is not
+// guessed from too few replies.
+TEST(History, AnOutageIsAPauseOfSeveralPollCycles) {
+    struct TCase {
+        const char* Name;
+        std::vector<std::int64_t> Pauses;  // between consecutive replies, ms
+        int Gaps;
+    };
+    auto steady = [](std::int64_t Ms, int N) { return std::vector<std::int64_t>(N, Ms); };
+    auto join = [](std::vector<std::vector<std::int64_t>> Parts) {
+        std::vector<std::int64_t> all;
+        for (const auto& p : Parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const TCase cases[] = {
+        {"5 s at a 500 ms interval", join({steady(500, 20), {5000}, steady(500, 5)}), 1},
+        {"4 s at a 500 ms interval", join({steady(500, 20), {4000}, steady(500, 5)}), 0},
+        {"two lost replies", join({steady(500, 20), {1500, 1500}, steady(500, 5)}), 0},
+        {"2 s at a 100 ms interval", join({steady(100, 20), {2000}, steady(100, 5)}), 0},
+        {"4 s at a 100 ms interval", join({steady(100, 20), {4000}, steady(100, 5)}), 1},
+        {"interval raised to 10 s", join({steady(500, 20), steady(10000, 30)}), 8},
+        {"a minute after three replies", join({steady(500, 2), {60000}}), 0},
+        {"a minute after four replies", join({steady(500, 3), {60000}}), 1},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Name);
+        THistory h;
+        aircon::TAnalogValues a;
+        a.Count = 12;
+        a.Values.fill(aircon::TReading(1));
+        std::int64_t t = 1000;
+        h.Add(WallTime(Millis(t)), a);
+        for (std::int64_t pause : c.Pauses)
+            h.Add(WallTime(Millis(t += pause)), a);
+        const auto& s = h.Series(0);
+        EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const TPoint& p) { return p.Gap(); }),
+                  c.Gaps);
+        EXPECT_FALSE(s.back().Gap());
+    }
+}
+
+// An old recording breaks its lines where the controller was silent; its rows and
+// columns are read as they are.
+TEST(History, ARecordingBreaksWhereTheRowsPause) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("history-outage-" + std::to_string(::getpid()));
+    {
+        std::string text(aircon::Utf8Bom);
+        text += aircon::RecordingHeader();
+        aircon::TLocalTimeText time;
+        std::int64_t t = 1796882587000LL;
+        for (int i = 0; i < 40; ++i) {
+            aircon::TAnalogValues v;
+            v.Count = 12;
+            v.Values.fill(aircon::TReading(i));
+            // a reply every 1.5 s (one kind of three at 500 ms); 30 s of silence after
+            // row 20, one lost cycle after row 30
+            t += i == 20 ? 30000 : i == 30 ? 3000 : 1500;
+            aircon::AppendRecordingRow(text, aircon::TRecordedRow{WallTime(Millis(t)), v, 0}, time);
+            aircon::TSwitchStates sw;
+            sw.Power = 0;
+            sw.Count = aircon::SwitchItemCount;
+            aircon::AppendRecordingRow(text, aircon::TRecordedRow{WallTime(Millis(t + 500)), sw, 0},
+                                       time);
+            aircon::TAlarmStates al;
+            al.Count = aircon::AlarmFieldCount;
+            aircon::AppendRecordingRow(
+                text, aircon::TRecordedRow{WallTime(Millis(t + 1000)), al, 0}, time);
+        }
+        std::ofstream(file, std::ios::binary) << text;
+    }
+    THistory h;
+    const aircon::TRecordingLoad loaded = aircon::LoadRecording(file, h);
+    std::filesystem::remove(file);
+    ASSERT_TRUE(loaded.Ok) << loaded.Error;
+    EXPECT_EQ(loaded.Rows, 120u);
+    const auto& s = h.Series(0);
+    ASSERT_EQ(s.size(), 41u);
+    EXPECT_TRUE(s[20].Gap());
+    EXPECT_EQ(s[19].V, 19);
+    EXPECT_EQ(s[21].V, 20);
+    EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const TPoint& p) { return p.Gap(); }), 1);
 }
 
 TEST(History, AlarmsAlreadyRaisedWhenFirstSeenAreMarked) {
@@ -139,11 +274,10 @@ TEST(History, AlarmsAlreadyRaisedWhenFirstSeenAreMarked) {
     a.Codes[4] = std::nullopt;
     h.Add(WallTime(Millis(1000)), a);
     ASSERT_EQ(h.AlarmChanges().size(), 1u);
-    EXPECT_EQ(AlarmChangeText(h.AlarmChanges()[0]), "空调2 主机工作线/相电压CA/C：高于上限");
+    EXPECT_EQ(Change(h.AlarmChanges()[0]), "unit2 voltage_ca first>2");
     a.Codes[2] = 0x07;  // a code without a word
     h.Add(WallTime(Millis(2000)), a);
-    EXPECT_EQ(AlarmChangeText(h.AlarmChanges()[1]),
-              "空调2 主机工作线/相电压CA/C：高于上限 → 代码 7");
+    EXPECT_EQ(Change(h.AlarmChanges()[1]), "unit2 voltage_ca 2>7");
 }
 
 TEST(History, LongSessionsAreThinnedWithinTheirSize) {
@@ -277,7 +411,7 @@ TEST(History, ARecordingFullOfLostRowMarkersLoadsWithinTheBound) {
     EXPECT_EQ(loaded.Rows, 2u * Rows);
     EXPECT_EQ(loaded.Damaged, 0u);
     for (int s = 0; s < aircon::SeriesCount; ++s)
-        EXPECT_LE(h.Series(s).size(), 500u) << aircon::SeriesName(SeriesKeyAt(s));
+        EXPECT_LE(h.Series(s).size(), 500u) << "series " << s;
     // The markers double the points of the analog series; the work stays in proportion.
     EXPECT_GT(plain.ThinningWork(), 0u);
     EXPECT_LE(h.ThinningWork(), 4 * plain.ThinningWork() + 4 * 500 * aircon::SeriesCount);
@@ -345,6 +479,64 @@ TEST(History, AClockSetBackKeepsTheSeriesInTimeOrder) {
     EXPECT_EQ(out.size(), 4u);
 }
 
+// Every series has the quantity its caption names, with its unit where the caption
+// leaves no doubt, and every state series its words.
+TEST(History, EachSeriesHasItsQuantityUnitOrWords) {
+    auto describe = [](int Index) {
+        const aircon::TQuantityInfo& q =
+            aircon::QuantityInfo(aircon::SeriesQuantity(SeriesKeyAt(Index)));
+        std::string s(q.Name);
+        if (!q.Unit.empty()) s += " " + std::string(q.Unit);
+        for (const auto& w : q.Words)
+            s += " " + std::to_string(w.Code) + "=" + std::string(w.Text);
+        return s;
+    };
+    std::map<std::string, std::string> seen;
+    for (int i = 0; i < aircon::SeriesPerUnit; ++i) {
+        const std::string caption(aircon::SeriesField(SeriesKeyAt(i)).Caption);
+        seen[caption] = describe(i);
+        // Both units alike.
+        EXPECT_EQ(describe(i), describe(i + aircon::SeriesPerUnit)) << caption;
+    }
+    const std::map<std::string, std::string> expected = {
+        {"主机工作线/相电压AB/A", "电压 V"},
+        {"主机工作线/相电压BC/B", "电压 V"},
+        {"主机工作线/相电压CA/C", "电压 V"},
+        {"主机工作电流A相", "电流 A"},
+        {"主机工作电流B相", "电流 A"},
+        {"主机工作电流C相", "电流 A"},
+        {"送风温度", "温度 °C"},
+        {"回风温度", "温度 °C"},
+        {"送风湿度", "湿度 %RH"},
+        {"回风湿度", "湿度 %RH"},
+        {"压缩机吸气压力", "压力"},
+        {"压缩机排气压力", "压力"},
+        {"室外环境温度", "温度 °C"},
+        {"排气温度", "温度 °C"},
+        {"室外湿度", "湿度 %RH"},
+        {"室内盘管温度", "温度 °C"},
+        {"压缩机运行时间", "运行时间 h"},
+        {"机组运行时间", "运行时间 h"},
+        {"空调状态", "空调状态 0=开机 1=关机"},
+        {"运行模式", "运行模式 0=自动 1=制冷 2=除湿 3=送风 4=制热 32=未检测"},
+        {"内风机", "风速 0=停 1=低风 2=中风 3=高风 32=未检测"},
+        {"四通阀", "运转/停止 0=停止 1=运转 32=未检测"},
+        {"压缩机启停", "运转/停止 0=停止 1=运转 32=未检测"},
+        {"外风机", "风速 0=停 1=低风 2=中风 3=高风 32=未检测"},
+        {"摆风状态", "运转/停止 0=停止 1=运转 32=未检测"},
+        {"电加热", "开启/关闭 0=关闭 1=开启 32=未检测"},
+        {"排风机", "开启/关闭 0=关闭 1=开启 32=未检测"},
+        {"水泵状态", "开启/关闭 0=关闭 1=开启 32=未检测"},
+    };
+    EXPECT_EQ(seen, expected);
+    // The words of a state series are the ones its panel shows.
+    for (std::size_t item = 0; item < aircon::SwitchItemCount; ++item) {
+        const auto& q = aircon::QuantityInfo(aircon::SwitchItemQuantity(item));
+        for (const auto& w : q.Words)
+            EXPECT_EQ(w.Text, aircon::SwitchItemWord(item, static_cast<std::uint8_t>(w.Code)));
+    }
+}
+
 TEST(History, SeriesIndexesCoverBothUnitsOnce) {
     std::set<int> seen;
     for (int i = 0; i < aircon::SeriesCount; ++i) {
@@ -352,9 +544,9 @@ TEST(History, SeriesIndexesCoverBothUnitsOnce) {
         EXPECT_EQ(SeriesIndex(k), i);
         seen.insert(i);
     }
-    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(6)), "空调1 送风温度");
-    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(aircon::SeriesPerUnit + 18)), "空调2 空调状态");
-    EXPECT_EQ(aircon::SeriesName(SeriesKeyAt(aircon::SeriesPerUnit + 22)), "空调2 压缩机启停");
+    EXPECT_EQ(aircon::SeriesField(SeriesKeyAt(6)).Key, "supply_air_temp");
+    EXPECT_EQ(SeriesKeyAt(aircon::SeriesPerUnit + 18), (TSeriesKey{1, TSeriesKind::Power, 0}));
+    EXPECT_EQ(aircon::SeriesField(SeriesKeyAt(aircon::SeriesPerUnit + 22)).Key, "compressor");
 }
 
 TEST(Decimate, KeepsEveryPeakEveryGapAndTheEdges) {

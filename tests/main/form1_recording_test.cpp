@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QUrl>
 #include <cmath>
@@ -175,6 +176,73 @@ class Form1RecordingTest : public QObject {
         QVERIFY(report.open(QIODevice::ReadOnly));
         QVERIFY(report.read(5) == "%PDF-");
         QVERIFY(rig.Catcher.Boxes.empty());
+    }
+
+    // "现场报告…" asks for the site, the engineer and notes (offered again next time),
+    // reads identity and parameters first when the session lacks them (beside the
+    // polling), and writes the report once they are in.
+    void theReportAsksForDetailsAndReadsIdentityFirst() {
+        QTemporaryDir data;
+        const QString pdf = data.filePath("report.pdf");
+        {
+            TRecRig rig(data.filePath("rec"));
+            QVERIFY(rig.Open());
+            rig.Cycle(0, 21);
+            TReportDetails offered;
+            rig.Rec().AskDetails = [&](TReportDetails& D) {
+                offered = D;
+                D = {"青山路基站", "王工", "滤网已清洗\n复查告警"};
+                return true;
+            };
+            bool written = false;
+            rig.Rec().OnReportDone = [&](bool Ok) { written = Ok; };
+            QVERIFY(rig.Rec().StartReport(pdf));
+            QCOMPARE(offered.Site, QString());
+            QVERIFY(rig.Rec().ReportReading());
+            QVERIFY(!rig.Rec().ReportButton()->isEnabled());
+            // The reads go out in turn; the report waits for them.
+            rig.Answer(0x4F, {});
+            rig.Answer(0x50, {});
+            rig.Answer(0x51, Bytes(70, 0x41));
+            QVERIFY(!written);
+            Bytes params(15, 0);
+            params[1] = 26;
+            rig.Answer(0x47, params);
+            QTRY_VERIFY(written);
+            QVERIFY(!rig.Rec().ReportReading());
+            QVERIFY(rig.Rec().ReportButton()->isEnabled());
+            const auto& latest = rig.Rec().History().Latest();
+            QVERIFY(latest.Version && latest.Address && latest.Vendor && latest.Params);
+            const auto doc = BuildReportDocument(rig.Rec().ReportData());
+            const QString text = doc->toPlainText();
+            QVERIFY2(
+                text.contains("青山路基站") && text.contains("王工") && text.contains("复查告警"),
+                qPrintable(text.left(400)));
+            QVERIFY(text.contains("AAAAAAAAAA"));  // the vendor text read for it
+            // Read in this session: the next report reads nothing.
+            rig.Rec().AskDetails = [&](TReportDetails& D) {
+                offered = D;
+                return true;
+            };
+            written = false;
+            QVERIFY(rig.Rec().StartReport(pdf));
+            QVERIFY(written);
+            QVERIFY(!rig.Rec().ReportReading());
+            rig.Close();
+            // Remembered for the next window.
+            rig.Form.reset();
+            rig.Form = std::make_unique<TForm1>(rig.Settings.Path(), rig.Platform, &rig.Clock);
+            rig.Rec().AskDetails = [&](TReportDetails& D) {
+                offered = D;
+                return false;  // cancelled: nothing written
+            };
+            QFile::remove(pdf);
+            QVERIFY(!rig.Rec().StartReport(pdf));
+            QCOMPARE(offered.Site, QString("青山路基站"));
+            QCOMPARE(offered.Engineer, QString("王工"));
+            QCOMPARE(offered.Notes, QString("滤网已清洗\n复查告警"));
+            QVERIFY(!QFile::exists(pdf));
+        }
     }
 
     void theRecordSwitchIsRemembered() {

@@ -82,34 +82,19 @@ class SiteReportTest : public QObject {
         c.MeanResponse = Millis(22);
         c.MaxResponse = Millis(61);
         d.Counters = c;
+        d.Details = {"青山路基站", "王工", "滤网已清洗\n复查 <b>告警</b>"};
+        d.ReadsNote = "只监听模式：未发送读取命令";
         const QString text = BuildReportDocument(d)->toPlainText();
-        for (const char* part : {"基站空调现场报告",
-                                 "/dev/ttyUSB0",
-                                 "设备信息",
-                                 "协议版本号",
-                                 "2.1",
-                                 "设备地址",
-                                 "12",
-                                 "<b>X</b> &amp; =cmd|'/C calc'!A0",
-                                 "V1.0\\x00",
-                                 "Nord <i>AC</i>\\\\\\x7F",
-                                 "用户参数",
-                                 "运行模式设定",
-                                 "制冷",
-                                 "双机备份切换时间",
-                                 "8224",
-                                 "空调1 最新数据",
-                                 "空调2 最新数据",
-                                 "送风温度",
-                                 "压缩机启停",
-                                 "停止",
-                                 "压缩机过载",
-                                 "链路统计",
-                                 "7190",
-                                 "18 ms / 22 ms / 61 ms",
-                                 "告警变化",
-                                 "空调1 压缩机过载：正常 → 故障",
-                                 "空调1 压缩机过载：故障 → 正常"})
+        for (const char* part :
+             {"基站空调现场报告", "站点", "青山路基站", "工程师", "王工", "备注",
+              "复查 <b>告警</b>", "只监听模式：未发送读取命令",
+              // readings and parameters with their units
+              "30 °C", "32 °C", "80 %RH", "机组运行时间", "/dev/ttyUSB0", "设备信息", "协议版本号",
+              "2.1", "设备地址", "12", "<b>X</b> &amp; =cmd|'/C calc'!A0", "V1.0\\x00",
+              "Nord <i>AC</i>\\\\\\x7F", "用户参数", "运行模式设定", "制冷", "双机备份切换时间",
+              "8224", "空调1 最新数据", "空调2 最新数据", "送风温度", "压缩机启停", "停止",
+              "压缩机过载", "链路统计", "7190", "18 ms / 22 ms / 61 ms", "告警变化",
+              "空调1 压缩机过载：正常 → 故障", "空调1 压缩机过载：故障 → 正常"})
             QVERIFY2(text.contains(QString::fromUtf8(part)), part);
         // The latest unit-1 alarms have no fault any more.
         QVERIFY(!text.contains("空调2 压缩机过载"));

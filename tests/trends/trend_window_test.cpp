@@ -2,6 +2,8 @@
 // live as replies go through the core, a value not detected is a gap, alarm changes are
 // marked and listed; the recording file the recorder wrote opens and shows the same; a
 // damaged or foreign file gives one clear message; zoom, pan and reset move the view.
+#include <QCategoryAxis>
+#include <QCheckBox>
 #include <QGraphicsTextItem>
 #include <QLegend>
 #include <QLegendMarker>
@@ -163,6 +165,89 @@ class TrendWindowTest : public QObject {
         QCOMPARE(window.AlarmList()->count(), 2);
         window.ShowLive();
         QVERIFY(!window.ShowingFile());
+    }
+
+    // The controller falls silent for ten seconds with the link open: the lines break
+    // there, live and in the recording read back, as for a closed link.
+    void anOutageBreaksTheLinesLiveAndReadBack() {
+        QTemporaryDir dir;
+        TTrendRig rig(dir.path());
+        const auto normal = rig.Responder.Answers;
+        const auto start = rig.Clock.Now();
+        rig.Responder.Answers = [&rig, normal, start](std::uint8_t Cid2) -> std::string {
+            const auto ms = std::chrono::duration_cast<Millis>(rig.Clock.Now() - start).count();
+            if (ms >= 6000 && ms < 16000) return {};
+            return normal(Cid2);
+        };
+        TTrendWindow window(&rig.History);
+        window.resize(1100, 680);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.SetSelected({Supply2, Compressor1});
+        rig.Open();
+        rig.Clock.Advance(Millis(22000));
+        QTRY_COMPARE(Values(window.Chart()->DrawnPoints(Supply2)),
+                     (QStringList{"21", "23", "gap", "25", "27"}));
+        QCOMPARE(window.Chart()->DrawnSegments(Compressor1), 2);
+        rig.Close();
+        rig.Rec.Sync();
+        QSignalSpy opened(&window, &TTrendWindow::FileOpened);
+        window.OpenFile(rig.File);
+        QTRY_COMPARE(opened.count(), 1);
+        QCOMPARE(Values(window.Chart()->DrawnPoints(Supply2)),
+                 (QStringList{"21", "23", "gap", "25", "27"}));
+        QCOMPARE(window.Chart()->DrawnSegments(Compressor1), 2);
+    }
+
+    // One axis per quantity with its unit; a state's axis names its codes by their words;
+    // the alarm marks can be switched off.
+    void axesPerQuantityStatesInWordsMarksSwitchable() {
+        QTemporaryDir dir;
+        TTrendRig rig(dir.path());
+        TTrendWindow window(&rig.History);
+        window.resize(1100, 680);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const int voltage = SeriesIndex({0, TSeriesKind::Analog, 0});
+        const int pressure = SeriesIndex({1, TSeriesKind::Analog, 10});
+        const int power = SeriesIndex({0, TSeriesKind::Power, 0});
+        window.SetSelected({Supply1, voltage, Supply2, Compressor1, pressure, power});
+        rig.Open();
+        rig.Clock.Advance(Millis(9000));
+        QCOMPARE(window.Chart()->AxisTitles(),
+                 (QStringList{"温度 (°C)", "电压 (V)", "运转/停止", "压力", "空调状态"}));
+        // Each line on the axis of its quantity; the axes alternate sides.
+        QList<QAbstractAxis*> vertical = window.Chart()->chart()->axes(Qt::Vertical);
+        QCOMPARE(vertical.size(), 5);
+        QCOMPARE(vertical[0]->alignment(), Qt::AlignLeft);
+        QCOMPARE(vertical[1]->alignment(), Qt::AlignRight);
+        auto axisOf = [&](int Series) -> QString {
+            for (QAbstractSeries* s : window.Chart()->chart()->series()) {
+                if (s->name() != LegendName(aircon::SeriesKeyAt(Series))) continue;
+                for (QAbstractAxis* a : s->attachedAxes())
+                    if (a->orientation() == Qt::Vertical) return a->titleText();
+            }
+            return {};
+        };
+        QCOMPARE(axisOf(Supply2), QString("温度 (°C)"));
+        QCOMPARE(axisOf(pressure), QString("压力"));
+        auto* states = qobject_cast<QCategoryAxis*>(vertical[2]);
+        QVERIFY(states);
+        QCOMPARE(states->categoriesLabels(), (QStringList{"停止", "运转"}));
+        QCOMPARE(states->endValue("运转"), 1.0);
+        QCOMPARE(qobject_cast<QCategoryAxis*>(vertical[4])->categoriesLabels(),
+                 (QStringList{"开机", "关机"}));
+        QVERIFY(!qobject_cast<QCategoryAxis*>(vertical[0]));
+
+        // The alarm changes of unit 1 are marked until the box is cleared.
+        QTRY_COMPARE(window.Chart()->AlarmMarks().size(), 2);
+        QVERIFY(window.AlarmMarksBox()->isChecked());
+        window.AlarmMarksBox()->click();
+        QCOMPARE(window.Chart()->AlarmMarks(), QStringList());
+        QVERIFY(!window.Chart()->AlarmMarksShown());
+        window.AlarmMarksBox()->click();
+        QCOMPARE(window.Chart()->AlarmMarks().size(), 2);
+        rig.Close();
     }
 
     void damagedOrForeignFilesGiveOneClearMessage() {
