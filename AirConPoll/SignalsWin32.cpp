@@ -9,10 +9,10 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <cwchar>
 #include <mutex>
 
 #include "Signals.h"
+#include "Win32Text.h"
 
 namespace airconpoll {
 
@@ -113,13 +113,7 @@ std::vector<std::string> ProgramArguments(int Argc, char** Argv) {
     if (!wide) return std::vector<std::string>(Argv + (Argc > 0 ? 1 : 0), Argv + Argc);
     std::vector<std::string> args;
     for (int i = 1; i < count; ++i) {
-        const int chars = static_cast<int>(std::wcslen(wide[i]));
-        const int bytes =
-            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], chars, nullptr, 0, nullptr, nullptr);
-        std::string arg(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
-        if (bytes > 0)
-            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], chars, arg.data(), bytes, nullptr, nullptr);
-        args.push_back(std::move(arg));
+        args.push_back(platform::Narrow(wide[i]));
     }
     ::LocalFree(wide);
     return args;

@@ -6,24 +6,16 @@
 #include <string>
 
 #include "PortAccess.h"
+#include "Win32Text.h"
 
-namespace {
-
-std::string Utf8(const wchar_t* Text, int Chars) {
-    const int Bytes = ::WideCharToMultiByte(CP_UTF8, 0, Text, Chars, nullptr, 0, nullptr, nullptr);
-    std::string Out(static_cast<std::size_t>(Bytes > 0 ? Bytes : 0), '\0');
-    if (Bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, Text, Chars, Out.data(), Bytes, nullptr, nullptr);
-    return Out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TUserIdentity CurrentUser() {
     TUserIdentity U;
     wchar_t Name[256];
     DWORD Size = 256;
-    if (::GetUserNameW(Name, &Size) && Size > 1) U.Name = Utf8(Name, static_cast<int>(Size - 1));
+    if (::GetUserNameW(Name, &Size) && Size > 1)
+        U.Name = platform::Narrow(std::wstring_view(Name, Size - 1));
     return U;
 }
 

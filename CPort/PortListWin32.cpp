@@ -5,28 +5,12 @@
 #include <vector>
 
 #include "PortList.h"
+#include "Win32Text.h"
 
 namespace {
 
-std::string Narrow(const wchar_t* Text, int Chars) {
-    if (Chars <= 0) return {};
-    const int Bytes = ::WideCharToMultiByte(CP_UTF8, 0, Text, Chars, nullptr, 0, nullptr, nullptr);
-    std::string Out(static_cast<std::size_t>(Bytes > 0 ? Bytes : 0), '\0');
-    if (Bytes > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, Text, Chars, Out.data(), Bytes, nullptr, nullptr);
-    return Out;
-}
-
-std::wstring Widen(std::string_view Text) {
-    if (Text.empty()) return {};
-    const int Chars =
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring Out(static_cast<std::size_t>(Chars > 0 ? Chars : 0), L'\0');
-    if (Chars > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Out.data(),
-                              Chars);
-    return Out;
-}
+using platform::Narrow;
+using platform::Widen;
 
 }  // namespace
 
@@ -54,7 +38,7 @@ bool ListSerialPorts(std::vector<std::string>& Ports) {
                 Chars = I;
                 break;
             }
-        Found.push_back(Narrow(Data, Chars));
+        Found.push_back(Narrow(std::wstring_view(Data, static_cast<std::size_t>(Chars))));
     }
     ::RegCloseKey(Key);
     SortPortNames(Found);

@@ -10,26 +10,17 @@
 
 #include "ComPlatform.h"
 #include "Win32Errors.h"
+#include "Win32Text.h"
 
 namespace {
 
+using platform::Widen;
 using win32errors::FromSystem;
 using win32errors::TWhere;
 
 int LastError(TWhere Where = TWhere::Transfer) {
     const int Error = FromSystem(::GetLastError(), Where);
     return Error != 0 ? Error : EIO;  // a failure that names no cause is still a failure
-}
-
-std::wstring Widen(const std::string& Text) {
-    if (Text.empty()) return {};
-    const int Chars =
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
-    std::wstring Wide(static_cast<std::size_t>(std::max(Chars, 0)), L'\0');
-    if (Chars > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), Wide.data(),
-                              Chars);
-    return Wide;
 }
 
 // A manual-reset event owned by one object.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "ComPlatform.h"
+#include "Win32Text.h"
 
 namespace win32errors {
 
@@ -84,11 +85,7 @@ std::string SystemText(DWORD Code) {
         nullptr, Code, 0, reinterpret_cast<wchar_t*>(&Buffer), 0, nullptr);
     std::string Text;
     if (Length > 0 && Buffer) {
-        const int Bytes = ::WideCharToMultiByte(CP_UTF8, 0, Buffer, static_cast<int>(Length),
-                                                nullptr, 0, nullptr, nullptr);
-        Text.resize(static_cast<std::size_t>(Bytes));
-        ::WideCharToMultiByte(CP_UTF8, 0, Buffer, static_cast<int>(Length), Text.data(), Bytes,
-                              nullptr, nullptr);
+        Text = platform::Narrow(std::wstring_view(Buffer, Length));
         while (!Text.empty() && (Text.back() == '\r' || Text.back() == '\n' || Text.back() == ' '))
             Text.pop_back();
     }

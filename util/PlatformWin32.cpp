@@ -10,23 +10,29 @@
 #include <system_error>
 
 #include "Platform.h"
+#include "Win32Text.h"
 
 namespace platform {
 
-namespace {
-
-// Texts in this program are UTF-8; the system's file names are UTF-16.
-std::wstring Wide(const std::string& Text) {
-    if (Text.empty()) return {};
-    const int n =
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+std::wstring Widen(std::string_view Utf8) {
+    if (Utf8.empty()) return {};
+    const int size = static_cast<int>(Utf8.size());
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), size, nullptr, 0);
     std::wstring w(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, Text.data(), static_cast<int>(Text.size()), w.data(), n);
+    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), size, w.data(), n);
     return w;
 }
 
-}  // namespace
+std::string Narrow(std::wstring_view Utf16) {
+    if (Utf16.empty()) return {};
+    const int chars = static_cast<int>(Utf16.size());
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, Utf16.data(), chars, nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, Utf16.data(), chars, s.data(), n, nullptr, nullptr);
+    return s;
+}
 
 std::optional<std::tm> LocalTime(std::int64_t Seconds) {
     const auto t = static_cast<__time64_t>(Seconds);
@@ -55,7 +61,7 @@ TUserEnvironment UserEnvironment() {
 int OpenForWriting(const std::string& Path, TOpenMode Mode, int& Error) {
     const int flags = _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT |
                       (Mode == TOpenMode::Append ? _O_APPEND : _O_TRUNC);
-    const int fd = ::_wopen(Wide(Path).c_str(), flags, _S_IREAD | _S_IWRITE);
+    const int fd = ::_wopen(Widen(Path).c_str(), flags, _S_IREAD | _S_IWRITE);
     if (fd < 0) Error = errno;
     return fd;
 }
@@ -98,7 +104,7 @@ bool KeptInUse(const std::filesystem::path& Path) {
 }
 
 bool MayAccess(const std::string& Path, int Mode) {
-    const std::wstring path = Wide(Path);
+    const std::wstring path = Widen(Path);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     if (!(Mode & AccessWrite)) return true;  // a folder is always entered
@@ -115,12 +121,12 @@ bool MayAccess(const std::string& Path, int Mode) {
 }
 
 bool NameExists(const std::string& Path) {
-    return ::GetFileAttributesW(Wide(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(Widen(Path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 int MakePrivateFolder(const std::string& Path) {
     // A folder under the user's profile is the user's alone by inheritance.
-    if (::_wmkdir(Wide(Path).c_str()) == 0) return 0;
+    if (::_wmkdir(Widen(Path).c_str()) == 0) return 0;
     return errno;
 }
 
