@@ -1,197 +1,170 @@
 #include "LogFile.h"
 
-#include <cerrno>
-#include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 #include "Platform.h"
 
 namespace aircon {
 
-namespace {
-
 using platform::ErrorText;
 
-// Hands the whole of Text to the system; false (errno set) when it cannot.
-bool WriteAll(int Fd, std::string_view Text) {
-    const platform::TWriteResult r = platform::WriteAll(Fd, Text);
-    errno = r.Error;
-    return r.Error == 0;
-}
-
-}  // namespace
-
+// What the writer's thread works on, and what it tells the owner.
 struct TLogFileWriter::TState {
+    TState(std::string P, TMode M, std::string H, TOnEvent E)
+        : Path(std::move(P)), Mode(M), Header(std::move(H)), OnEvent(std::move(E)) {}
+    ~TState() {
+        if (Fd >= 0) platform::CloseFile(Fd);
+    }
+
+    // The thread's own.
+    const std::string Path;
+    const TMode Mode;
+    const std::string Header;
+    int Fd = -1;
+
     mutable std::mutex Mutex;
-    std::condition_variable Wake;          // lines queued, or finish asked
-    mutable std::condition_variable Idle;  // the queue ran empty, or the thread ended
-    std::deque<std::string> Lines;
-    std::size_t MaxPendingBytes = 0;
-    bool InFlight = false;  // the thread is writing lines it took
-    bool FinishAsked = false;
-    bool ThreadDone = false;
     std::uint64_t DroppedUnnoted = 0;
-    TStatus Status;
+    TStatus Status;  // PendingBytes aside: the queue knows those
 
     std::mutex EventMutex;  // held while an event is reported, and to silence them
     TOnEvent OnEvent;
 
-    void Report(TEventKind Kind, const std::string& Path, std::string Message = {}) {
+    void Report(TEventKind Kind, std::string Message = {}) {
         std::lock_guard lock(EventMutex);
         if (OnEvent) OnEvent(TEvent{Kind, Path, std::move(Message)});
     }
 
-    void Fail(const std::string& Path, std::string Message) {
+    // Nothing more is written; the queue drops what waits.
+    bool Fail(std::string Message) {
+        if (Fd >= 0) platform::CloseFile(Fd);
+        Fd = -1;
         {
             std::lock_guard lock(Mutex);
             Status.Failed = true;
             Status.Error = Message;
-            Lines.clear();
-            Status.PendingBytes = 0;
-            Idle.notify_all();
         }
-        Report(TEventKind::Failed, Path, std::move(Message));
+        Report(TEventKind::Failed, std::move(Message));
+        return false;
     }
+    bool WriteFailed(int Error) { return Fail("写入文件 " + Path + " 失败：" + ErrorText(Error)); }
 
-    void Run(const std::string& Path, TMode Mode, const std::string& Header) {
+    bool Open() {
         int openError = 0;
-        int fd = platform::OpenForWriting(
+        Fd = platform::OpenForWriting(
             Path,
             Mode == TMode::Append ? platform::TOpenMode::Append : platform::TOpenMode::Truncate,
             openError);
-        if (fd < 0) {
-            Fail(Path, "无法打开文件 " + Path + "：" + ErrorText(openError));
-            return;
-        }
-        struct TCloser {
-            int& fd;
-            ~TCloser() {
-                if (fd >= 0) platform::CloseFile(fd);
-            }
-        } closer{fd};
-
-        if (!Header.empty() && platform::FileSize(fd) == std::uint64_t{0} &&
-            !WriteAll(fd, Header + '\n')) {
-            Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
-            return;
+        if (Fd < 0) return Fail("无法打开文件 " + Path + "：" + ErrorText(openError));
+        if (!Header.empty() && platform::FileSize(Fd) == std::uint64_t{0}) {
+            const platform::TWriteResult r = platform::WriteAll(Fd, Header + '\n');
+            if (r.Error != 0) return WriteFailed(r.Error);
         }
         {
             std::lock_guard lock(Mutex);
             Status.Opened = true;
         }
-        Report(TEventKind::Opened, Path);
+        Report(TEventKind::Opened);
+        return true;
+    }
 
-        std::deque<std::string> batch;
-        for (;;) {
-            std::uint64_t dropped = 0;
-            {
-                std::unique_lock lock(Mutex);
-                InFlight = false;
-                if (Lines.empty()) Idle.notify_all();
-                Wake.wait(lock, [&] { return !Lines.empty() || FinishAsked; });
-                if (Lines.empty()) break;  // finish asked and nothing left
-                batch.swap(Lines);
-                Status.PendingBytes = 0;
-                dropped = DroppedUnnoted;
-                DroppedUnnoted = 0;
-                InFlight = true;
-            }
-            // One write per line: each line reaches the system on its own.
-            std::uint64_t written = 0;
-            for (const std::string& line : batch) {
-                if (!WriteAll(fd, line)) {
-                    Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
-                    return;
-                }
-                ++written;
-            }
-            batch.clear();
-            if (dropped > 0 &&
-                !WriteAll(fd, "（磁盘跟不上：此处 " + std::to_string(dropped) + " 行未写入）\n")) {
-                Fail(Path, "写入文件 " + Path + " 失败：" + ErrorText(errno));
-                return;
-            }
+    // One write per line: each line reaches the system on its own. Lines dropped while
+    // these waited are noted after them.
+    bool Take(std::vector<std::string>& Lines) {
+        std::uint64_t written = 0;
+        for (const std::string& line : Lines) {
+            const platform::TWriteResult r = platform::WriteAll(Fd, line);
+            if (r.Error != 0) return WriteFailed(r.Error);
+            ++written;
+        }
+        std::uint64_t dropped;
+        {
             std::lock_guard lock(Mutex);
             Status.LinesWritten += written;
+            dropped = DroppedUnnoted;
+            DroppedUnnoted = 0;
         }
-        const int closeError = platform::CloseFile(fd);
-        fd = -1;
+        if (dropped > 0) {
+            const platform::TWriteResult r = platform::WriteAll(
+                Fd, "（磁盘跟不上：此处 " + std::to_string(dropped) + " 行未写入）\n");
+            if (r.Error != 0) return WriteFailed(r.Error);
+        }
+        return true;
+    }
+
+    void Close() {
+        const int closeError = platform::CloseFile(Fd);
+        Fd = -1;
         if (closeError != 0) {
-            Fail(Path, "关闭文件 " + Path + " 失败：" + ErrorText(closeError));
+            Fail("关闭文件 " + Path + " 失败：" + ErrorText(closeError));
             return;
         }
         {
             std::lock_guard lock(Mutex);
             Status.Finished = true;
         }
-        Report(TEventKind::Finished, Path);
+        Report(TEventKind::Finished);
     }
 };
 
-TLogFileWriter::TLogFileWriter(std::string Path, TMode Mode, std::string Header, TOnEvent OnEvent,
-                               std::size_t MaxPendingBytes)
-    : FPath(std::move(Path)), FState(std::make_shared<TState>()) {
-    FState->MaxPendingBytes = MaxPendingBytes;
-    FState->OnEvent = std::move(OnEvent);
-    std::thread([state = FState, path = FPath, Mode, header = std::move(Header)] {
-        state->Run(path, Mode, header);
-        std::lock_guard lock(state->Mutex);
-        state->ThreadDone = true;
-        state->Idle.notify_all();
-    }).detach();
+namespace {
+
+// The thread holds its share of the state: it may outlive the writer.
+template <class TState>
+util::TBackgroundQueue<std::string>::THandler Handler(const std::shared_ptr<TState>& State) {
+    return {[State] { return State->Open(); },
+            [State](std::vector<std::string>& Lines) { return State->Take(Lines); },
+            [State] { State->Close(); }};
 }
 
+}  // namespace
+
+TLogFileWriter::TLogFileWriter(std::string Path, TMode Mode, std::string Header, TOnEvent OnEvent,
+                               std::size_t MaxPendingBytes)
+    : FPath(Path),
+      FState(
+          std::make_shared<TState>(std::move(Path), Mode, std::move(Header), std::move(OnEvent))),
+      FMaxPendingBytes(MaxPendingBytes),
+      FQueue(Handler(FState)) {}
+
 TLogFileWriter::~TLogFileWriter() {
-    {
-        std::lock_guard lock(FState->EventMutex);
-        FState->OnEvent = nullptr;
-    }
-    // The thread owns its share of the state and ends once the rest is written.
-    Finish();
+    std::lock_guard lock(FState->EventMutex);
+    FState->OnEvent = nullptr;
+    // The queue finishes without waiting: the thread writes the rest on its own.
 }
 
 bool TLogFileWriter::Close(std::chrono::milliseconds Timeout) {
-    Finish();
-    std::unique_lock lock(FState->Mutex);
-    return FState->Idle.wait_for(lock, Timeout, [&] { return FState->ThreadDone; });
+    return FQueue.Close(Timeout);
 }
 
 void TLogFileWriter::Write(std::string Line) {
     Line += '\n';
+    const std::size_t bytes = Line.size();
     std::lock_guard lock(FState->Mutex);
-    TState& s = *FState;
-    if (s.Status.Failed || s.FinishAsked) return;
-    if (s.Status.PendingBytes + Line.size() > s.MaxPendingBytes) {
-        ++s.Status.LinesDropped;
-        ++s.DroppedUnnoted;
-        return;
+    if (FState->Status.Failed) return;
+    if (FQueue.Push(std::move(Line), bytes, false, FMaxPendingBytes) ==
+        util::TBackgroundQueue<std::string>::TPushResult::Full) {
+        ++FState->Status.LinesDropped;
+        ++FState->DroppedUnnoted;
     }
-    s.Status.PendingBytes += Line.size();
-    s.Lines.push_back(std::move(Line));
-    if (s.Lines.size() == 1) s.Wake.notify_one();
 }
 
 void TLogFileWriter::Finish() {
-    std::lock_guard lock(FState->Mutex);
-    FState->FinishAsked = true;
-    FState->Wake.notify_one();
+    FQueue.Finish();
 }
 
 bool TLogFileWriter::WaitIdle(std::chrono::milliseconds Timeout) const {
-    std::unique_lock lock(FState->Mutex);
-    return FState->Idle.wait_for(lock, Timeout, [&] {
-        return (FState->Lines.empty() && !FState->InFlight && FState->Status.Opened) ||
-               FState->Status.Failed || FState->ThreadDone;
-    });
+    return FQueue.WaitDone(Timeout);
 }
 
 TLogFileWriter::TStatus TLogFileWriter::Status() const {
-    std::lock_guard lock(FState->Mutex);
-    return FState->Status;
+    TStatus status;
+    {
+        std::lock_guard lock(FState->Mutex);
+        status = FState->Status;
+    }
+    status.PendingBytes = FQueue.PendingWeight();
+    return status;
 }
 
 }  // namespace aircon

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "BackgroundQueue.h"
+
 namespace aircon {
 
 class TLogFileWriter {
@@ -76,6 +78,8 @@ class TLogFileWriter {
     struct TState;
     std::string FPath;
     std::shared_ptr<TState> FState;  // shared with the thread, which may outlive this
+    std::size_t FMaxPendingBytes;
+    util::TBackgroundQueue<std::string> FQueue;  // lines, weighed in bytes
 };
 
 }  // namespace aircon

@@ -1,12 +1,14 @@
 #include "Recorder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <mutex>
 
 #include "Platform.h"
 #include "UserFolders.h"
@@ -133,27 +135,18 @@ struct TRecorder::TWriter {
 };
 
 struct TRecorder::TShared {
-    void Raise(TRecordingEvent Event);  // from either thread
-    void WriterLoop();
+    explicit TShared(std::function<void()> Before) : BeforeDiskWrite(std::move(Before)) {}
 
-    std::mutex Mutex;
-    std::condition_variable Wake;      // to the writer
-    std::condition_variable Progress;  // from the writer
-    std::deque<TCommand> Queue;
-    std::size_t QueuedRows = 0;
-    std::chrono::steady_clock::time_point FirstQueued{};
-    bool Urgent = false;
-    bool Quit = false;
-    bool ThreadDone = false;
-    std::uint64_t Pushed = 0, Done = 0;
-    std::uint64_t RowsPushed = 0, RowsDone = 0;  // rows handed over, and taken care of
+    void Raise(TRecordingEvent Event);        // from either thread
+    bool Take(std::vector<TCommand>& Batch);  // on the writer thread
+
+    std::mutex Mutex;  // guards Events
     std::vector<TRecordingEvent> Events;
     std::atomic<bool> EventsWaiting{false};
     // Called with WakeMutex held, so that no wake-up runs once Close has taken it away.
     std::mutex WakeMutex;
     std::function<void()> WakeUp;
-    Millis FlushInterval{500};
-    std::function<void()> BeforeDiskWrite;
+    const std::function<void()> BeforeDiskWrite;
     TWriter Writer{*this};
 };
 
@@ -338,18 +331,17 @@ std::uint64_t SizeLimitFromMB(std::uint64_t MB) {
 }
 
 TRecorder::TRecorder(IClock& Clock, TRecorderSettings Settings)
-    : FShared(std::make_shared<TShared>()), FClock(Clock), FSettings(std::move(Settings)) {
+    : FShared(std::make_shared<TShared>(Settings.BeforeDiskWrite)),
+      FClock(Clock),
+      FSettings(std::move(Settings)),
+      // The thread holds its share of the state: it may outlive the recorder.
+      FQueue(
+          {.Begin = {},
+           .Take = [shared = FShared](std::vector<TCommand>& Batch) { return shared->Take(Batch); },
+           .End = {}},
+          FSettings.FlushInterval) {
     if (FSettings.Folder.empty()) FSettings.Folder = DefaultRecordingFolder();
-    FShared->FlushInterval = FSettings.FlushInterval;
-    FShared->BeforeDiskWrite = FSettings.BeforeDiskWrite;
     ApplySizeLimit(FSettings.SizeLimit);
-    // The thread holds its share of the state: it may outlive the recorder.
-    FThread = std::thread([shared = FShared] {
-        shared->WriterLoop();
-        std::lock_guard lock(shared->Mutex);
-        shared->ThreadDone = true;
-        shared->Progress.notify_all();
-    });
 }
 
 TRecorder::~TRecorder() {
@@ -363,22 +355,11 @@ bool TRecorder::Close(Millis Timeout) {
     if (FClosed) return FUnwritten == 0;
     if (FRecording) Stop();
     FClosed = true;
-    std::unique_lock lock(FShared->Mutex);
-    FShared->Quit = true;
-    FShared->Wake.notify_all();
-    const bool finished =
-        FShared->Progress.wait_for(lock, Timeout, [&] { return FShared->ThreadDone; });
-    if (!finished) FUnwritten = FShared->RowsPushed - FShared->RowsDone;
-    lock.unlock();
-    if (finished) {
-        FThread.join();
-        return true;
-    }
-    {
-        std::lock_guard wake(FShared->WakeMutex);
-        FShared->WakeUp = nullptr;
-    }
-    FThread.detach();
+    if (FQueue.Close(Timeout)) return true;
+    const auto counters = FQueue.Counters();
+    FUnwritten = counters.WeightPushed - counters.WeightDone;
+    std::lock_guard wake(FShared->WakeMutex);
+    FShared->WakeUp = nullptr;
     return false;
 }
 
@@ -450,38 +431,13 @@ void TRecorder::Poll() {
 
 void TRecorder::Sync() {
     if (FClosed) return;
-    {
-        TShared& s = *FShared;
-        std::unique_lock lock(s.Mutex);
-        const std::uint64_t target = s.Pushed;
-        s.Urgent = true;
-        s.Wake.notify_all();
-        s.Progress.wait(lock, [&] { return s.Done >= target; });
-    }
+    FQueue.WaitDone();
     Poll();
 }
 
 void TRecorder::Push(TCommand Command, bool Urgent) {
-    TShared& s = *FShared;
-    bool wake = false;
-    {
-        std::lock_guard lock(s.Mutex);
-        if (s.Queue.empty()) {
-            s.FirstQueued = std::chrono::steady_clock::now();
-            wake = true;
-        }
-        if (std::holds_alternative<TRow>(Command)) {
-            ++s.QueuedRows;
-            ++s.RowsPushed;
-        }
-        s.Queue.push_back(std::move(Command));
-        ++s.Pushed;
-        if (Urgent) {
-            s.Urgent = true;
-            wake = true;
-        }
-    }
-    if (wake) s.Wake.notify_one();
+    const std::uint64_t weight = std::holds_alternative<TRow>(Command) ? 1 : 0;
+    FQueue.Push(std::move(Command), weight, Urgent);
 }
 
 void TRecorder::Start(WallTime At) {
@@ -516,12 +472,7 @@ void TRecorder::OnLinkClosed(const TLinkClosed&) {
 void TRecorder::OnReplyDecoded(const TDecodedReply& E) {
     Poll();
     if (!FRecording) return;
-    std::size_t queued;
-    {
-        std::lock_guard lock(FShared->Mutex);
-        queued = FShared->QueuedRows;
-    }
-    if (queued >= FSettings.MaxPendingRows) {
+    if (FQueue.PendingWeight() >= FSettings.MaxPendingRows) {
         // The writer is behind (a stalled disk): this row cannot wait any more.
         if (FDropped++ == 0) FFirstDropped = E.At.Wall;
         ++FDroppedTotal;
@@ -543,46 +494,24 @@ void TRecorder::OnReplyDecoded(const TDecodedReply& E) {
     Push(TRow{E.At.Wall, E.Data}, false);
 }
 
-void TRecorder::TShared::WriterLoop() {
-    const auto interval =
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(FlushInterval);
-    std::unique_lock lock(Mutex);
-    for (;;) {
-        Wake.wait(lock, [&] { return Quit || Urgent || !Queue.empty(); });
-        if (!Quit && !Urgent)
-            Wake.wait_until(lock, FirstQueued + interval, [&] { return Quit || Urgent; });
-        std::deque<TCommand> batch;
-        batch.swap(Queue);
-        QueuedRows = 0;
-        Urgent = false;
-        const std::uint64_t upTo = Pushed;
-        const bool quit = Quit;
-        lock.unlock();
-        std::uint64_t rows = 0;
-        for (TCommand& c : batch) {
-            std::visit(
-                [&](auto& cmd) {
-                    using T = std::decay_t<decltype(cmd)>;
-                    if constexpr (std::is_same_v<T, TStart>) {
-                        Writer.Begin(cmd);
-                    } else if constexpr (std::is_same_v<T, TRow>) {
-                        Writer.Add(cmd);
-                        ++rows;
-                    } else if constexpr (std::is_same_v<T, TLost>) {
-                        Writer.AddLost(cmd);
-                    } else {
-                        Writer.End(cmd);
-                    }
-                },
-                c);
-        }
-        Writer.Flush();
-        lock.lock();
-        Done = upTo;
-        RowsDone += rows;
-        Progress.notify_all();
-        if (quit && Queue.empty()) break;
+bool TRecorder::TShared::Take(std::vector<TCommand>& Batch) {
+    for (TCommand& c : Batch) {
+        std::visit(
+            [&](auto& cmd) {
+                using T = std::decay_t<decltype(cmd)>;
+                if constexpr (std::is_same_v<T, TStart>)
+                    Writer.Begin(cmd);
+                else if constexpr (std::is_same_v<T, TRow>)
+                    Writer.Add(cmd);
+                else if constexpr (std::is_same_v<T, TLost>)
+                    Writer.AddLost(cmd);
+                else
+                    Writer.End(cmd);
+            },
+            c);
     }
+    Writer.Flush();
+    return true;
 }
 
 }  // namespace aircon

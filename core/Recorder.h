@@ -21,20 +21,16 @@
 // own, and the rows it had not written are counted.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <variant>
 #include <vector>
 
+#include "BackgroundQueue.h"
 #include "Events.h"
 #include "RecordingCsv.h"
 
@@ -171,7 +167,8 @@ class TRecorder : public IMonitorObserver {
     std::uint64_t FDroppedTotal = 0;  // rows dropped in this recording
     bool FBehindReported = false;
     std::uint64_t FUnwritten = 0;
-    std::thread FThread;
+    // Commands to the writer, rows weighing 1 and the others nothing; started last.
+    util::TBackgroundQueue<TCommand> FQueue;
 };
 
 }  // namespace aircon
