@@ -42,13 +42,25 @@ namespace {
 #ifdef _WIN32
 // Ctrl+C, Ctrl+Break, a closed console or a shutdown ask the loop to stop; the
 // system calls the handler on a thread of its own. There is nothing to wake:
-// the loop looks at the request at least every 0.2 s.
+// the loop looks at the request at least every 0.2 s. A closed console or a
+// shutdown ends the process once the handler returns, so the handler then waits
+// (within the 5 s the system gives) until the port is closed and the counts are
+// out. A user logging off does not stop it.
 int g_wake[2] = {-1, -1};
 std::atomic<bool> g_stop{false};
+std::atomic<bool> g_finished{false};
 
-BOOL WINAPI OnConsoleControl(DWORD) {
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event == CTRL_LOGOFF_EVENT) return FALSE;
     g_stop = true;
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        for (int i = 0; i < 90 && !g_finished; ++i)
+            Sleep(50);
     return TRUE;
+}
+
+void Finished() {
+    g_finished = true;
 }
 
 void InstallSignals() {
@@ -82,6 +94,8 @@ void InstallSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
+
+void Finished() {}
 #endif
 
 struct Stats {
@@ -443,5 +457,6 @@ int main(int argc, char** argv) {
     control.reset();
     log->Put(clock(), "stats " + stats.Line());
     std::cout << "ac_sim: stopped; " << stats.Line() << '\n' << std::flush;
+    Finished();
     return status;
 }
