@@ -376,7 +376,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args, bool pseudoTermin
             return {std::nullopt, std::string("--tap makes a pseudo-terminal, ") + without};
         if (o.lineBaud > 0)
             return {std::nullopt,
-                    std::string("--line-baud keeps a speed on a pseudo-terminal, ") + without};
+                    "--line-baud keeps a speed on a pseudo-terminal, which this system does not "
+                    "have; a --device COMn runs at --baud"};
         if (!o.control.empty())
             return {std::nullopt,
                     "--control reads commands from a named pipe, which this system does not "
