@@ -1,7 +1,8 @@
 #!/bin/bash
-# Cross build for Windows: the poller AirConPoll.exe and the tests of the codec, the helpers, the
-# serial component with its Win32 platform layer and the monitoring core as static .exe files,
-# with Debian's mingw-w64 (POSIX thread model). No Qt. Uses ccache when it is installed.
+# Cross build for Windows: the poller AirConPoll.exe, the simulator ac_sim.exe (on a COM port
+# only) and the tests of the codec, the helpers, the serial component with its Win32 platform
+# layer and the monitoring core as static .exe files, with Debian's mingw-w64 (POSIX thread
+# model). No Qt. Uses ccache when it is installed.
 #   bash tools/windows.sh [build dir]       (default: build-windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."

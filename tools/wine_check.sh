@@ -2,13 +2,15 @@
 # Runs the Windows build's tests under Wine, headless, on a real (pseudo) line:
 #   bash tools/wine_check.sh [windows build dir] [linux build dir]
 # (defaults build-windows and build; run tools/windows.sh first). The Linux build gives the
-# simulator ac_sim for the end-to-end checks; without it they are left out, and said so.
+# simulator ac_sim and the poller AirConPoll for the end-to-end checks; without them they are
+# left out, and said so.
 #
 # The Wine prefix lives in the Windows build dir and is made once, without any prompt. Two COM
 # ports are mapped to the two ends of a pseudo-terminal pair (socat), so the Win32 layer drives a
 # line whose far end the tests hold: COM7 is the port under test, COM8 its far end. COM9 is the
 # simulator on a pseudo-terminal that vanishes after a few seconds: the hang-up as on Linux. COM6
-# is the simulator that AirConPoll.exe reads end to end.
+# is the simulator that AirConPoll.exe reads end to end. COM5 is the port ac_sim.exe serves, the
+# Linux poller on the other end of its pseudo-terminal pair.
 set -euo pipefail
 shopt -s nullglob
 cd "$(dirname "$0")/.."
@@ -37,7 +39,7 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
 fi
 
 # The line: a pseudo-terminal pair with COM7 on one end and COM8 on the other.
-rm -f "$line"/com6 "$line"/com7 "$line"/com8 "$line"/com9
+rm -f "$line"/com5 "$line"/com5-far "$line"/com6 "$line"/com7 "$line"/com8 "$line"/com9
 socat pty,link="$line/com7",raw,echo=0 pty,link="$line/com8",raw,echo=0 </dev/null >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do [[ -e $line/com7 && -e $line/com8 ]] && break; sleep 0.1; done
@@ -52,6 +54,7 @@ map_port COM7 "$line/com7"
 map_port COM8 "$line/com8"
 map_port COM9 "$line/com9"
 map_port COM6 "$line/com6"
+map_port COM5 "$line/com5"
 wineserver -k 2>/dev/null || true  # the device map is read again when Wine starts
 wineserver -w 2>/dev/null || true
 # One server and one set of Wine's own services for every run, started here with their output
@@ -99,17 +102,10 @@ fi
 # program may end before the reply to its last command): reply kind and unit, readings taken
 # from the frame (INFO starts at character 13), parameters and identity.
 poller=$win/AirConPoll/AirConPoll.exe
-e2e() {
-    local dir=$win/wine-e2e rc=0 i n cid2 unit frame json
-    rm -rf "$dir" "$line/com6"
-    mkdir -p "$dir"
-    "$sim" --link "$line/com6" --log "$dir/sim.log" </dev/null >"$dir/sim.out" 2>&1 &
-    local sim_pid=$!
-    pids+=("$sim_pid")
-    for _ in $(seq 50); do [[ -e $line/com6 ]] && break; sleep 0.1; done
-    timeout 120 wine "$poller" --port COM6 --once --json >"$dir/out.jsonl" 2>"$dir/err.txt" || rc=$?
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
+# NAME POLLER SIM DIR RC: the poller's out.jsonl and err.txt in DIR against the simulator's
+# sim.log there; RC is the poller's exit status.
+compare_replies() {
+    local name=$1 pname=$2 sname=$3 dir=$4 rc=$5 i n cid2 unit frame json
     local problems=()
     ((rc == 0)) || problems+=("exit status $rc: $(head -c 2000 "$dir/err.txt")")
     [[ ! -s $dir/err.txt ]] || problems+=("standard error is not empty: $(head -c 2000 "$dir/err.txt")")
@@ -126,7 +122,7 @@ e2e() {
     }
     byte() { echo $((16#${1:13+2*$2:2})); }
     expect() {  # reply number, key, got, wanted
-        [[ $3 == "$4" ]] || problems+=("reply $1 $2: AirConPoll.exe printed '$3', the simulator sent '$4'")
+        [[ $3 == "$4" ]] || problems+=("reply $1 $2: $pname printed '$3', $sname sent '$4'")
     }
     declare -A seen=()
     n=${#lines[@]}
@@ -152,22 +148,93 @@ e2e() {
         47) expect "$i" temp_set_point "$(field "$json" temp_set_point)" 25 ;;
         4F) expect "$i" version "$(field "$json" version)" '"1.0"' ;;
         50) expect "$i" address "$(field "$json" address)" 1 ;;
-        51) expect "$i" vendor_name "$(field "$json" vendor_name)" '"Simulated Climate   "' ;;
+        51) expect "$i" vendor_name "$(field "$json" vendor_name)" '"Simulated Climate"' ;;
         esac
     done
     ((${#seen[@]} == 6)) || problems+=("0x42, 0x43 and 0x44 of both units: ${#seen[@]} of 6 seen")
     if ((${#problems[@]})); then
-        printf 'AirConPoll.exe --once --json: %s\n' "${problems[@]}" | head -40
-        failed+=(airconpoll_once_e2e)
+        printf '%s --once --json: %s\n' "$pname" "${problems[@]}" | head -40
+        failed+=("$name")
     else
-        echo "airconpoll_once_e2e: ${#lines[@]} replies as the simulator sent them ($dir)"
+        echo "$name: ${#lines[@]} replies as $sname sent them ($dir)"
         passed=$((passed + 1))
     fi
+}
+e2e() {
+    local dir=$win/wine-e2e rc=0
+    rm -rf "$dir" "$line/com6"
+    mkdir -p "$dir"
+    "$sim" --link "$line/com6" --log "$dir/sim.log" </dev/null >"$dir/sim.out" 2>&1 &
+    local sim_pid=$!
+    pids+=("$sim_pid")
+    for _ in $(seq 50); do [[ -e $line/com6 ]] && break; sleep 0.1; done
+    timeout 120 wine "$poller" --port COM6 --once --json >"$dir/out.jsonl" 2>"$dir/err.txt" || rc=$?
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    compare_replies airconpoll_once_e2e AirConPoll.exe "the simulator" "$dir" "$rc"
 }
 if [[ -x $sim && -x $poller ]]; then
     e2e
 else
     echo "wine_check: no simulator in $linux or no $poller: AirConPoll.exe not checked end to end"
+fi
+
+# The simulator as a Windows program: ac_sim.exe serves COM5, one end of a pseudo-terminal pair
+# (as the controller's end of a null-modem cable), and the Linux poller reads the other end once;
+# every reading it prints must be what ac_sim.exe logged. Ctrl+C (SIGINT, which Wine hands to the
+# program's console handler) ends it with its counts. What needs a pseudo-terminal or a named
+# pipe is refused with the option named.
+simexe=$win/tools/ac_sim.exe
+linpoll=$linux/AirConPoll/AirConPoll
+sim_e2e() {
+    local dir=$win/wine-sim-e2e rc=0 src=0 problems=()
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    local -a refused=("--link COM5|--link" "--device COM5 --control ctl|--control"
+        "--device COM5 --tap tap|--tap" "|--device COMn")
+    for c in "${refused[@]}"; do
+        local args=${c%|*} want=${c#*|} out code=0
+        # shellcheck disable=SC2086 # the words of the command line
+        out=$(timeout 60 wine "$simexe" $args 2>&1 </dev/null) || code=$?
+        ((code == 2)) && grep -q -- "$want" <<<"$out" ||
+            problems+=("ac_sim.exe $args: status $code, wanted 2 and a message naming $want: $out")
+    done
+    local code=0 out
+    out=$(timeout 60 wine "$simexe" --device COM20 2>&1 </dev/null) || code=$?
+    ((code == 1)) && grep -q "cannot open 'COM20'" <<<"$out" ||
+        problems+=("ac_sim.exe --device COM20 (no such port): status $code, wanted 1 and why: $out")
+
+    rm -f "$line/com5" "$line/com5-far"
+    socat pty,link="$line/com5",raw,echo=0 pty,link="$line/com5-far",raw,echo=0 </dev/null >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 50); do [[ -e $line/com5 && -e $line/com5-far ]] && break; sleep 0.1; done
+    wine "$simexe" --device COM5 --log "$dir/sim.log" </dev/null >"$dir/sim.out" 2>"$dir/sim.err" &
+    local sim_pid=$!
+    pids+=("$sim_pid")
+    for _ in $(seq 150); do grep -q 'on COM5' "$dir/sim.out" 2>/dev/null && break; sleep 0.1; done
+    if grep -q 'on COM5' "$dir/sim.out"; then
+        timeout 120 "$linpoll" --port "$line/com5-far" --once --json >"$dir/out.jsonl" 2>"$dir/err.txt" || rc=$?
+    else
+        problems+=("ac_sim.exe did not announce COM5: $(head -c 2000 "$dir/sim.out" "$dir/sim.err")")
+        rc=1
+    fi
+    kill -INT "$sim_pid" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$sim_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" || src=$?
+    ((src == 0)) && grep -q '^ac_sim: stopped; commands=' "$dir/sim.out" ||
+        problems+=("ac_sim.exe after Ctrl+C: status $src, counts: $(grep stopped "$dir/sim.out")")
+    [[ ! -s $dir/sim.err ]] || problems+=("ac_sim.exe wrote to standard error: $(head -c 2000 "$dir/sim.err")")
+    if ((${#problems[@]})); then
+        printf 'ac_sim.exe: %s\n' "${problems[@]}" | head -20
+        failed+=(ac_sim_exe)
+    fi
+    compare_replies ac_sim_exe_e2e "AirConPoll (Linux)" ac_sim.exe "$dir" "$rc"
+}
+if [[ -x $simexe && -x $linpoll ]]; then
+    sim_e2e
+else
+    echo "wine_check: no $simexe or no poller in $linux (target AirConPoll): ac_sim.exe not checked"
 fi
 
 if ((${#failed[@]})); then

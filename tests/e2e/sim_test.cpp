@@ -854,6 +854,44 @@ TEST(SimOptions, GoodCommandLines) {
     EXPECT_EQ(ParseOptions({"--line-baud", "2400", "--pace", "9600"}).options->pace, 9600);
 }
 
+// Without pseudo-terminals and named pipes (Windows) the simulator serves an
+// existing serial port only; what needs them is refused with the option named.
+TEST(SimOptions, WithoutPseudoTerminalsOnlyASerialPortIsServed) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* mention;  // nullptr: accepted
+    } cases[] = {
+        {{"--device", "COM5"}, nullptr},
+        {{"--device", "COM5", "--baud", "19200", "--addr", "1,2", "--vanish-after", "3",
+          "--back-after", "1", "--log", "sim.log", "--drop", "0.1"},
+         nullptr},
+        {{}, "--device COMn"},
+        {{"--addr", "3"}, "--device COMn"},
+        {{"--link", "COM5"}, "--link"},
+        {{"--device", "COM5", "--tap", "t"}, "--tap"},
+        {{"--device", "COM5", "--line-baud", "9600"}, "--line-baud"},
+        {{"--device", "COM5", "--control", "c"}, "--control"},
+        {{"--device", "COM5", "--addr", "256"}, "--addr"},
+    };
+    for (const auto& c : cases) {
+        const auto r = ParseOptions(c.args, false);
+        const std::string line = c.args.empty() ? std::string("(none)") : c.args.back();
+        if (!c.mention) {
+            ASSERT_TRUE(r.options) << line << ": " << r.error;
+            EXPECT_EQ(r.options->device, "COM5");
+            EXPECT_EQ(r.options->pace, 0);  // the port's own line sets the pace
+            continue;
+        }
+        EXPECT_FALSE(r.options) << line;
+        EXPECT_NE(r.error.find(c.mention), std::string::npos) << r.error;
+    }
+    EXPECT_TRUE(ParseOptions({"--help"}, false).options->help);
+    // With them every one of those is accepted.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {}, {"--link", "/tmp/l", "--tap", "/tmp/t", "--line-baud", "9600", "--control", "c"}})
+        EXPECT_TRUE(ParseOptions(args, true).options);
+}
+
 TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
     struct Case {
         std::vector<std::string> args;

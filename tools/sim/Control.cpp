@@ -1,8 +1,10 @@
 #include "Control.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <Model.h>
 #include <MultiPoll.h>
@@ -206,6 +208,7 @@ std::string ApplyControl(Bus& bus, std::string_view line) {
            "' (silent, answer, alarm, power, late, reply-as, param, choices, version, normal)";
 }
 
+#ifndef _WIN32
 ControlPipe::ControlPipe(std::string path) : path_(std::move(path)) {
     struct stat st {};
     if (lstat(path_.c_str(), &st) == 0) {
@@ -254,5 +257,19 @@ std::vector<std::string> ControlPipe::ReadLines() {
     if (partial_.size() > 4096) partial_.clear();
     return lines;
 }
+
+#else
+// The commands arrive on a POSIX named pipe, which Windows does not have.
+ControlPipe::ControlPipe(std::string path) {
+    throw std::runtime_error("cannot take control commands at '" + path +
+                             "': Windows has no named pipes of this kind");
+}
+
+ControlPipe::~ControlPipe() = default;
+
+std::vector<std::string> ControlPipe::ReadLines() {
+    return {};
+}
+#endif
 
 }  // namespace acsim

@@ -26,6 +26,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Bus.h"
 
@@ -37,7 +38,7 @@ std::string ApplyControl(Bus& bus, std::string_view line);
 
 // The named pipe the commands arrive on. Made at `path` (an existing named
 // pipe there is taken over; any other file is an error) and removed on
-// destruction. Throws std::runtime_error on failure.
+// destruction. Throws std::runtime_error on failure, and always on Windows.
 class ControlPipe {
   public:
     explicit ControlPipe(std::string path);

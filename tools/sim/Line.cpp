@@ -1,5 +1,6 @@
 #include "Line.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -7,9 +8,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <CPort.h>
 #include <PosixLine.h>
+#endif
 
+#include <CPort.h>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -21,13 +25,14 @@
 namespace acsim {
 namespace {
 
-std::runtime_error SysError(const std::string& what) {
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
-
 int TimeoutMs(double seconds) {
     if (seconds <= 0) return 0;
     return static_cast<int>(std::min(std::ceil(seconds * 1000.0), double{INT_MAX}));
+}
+
+#ifndef _WIN32
+std::runtime_error SysError(const std::string& what) {
+    return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
 class PtyLine final : public Line {
@@ -157,6 +162,20 @@ class PtyLine final : public Line {
     std::string failure_;
 };
 
+// Whether one of the descriptors has become readable.
+bool AnyReadable(std::span<const int> fds) {
+    std::vector<pollfd> p;
+    for (int fd : fds)
+        p.push_back({fd, POLLIN, 0});
+    return poll(p.data(), p.size(), 0) > 0;
+}
+#else
+// Windows has no descriptors to wake the simulator: the wait ends with its time.
+bool AnyReadable(std::span<const int>) {
+    return false;
+}
+#endif
+
 TBaudRate RateOf(int baud) {
     static constexpr std::array kRates{
         TBaudRate::Br110,    TBaudRate::Br300,    TBaudRate::Br600,   TBaudRate::Br1200,
@@ -202,10 +221,7 @@ class DeviceLine final : public Line {
             const double slice = std::min(left, 0.02);
             port_.PumpHandOver(std::chrono::milliseconds(TimeoutMs(slice)));
             left -= slice;
-            std::vector<pollfd> fds;
-            for (int fd : wakeFds)
-                fds.push_back({fd, POLLIN, 0});
-            if (poll(fds.data(), fds.size(), 0) > 0) break;
+            if (AnyReadable(wakeFds)) break;
         } while (left > 0 && failure_.empty() && port_.Connected());
         handler_ = nullptr;
         return failure_.empty() && port_.Connected();
@@ -230,7 +246,12 @@ class DeviceLine final : public Line {
 }  // namespace
 
 std::unique_ptr<Line> OpenPty(const std::string& link) {
+#ifndef _WIN32
     return std::make_unique<PtyLine>(link);
+#else
+    (void)link;
+    throw std::runtime_error("Windows has no pseudo-terminals: use --device COMn");
+#endif
 }
 
 std::unique_ptr<Line> OpenDevice(const std::string& path, int baud) {

@@ -20,7 +20,8 @@ class Line {
     virtual const std::string& Path() const = 0;
     // Waits up to `timeout` seconds for received bytes and hands every block to
     // `onBytes`; returns early when one of `wakeFds` becomes readable (negative
-    // ones are passed over). Returns false when the line has failed for good.
+    // ones are passed over; Windows has none). Returns false when the line has
+    // failed for good.
     virtual bool Wait(double timeout, std::span<const int> wakeFds,
                       const BytesHandler& onBytes) = 0;
     // Sends bytes; whatever no one is listening for is lost, as on a real line.
@@ -39,10 +40,12 @@ class Line {
 // Makes a pseudo-terminal pair in raw mode and keeps its master. With a link
 // path, a symbolic link to the slave is placed there (an existing symbolic link
 // is replaced; any other file is an error) and removed again on destruction if
-// it still points at this slave. Throws std::runtime_error on failure.
+// it still points at this slave. Throws std::runtime_error on failure, and
+// always on Windows, which has no pseudo-terminals.
 std::unique_ptr<Line> OpenPty(const std::string& link);
 
-// Opens an existing serial device at `baud`, 8N1, with the serial component.
+// Opens an existing serial device at `baud`, 8N1, with the serial component
+// (on Windows a COM port, "COM5").
 std::unique_ptr<Line> OpenDevice(const std::string& path, int baud);
 
 }  // namespace acsim

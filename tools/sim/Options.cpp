@@ -61,7 +61,7 @@ std::vector<ControllerConfig> ControllerConfigs(const Options& o) {
 }
 
 std::string HelpText() {
-    return R"(Usage: ac_sim [OPTION]...
+    std::string help = R"(Usage: ac_sim [OPTION]...
 Plays the air-conditioner controller (the slave of the frame protocol) on a
 serial line, so that the monitoring tool can be run without hardware.
 
@@ -202,9 +202,17 @@ and the counts of commands and replies are printed (with silent=, garbled=
 and tap_sent= when --control, --line-baud or --tap is in use). Exit status 0,
 1 when the line fails, 2 for a bad command line.
 )";
+    if (!kPseudoTerminals)
+        help += R"(
+On Windows the simulator answers on a serial port only: --device COMn, the
+controller's end of a null-modem cable to the tool's port. --link, --tap,
+--line-baud and --control are refused (no pseudo-terminals, no named pipes).
+Ctrl+C, Ctrl+Break or closing the console ends it as SIGINT does.
+)";
+    return help;
 }
 
-ParseResult ParseOptions(const std::vector<std::string>& args) {
+ParseResult ParseOptions(const std::vector<std::string>& args, bool pseudoTerminals) {
     Options o;
     std::string error;
     auto fail = [&](std::string msg) {
@@ -359,6 +367,26 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         if (!it->second(*value)) return {std::nullopt, error};
     }
     if (o.help) return {o, ""};
+    if (!pseudoTerminals) {
+        const char* const without = "which this system does not have; use --device COMn";
+        if (!o.link.empty())
+            return {std::nullopt,
+                    std::string("--link places a link to a pseudo-terminal, ") + without};
+        if (!o.tap.empty())
+            return {std::nullopt, std::string("--tap makes a pseudo-terminal, ") + without};
+        if (o.lineBaud > 0)
+            return {std::nullopt,
+                    "--line-baud keeps a speed on a pseudo-terminal, which this system does not "
+                    "have; a --device COMn runs at --baud"};
+        if (!o.control.empty())
+            return {std::nullopt,
+                    "--control reads commands from a named pipe, which this system does not "
+                    "have; leave it out"};
+        if (o.device.empty())
+            return {std::nullopt,
+                    "this system has no pseudo-terminals: give the serial port to answer on "
+                    "with --device COMn (the controller's end of a null-modem cable)"};
+    }
     if (!o.device.empty() && !o.link.empty())
         return {std::nullopt,
                 "--link makes a link to a pseudo-terminal; it does not go with --device"};

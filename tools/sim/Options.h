@@ -35,7 +35,17 @@ struct ParseResult {
     std::string error;  // set when options is empty
 };
 
-ParseResult ParseOptions(const std::vector<std::string>& args);
+// Whether the system gives the simulator pseudo-terminals and named pipes, which
+// --link, --tap, --line-baud and --control need. Windows has neither: there the
+// simulator answers on an existing serial port (--device COMn) only.
+#ifdef _WIN32
+inline constexpr bool kPseudoTerminals = false;
+#else
+inline constexpr bool kPseudoTerminals = true;
+#endif
+
+ParseResult ParseOptions(const std::vector<std::string>& args,
+                         bool pseudoTerminals = kPseudoTerminals);
 
 // One configuration per controller on the line. With a single address it is
 // `controller` as given. With several, each is told apart: its name, software

@@ -1,8 +1,17 @@
 // ac_sim: the air-conditioner controller on a virtual or real serial line.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
+#endif
 
 #include <DH.h>
 #include <HexText.h>
@@ -30,6 +39,39 @@ using namespace acsim;
 
 namespace {
 
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break, a closed console or a shutdown ask the loop to stop; the
+// system calls the handler on a thread of its own. There is nothing to wake:
+// the loop looks at the request at least every 0.2 s. A closed console or a
+// shutdown ends the process once the handler returns, so the handler then waits
+// (within the 5 s the system gives) until the port is closed and the counts are
+// out. A user logging off does not stop it.
+int g_wake[2] = {-1, -1};
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_finished{false};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event == CTRL_LOGOFF_EVENT) return FALSE;
+    g_stop = true;
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        for (int i = 0; i < 90 && !g_finished; ++i)
+            Sleep(50);
+    return TRUE;
+}
+
+void Finished() {
+    g_finished = true;
+}
+
+void InstallSignals() {
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    // The output is the same bytes as elsewhere: UTF-8 on the console, lines
+    // ending in a line feed.
+    SetConsoleOutputCP(CP_UTF8);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+#else
 int g_wake[2] = {-1, -1};
 volatile sig_atomic_t g_stop = 0;
 
@@ -52,6 +94,9 @@ void InstallSignals() {
     sigaction(SIGTERM, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
+
+void Finished() {}
+#endif
 
 struct Stats {
     long commands = 0, ignored = 0, intact = 0, corrupted = 0, delayed = 0, dropped = 0;
@@ -103,7 +148,7 @@ class Log {
     explicit Log(const Options& o) {
         if (o.verbose || o.logPath == "-") outs_.push_back(&std::cout);
         if (!o.logPath.empty() && o.logPath != "-") {
-            file_.open(o.logPath, std::ios::out | std::ios::trunc);
+            file_.open(o.logPath, std::ios::out | std::ios::trunc | std::ios::binary);
             if (!file_) throw std::runtime_error("cannot write the log '" + o.logPath + "'");
             outs_.push_back(&file_);
         }
@@ -382,10 +427,15 @@ int main(int argc, char** argv) {
                 break;
             }
         } else {
+#ifdef _WIN32
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(static_cast<int>(wait * 1000) + 1));
+#else
             std::array<pollfd, 3> p{};
             for (std::size_t i = 0; i < p.size(); ++i)
                 p[i] = {wakeFds[i], POLLIN, 0};
             poll(p.data(), p.size(), static_cast<int>(wait * 1000) + 1);
+#endif
         }
         if (tap) tap->Wait(0, {}, onTapBytes);
         if (control)
@@ -407,5 +457,6 @@ int main(int argc, char** argv) {
     control.reset();
     log->Put(clock(), "stats " + stats.Line());
     std::cout << "ac_sim: stopped; " << stats.Line() << '\n' << std::flush;
+    Finished();
     return status;
 }
