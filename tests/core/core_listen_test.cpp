@@ -442,8 +442,9 @@ TEST_F(ListenSessionTest, MonitorObserversSeeTheOtherMaster) {
         "2500 missing 44 after 1000 ms",
         "2700 frame ok late",
         "2700 reply 00 to FF addr 1 info 0",
-        "2800 frame bad",
+        // The two stray bytes came before the damaged frame, and are told first.
         "2800 noise 2",
+        "2800 frame bad",
         "2800 closed",
     };
     EXPECT_EQ(side.Log, expected);
