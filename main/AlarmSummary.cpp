@@ -253,10 +253,15 @@ void TAlarmSummaryView::Rebuild() {
 void TAlarmSummaryView::ShowToggle() {
     const std::size_t count = FSummary.Active().size();
     const std::size_t serious = FSummary.SeriousCount();
-    QString text = QStringLiteral("告警汇总 (%1)").arg(count);
-    if (serious > 0) text = QStringLiteral("告警汇总 (%1, 严重 %2)").arg(count).arg(serious);
+    // Short on the crowded bar; the whole sentence for the tooltip and assistive technology.
+    QString text = QStringLiteral("告警 %1").arg(count);
+    QString sentence = QStringLiteral("告警汇总：当前告警 %1 条").arg(count);
+    if (serious > 0) {
+        text = QStringLiteral("告警 %1 严重 %2").arg(count).arg(serious);
+        sentence += QStringLiteral("，其中严重 %1 条").arg(serious);
+    }
     FToggle->setText(text);
-    FToggle->setAccessibleName(text);
+    FToggle->setAccessibleName(sentence);
     FToggle->setToolButtonStyle(serious > 0 ? Qt::ToolButtonTextBesideIcon
                                             : Qt::ToolButtonTextOnly);
     FToggle->setIcon(serious > 0 ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());

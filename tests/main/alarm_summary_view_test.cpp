@@ -71,7 +71,8 @@ class AlarmSummaryViewTest : public QObject {
     void showsTheStandingAlarmsNewestFirstTheSeriousMarked() {
         TBench b;
         QCOMPARE(b.View->grdAlarms->rowCount(), 0);
-        QCOMPARE(b.View->Toggle()->text(), QStringLiteral("告警汇总 (0)"));
+        QCOMPARE(b.View->Toggle()->text(), QStringLiteral("告警 0"));
+        QCOMPARE(b.View->Toggle()->accessibleName(), QStringLiteral("告警汇总：当前告警 0 条"));
         QVERIFY(b.View->lblAlarmHead->text().startsWith(QStringLiteral("当前无告警")));
 
         b.Alarms(0, AlarmReply(0, {{"voltage_ab", 0x02}}));
@@ -103,8 +104,9 @@ class AlarmSummaryViewTest : public QObject {
         // The first reply of a unit: its alarms began before it.
         QCOMPARE(b.Cell(3, TAlarmSummaryView::ColSince),
                  QStringLiteral("早于 2024-01-01 00:00:00（首次读取时已有）"));
-        QCOMPARE(b.View->Toggle()->text(), QStringLiteral("告警汇总 (4, 严重 2)"));
-        QCOMPARE(b.View->Toggle()->accessibleName(), b.View->Toggle()->text());
+        QCOMPARE(b.View->Toggle()->text(), QStringLiteral("告警 4 严重 2"));
+        QCOMPARE(b.View->Toggle()->accessibleName(),
+                 QStringLiteral("告警汇总：当前告警 4 条，其中严重 2 条"));
         QVERIFY(b.View->lblAlarmHead->text().startsWith(
             QStringLiteral("当前告警 4 条，其中严重 2 条")));
         QVERIFY(b.View->lblAlarmHead->text().contains(QStringLiteral("空调2 告警读取于 00:00:01")));

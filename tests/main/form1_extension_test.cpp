@@ -1,5 +1,6 @@
 // What the window shows below its designed area: panels that open on demand and the
 // status bar. The designed controls never move; the window follows the panels' height.
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QLabel>
 #include <QPushButton>
@@ -7,8 +8,11 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "AlarmSummary.h"
 #include "FakeClock.h"
 #include "FormTestSupport.h"
+#include "ParamSetDialog.h"
+#include "ScanDialog.h"
 
 class Form1ExtensionTest : public QObject {
     Q_OBJECT
@@ -91,6 +95,37 @@ class Form1ExtensionTest : public QObject {
             QCOMPARE(QAccessible::queryAccessibleInterface(memo)->text(QAccessible::Name),
                      QString::fromUtf8(caption));
         }
+    }
+
+    // With every control the program adds to the bottom bars, each still shows its whole
+    // text at the window's width: a squeezed button reads "告警汇…" or loses its edge.
+    void bottomBarsShowEveryControlWhole() {
+        TSettingsDir settings;
+        aircon::TFakeClock clock;
+        TForm1 form(settings.Path(), nullptr, &clock);
+        AddScanButton(form);
+        AddAlarmSummary(form);
+        AddParamSetButton(form);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QStringList squeezed;
+        int checked = 0;
+        for (QWidget* bar :
+             {static_cast<QWidget*>(form.LinkBar()), static_cast<QWidget*>(form.StatusBar())}) {
+            for (QWidget* w : bar->findChildren<QWidget*>()) {
+                if (!w->isVisibleTo(&form)) continue;
+                if (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QLabel*>(w)) continue;
+                ++checked;
+                const QRect inBar(w->mapTo(bar, QPoint(0, 0)), w->size());
+                if (w->width() < w->sizeHint().width() || !bar->rect().contains(inBar))
+                    squeezed << QStringLiteral("%1 (%2 of %3 px)")
+                                    .arg(w->objectName())
+                                    .arg(w->width())
+                                    .arg(w->sizeHint().width());
+            }
+        }
+        QVERIFY(checked >= 10);
+        QVERIFY2(squeezed.isEmpty(), qPrintable(squeezed.join(QStringLiteral(", "))));
     }
 };
 
