@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "DH.h"
+#include "JobSession.h"
 #include "LocalTime.h"
 #include "Session.h"
 #include "TextFile.h"
@@ -86,28 +87,13 @@ int RunParams(const TPollOptions& o, TEventLoop& Loop, std::ostream& Out, std::o
         }
     }
 
-    TSessionSettings settings;
-    settings.Line = TLineSettings{o.Port, o.BaudRate, o.DataBits, o.Parity, o.StopBits};
-    settings.Poll =
-        TPollSettings{static_cast<std::uint8_t>(o.Addr), o.IntervalMs, o.TimeoutMs, false};
-    TSession session(Loop.Clock(), settings, nullptr, &Loop, nullptr, "AirConPoll");
-    Loop.SetPort(&session.Port());
-    struct TUnbind {
-        TEventLoop& loop;
-        ~TUnbind() { loop.SetPort(nullptr); }
-    } unbind{Loop};
-    std::string failure;
-    session.OnPortFailure = [&](const TPortFailure& f) {
-        failure = f.Message;
-        if (!f.WinMessage.empty()) failure += " (" + f.WinMessage + ")";
-        if (f.WhileOpen) session.Close();
-    };
-    if (!session.Open().Opened()) {
-        log("cannot open " + o.Port + (failure.empty() ? "" : ": " + failure));
+    TJobSession job(o, Loop);
+    if (std::string why; !job.Open(why)) {
+        log(why);
         return ParamsFailed;
     }
+    TSession& session = job.Session();
     TMonitor& monitor = session.Monitor();
-    monitor.PollTimer().SetEnabled(false);
     auto runUntil = [&](auto Done) {
         while (!Done() && !Loop.StopRequested())
             Loop.RunOnce();
@@ -122,7 +108,7 @@ int RunParams(const TPollOptions& o, TEventLoop& Loop, std::ostream& Out, std::o
     }
     if (!reader.Params()) {
         log("address " + std::to_string(o.Addr) + " on " + o.Port + ": " + reader.FailureEn() +
-            (failure.empty() ? "" : ": " + failure));
+            job.FailureSuffix());
         return ParamsFailed;
     }
     const TParamSetIdentity& identity = reader.Identity();

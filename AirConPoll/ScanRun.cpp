@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <set>
 
+#include "JobSession.h"
 #include "Model.h"
 #include "Session.h"
 
@@ -76,28 +77,12 @@ std::string ScanJson(const TScanFound& f, std::string_view Format) {
 int RunScan(const TPollOptions& o, TEventLoop& Loop, std::ostream& Out, std::ostream& Err) {
     auto log = [&](const std::string& Line) { Err << "AirConPoll: " << Line << std::endl; };
 
-    TSessionSettings settings;
-    settings.Line = TLineSettings{o.Port, o.BaudRate, o.DataBits, o.Parity, o.StopBits};
-    settings.Poll =
-        TPollSettings{static_cast<std::uint8_t>(o.Addr), o.IntervalMs, o.TimeoutMs, false};
-    TSession session(Loop.Clock(), settings, nullptr, &Loop, nullptr, "AirConPoll");
-    Loop.SetPort(&session.Port());
-    struct TUnbind {
-        TEventLoop& loop;
-        ~TUnbind() { loop.SetPort(nullptr); }
-    } unbind{Loop};
-
-    std::string failure;
-    session.OnPortFailure = [&](const TPortFailure& f) {
-        failure = f.Message;
-        if (!f.WinMessage.empty()) failure += " (" + f.WinMessage + ")";
-        if (f.WhileOpen) session.Close();
-    };
-    if (!session.Open().Opened()) {
-        log("cannot open " + o.Port + (failure.empty() ? "" : ": " + failure));
+    TJobSession job(o, Loop);
+    if (std::string why; !job.Open(why)) {
+        log(why);
         return 1;
     }
-    session.Monitor().PollTimer().SetEnabled(false);
+    TSession& session = job.Session();
 
     TScanSettings s;
     if (!o.BaudList.empty()) s.Rates = o.BaudList;
@@ -155,7 +140,7 @@ int RunScan(const TPollOptions& o, TEventLoop& Loop, std::ostream& Out, std::ost
         scan.Stop();
         log("stopped: the port's settings are back as they were");
     } else if (*end == TScanEnd::LinkClosed) {
-        log(o.Port + " failed during the scan" + (failure.empty() ? "" : ": " + failure));
+        log(o.Port + " failed during the scan" + job.FailureSuffix());
     }
     // Controllers found whose identity was still being asked.
     for (std::size_t i = 0; i < scan.Found().size(); ++i)

@@ -8,16 +8,12 @@
 #include <variant>
 
 #include "DH.h"
+#include "Frame.h"
 #include "TextConv.h"
 
 namespace aircon {
 
 namespace {
-
-constexpr std::uint8_t CidVersion = 0x4F;
-constexpr std::uint8_t CidAddress = 0x50;
-constexpr std::uint8_t CidVendor = 0x51;
-constexpr std::uint8_t CidParams = 0x47;
 
 // Where a value goes in the file: the column of the comment after it.
 constexpr std::size_t CommentColumn = 32;
@@ -469,7 +465,7 @@ void TParamSetReader::Start() {
     // The pause hears of a closing link before this reader ends it.
     FPause = std::make_unique<TPollPause>(FMonitor);
     FMonitor.AddObserver(*this);
-    FWaiting = {CidVersion, CidAddress, CidVendor, CidParams};
+    FWaiting = {CID2::Version, CID2::Address, CID2::VendorInfo, CID2::UserParams};
     for (const std::uint8_t cid : FWaiting)
         FMonitor.QueueCommand(TIntCMD{cid, 0, 0});
 }
@@ -495,7 +491,7 @@ void TParamSetReader::OnReplyReceived(const TReplyReceived& e) {
             for (std::size_t i = 0; i < 3; ++i)
                 if (info->Fields[i]) *fields[i] = VendorFieldText(*info->Fields[i]);
         }
-    } else if (cid == CidParams) {
+    } else if (cid == CID2::UserParams) {
         if (e.Rtn != 0) {
             FFailure = "控制器拒绝读取参数：" + TDH::RtnToString(e.Rtn) + "（RTN " +
                        std::to_string(e.Rtn) + "）";
@@ -511,7 +507,7 @@ void TParamSetReader::OnReplyReceived(const TReplyReceived& e) {
 
 void TParamSetReader::OnReplyMissing(const TReplyMissing& e) {
     if (FDone || !FOnLine || e.CID2 != *FOnLine) return;
-    if (e.CID2 == CidParams) {
+    if (e.CID2 == CID2::UserParams) {
         FFailure = "控制器无应答：没有回复读取参数命令 (0x47)";
         FFailureEn = "no reply from the controller to 0x47 (read the parameters)";
     }
