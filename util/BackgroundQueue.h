@@ -162,6 +162,7 @@ class TBackgroundQueue {
         std::condition_variable Wake;      // to the thread
         std::condition_variable Progress;  // from the thread
         std::vector<T> Queue;
+        static constexpr std::size_t KeepCapacity = 64;
         std::uint64_t PendingWeight = 0;
         std::chrono::steady_clock::time_point FirstQueued{};
         bool Urgent = false;
@@ -190,6 +191,9 @@ class TBackgroundQueue {
                 lock.unlock();
                 stopped = count > 0 && !Handler.Take(batch);
                 batch.clear();
+                // A burst leaves no large buffer behind: what the queue holds between
+                // bursts stays the same however the batches happened to fall.
+                if (batch.capacity() > KeepCapacity) std::vector<T>().swap(batch);
                 lock.lock();
                 if (stopped) break;
                 Counters.Done += count;
