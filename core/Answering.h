@@ -62,4 +62,17 @@ class TAnswerRule : public IMonitorObserver {
     std::optional<TSent> FLast;
 };
 
+// Keeps the time of the last good reply (RTN 0): the values on screen are from then.
+// It outlives the link: the panels keep their values when the link closes.
+class TLastGoodReply : public IMonitorObserver {
+  public:
+    const std::optional<TStamp>& At() const { return FAt; }
+    void OnReplyReceived(const TReplyReceived& Reply) override {
+        if (Reply.Rtn == 0) FAt = Reply.At;
+    }
+
+  private:
+    std::optional<TStamp> FAt;
+};
+
 }  // namespace aircon

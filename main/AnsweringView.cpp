@@ -1,10 +1,67 @@
 #include "AnsweringView.h"
 
 #include <QLabel>
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
 
+#include "LocalTime.h"
 #include "PanelKit.h"
 #include "Session.h"
 #include "SteadyLabel.h"
+
+namespace {
+
+// The status label's text for each answering state.
+std::string_view AnsweringStatusText(aircon::TAnswering State) {
+    switch (State) {
+        case aircon::TAnswering::Answering:
+            return "通讯状态：正常";
+        case aircon::TAnswering::Refusing:
+            return "通讯状态：拒绝命令";
+        case aircon::TAnswering::Silent:
+            return "通讯状态：无应答";
+    }
+    return "";
+}
+
+// A span of time as the banner says it: "8 秒", "2 分 5 秒", "3 小时 12 分".
+std::string AgeText(aircon::Millis Age) {
+    const long long seconds = std::max<long long>(0, Age.count() / 1000);
+    if (seconds < 60) return std::to_string(seconds) + " 秒";
+    if (seconds < 3600)
+        return std::to_string(seconds / 60) + " 分 " + std::to_string(seconds % 60) + " 秒";
+    return std::to_string(seconds / 3600) + " 小时 " + std::to_string(seconds % 3600 / 60) + " 分";
+}
+
+// The banner shown while the controller is silent or refusing: what it does, and since
+// when the values shown have not changed. Empty while it answers.
+//   "控制器无应答：显示的数值是 14:03:05 的读数，已 26 秒未更新"
+//   "控制器拒绝命令：尚未收到任何读数"
+std::string StaleBannerText(aircon::TAnswering State, const std::optional<aircon::TStamp>& LastGood,
+                            const aircon::TStamp& Now) {
+    std::string text;
+    switch (State) {
+        case aircon::TAnswering::Answering:
+            return {};
+        case aircon::TAnswering::Refusing:
+            text = "控制器拒绝命令：";
+            break;
+        case aircon::TAnswering::Silent:
+            text = "控制器无应答：";
+            break;
+    }
+    if (!LastGood) return text + "尚未收到任何读数";
+    // The time of day to the second: the milliseconds of the log would only distract.
+    std::string at = util::LocalTimeText(LastGood->Wall, false);
+    if (const auto dot = at.find('.'); dot != std::string::npos) at.resize(dot);
+    const auto age = std::chrono::duration_cast<aircon::Millis>(Now.Time - LastGood->Time);
+    return text + "显示的数值是 " + at + " 的读数，已 " + AgeText(age) + "未更新";
+}
+
+}  // namespace
 
 TAnsweringView::TAnsweringView(aircon::TSession& Session, aircon::IClock& Clock, QLabel* Status,
                                QObject* Parent)
@@ -35,7 +92,7 @@ TAnsweringView::~TAnsweringView() {
 void TAnsweringView::Show(aircon::TAnswering State) {
     const bool changed = FShown != State;
     FShown = State;
-    if (changed) SetCaption(FStatus, aircon::AnsweringStatusText(State));
+    if (changed) SetCaption(FStatus, AnsweringStatusText(State));
     const bool stale = State != aircon::TAnswering::Answering;
     if (stale) Refresh();
     if (FBanner->isHidden() == stale) FBanner->setVisible(stale);
@@ -44,7 +101,7 @@ void TAnsweringView::Show(aircon::TAnswering State) {
 void TAnsweringView::Refresh() {
     if (!FShown || *FShown == aircon::TAnswering::Answering) return;
     const aircon::TStamp now{FClock.Now(), FClock.WallNow()};
-    const std::string text = aircon::StaleBannerText(*FShown, FLastGood.At(), now);
+    const std::string text = StaleBannerText(*FShown, FLastGood.At(), now);
     const QString shown = QString::fromStdString(text);
     FBanner->setAccessibleDescription(shown);
     SetSteadyText(FBanner, shown);

@@ -11,7 +11,6 @@
 
 #include "Answering.h"
 #include "Clock.h"
-#include "FieldStatus.h"
 
 class QLabel;
 class QWidget;
