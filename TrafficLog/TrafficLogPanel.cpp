@@ -307,7 +307,7 @@ void TTrafficLogPanel::SaveClicked() {
         FLog.SaveText(path.toStdString(), [this, rows](const aircon::TLogFileWriter::TEvent& E) {
             if (E.Kind == aircon::TLogFileWriter::TEventKind::Opened) return;
             const QString path = Text(E.Path);
-            const QString error = Text(E.Message);
+            const QString error = Text(aircon::LogFileFailureText(E.Path, E.Failure));
             const bool ok = E.Kind == aircon::TLogFileWriter::TEventKind::Finished;
             QMetaObject::invokeMethod(
                 this,
@@ -341,7 +341,7 @@ void TTrafficLogPanel::FileClicked(bool On) {
     FLog.StartFile(path.toStdString(), [this](const aircon::TLogFileWriter::TEvent& E) {
         if (E.Kind != aircon::TLogFileWriter::TEventKind::Failed) return;
         const QString path = Text(E.Path);
-        const QString error = Text(E.Message);
+        const QString error = Text(aircon::LogFileFailureText(E.Path, E.Failure));
         QMetaObject::invokeMethod(
             this,
             [this, path, error] {

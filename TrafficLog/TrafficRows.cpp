@@ -8,6 +8,7 @@
 #include "Frame.h"
 #include "HexText.h"
 #include "Model.h"
+#include "Platform.h"
 
 namespace aircon {
 
@@ -65,6 +66,19 @@ void ResetRow(TTrafficRow& Row) {
 }
 
 }  // namespace
+
+std::string LogFileFailureText(const std::string& Path, const TLogFileWriter::TFailure& Failure) {
+    const std::string reason = platform::ErrorText(Failure.Error);
+    switch (Failure.Step) {
+        case TLogFileWriter::TStep::Open:
+            return "无法打开文件 " + Path + "：" + reason;
+        case TLogFileWriter::TStep::Write:
+            return "写入文件 " + Path + " 失败：" + reason;
+        case TLogFileWriter::TStep::Close:
+            return "关闭文件 " + Path + " 失败：" + reason;
+    }
+    return Path + "：" + reason;
+}
 
 // ---------------------------------------------------------------------------
 // Texts

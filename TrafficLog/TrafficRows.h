@@ -100,6 +100,11 @@ std::string RowLine(const TTrafficRow& Row);
 // The first line of those files: the column names.
 std::string_view RowLineHeader();
 
+// Why the traffic log's file failed, for the operator: "无法打开文件 <path>：<reason>",
+// "写入文件 <path> 失败：<reason>", "关闭文件 <path> 失败：<reason>", the reason in the
+// system's words.
+std::string LogFileFailureText(const std::string& Path, const TLogFileWriter::TFailure& Failure);
+
 // A noise row keeps the first bytes of its run, as many as the longest frame.
 inline constexpr std::size_t NoiseBytesKept = TDH::InputBufferSize;
 

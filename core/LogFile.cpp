@@ -7,8 +7,6 @@
 
 namespace aircon {
 
-using platform::ErrorText;
-
 // What the writer's thread works on, and what it tells the owner.
 struct TLogFileWriter::TState {
     TState(std::string P, TMode M, std::string H, TOnEvent E)
@@ -30,24 +28,25 @@ struct TLogFileWriter::TState {
     std::mutex EventMutex;  // held while an event is reported, and to silence them
     TOnEvent OnEvent;
 
-    void Report(TEventKind Kind, std::string Message = {}) {
+    void Report(TEventKind Kind, TFailure Failure = {}) {
         std::lock_guard lock(EventMutex);
-        if (OnEvent) OnEvent(TEvent{Kind, Path, std::move(Message)});
+        if (OnEvent) OnEvent(TEvent{Kind, Path, Failure});
     }
 
     // Nothing more is written; the queue drops what waits.
-    bool Fail(std::string Message) {
+    bool Fail(TStep Step, int Error) {
+        const TFailure failure{Step, Error};
         if (Fd >= 0) platform::CloseFile(Fd);
         Fd = -1;
         {
             std::lock_guard lock(Mutex);
             Status.Failed = true;
-            Status.Error = Message;
+            Status.Failure = failure;
         }
-        Report(TEventKind::Failed, std::move(Message));
+        Report(TEventKind::Failed, failure);
         return false;
     }
-    bool WriteFailed(int Error) { return Fail("写入文件 " + Path + " 失败：" + ErrorText(Error)); }
+    bool WriteFailed(int Error) { return Fail(TStep::Write, Error); }
 
     bool Open() {
         int openError = 0;
@@ -55,7 +54,7 @@ struct TLogFileWriter::TState {
             Path,
             Mode == TMode::Append ? platform::TOpenMode::Append : platform::TOpenMode::Truncate,
             openError);
-        if (Fd < 0) return Fail("无法打开文件 " + Path + "：" + ErrorText(openError));
+        if (Fd < 0) return Fail(TStep::Open, openError);
         if (!Header.empty() && platform::FileSize(Fd) == std::uint64_t{0}) {
             const platform::TWriteResult r = platform::WriteAll(Fd, Header + '\n');
             if (r.Error != 0) return WriteFailed(r.Error);
@@ -96,7 +95,7 @@ struct TLogFileWriter::TState {
         const int closeError = platform::CloseFile(Fd);
         Fd = -1;
         if (closeError != 0) {
-            Fail("关闭文件 " + Path + " 失败：" + ErrorText(closeError));
+            Fail(TStep::Close, closeError);
             return;
         }
         {

@@ -30,10 +30,17 @@ class TLogFileWriter {
         Failed,    // opening or writing failed; nothing more is written
         Finished,  // after Finish: every line written and the file closed
     };
+    // Where a failure happened, and the system's error number.
+    enum class TStep { Open, Write, Close };
+    struct TFailure {
+        TStep Step = TStep::Open;
+        int Error = 0;
+        friend bool operator==(const TFailure&, const TFailure&) = default;
+    };
     struct TEvent {
         TEventKind Kind = TEventKind::Opened;
         std::string Path;
-        std::string Message;  // for Failed: what went wrong, for the operator
+        TFailure Failure;  // for Failed: what went wrong
     };
     using TOnEvent = std::function<void(const TEvent&)>;
 
@@ -41,7 +48,7 @@ class TLogFileWriter {
         bool Opened = false;
         bool Failed = false;
         bool Finished = false;
-        std::string Error;
+        TFailure Failure;  // when Failed
         std::uint64_t LinesWritten = 0;
         std::uint64_t LinesDropped = 0;  // dropped while the disk lagged behind
         std::size_t PendingBytes = 0;

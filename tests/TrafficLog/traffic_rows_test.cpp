@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -528,11 +530,18 @@ TEST(LogFileWriter, AppendsAndWritesTheHeaderOnlyIntoAnEmptyFile) {
 
 TEST(LogFileWriter, FailuresAreReportedNotSwallowed) {
     TTempDir dir;
+    const std::string missing = (dir / "no-such-folder" / "x.txt").string();
     const struct {
-        std::string path, message;
+        std::string path;
+        TLogFileWriter::TFailure failure;
+        std::string text;  // what the operator reads
     } cases[] = {
-        {(dir / "no-such-folder" / "x.txt").string(), "无法打开文件 "},
-        {"/dev/full", "写入文件 /dev/full 失败："},
+        {missing,
+         {TLogFileWriter::TStep::Open, ENOENT},
+         "无法打开文件 " + missing + "：" + std::strerror(ENOENT)},
+        {"/dev/full",
+         {TLogFileWriter::TStep::Write, ENOSPC},
+         std::string("写入文件 /dev/full 失败：") + std::strerror(ENOSPC)},
     };
     for (const auto& c : cases) {
         std::promise<TLogFileWriter::TEvent> failed;
@@ -546,12 +555,16 @@ TEST(LogFileWriter, FailuresAreReportedNotSwallowed) {
         ASSERT_EQ(f.wait_for(5s), std::future_status::ready) << c.path;
         const auto e = f.get();
         EXPECT_EQ(e.Path, c.path);
-        EXPECT_EQ(e.Message.rfind(c.message, 0), 0u) << e.Message;
+        EXPECT_EQ(e.Failure, c.failure) << c.path << ": error " << e.Failure.Error;
+        EXPECT_EQ(aircon::LogFileFailureText(e.Path, e.Failure), c.text);
         EXPECT_TRUE(w.Status().Failed);
-        EXPECT_EQ(w.Status().Error, e.Message);
+        EXPECT_EQ(w.Status().Failure, e.Failure);
         w.Write("after");  // ignored, no second report
         EXPECT_TRUE(w.Close(5s));
     }
+    // A failure on closing is worded as such.
+    EXPECT_EQ(aircon::LogFileFailureText("/x/y.txt", {TLogFileWriter::TStep::Close, EIO}),
+              std::string("关闭文件 /x/y.txt 失败：") + std::strerror(EIO));
 }
 
 // A disk that does not take anything (a pipe nobody reads yet): the caller goes on at
