@@ -24,11 +24,10 @@ QString RemoteWord(const TIntCMD& Item) {
     return Item.Param == 0x10 ? QStringLiteral("开机") : QStringLiteral("关机");
 }
 
-// The list index of a parameter code (the inverse of ParamCode).
+// The list index of a parameter code; -1 for a code that is no parameter.
 int IndexOf(std::uint8_t Code) {
-    for (int i = 0; i < ParamCount; ++i)
-        if (ParamCode(i) == Code) return i;
-    return -1;
+    const auto index = aircon::ParamFieldIndex(Code);
+    return index ? static_cast<int>(*index) : -1;
 }
 
 // A parameter's value as the operator chose it: the number, and the word of a setting
@@ -127,7 +126,8 @@ void TCommandOutcomes::ShowCurrent(int Index) {
     FIndex = Index;
     QString text;
     if (FParams && Index >= 0 && Index < ParamCount) {
-        const auto value = aircon::ParamValueOf(*FParams, ParamCode(Index));
+        const auto value =
+            aircon::ParamValueOf(*FParams, aircon::ParamFieldCode(static_cast<std::size_t>(Index)));
         text = QStringLiteral("当前值：") +
                (value ? ValueText(Index, *value) : QStringLiteral("未读到"));
     }

@@ -314,7 +314,8 @@ void TForm1::cmbSetParamChange() {
 void TForm1::btnSetParamClick() {
     if (Listening()) return;  // a listener sends nothing
     const int index = FEditor.cmbSetParam->currentIndex();
-    FIntCmd.Param = ParamCode(index);
+    if (index < 0) return;  // no parameter chosen
+    FIntCmd.Param = aircon::ParamFieldCode(static_cast<std::size_t>(index));
 
     // The value comes from the input that belongs to the parameter, touched or not.
     const TParamSource source = ParamSource(index);

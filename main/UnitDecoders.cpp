@@ -111,11 +111,6 @@ QString ParamListText(int Index) {
     return QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size()));
 }
 
-std::uint8_t ParamCode(int Index) {
-    const int code = (Index >= 0 && Index < 7) ? Index + 0x80 : Index + 0xC0 - 7;
-    return static_cast<std::uint8_t>(code);
-}
-
 TParamSource ParamSource(int Index) {
     switch (Index) {
         case 7:

@@ -55,10 +55,9 @@ inline constexpr int ParamCount =
 // Where the value of a parameter comes from.
 enum class TParamSource { Edit, RunMode, IndoorFan, Swing, LocalLock };
 // The text of a parameter in the editor's list (list order is the order of the core's
-// parameter fields): the field's caption.
+// parameter fields, so a list index is a field index: aircon::ParamFieldCode gives its
+// code): the field's caption.
 QString ParamListText(int Index);
-// The parameter code of a list index: 0x80.. for the first seven, 0xC0.. after.
-std::uint8_t ParamCode(int Index);
 TParamSource ParamSource(int Index);
 
 // The edit text converted to a parameter value. On failure, Error holds the

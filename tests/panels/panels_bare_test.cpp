@@ -394,7 +394,7 @@ class PanelsBareTest : public QObject {
         const std::pair<int, int> codes[] = {{0, 0x80}, {3, 0x83},  {6, 0x86},  {7, 0xC0},
                                              {8, 0xC1}, {10, 0xC3}, {11, 0xC4}, {15, 0xC8}};
         for (auto [index, code] : codes)
-            QCOMPARE(int{ParamCode(index)}, code);
+            QCOMPARE(int{aircon::ParamFieldCode(static_cast<std::size_t>(index))}, code);
         QCOMPARE(ParamSource(7), TParamSource::RunMode);
         QCOMPARE(ParamSource(8), TParamSource::IndoorFan);
         QCOMPARE(ParamSource(9), TParamSource::Swing);
