@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPixmap>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
@@ -132,6 +133,7 @@ TAlarmSummaryView::TAlarmSummaryView(aircon::TMonitor& Monitor, QString Settings
     FToggle->setObjectName(QStringLiteral("btnAlarmSummary"));
     FToggle->setCheckable(true);
     FToggle->setToolTip(QStringLiteral("显示或隐藏告警汇总：两台空调正在发生的全部告警"));
+    FixToggleSize();
     connect(FToggle, &QToolButton::toggled, this, [this](bool On) {
         setVisible(On);
         Store(ShownKey, On);
@@ -197,7 +199,6 @@ void TAlarmSummaryView::RefreshReads() {
 void TAlarmSummaryView::Rebuild() {
     const auto& active = FSummary.Active();
     grdAlarms->setRowCount(static_cast<int>(active.size()));
-    const QIcon warning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
     for (int row = 0; row < static_cast<int>(active.size()); ++row) {
         const aircon::TActiveAlarm& a = active[static_cast<std::size_t>(row)];
         const QString cells[ColumnCount] = {LevelText(a), Q(aircon::UnitName(a.Unit)),
@@ -216,7 +217,7 @@ void TAlarmSummaryView::Rebuild() {
                 item->setForeground(QColor(0xB0, 0x00, 0x00));
                 item->setBackground(QColor(0xFF, 0xE4, 0xE1));
             }
-            if (col == ColLevel && a.Serious) item->setIcon(warning);
+            if (col == ColLevel && a.Serious) item->setIcon(WarningIcon());
             if (col == ColState) {
                 // The state in the panel's colour for it (fault red, limits green/magenta).
                 const QColor c = ColourOf(aircon::AlarmColour(a.Code));
@@ -250,9 +251,41 @@ void TAlarmSummaryView::Rebuild() {
     ShowToggle();
 }
 
+namespace {
+const QString SeriousLook = QStringLiteral("QToolButton { color: #B00000; font-weight: bold; }");
+}
+
+void TAlarmSummaryView::FixToggleSize() {
+    // One height for both looks (the sign and the bold text are taller than plain text),
+    // and a width that only ever grows (see ShowToggle): a toggle that keeps its size
+    // asks no relayout of the status bar, and through it of the whole window, when an
+    // alarm comes or goes.
+    FToggle->setText(QStringLiteral("告警 8 严重 8"));
+    QPixmap sign(FToggle->iconSize());
+    sign.fill(Qt::transparent);
+    FToggle->setIcon(QIcon(sign));
+    FToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    FToggle->setStyleSheet(SeriousLook);
+    FToggle->ensurePolished();
+    FToggle->setFixedHeight(FToggle->sizeHint().height());
+    FToggle->setStyleSheet(QString());
+    FToggle->setIcon(QIcon());
+    FToggle->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    FToggleShows.reset();
+}
+
+const QIcon& TAlarmSummaryView::WarningIcon() {
+    if (FWarning.isNull()) FWarning = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    return FWarning;
+}
+
 void TAlarmSummaryView::ShowToggle() {
     const std::size_t count = FSummary.Active().size();
     const std::size_t serious = FSummary.SeriousCount();
+    const bool wasSerious = FToggleShows && FToggleShows->second > 0;
+    if (FToggleShows == std::pair{count, serious}) return;
+    const bool look = !FToggleShows || wasSerious != (serious > 0);
+    FToggleShows = std::pair{count, serious};
     // Short on the crowded bar; the whole sentence for the tooltip and assistive technology.
     QString text = QStringLiteral("告警 %1").arg(count);
     QString sentence = QStringLiteral("告警汇总：当前告警 %1 条").arg(count);
@@ -262,12 +295,23 @@ void TAlarmSummaryView::ShowToggle() {
     }
     FToggle->setText(text);
     FToggle->setAccessibleName(sentence);
+    if (!look) {
+        Widen();
+        return;
+    }
     FToggle->setToolButtonStyle(serious > 0 ? Qt::ToolButtonTextBesideIcon
                                             : Qt::ToolButtonTextOnly);
-    FToggle->setIcon(serious > 0 ? style()->standardIcon(QStyle::SP_MessageBoxWarning) : QIcon());
-    FToggle->setStyleSheet(
-        serious > 0 ? QStringLiteral("QToolButton { color: #B00000; font-weight: bold; }")
-                    : QString());
+    FToggle->setIcon(serious > 0 ? WarningIcon() : QIcon());
+    FToggle->setStyleSheet(serious > 0 ? SeriousLook : QString());
+    Widen();
+}
+
+void TAlarmSummaryView::Widen() {
+    // Grown to the text it shows now, with room for one more digit; never shrunk.
+    const int need =
+        FToggle->sizeHint().width() + FToggle->fontMetrics().horizontalAdvance(QLatin1Char('8'));
+    if (FToggle->minimumWidth() != FToggle->maximumWidth() || need > FToggle->width())
+        FToggle->setFixedWidth(std::max(need, FToggle->minimumWidth()));
 }
 
 void TAlarmSummaryView::Appeared(std::span<const aircon::TActiveAlarm> New) {

@@ -8,12 +8,15 @@
 // toggle in the status bar, which also counts the alarms, shows and hides it.
 #pragma once
 
+#include <QIcon>
 #include <QPointer>
 #include <QString>
 #include <QToolButton>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <span>
+#include <utility>
 
 #include "Alarms.h"
 
@@ -57,12 +60,21 @@ class TAlarmSummaryView : public QWidget {
     void Rebuild();
     void Appeared(std::span<const aircon::TActiveAlarm> New);
     void ShowToggle();
+    const QIcon& WarningIcon();
+    void FixToggleSize();
+    void Widen();
     void Store(const QString& Key, bool Value) const;
 
     aircon::TMonitor* FMonitor = nullptr;
     aircon::TAlarmSummary FSummary;
     QString FSettingsFile;
     QPointer<QToolButton> FToggle;  // in the host's status bar, which may go first
+    // The style's warning sign, looked up once when first needed (WarningIcon): the
+    // lookup costs far more than a rebuild of the table.
+    QIcon FWarning;
+    // What the toggle shows (alarms, serious ones): it is touched only when that changes,
+    // since each change of its text or look lays out the status bar again.
+    std::optional<std::pair<std::size_t, std::size_t>> FToggleShows;
 };
 
 // Makes the alarm summary of the window: the panel below the designed area (hidden until

@@ -107,6 +107,16 @@ class AlarmSummaryViewTest : public QObject {
         QCOMPARE(b.View->Toggle()->text(), QStringLiteral("告警 4 严重 2"));
         QCOMPARE(b.View->Toggle()->accessibleName(),
                  QStringLiteral("告警汇总：当前告警 4 条，其中严重 2 条"));
+        // The toggle keeps its size while the counts change (a new size would lay out the
+        // whole window again at every alarm), and that size holds the whole text.
+        QToolButton* toggle = b.View->Toggle();
+        const QSize toggleSize = toggle->size();
+        QCOMPARE(toggle->minimumSize(), toggle->maximumSize());
+        QVERIFY2(
+            toggle->sizeHint().width() <= toggle->width(),
+            qPrintable(
+                QStringLiteral("%1 > %2").arg(toggle->sizeHint().width()).arg(toggle->width())));
+        QVERIFY(!toggle->icon().isNull());
         QVERIFY(b.View->lblAlarmHead->text().startsWith(
             QStringLiteral("当前告警 4 条，其中严重 2 条")));
         QVERIFY(b.View->lblAlarmHead->text().contains(QStringLiteral("空调2 告警读取于 00:00:01")));
@@ -122,6 +132,8 @@ class AlarmSummaryViewTest : public QObject {
         QCOMPARE(b.Cell(0, TAlarmSummaryView::ColField), QStringLiteral("消防报警"));
         QCOMPARE(b.Cell(0, TAlarmSummaryView::ColSince), QStringLiteral("2024-01-01 00:00:02"));
         QCOMPARE(grid->rowCount(), 5);
+        QCOMPARE(toggle->text(), QStringLiteral("告警 5 严重 3"));
+        QCOMPARE(toggle->size(), toggleSize);
     }
 
     void newAlarmsRingOrNotifyOnlyWhenChosenAndTheChoiceIsKept() {
