@@ -24,6 +24,12 @@ class TObject {
         FOut += Value;
     }
     void Int(std::string_view Key, std::int64_t Value) { Raw(Key, std::to_string(Value)); }
+    // A text that needs no escaping (a time, a code word), in quotes.
+    void Plain(std::string_view Key, std::string_view Value) {
+        Raw(Key, "\"");
+        FOut += Value;
+        FOut += '"';
+    }
     template <class T>
     void Optional(std::string_view Key, const std::optional<T>& Value) {
         if (Value)
@@ -98,7 +104,7 @@ std::string IsoTime(WallTime Time) {
 
 std::string JsonLine(const TDecodedReply& Reply) {
     TObject o;
-    o.Raw("time", "\"" + IsoTime(Reply.At.Wall) + "\"");
+    o.Plain("time", IsoTime(Reply.At.Wall));
     o.Int("addr", Reply.Header.Addr);
     o.Raw("cid2", Hex2(Reply.CID2));
     std::visit(
