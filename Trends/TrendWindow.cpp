@@ -274,13 +274,13 @@ void TTrendWindow::FileRead(const QString& Path, std::shared_ptr<THistory> Histo
     const QString name = QFileInfo(Path).fileName();
     const QString where = "文件：" + QDir::toNativeSeparators(Path) + "\n\n";
     if (!Result->Ok || Result->Rows == 0) {
-        QString reason = QString::fromStdString(Result->Error);
+        QString reason = RecordingLoadFailureText(*Result);
         if (Result->Ok) {
             reason = "文件中没有可读的数据行。";
-            if (Result->Damaged > 0)
+            if (Result->Damaged > 0 && Result->FirstDamage)
                 reason += QString("\n%1 行损坏，第一处：%2")
                               .arg(Result->Damaged)
-                              .arg(QString::fromStdString(Result->FirstDamage));
+                              .arg(RowDamageText(*Result->FirstDamage));
         }
         FSource->setText(SourceText());
         Message("无法打开记录文件", where + "原因：" + reason);
@@ -295,10 +295,10 @@ void TTrendWindow::FileRead(const QString& Path, std::shared_ptr<THistory> Histo
     if (Result->Truncated) notes << "最后一行不完整，已略过";
     FFileNote = notes.join("，");
     Show(FFileHistory.get());
-    if (Result->Damaged > 0)
+    if (Result->Damaged > 0 && Result->FirstDamage)
         Message("记录文件有损坏",
                 where + QString("已跳过 %1 行损坏的数据，其余数据照常显示。\n第一处：%2")
                             .arg(Result->Damaged)
-                            .arg(QString::fromStdString(Result->FirstDamage)));
+                            .arg(RowDamageText(*Result->FirstDamage)));
     emit FileOpened(true);
 }

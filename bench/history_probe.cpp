@@ -59,7 +59,7 @@ TLoad Measure(const fs::path& File) {
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
         if (!load.Ok) {
-            std::printf("error=%s\n", load.Error.c_str());
+            std::printf("error=load failure %d\n", static_cast<int>(load.Failure));
             return r;
         }
         r.Ms = std::min(r.Ms, ms);

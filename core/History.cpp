@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <limits>
 
@@ -232,17 +231,19 @@ TRecordingLoad LoadRecording(const std::filesystem::path& File, THistory& Into,
     TRecordingLoad result;
     std::ifstream in(File, std::ios::binary);
     if (!in) {
-        result.Error = std::string("无法打开文件：") + std::strerror(errno) + "。";
+        result.Failure = TLoadFailure::CannotOpen;
+        result.OpenError = std::error_code(errno, std::generic_category());
         return result;
     }
     std::error_code ec;
     if (std::filesystem::is_directory(File, ec)) {
-        result.Error = "这是一个文件夹，不是记录文件。";
+        result.Failure = TLoadFailure::Folder;
         return result;
     }
     TRecordingReader reader(in);
     if (!reader.Ok()) {
-        result.Error = reader.Error();
+        result.Failure = TLoadFailure::NotARecording;
+        result.Refusal = reader.Refusal();
         return result;
     }
     TRecordedRow row;

@@ -30,10 +30,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Events.h"
 #include "Model.h"
+#include "RecordingCsv.h"
 
 namespace aircon {
 
@@ -247,14 +249,24 @@ class THistory : public IMonitorObserver {
     std::size_t FSpacingCount = 0, FSpacingNext = 0;
 };
 
+// Why a recording file could not be read at all.
+enum class TLoadFailure {
+    None,
+    CannotOpen,     // the system refused to open it (OpenError)
+    Folder,         // the path names a folder
+    NotARecording,  // the reader refused it (Refusal)
+};
+
 // What reading a recording file into a history found.
 struct TRecordingLoad {
     bool Ok = false;
-    std::string Error;  // why nothing could be read: not a recording, cannot be opened
+    TLoadFailure Failure = TLoadFailure::None;  // why nothing could be read
+    std::error_code OpenError;                  // CannotOpen: the system's error number
+    TRecordingRefusal Refusal;                  // NotARecording: why it is none
     std::uint64_t Rows = 0;
-    std::uint64_t Damaged = 0;  // rows skipped
-    std::string FirstDamage;    // "第 12 行：时间不对"
-    bool Truncated = false;     // the last line was cut off (the program ended while writing)
+    std::uint64_t Damaged = 0;              // rows skipped
+    std::optional<TRowDamage> FirstDamage;  // the first of them: its line, what is wrong
+    bool Truncated = false;  // the last line was cut off (the program ended while writing)
 };
 // Reads a recording written by the recorder into Into (replies in file order; a 丢失行
 // marker is a gap). Cancel, when given and set, ends the reading early.

@@ -4,8 +4,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <limits>
 #include <mutex>
@@ -18,39 +16,6 @@ namespace aircon {
 namespace fs = std::filesystem;
 
 namespace {
-
-// A failure of the file system in the operator's words.
-std::string ReasonText(int Error) {
-    switch (Error) {
-        case ENOSPC:
-            return "磁盘已满";
-#ifdef EDQUOT
-        case EDQUOT:
-            return "超出磁盘配额";
-#endif
-        case EFBIG:
-            return "文件超出系统允许的大小";
-        case EACCES:
-        case EPERM:
-            return "没有写入权限";
-        case EROFS:
-            return "只读文件系统";
-        case ENOTDIR:
-            return "路径中有一段不是文件夹";
-        case ENOENT:
-            return "路径不存在";
-        case EIO:
-            return "输入/输出错误";
-        default:
-            return std::strerror(Error);
-    }
-}
-
-std::string SizeText(std::uint64_t Bytes) {
-    constexpr std::uint64_t KB = 1024, MB = 1024 * 1024;
-    if (Bytes >= MB) return std::to_string((Bytes + MB / 2) / MB) + " MB";
-    return std::to_string(std::max<std::uint64_t>(1, (Bytes + KB / 2) / KB)) + " KB";
-}
 
 bool Digit(char C) {
     return C >= '0' && C <= '9';
@@ -113,7 +78,9 @@ struct TRecorder::TWriter {
     void Flush();
 
   private:
-    void Fail(const std::string& Message);
+    // Stops the recording with an error event of Problem: Error, when not 0, is the
+    // system's error number.
+    void Fail(TRecordingProblem Problem, int Error = 0, fs::path Folder = {});
     void Close();
     void FindOldRecordings(const fs::path& Folder);
     void MakeRoom(std::uint64_t Needed);
@@ -155,13 +122,16 @@ void TRecorder::TWriter::Close() {
     Fd = -1;
 }
 
-void TRecorder::TWriter::Fail(const std::string& Message) {
+void TRecorder::TWriter::Fail(TRecordingProblem Problem, int Error, fs::path Folder) {
     Failed = true;
     Close();
     TRecordingEvent e;
     e.Kind = TRecordingEventKind::Error;
     e.File = File;
-    e.Message = Message;
+    e.Problem = Problem;
+    if (Error != 0) e.Error = std::error_code(Error, std::generic_category());
+    e.Folder = std::move(Folder);
+    e.Limit = Limit;
     Shared.Raise(std::move(e));
 }
 
@@ -217,8 +187,7 @@ void TRecorder::TWriter::Begin(const TStart& S) {
     fs::create_directories(S.Folder, ec);
     if (ec || !fs::is_directory(S.Folder, ec)) {
         const int e = ec && ec.value() != EEXIST ? ec.value() : ENOTDIR;
-        Fail("无法建立记录文件夹“" + S.Folder.string() + "”：" + ReasonText(e) +
-             "。本次不记录，监控照常进行。");
+        Fail(TRecordingProblem::FolderNotMade, e, S.Folder);
         return;
     }
     const std::string name = RecordingFileName(S.At, S.Port);
@@ -230,8 +199,7 @@ void TRecorder::TWriter::Begin(const TStart& S) {
         if (Fd < 0 && error != EEXIST) break;
     }
     if (Fd < 0) {
-        Fail("无法建立记录文件“" + File.string() + "”：" + ReasonText(error) +
-             "。本次不记录，监控照常进行。");
+        Fail(TRecordingProblem::FileNotMade, error);
         return;
     }
     // Marked in use while open: other running copies of the program leave it alone.
@@ -313,11 +281,9 @@ void TRecorder::TWriter::Flush() {
     Buffer.clear();
     RowEnds.clear();
     if (error != 0)
-        Fail("记录文件“" + File.string() + "”写入失败：" + ReasonText(error) +
-             "。记录已停止，监控照常进行。");
+        Fail(TRecordingProblem::WriteFailed, error);
     else if (full)
-        Fail("记录文件“" + File.string() + "”已达到记录的大小上限 " + SizeText(Limit) +
-             "。记录已停止，监控照常进行。");
+        Fail(TRecordingProblem::SizeLimitReached);
 }
 
 // ---------------------------------------------------------------------------
@@ -345,10 +311,7 @@ TRecorder::TRecorder(IClock& Clock, TRecorderSettings Settings)
 }
 
 TRecorder::~TRecorder() {
-    if (FClosed) return;
-    if (!Close(FSettings.CloseTimeout))
-        std::fprintf(stderr, "记录：磁盘无响应，程序结束时有 %llu 行未写入记录文件。\n",
-                     static_cast<unsigned long long>(FUnwritten));
+    if (!FClosed) Close(FSettings.CloseTimeout);
 }
 
 bool TRecorder::Close(Millis Timeout) {
@@ -364,20 +327,20 @@ bool TRecorder::Close(Millis Timeout) {
 }
 
 void TRecorder::ApplySizeLimit(std::uint64_t Bytes) {
-    std::string why;
+    TRecordingProblem problem = TRecordingProblem::None;
     if (Bytes == 0) {
         Bytes = TRecorderSettings::DefaultSizeLimit;
-        why = "记录文件夹的大小上限为 0，会删除全部旧记录，不予采用；按默认的 " + SizeText(Bytes) +
-              " 处理。";
+        problem = TRecordingProblem::SizeLimitZero;  // it would remove every old recording
     } else if (Bytes > TRecorderSettings::MaxSizeLimit) {
         Bytes = TRecorderSettings::MaxSizeLimit;
-        why = "记录文件夹的大小上限超出可用范围，按最大值 " + SizeText(Bytes) + " 处理。";
+        problem = TRecordingProblem::SizeLimitTooLarge;
     }
     FSettings.SizeLimit = Bytes;
-    if (why.empty()) return;
+    if (problem == TRecordingProblem::None) return;
     TRecordingEvent e;
     e.Kind = TRecordingEventKind::Error;
-    e.Message = std::move(why);
+    e.Problem = problem;
+    e.Limit = Bytes;
     FShared->Raise(std::move(e));
 }
 
@@ -480,9 +443,7 @@ void TRecorder::OnReplyDecoded(const TDecodedReply& E) {
             FBehindReported = true;
             TRecordingEvent e;
             e.Kind = TRecordingEventKind::Error;
-            e.Message =
-                "记录写入跟不上（磁盘过慢或无响应），部分数据未能记录；"
-                "记录文件中以“丢失行”标出。监控照常进行。";
+            e.Problem = TRecordingProblem::WriterBehind;
             if (OnEvent) OnEvent(e);
         }
         return;

@@ -14,11 +14,13 @@
 // recording that reaches the size limit stops that recording with one error event (the
 // monitoring goes on); a writer that falls behind by MaxPendingRows rows drops rows,
 // says so once, and marks the gap in the file with a 丢失行 row. Events reach the
-// observer on the thread that drives the core, from its callbacks or from Poll().
+// observer on the thread that drives the core, from its callbacks or from Poll(). An
+// error event names its problem, the system's error and the path or limit concerned;
+// the views word it.
 //
 // Closing waits for the writer CloseTimeout at most: a pulled USB stick or a hung network
 // folder never holds up the end of the program. The writer is then left to finish on its
-// own, and the rows it had not written are counted.
+// own, and the rows it had not written are counted for the host to tell (Unwritten()).
 #pragma once
 
 #include <chrono>
@@ -27,6 +29,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <variant>
 #include <vector>
 
@@ -64,15 +67,33 @@ std::uint64_t SizeLimitFromMB(std::uint64_t MB);
 enum class TRecordingEventKind {
     Started,  // a recording file was created (File)
     Stopped,  // a recording ended (File, Rows, LostRows)
-    Error,    // a recording could not be made or went on (Message); monitoring goes on
+    Error,    // a recording could not be made or went on (Problem); monitoring goes on
+};
+
+// What went wrong with a recording (an Error event), and what the event names with it.
+// The recording that had the problem records nothing more; the monitoring goes on.
+enum class TRecordingProblem {
+    None,
+    FolderNotMade,      // the folder (Folder) could not be made, or is no folder (Error)
+    FileNotMade,        // no new file could be created (File: the last name tried; Error)
+    WriteFailed,        // writing the file failed (File, Error): the recording stopped
+    SizeLimitReached,   // the recordings reached the size limit (File, Limit): it stopped
+    SizeLimitZero,      // a size limit of 0 was refused: the default applies (Limit)
+    SizeLimitTooLarge,  // a size limit above MaxSizeLimit: that applies instead (Limit)
+    WriterBehind,       // the writer fell behind: rows are dropped, marked with 丢失行 rows
 };
 
 struct TRecordingEvent {
     TRecordingEventKind Kind = TRecordingEventKind::Started;
     std::filesystem::path File;
-    std::string Message;         // Error: what went wrong, in the operator's words
     std::uint64_t Rows = 0;      // Stopped: rows written
     std::uint64_t LostRows = 0;  // Stopped: rows of the opening that are not in the file
+    // Error: the problem, the system's error number (generic category) where the system
+    // gave one, the folder that was not made, the size limit in bytes.
+    TRecordingProblem Problem = TRecordingProblem::None;
+    std::error_code Error;
+    std::filesystem::path Folder;
+    std::uint64_t Limit = 0;
 };
 
 // $XDG_DATA_HOME/AirConTool/recordings, or ~/.local/share/AirConTool/recordings.
@@ -86,8 +107,8 @@ bool IsRecordingFileName(std::string_view Name);
 class TRecorder : public IMonitorObserver {
   public:
     explicit TRecorder(IClock& Clock, TRecorderSettings Settings = {});
-    // Close(CloseTimeout); when the wait runs out, the count of rows not written goes to
-    // standard error (the window is closing: nobody is left to show it).
+    // Close(CloseTimeout) unless the host closed it. A host that tells how many rows were
+    // not written closes it itself first (Close, Unwritten).
     ~TRecorder() override;
     TRecorder(const TRecorder&) = delete;
     TRecorder& operator=(const TRecorder&) = delete;
@@ -120,6 +141,8 @@ class TRecorder : public IMonitorObserver {
     bool Close(Millis Timeout);
     // Rows handed to the writer that it had not written when Close stopped waiting.
     std::uint64_t Unwritten() const { return FUnwritten; }
+    // How long closing waits for the writer (TRecorderSettings::CloseTimeout).
+    Millis CloseTimeout() const { return FSettings.CloseTimeout; }
 
     void OnLinkOpened(const TLinkOpened& E) override;
     void OnLinkClosed(const TLinkClosed& E) override;

@@ -91,23 +91,24 @@ void AppendWord(std::string& Out, std::string_view Word) {
 // (a fault names the cell's column).
 class TCellIn {
   public:
-    TCellIn(std::string_view Text, const std::string& Name, std::uint64_t Fields, std::string& Bad)
+    TCellIn(std::string_view Text, const std::string& Name, std::uint64_t Fields,
+            std::optional<TRowDamage>& Bad)
         : FText(Text), FName(Name), FFields(Fields), FBad(Bad) {}
 
     std::string_view Text() const { return FText; }
     std::uint64_t Fields() const { return FFields; }
     // The cell's number; empty when the cell is empty or holds no number from Min to Max
-    // (a fault: "<column>不对").
+    // (a fault: BadCell).
     std::optional<long long> Number(long long Min, long long Max) const {
         if (FText.empty()) return std::nullopt;
         auto v = ParseInteger(FText, Min, Max);
         if (!v) Fail();
         return v;
     }
-    // A number the row must have: an empty cell is a fault too ("<column>为空").
+    // A number the row must have: an empty cell is a fault too (EmptyCell).
     long long Required(long long Min, long long Max) const {
         auto v = Number(Min, Max);
-        if (!v && FBad.empty()) FBad = FName + "为空";
+        if (!v) Fault(TRowDamageKind::EmptyCell);
         return v.value_or(0);
     }
     // A reading of a field signed or not.
@@ -122,15 +123,17 @@ class TCellIn {
         if (!v || *v == 0x20) return std::nullopt;
         return static_cast<std::uint8_t>(*v);
     }
-    void Fail() const {
-        if (FBad.empty()) FBad = FName + "不对";
-    }
+    void Fail() const { Fault(TRowDamageKind::BadCell); }
 
   private:
+    void Fault(TRowDamageKind Kind) const {
+        if (!FBad) FBad = TRowDamage{0, Kind, FName};
+    }
+
     std::string_view FText;
     const std::string& FName;
     std::uint64_t FFields;
-    std::string& FBad;
+    std::optional<TRowDamage>& FBad;
 };
 
 // ---------------------------------------------------------------------------
@@ -569,21 +572,21 @@ using TLineResult = util::TBoundedLineReader::TResult;
 bool TRecordingReader::ReadHeader() {
     const TLineResult r = FLines.ReadLine();
     if (r == TLineResult::End) {
-        FError = FLines.LineNumber() == 0 && !FLines.Truncated()
-                     ? "文件是空的，不是记录文件。"
-                     : "不是本程序的记录文件：第一行不是记录的表头。";
+        FRefusal.Kind = FLines.LineNumber() == 0 && !FLines.Truncated()
+                            ? TRecordingRefusalKind::Empty
+                            : TRecordingRefusalKind::NoHeader;
         FLines.ClearTruncated();
         return false;
     }
     if (r == TLineResult::TooLong) {
-        FError = "不是本程序的记录文件：第一行过长。";
+        FRefusal.Kind = TRecordingRefusalKind::HeaderTooLong;
         return false;
     }
     std::string_view line = FLines.Text();
     if (line.starts_with(Utf8Bom)) line.remove_prefix(Utf8Bom.size());
     std::size_t count = 0;
     if (!util::SplitCsvCells(line, FCells, count)) {
-        FError = "不是本程序的记录文件：表头的引号不成对。";
+        FRefusal.Kind = TRecordingRefusalKind::HeaderQuotes;
         return false;
     }
     const TLayout& l = Layout();
@@ -603,17 +606,18 @@ bool TRecordingReader::ReadHeader() {
     for (int i = 0; i < 4; ++i) {
         FFixed[static_cast<std::size_t>(i)] = FKnownAt[static_cast<std::size_t>(i)];
         if (FFixed[static_cast<std::size_t>(i)] < 0) {
-            FError = "不是本程序的记录文件：表头缺少“" + std::string(FixedNames[i]) + "”列。";
+            FRefusal = {TRecordingRefusalKind::MissingColumn, std::string(FixedNames[i])};
             return false;
         }
     }
     return true;
 }
 
-// Fills Row from the cells of the current line; the reason when the row is damaged.
-std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
+// Fills Row from the cells of the current line; what is wrong when the row is damaged.
+std::optional<TRowDamage> TRecordingReader::ParseRow(TRecordedRow& Row) {
+    auto damage = [](TRowDamageKind Kind) { return TRowDamage{0, Kind, {}}; };
     std::size_t count = 0;
-    if (!util::SplitCsvCells(FLines.Text(), FCells, count)) return "引号不成对";
+    if (!util::SplitCsvCells(FLines.Text(), FCells, count)) return damage(TRowDamageKind::Quotes);
     auto cell = [&](int HeaderIndex) -> std::string_view {
         if (HeaderIndex < 0 || static_cast<std::size_t>(HeaderIndex) >= count) return {};
         return FCells[static_cast<std::size_t>(HeaderIndex)];
@@ -621,12 +625,12 @@ std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
     auto column = [&](int Known) { return cell(FKnownAt[static_cast<std::size_t>(Known)]); };
 
     const auto at = FTime.Parse(cell(FFixed[TimeCol]));
-    if (!at) return "时间不对";
+    if (!at) return damage(TRowDamageKind::Time);
     Row.At = *at;
     const std::string_view kind = cell(FFixed[KindCol]);
     const auto fields = ParseUnsigned(cell(FFixed[FieldsCol]));
     if (kind == LostKindName) {
-        if (!fields) return "丢失行数不对";
+        if (!fields) return damage(TRowDamageKind::LostCount);
         Row.Reply.reset();
         Row.LostRows = *fields;
         return std::nullopt;
@@ -635,8 +639,8 @@ std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
     for (int b = 0; b < BlockCount; ++b) {
         if (kind == Kinds[b].Name) block = b;
     }
-    if (block == NoBlock) return "类型不对";
-    if (!fields) return "字段数不对";
+    if (block == NoBlock) return damage(TRowDamageKind::Kind);
+    if (!fields) return damage(TRowDamageKind::FieldCount);
     Row.LostRows = 0;
 
     const TKind& k = Kinds[block];
@@ -648,18 +652,18 @@ std::optional<std::string> TRecordingReader::ParseRow(TRecordedRow& Row) {
         else if (u == "2")
             unit = 1;
         else
-            return "空调编号不对";
+            return damage(TRowDamageKind::Unit);
     }
     std::optional<TReplyData> reply = k.Begin(*fields, unit);
-    if (!reply) return "字段数不对";
+    if (!reply) return damage(TRowDamageKind::FieldCount);
     // Each column reads its cell; the first fault names its column.
     const TLayout& l = Layout();
-    std::string bad;
+    std::optional<TRowDamage> bad;
     for (int c = l.BlockStart[block]; c < l.BlockEnd[block]; ++c) {
         const TColumn& col = l.Columns[static_cast<std::size_t>(c)];
         if (col.Read) col.Read(TCellIn(column(c), col.Name, *fields, bad), *reply, col.Field);
     }
-    if (!bad.empty()) return bad;
+    if (bad) return bad;
     Row.Reply = std::move(*reply);
     return std::nullopt;
 }
@@ -669,9 +673,9 @@ bool TRecordingReader::Next(TRecordedRow& Row) {
     for (;;) {
         const TLineResult r = FLines.ReadLine();
         if (r == TLineResult::End) return false;
-        std::optional<std::string> damage;
+        std::optional<TRowDamage> damage;
         if (r == TLineResult::TooLong)
-            damage = "行过长";
+            damage = TRowDamage{0, TRowDamageKind::TooLong, {}};
         else if (FLines.Text().empty())
             continue;  // an empty line carries nothing
         else
@@ -680,8 +684,10 @@ bool TRecordingReader::Next(TRecordedRow& Row) {
             ++FRowsRead;
             return true;
         }
-        if (FDamaged++ == 0)
-            FFirstDamage = "第 " + std::to_string(FLines.LineNumber()) + " 行：" + *damage;
+        if (FDamaged++ == 0) {
+            FFirstDamage = std::move(damage);
+            FFirstDamage->Line = FLines.LineNumber();
+        }
     }
 }
 

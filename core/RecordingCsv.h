@@ -67,20 +67,54 @@ std::optional<std::string> ControllerTextFromCell(std::string_view Cell);
 // CR or LF, or when Always.
 using util::AppendCsvCell;
 
+// Why a file is not read as a recording: its first line is no recording header.
+enum class TRecordingRefusalKind {
+    None,           // a recording
+    Empty,          // the file is empty
+    NoHeader,       // the first line ends without its line break (no header)
+    HeaderTooLong,  // the first line is longer than a header can be
+    HeaderQuotes,   // the first line's quotes do not pair up
+    MissingColumn,  // the header lacks one of 时间, 类型, 空调, 字段数 (Column)
+};
+struct TRecordingRefusal {
+    TRecordingRefusalKind Kind = TRecordingRefusalKind::None;
+    std::string Column;  // MissingColumn: the first of the four the header lacks
+    friend bool operator==(const TRecordingRefusal&, const TRecordingRefusal&) = default;
+};
+
+// What is wrong with a row that is skipped.
+enum class TRowDamageKind {
+    Quotes,      // its quotes do not pair up
+    Time,        // 时间 is no local time
+    LostCount,   // a 丢失行 row without a number of rows in 字段数
+    Kind,        // 类型 names no kind of reply
+    FieldCount,  // 字段数 is no number, or out of the kind's range
+    Unit,        // 空调 of a monitor reply is neither 1 nor 2
+    TooLong,     // the line is longer than MaxLineBytes
+    EmptyCell,   // a cell the row must have is empty (Column)
+    BadCell,     // a cell holds no value of its column (Column)
+};
+struct TRowDamage {
+    std::uint64_t Line = 0;  // counted from 1, the header being line 1
+    TRowDamageKind Kind = TRowDamageKind::Quotes;
+    std::string Column;  // EmptyCell, BadCell: the column's name in the header
+    friend bool operator==(const TRowDamage&, const TRowDamage&) = default;
+};
+
 // Reads a recording row by row, holding one line at a time (at most MaxLineBytes), so a
 // file of any size reads in bounded memory. Damaged rows are skipped and counted; a last
 // line without its line break (the file was cut off while being written) is dropped
 // and reported as Truncated. A file whose first line is not a recording header is
-// refused (Error).
+// refused (Refusal).
 class TRecordingReader {
   public:
     static constexpr std::size_t MaxLineBytes = 64 * 1024;
 
     explicit TRecordingReader(std::istream& In);
 
-    // False when the file is not a recording (Error() says why); checked on construction.
-    bool Ok() const { return FError.empty(); }
-    const std::string& Error() const { return FError; }
+    // False when the file is not a recording (Refusal() says why); checked on construction.
+    bool Ok() const { return FRefusal.Kind == TRecordingRefusalKind::None; }
+    const TRecordingRefusal& Refusal() const { return FRefusal; }
 
     // The next good row; false at the end of the file or when reading failed.
     bool Next(TRecordedRow& Row);
@@ -89,20 +123,21 @@ class TRecordingReader {
     std::uint64_t RowsRead() const { return FRowsRead; }
     std::uint64_t DamagedRows() const { return FDamaged; }
     // The first damaged row: its line number and what is wrong with it.
-    const std::string& FirstDamage() const { return FFirstDamage; }
+    const std::optional<TRowDamage>& FirstDamage() const { return FFirstDamage; }
     std::uint64_t Line() const { return FLines.LineNumber(); }
 
   private:
     bool ReadHeader();
-    std::optional<std::string> ParseRow(TRecordedRow& Row);
+    // What is wrong with the current line (its Line not yet set); empty when it is good.
+    std::optional<TRowDamage> ParseRow(TRecordedRow& Row);
 
     util::TBoundedLineReader FLines;
     std::vector<std::string> FCells;  // the cells of the current line, unquoted
     std::array<int, 4> FFixed{};      // header index of 时间, 类型, 空调, 字段数
     std::vector<int> FKnownAt;        // known column -> header index, or -1
     TLocalTimeText FTime;
-    std::string FError;
-    std::string FFirstDamage;
+    TRecordingRefusal FRefusal;
+    std::optional<TRowDamage> FFirstDamage;
     std::uint64_t FRowsRead = 0;
     std::uint64_t FDamaged = 0;
 };

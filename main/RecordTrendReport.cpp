@@ -24,7 +24,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "MessageBoxes.h"
+#include "RecordingWords.h"
 #include "SiteReport.h"
 #include "TrendWindow.h"
 
@@ -110,11 +113,19 @@ TRecordTrendReport::~TRecordTrendReport() {
     FMonitor.RemoveObserver(FHistory);
     FRecorder->OnEvent = nullptr;
     FRecorder->SetWakeUp(nullptr);
-    FRecorder.reset();  // finishes the recording
+    CloseRecorder(*FRecorder, stderr);  // finishes the recording
+    FRecorder.reset();
     for (QWidget* w : std::initializer_list<QWidget*>{FRecord, FStatus, FFolderButton, FTrendButton,
                                                       FReportButton}) {
         if (!w->parent()) delete w;
     }
+}
+
+bool TRecordTrendReport::CloseRecorder(aircon::TRecorder& Recorder, std::FILE* Err) {
+    if (Recorder.Close(Recorder.CloseTimeout())) return true;
+    std::fprintf(Err, "%s\n", UnwrittenRowsText(Recorder.Unwritten()).toUtf8().constData());
+    std::fflush(Err);
+    return false;
 }
 
 void TRecordTrendReport::AddTo(QStatusBar* Bar) {
@@ -163,7 +174,7 @@ void TRecordTrendReport::OnRecordingEvent(const aircon::TRecordingEvent& E) {
             break;
         }
         case aircon::TRecordingEventKind::Error: {
-            const QString message = QString::fromStdString(E.Message);
+            const QString message = RecordingProblemText(E);
             FErrorStanding = true;
             ShowStatus("记录出错：" + message, message, true);
             // One message box, the first time; afterwards the status bar says it. Shown

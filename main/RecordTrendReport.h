@@ -19,6 +19,7 @@
 
 #include <QObject>
 #include <QString>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,6 +62,10 @@ class TRecordTrendReport : public QObject {
     void AddTo(QStatusBar* Bar);
 
     static QString SettingsFileIn(const QString& Folder);  // <Folder>/Recording.ini
+    // Closes the recorder, waiting its close timeout at most. When the wait runs out, the
+    // rows not written are told on Err (standard error at the end of the program, when
+    // nobody is left to show them); false then.
+    static bool CloseRecorder(aircon::TRecorder& Recorder, std::FILE* Err);
 
     aircon::TRecorder& Recorder() { return *FRecorder; }
     const aircon::THistory& History() const { return FHistory; }

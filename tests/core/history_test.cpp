@@ -254,7 +254,7 @@ TEST(History, ARecordingBreaksWhereTheRowsPause) {
     THistory h;
     const aircon::TRecordingLoad loaded = aircon::LoadRecording(file, h);
     std::filesystem::remove(file);
-    ASSERT_TRUE(loaded.Ok) << loaded.Error;
+    ASSERT_TRUE(loaded.Ok) << static_cast<int>(loaded.Failure);
     EXPECT_EQ(loaded.Rows, 120u);
     const auto& s = h.Series(0);
     ASSERT_EQ(s.size(), 41u);
@@ -262,6 +262,60 @@ TEST(History, ARecordingBreaksWhereTheRowsPause) {
     EXPECT_EQ(s[19].V, 19);
     EXPECT_EQ(s[21].V, 20);
     EXPECT_EQ(std::count_if(s.begin(), s.end(), [](const TPoint& p) { return p.Gap(); }), 1);
+}
+
+// A file that cannot be read says why, and the history stays as it was; a file with
+// damaged rows loads the rest and names the first damage.
+TEST(History, ALoadThatFailsSaysWhyAndDamageIsNamed) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("history-load-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "folder.csv");
+    std::string good(aircon::Utf8Bom);
+    good += aircon::RecordingHeader();
+    aircon::TAnalogValues v;
+    v.Count = 12;
+    v.Values.fill(aircon::TReading(7));
+    good += aircon::RecordingRow({WallTime(Millis(1796882587000LL)), v, 0});
+    std::ofstream(dir / "foreign.csv", std::ios::binary) << "a,b\r\n1,2\r\n";
+    std::ofstream(dir / "damaged.csv", std::ios::binary) << good + "garbage\r\nmore\r\n";
+    using F = aircon::TLoadFailure;
+    const struct {
+        const char* name;
+        F failure;
+        std::errc open;  // CannotOpen: what the system said
+        aircon::TRecordingRefusal refusal;
+    } cases[] = {
+        {"gone.csv", F::CannotOpen, std::errc::no_such_file_or_directory, {}},
+#ifndef _WIN32  // Windows refuses to open a folder as a file: it does not open
+        {"folder.csv", F::Folder, {}, {}},
+#endif
+        {"foreign.csv",
+         F::NotARecording,
+         {},
+         {aircon::TRecordingRefusalKind::MissingColumn, "时间"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        THistory h;
+        const aircon::TRecordingLoad loaded = aircon::LoadRecording(dir / c.name, h);
+        EXPECT_FALSE(loaded.Ok);
+        EXPECT_EQ(loaded.Failure, c.failure);
+        if (c.failure == F::CannotOpen)
+            EXPECT_EQ(loaded.OpenError, c.open) << loaded.OpenError.message();
+        else
+            EXPECT_FALSE(loaded.OpenError);
+        EXPECT_EQ(loaded.Refusal, c.refusal);
+        EXPECT_EQ(h.Replies(), 0u);
+    }
+    THistory h;
+    const aircon::TRecordingLoad loaded = aircon::LoadRecording(dir / "damaged.csv", h);
+    fs::remove_all(dir);
+    ASSERT_TRUE(loaded.Ok) << static_cast<int>(loaded.Failure);
+    EXPECT_EQ(loaded.Failure, F::None);
+    EXPECT_EQ(loaded.Rows, 1u);
+    EXPECT_EQ(loaded.Damaged, 2u);
+    EXPECT_EQ(loaded.FirstDamage, (aircon::TRowDamage{3, aircon::TRowDamageKind::Time, ""}));
+    EXPECT_EQ(h.Replies(), 1u);
 }
 
 TEST(History, AlarmsAlreadyRaisedWhenFirstSeenAreMarked) {
@@ -406,8 +460,8 @@ TEST(History, ARecordingFullOfLostRowMarkersLoadsWithinTheBound) {
     const aircon::TRecordingLoad loadedPlain = aircon::LoadRecording(without, plain);
     std::filesystem::remove(with);
     std::filesystem::remove(without);
-    ASSERT_TRUE(loaded.Ok) << loaded.Error;
-    ASSERT_TRUE(loadedPlain.Ok) << loadedPlain.Error;
+    ASSERT_TRUE(loaded.Ok) << static_cast<int>(loaded.Failure);
+    ASSERT_TRUE(loadedPlain.Ok) << static_cast<int>(loadedPlain.Failure);
     EXPECT_EQ(loaded.Rows, 2u * Rows);
     EXPECT_EQ(loaded.Damaged, 0u);
     for (int s = 0; s < aircon::SeriesCount; ++s)

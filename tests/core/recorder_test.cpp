@@ -37,6 +37,7 @@ using aircon::TRecorder;
 using aircon::TRecorderSettings;
 using aircon::TRecordingEvent;
 using aircon::TRecordingEventKind;
+using aircon::TRecordingProblem;
 
 // A folder of its own under the system's temporary folder, removed afterwards.
 class TTempDir {
@@ -81,7 +82,24 @@ std::string Describe(const TRecordingEvent& E) {
             return "stopped " + E.File.filename().string() + " rows " + std::to_string(E.Rows) +
                    " lost " + std::to_string(E.LostRows);
         case TRecordingEventKind::Error:
-            return "error " + E.Message;
+            switch (E.Problem) {
+                case TRecordingProblem::None:
+                    return "error without a problem";
+                case TRecordingProblem::FolderNotMade:
+                    return "error folder not made";
+                case TRecordingProblem::FileNotMade:
+                    return "error file not made";
+                case TRecordingProblem::WriteFailed:
+                    return "error write failed";
+                case TRecordingProblem::SizeLimitReached:
+                    return "error size limit reached";
+                case TRecordingProblem::SizeLimitZero:
+                    return "error size limit 0 refused";
+                case TRecordingProblem::SizeLimitTooLarge:
+                    return "error size limit too large";
+                case TRecordingProblem::WriterBehind:
+                    return "error writer behind";
+            }
     }
     return "?";
 }
@@ -119,6 +137,7 @@ struct TRecRig {
         Rec.OnEvent = [this](const TRecordingEvent& e) {
             Seen.push_back(Describe(e));
             if (e.Kind == TRecordingEventKind::Started) File = e.File;
+            if (e.Kind == TRecordingEventKind::Error) Errors.push_back(e);
         };
         Responder.Answers = [this](std::uint8_t Cid2) { return Answer(Cid2); };
     }
@@ -186,6 +205,7 @@ struct TRecRig {
     TResponder Responder{Clock, Link, Monitor};
     TRecorder Rec;
     std::vector<std::string> Seen;
+    std::vector<TRecordingEvent> Errors;  // the error events, whole
     fs::path File;
     int Unit = 0;
     std::uint16_t Base = 220;
@@ -324,7 +344,7 @@ TEST(Recorder, AFileReadsBackToTheRepliesTheCoreDecoded) {
 
     std::ifstream in(rig.File, std::ios::binary);
     TRecordingReader reader(in);
-    ASSERT_TRUE(reader.Ok()) << reader.Error();
+    ASSERT_TRUE(reader.Ok()) << static_cast<int>(reader.Refusal().Kind);
     std::vector<TReplyData> read;
     std::vector<WallTime> times;
     TRecordedRow row;
@@ -333,7 +353,7 @@ TEST(Recorder, AFileReadsBackToTheRepliesTheCoreDecoded) {
         read.push_back(*row.Reply);
         times.push_back(row.At);
     }
-    EXPECT_EQ(reader.DamagedRows(), 0u) << reader.FirstDamage();
+    EXPECT_EQ(reader.DamagedRows(), 0u) << reader.FirstDamage().value_or(aircon::TRowDamage{}).Line;
     EXPECT_FALSE(reader.Truncated());
     ASSERT_EQ(read.size(), rig.Events.Decoded.size());
     ASSERT_GT(read.size(), 400u);
@@ -453,8 +473,11 @@ TEST(Recorder, OldestRecordingsMakeRoomFirstAndOthersAreLeftAlone) {
     rig.Rec.Sync();
     EXPECT_EQ(Files(f), left);
     ASSERT_EQ(rig.Seen.size(), 2u);
-    EXPECT_EQ(rig.Seen[1], "error 记录文件“" + rig.File.string() +
-                               "”已达到记录的大小上限 12 KB。记录已停止，监控照常进行。");
+    EXPECT_EQ(rig.Seen[1], "error size limit reached");
+    ASSERT_EQ(rig.Errors.size(), 1u);
+    EXPECT_EQ(rig.Errors[0].File, rig.File);
+    EXPECT_EQ(rig.Errors[0].Limit, 12000u);
+    EXPECT_FALSE(rig.Errors[0].Error);  // the system refused nothing
     EXPECT_GT(rig.Link.Writes.size(), sent + 100);
     // The folder stays within the limit: the recording ends with the last row that fits.
     const auto size = fs::file_size(rig.File);
@@ -484,13 +507,40 @@ TEST(Recorder, AnUnwritableFolderSaysSoOnceAndMonitoringGoesOn) {
     rig.Run(10000);
     rig.Rec.Sync();
     ASSERT_EQ(rig.Seen.size(), 1u);
-    EXPECT_EQ(rig.Seen[0], "error 无法建立记录文件夹“" + folder.string() +
-                               "”：路径中有一段不是文件夹。本次不记录，监控照常进行。");
+    EXPECT_EQ(rig.Seen[0], "error folder not made");
+    ASSERT_EQ(rig.Errors.size(), 1u);
+    EXPECT_EQ(rig.Errors[0].Folder, folder);
+    EXPECT_EQ(rig.Errors[0].Error, std::errc::not_a_directory) << rig.Errors[0].Error.message();
+    EXPECT_EQ(rig.Errors[0].File, fs::path());  // no file was tried
     EXPECT_GT(rig.Events.Decoded.size(), 10u);  // the core went on decoding
     rig.Close();
     rig.Rec.Sync();
     ASSERT_EQ(rig.Seen.size(), 2u);
     EXPECT_EQ(rig.Seen[1], "stopped  rows 0 lost " + std::to_string(rig.Events.Decoded.size()));
+}
+
+TEST(Recorder, AFileThatCannotBeMadeSaysSoOnceWithTheLastNameTried) {
+    TTempDir dir;
+    // Every name of this second is taken: the recording and its 99 numbered siblings.
+    MakeFile(dir.Path() / "2026-12-10_14-03-07_ttyUSB0.csv", 10, 0);
+    for (int n = 2; n <= 100; ++n)
+        MakeFile(dir.Path() / ("2026-12-10_14-03-07_ttyUSB0_" + std::to_string(n) + ".csv"), 10, 0);
+    TRecRig rig(dir.Path());
+    rig.Open("ttyUSB0");
+    rig.Run(5000);
+    rig.Close();
+    rig.Rec.Sync();
+    const fs::path last = dir.Path() / "2026-12-10_14-03-07_ttyUSB0_100.csv";
+    EXPECT_EQ(rig.Seen, (std::vector<std::string>{
+                            "error file not made",
+                            "stopped 2026-12-10_14-03-07_ttyUSB0_100.csv rows 0 lost " +
+                                std::to_string(rig.Events.Decoded.size()),
+                        }));
+    ASSERT_EQ(rig.Errors.size(), 1u);
+    EXPECT_EQ(rig.Errors[0].File, last);
+    EXPECT_EQ(rig.Errors[0].Error, std::errc::file_exists) << rig.Errors[0].Error.message();
+    EXPECT_GT(rig.Events.Decoded.size(), 3u);         // the core went on decoding
+    EXPECT_EQ(ReadFile(last), std::string(10, 'x'));  // nothing written over
 }
 
 TEST(Recorder, AFullDiskSaysSoOnceAndLosesNothingUncounted) {
@@ -517,8 +567,10 @@ TEST(Recorder, AFullDiskSaysSoOnceAndLosesNothingUncounted) {
     ::setrlimit(RLIMIT_FSIZE, &old);
 
     ASSERT_EQ(rig.Seen.size(), 3u);
-    EXPECT_EQ(rig.Seen[1], "error 记录文件“" + rig.File.string() +
-                               "”写入失败：文件超出系统允许的大小。记录已停止，监控照常进行。");
+    EXPECT_EQ(rig.Seen[1], "error write failed");
+    ASSERT_EQ(rig.Errors.size(), 1u);
+    EXPECT_EQ(rig.Errors[0].File, rig.File);
+    EXPECT_EQ(rig.Errors[0].Error, std::errc::file_too_large) << rig.Errors[0].Error.message();
     EXPECT_EQ(fs::file_size(rig.File), 8192u);
     std::ifstream in(rig.File, std::ios::binary);
     TRecordingReader reader(in);
@@ -550,10 +602,11 @@ TEST(Recorder, AWriterThatFallsBehindMarksTheGapAndSaysSoOnce) {
     ASSERT_EQ(rig.Events.Decoded.size(), 8u);
     EXPECT_EQ(rig.Seen, (std::vector<std::string>{
                             "started 2026-12-10_14-03-07_ttyUSB0.csv",
-                            "error 记录写入跟不上（磁盘过慢或无响应），部分数据未能记录；"
-                            "记录文件中以“丢失行”标出。监控照常进行。",
+                            "error writer behind",
                             "stopped 2026-12-10_14-03-07_ttyUSB0.csv rows 5 lost 3",
                         }));
+    ASSERT_EQ(rig.Errors.size(), 1u);
+    EXPECT_FALSE(rig.Errors[0].Error);  // nothing failed: the disk is slow
     const auto lines = Lines(ReadFile(rig.File));
     ASSERT_EQ(lines.size(), 1 + 3 + 1 + 2u);
     // The marker stands where the rows are missing, at the time of the first of them.
@@ -633,10 +686,8 @@ TEST(Recorder, ASizeLimitThatWouldRemoveEveryRecordingIsRefusedOrClampedWithTheR
         std::uint64_t Applied;
     };
     const TCase cases[] = {
-        {0, "error 记录文件夹的大小上限为 0，会删除全部旧记录，不予采用；按默认的 500 MB 处理。",
-         TRecorderSettings::DefaultSizeLimit},
-        {aircon::SizeLimitFromMB(17592186044416ull),
-         "error 记录文件夹的大小上限超出可用范围，按最大值 1073741824 MB 处理。",
+        {0, "error size limit 0 refused", TRecorderSettings::DefaultSizeLimit},
+        {aircon::SizeLimitFromMB(17592186044416ull), "error size limit too large",
          TRecorderSettings::MaxSizeLimit},
     };
     for (const TCase& c : cases) {
@@ -653,6 +704,8 @@ TEST(Recorder, ASizeLimitThatWouldRemoveEveryRecordingIsRefusedOrClampedWithTheR
         rig.Rec.Sync();
         ASSERT_GE(rig.Seen.size(), 2u);
         EXPECT_EQ(rig.Seen[0], c.Seen);
+        ASSERT_EQ(rig.Errors.size(), 1u);
+        EXPECT_EQ(rig.Errors[0].Limit, c.Applied);  // the limit that applies instead
         EXPECT_EQ(rig.Seen[1], "started 2026-12-10_14-03-07_ttyUSB0.csv");
         EXPECT_TRUE(fs::exists(f / "2026-01-01_00-00-00_ttyS0.csv"));  // the old one stays
         rig.Close();

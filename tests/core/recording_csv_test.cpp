@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -343,7 +344,7 @@ TEST(RecordingReader, ReadsBackEveryKindExactly) {
     for (bool bom : {true, false}) {
         std::istringstream in(File(rows, bom));
         TRecordingReader r(in);
-        ASSERT_TRUE(r.Ok()) << r.Error();
+        ASSERT_TRUE(r.Ok()) << static_cast<int>(r.Refusal().Kind);
         EXPECT_EQ(ReadAll(r), rows);
         EXPECT_EQ(r.RowsRead(), rows.size());
         EXPECT_EQ(r.DamagedRows(), 0u);
@@ -382,20 +383,31 @@ TEST(RecordingReader, DamagedRowsAreSkippedCountedAndNamed) {
         s.replace(s.find(from), from.size(), to);
         return s;
     };
+    using K = TRowDamageKind;
+    const auto& names = RecordingColumns();
+    const auto addressAt =
+        static_cast<std::size_t>(std::find(names.begin(), names.end(), "设备地址") - names.begin());
+    ASSERT_LT(addressAt, names.size());
     const struct {
         std::string line;
-        const char* reason;
+        TRowDamageKind kind;
+        const char* column;  // the column a damaged cell names
     } damaged[] = {
-        {replaced(good, "2026-12-10", "2026/12/10"), "时间不对"},
-        {replaced(good, "开关量", "开关"), "类型不对"},
-        {replaced(good, ",2,", ",3,"), "空调编号不对"},
-        {replaced(good, ",2,2,", ",2,11,"), "字段数不对"},
-        {replaced(good, ",4,", ",x4,"), "开关量·运行模式·代码不对"},
-        {replaced(good, ",4,", ",256,"), "开关量·运行模式·代码不对"},
-        {"\"unterminated,1,2\r\n", "引号不成对"},
-        {"2026-12-10 14:03:07.123,\"模拟量\"x,1,12\r\n", "引号不成对"},
-        {std::string(TRecordingReader::MaxLineBytes + 10, 'x') + "\r\n", "行过长"},
-        {std::string("\0\xFF\xFE garbage\r\n", 13), "时间不对"},
+        {replaced(good, "2026-12-10", "2026/12/10"), K::Time, ""},
+        {replaced(good, "开关量", "开关"), K::Kind, ""},
+        {replaced(good, ",2,", ",3,"), K::Unit, ""},
+        {replaced(good, ",2,2,", ",2,11,"), K::FieldCount, ""},
+        {replaced(good, ",2,2,", ",2,x,"), K::FieldCount, ""},
+        {replaced(good, ",4,", ",x4,"), K::BadCell, "开关量·运行模式·代码"},
+        {replaced(good, ",4,", ",256,"), K::BadCell, "开关量·运行模式·代码"},
+        {"\"unterminated,1,2\r\n", K::Quotes, ""},
+        {"2026-12-10 14:03:07.123,\"模拟量\"x,1,12\r\n", K::Quotes, ""},
+        {std::string(TRecordingReader::MaxLineBytes + 10, 'x') + "\r\n", K::TooLong, ""},
+        {std::string("\0\xFF\xFE garbage\r\n", 13), K::Time, ""},
+        {"2026-12-10 14:03:07.123,丢失行,,\r\n", K::LostCount, ""},
+        {"2026-12-10 14:03:07.123,设备地址,,1\r\n", K::EmptyCell, "设备地址"},
+        {"2026-12-10 14:03:07.123,设备地址,,1" + std::string(addressAt - 3, ',') + "256\r\n",
+         K::BadCell, "设备地址"},
     };
     for (const auto& d : damaged)
         text += d.line;
@@ -409,34 +421,42 @@ TEST(RecordingReader, DamagedRowsAreSkippedCountedAndNamed) {
     EXPECT_EQ(got[0], rows[0]);
     EXPECT_EQ(got[1], rows[1]);
     EXPECT_EQ(r.DamagedRows(), std::size(damaged));
-    EXPECT_EQ(r.FirstDamage(), "第 3 行：时间不对");
+    EXPECT_EQ(r.FirstDamage(), (TRowDamage{3, TRowDamageKind::Time, ""}));
     // Each reason on its own.
     for (const auto& d : damaged) {
         std::istringstream one(File({}) + d.line);
         TRecordingReader r1(one);
-        ReadAll(r1);
-        EXPECT_EQ(r1.FirstDamage(), std::string("第 2 行：") + d.reason) << d.line.substr(0, 60);
+        EXPECT_TRUE(ReadAll(r1).empty()) << d.line.substr(0, 60);
+        EXPECT_EQ(r1.DamagedRows(), 1u);
+        EXPECT_EQ(r1.FirstDamage(), (TRowDamage{2, d.kind, d.column})) << d.line.substr(0, 60);
     }
+    // Without damage there is none to name.
+    std::istringstream clean(File({rows[0]}));
+    TRecordingReader r2(clean);
+    ReadAll(r2);
+    EXPECT_EQ(r2.FirstDamage(), std::nullopt);
 }
 
 TEST(RecordingReader, ForeignFilesAreRefusedWithAReason) {
+    using K = TRecordingRefusalKind;
     const struct {
         std::string text;
-        const char* error;
+        TRecordingRefusal refusal;
     } cases[] = {
-        {"", "文件是空的，不是记录文件。"},
-        {"a,b,c\r\n1,2,3\r\n", "不是本程序的记录文件：表头缺少“时间”列。"},
-        {"时间,类型,空调\r\n", "不是本程序的记录文件：表头缺少“字段数”列。"},
-        {"\x89PNG\r\n\x1A\n\0\0\0\rIHDR", "不是本程序的记录文件：表头缺少“时间”列。"},
-        {std::string(200000, 'A'), "不是本程序的记录文件：第一行不是记录的表头。"},
-        {std::string(200000, 'A') + "\n", "不是本程序的记录文件：第一行过长。"},
-        {"\"时间,类型\r\n", "不是本程序的记录文件：表头的引号不成对。"},
+        {"", {K::Empty, ""}},
+        {"a,b,c\r\n1,2,3\r\n", {K::MissingColumn, "时间"}},
+        {"时间,类型,空调\r\n", {K::MissingColumn, "字段数"}},
+        {"字段数,空调,时间\r\n", {K::MissingColumn, "类型"}},
+        {"\x89PNG\r\n\x1A\n\0\0\0\rIHDR", {K::MissingColumn, "时间"}},
+        {std::string(200000, 'A'), {K::NoHeader, ""}},
+        {std::string(200000, 'A') + "\n", {K::HeaderTooLong, ""}},
+        {"\"时间,类型\r\n", {K::HeaderQuotes, ""}},
     };
     for (const auto& c : cases) {
         std::istringstream in(c.text);
         TRecordingReader r(in);
         EXPECT_FALSE(r.Ok());
-        EXPECT_EQ(r.Error(), c.error);
+        EXPECT_EQ(r.Refusal(), c.refusal) << c.text.substr(0, 40);
         TRecordedRow row;
         EXPECT_FALSE(r.Next(row));
     }
@@ -450,7 +470,7 @@ TEST(RecordingReader, ColumnsFoundByNameInAnyOrder) {
     text += "x,12,106,2026-12-10 14:03:07.123,1,模拟量,6\r\n";
     std::istringstream in(text);
     TRecordingReader r(in);
-    ASSERT_TRUE(r.Ok()) << r.Error();
+    ASSERT_TRUE(r.Ok()) << static_cast<int>(r.Refusal().Kind);
     TRecordedRow row;
     ASSERT_TRUE(r.Next(row));
     const auto& v = std::get<TAnalogValues>(*row.Reply);

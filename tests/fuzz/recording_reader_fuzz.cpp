@@ -35,7 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TRecordingReader reader(in);
     TRecordedRow row;
     if (!reader.Ok()) {
-        Require(!reader.Error().empty(), "a refused file has a reason");
+        Require(reader.Refusal().Kind != TRecordingRefusalKind::None,
+                "a refused file has a reason");
+        Require((reader.Refusal().Kind == TRecordingRefusalKind::MissingColumn) ==
+                    !reader.Refusal().Column.empty(),
+                "a missing column is named");
         Require(!reader.Next(row), "a refused file yields no row");
         return 0;
     }
@@ -51,7 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lines += c == '\n';
     Require(reader.RowsRead() == rows.size(), "rows counted");
     Require(reader.RowsRead() + reader.DamagedRows() <= lines, "no more rows than lines");
-    Require(reader.DamagedRows() == 0 || !reader.FirstDamage().empty(), "damage named");
+    const auto& damage = reader.FirstDamage();
+    Require((reader.DamagedRows() == 0) == !damage, "damage named");
+    if (damage) {
+        Require(damage->Line >= 2 && damage->Line <= lines, "damage on a line of the file");
+        const bool cell =
+            damage->Kind == TRowDamageKind::EmptyCell || damage->Kind == TRowDamageKind::BadCell;
+        Require(cell == !damage->Column.empty(), "a damaged cell names its column");
+    }
 
     std::istringstream in2(again);
     TRecordingReader reader2(in2);
