@@ -34,7 +34,8 @@ class TSimWindowRig {
     TSimWindowRig(const TSimWindowRig&) = delete;
     TSimWindowRig& operator=(const TSimWindowRig&) = delete;
 
-    bool Ready() const { return FSim.ready; }
+    // Whether the simulator's link is there now (it goes while the controller has vanished).
+    bool Ready() const { return simharness::fs::is_symlink(FSim.link); }
     simharness::SimProcess& Sim() { return *FSim.sim; }
     QString LinkPath() const { return QString::fromStdString(FSim.link.string()); }
     // A file in the simulator's folder.
