@@ -15,7 +15,7 @@ window_port "$work/port"
 start_window
 open_port
 sleep 1.5
-xdotool mousemove --window "$wid" 689 751 click 1  # 查找设备, left of 参数文件… at the right end
+xdotool mousemove --window "$wid" 640 751 click 1  # 查找设备, left of 告警 and 参数文件… at the right end
 sleep 1.5
 dlg=$(xdotool search --onlyvisible --name "查找设备" | head -1)
 xdotool mousemove --window "$dlg" 150 22 click --repeat 3 1 key ctrl+a type 10  # 到 10
