@@ -6,6 +6,7 @@
 #
 #   xvfb-run -a -s "-screen 0 1600x1000x24" bash tools/alarm_shot.sh [BUILD_DIR] [NAME]
 set -euo pipefail
+# shellcheck source=shot_common.sh source-path=SCRIPTDIR
 source "$(dirname "$0")/shot_common.sh"
 name=${2:-alarm-summary.png}
 

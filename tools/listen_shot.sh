@@ -7,6 +7,7 @@
 #
 #   xvfb-run -a -s "-screen 0 1600x1000x24" bash tools/listen_shot.sh [BUILD_DIR]
 set -euo pipefail
+# shellcheck source=shot_common.sh source-path=SCRIPTDIR
 source "$(dirname "$0")/shot_common.sh"
 
 start_sim --tap "$work/tap" --addr 1 --seed 3

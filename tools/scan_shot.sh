@@ -6,6 +6,7 @@
 #
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash tools/scan_shot.sh [BUILD_DIR]
 set -euo pipefail
+# shellcheck source=shot_common.sh source-path=SCRIPTDIR
 source "$(dirname "$0")/shot_common.sh"
 
 start_sim --addr 1,7,200 --line-baud 9600

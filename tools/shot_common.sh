@@ -22,9 +22,12 @@ shot_cleanup() {
 }
 trap shot_cleanup EXIT
 
-# Keeps FILE (a settings file beside the program) to put it back when the script ends; a
-# file that was not there is removed then.
+# Keeps FILE (a settings file beside the program) as it is now, to put it back when the
+# script ends; a file that was not there is removed then. A file kept already stays as it
+# was kept first.
 keep_file() {
+    local k
+    for k in "${kept[@]}"; do [[ $k == "$1" ]] && return 0; done
     [[ -e $1 ]] && cp "$1" "$work/kept.${#kept[@]}"
     kept+=("$1")
 }
@@ -59,8 +62,11 @@ start_poller() {
     pids+=($!)
 }
 
-# Starts the window with ARGS and waits until it shows; its window id in $wid.
+# Starts the window with ARGS and waits until it shows; its window id in $wid. The
+# settings files it writes beside the program are put back when the script ends.
 start_window() {
+    keep_file "$build/main/ComSetting.ini"
+    keep_file "$build/main/Recording.ini"
     "$build/main/AirConTool" "$@" >"$work/app.out" 2>&1 &
     pids+=($!)
     wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "$!" | head -1)
