@@ -6,34 +6,18 @@
 #
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash tools/param_shot.sh [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=shot_common.sh source-path=SCRIPTDIR
+source "$(dirname "$0")/shot_common.sh"
 
-"$build/tools/ac_sim" --link "$work/port" --control "$work/control" --alarm-every 0 \
-    >"$work/sim.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -e $work/port && -e $work/control ]] && break; sleep 0.05; done
+start_sim --control "$work/control" --alarm-every 0
 "$build/AirConPoll/AirConPoll" --port "$work/port" --params-save "$work/区域标准.ini"
-echo 'param 1 0xC1 1' >"$work/control"
-echo 'param 1 0x86 23' >"$work/control"
-# The window reads its settings file beside the program; the one there is kept.
-settings=$build/main/ComSetting.ini
-[[ -e $settings ]] && cp "$settings" "$work/ComSetting.ini.kept"
-printf '[ComPort1]\nPort=%s\n' "$work/port" >"$settings"
-restore() { [[ -e $work/ComSetting.ini.kept ]] && cp "$work/ComSetting.ini.kept" "$settings" || rm -f "$settings"; }
+control param 1 0xC1 1
+control param 1 0x86 23
+window_port "$work/port"
 
-"$build/main/AirConTool" >"$work/app.out" 2>&1 &
-pids+=($!)
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "${pids[1]}" | head -1)
-sleep 1
-xdotool mousemove --window "$wid" 683 32 click 1   # 打开串口
+# shellcheck disable=SC2119 # the port comes from the settings file
+start_window
+open_port
 sleep 1.5
 xdotool mousemove --window "$wid" 775 751 click 1  # 参数文件…, right end of the status bar
 sleep 2.5                                          # the dialog reads the controller
@@ -43,7 +27,5 @@ sleep 1.5
 xdotool type --delay 20 "$work/区域标准.ini"
 xdotool key Return
 sleep 1.5
-mkdir -p "$root/docs"
-import -window "$dlg" "$root/docs/param-set-dialog.png"
-restore
+shot "$dlg" param-set-dialog.png
 echo "$root/docs/param-set-dialog.png"

@@ -6,39 +6,22 @@
 #
 #   xvfb-run -a -s "-screen 0 1280x1024x24" bash tools/scan_shot.sh [BUILD_DIR]
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# shellcheck source=shot_common.sh source-path=SCRIPTDIR
+source "$(dirname "$0")/shot_common.sh"
 
-"$build/tools/ac_sim" --link "$work/port" --addr 1,7,200 --line-baud 9600 >"$work/sim.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [[ -e $work/port ]] && break; sleep 0.05; done
-# The window reads its settings file beside the program; the one there is kept.
-settings=$build/main/ComSetting.ini
-[[ -e $settings ]] && cp "$settings" "$work/ComSetting.ini.kept"
-printf '[ComPort1]\nPort=%s\n' "$work/port" >"$settings"
-restore() { [[ -e $work/ComSetting.ini.kept ]] && cp "$work/ComSetting.ini.kept" "$settings" || rm -f "$settings"; }
+start_sim --addr 1,7,200 --line-baud 9600
+window_port "$work/port"
 
-"$build/main/AirConTool" >"$work/app.out" 2>&1 &
-pids+=($!)
-wid=$(timeout 30 xdotool search --sync --onlyvisible --pid "${pids[1]}" | head -1)
-sleep 1
-xdotool mousemove --window "$wid" 683 32 click 1   # 打开串口
+# shellcheck disable=SC2119 # the port comes from the settings file
+start_window
+open_port
 sleep 1.5
-xdotool mousemove --window "$wid" 689 751 click 1  # 查找设备, left of 参数文件… at the right end
+xdotool mousemove --window "$wid" 640 751 click 1  # 查找设备, left of 告警 and 参数文件… at the right end
 sleep 1.5
 dlg=$(xdotool search --onlyvisible --name "查找设备" | head -1)
 xdotool mousemove --window "$dlg" 150 22 click --repeat 3 1 key ctrl+a type 10  # 到 10
 for x in 60 122 184; do xdotool mousemove --window "$dlg" "$x" 49 click 1; done  # 1200 2400 4800 off
 xdotool mousemove --window "$dlg" 622 77 click 1  # 开始
 sleep 2.6
-mkdir -p "$root/docs"
-import -window "$dlg" "$root/docs/scan-dialog.png"
-restore
+shot "$dlg" scan-dialog.png
 echo "$root/docs/scan-dialog.png"

@@ -1,5 +1,6 @@
-// The simulator as a child process for tests: a temporary folder, the process
-// with its output in files, its frame log read back, and waiting with deadlines.
+// The simulator and the poller as child processes for tests: a temporary folder, the
+// processes with their output in files, the simulator on its link with its control pipe,
+// its frame log read back, and waiting with deadlines.
 #pragma once
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -31,6 +33,36 @@ inline std::string ReadFile(const fs::path& p) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// Whether something is at p; a link counts, whatever it points to.
+inline bool Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+// The lines of text, without their line ends.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+// A JSON line of readings without its time stamp, so that what two readers decoded of the
+// same exchange compares equal.
+inline std::string WithoutTime(const std::string& line) {
+    static const std::regex time("\"time\":\"[^\"]*\",");
+    return std::regex_replace(line, time, "");
+}
+
+// The JSON lines of text without their time stamps, empty lines left out.
+inline std::vector<std::string> ReadingLines(const std::string& text) {
+    std::vector<std::string> out;
+    for (const std::string& l : Lines(text))
+        if (!l.empty()) out.push_back(WithoutTime(l));
+    return out;
 }
 
 // Polls pred until it holds or the time is up; `idle` runs between polls (an
@@ -174,6 +206,16 @@ class ChildProcess {
     std::optional<int> status_;
 };
 
+#ifdef AIRCONPOLL
+// AirConPoll as a child process, its standard output and error in name.out and name.err in dir.
+class PollerProcess : public ChildProcess {
+  public:
+    PollerProcess(const fs::path& dir, std::vector<std::string> args,
+                  const std::string& name = "poll")
+        : ChildProcess(AIRCONPOLL, dir / (name + ".out"), dir / (name + ".err"), std::move(args)) {}
+};
+#endif
+
 #ifdef AC_SIM
 // The simulator process, its standard output and error in files.
 class SimProcess : public ChildProcess {
@@ -190,6 +232,48 @@ inline bool SendControl(SimProcess& sim, const fs::path& pipe, const std::string
         [&] { return sim.Out().find("ac_sim: control: " + cmd + "\n") != std::string::npos; },
         std::chrono::milliseconds(10000));
 }
+
+// What the simulator of a SimOnLink has besides its link.
+struct SimWith {
+    bool control = false;                  // the control pipe "control"
+    bool log = false;                      // the frame log "sim.log"
+    bool tap = false;                      // the tap "tap", the line as a listener hears it
+    std::chrono::milliseconds wait = 10s;  // for the link, the pipe and the tap
+};
+
+// The simulator in a fresh folder on the link "ttyAC0" there, with what `with` asks
+// for and the other arguments after them; ready once the link (the pipe, the tap) are there.
+struct SimOnLink {
+    explicit SimOnLink(std::vector<std::string> extra = {}, SimWith with = {})
+        : link(dir.path() / "ttyAC0"),
+          control(with.control ? dir.path() / "control" : fs::path()),
+          log(with.log ? dir.path() / "sim.log" : fs::path()),
+          tap(with.tap ? dir.path() / "tap" : fs::path()) {
+        std::vector<std::string> args{"--link", link.string()};
+        if (with.control) args.insert(args.end(), {"--control", control.string()});
+        if (with.log) args.insert(args.end(), {"--log", log.string()});
+        if (with.tap) args.insert(args.end(), {"--tap", tap.string()});
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim.emplace(dir.path(), std::move(args));
+        ready = WaitFor(
+            [&] {
+                return Exists(link) && (control.empty() || Exists(control)) &&
+                       (tap.empty() || Exists(tap));
+            },
+            with.wait);
+    }
+    // Writes one command to the control pipe and waits until it has been carried out:
+    // empty then, else what went wrong with all the simulator said.
+    std::string Control(const std::string& cmd) {
+        if (SendControl(*sim, control, cmd)) return "";
+        return "'" + cmd + "' not carried out within 10 s\n" + sim->Out() + sim->Err();
+    }
+
+    TempDir dir;
+    fs::path link, control, log, tap;
+    std::optional<SimProcess> sim;
+    bool ready = false;
+};
 #endif
 
 }  // namespace simharness

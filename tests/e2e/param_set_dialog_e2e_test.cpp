@@ -16,72 +16,39 @@
 #include "MessageBoxes.h"
 #include "ParamSetDialog.h"
 #include "ScanDialog.h"
-#include "SimHarness.h"
+#include "SimWindowRig.h"
 
 using namespace simharness;
 
 namespace {
 
-constexpr auto kLong = 30s;
-
-class Rig {
+// One controller at address 1 with a control pipe and no alarms of its own; every
+// confirmation answered with `answer` and its question kept.
+class Rig : public TSimWindowRig {
   public:
-    Rig() {
-        link_ = dir_.path() / "ttyACSIM0";
-        pipe_ = dir_.path() / "control";
-        sim_ = std::make_unique<SimProcess>(
-            dir_.path(),
-            std::vector<std::string>{"--link", link_.string(), "--control", pipe_.string(),
-                                     "--alarm-every", "0", "--no-pace", "-v"});
-        WaitFor([&] { return fs::is_symlink(link_) && fs::exists(pipe_); }, kLong);
-        const fs::path settings = dir_.path() / "ComSetting.ini";
-        std::ofstream(settings) << "[ComPort1]\nPort=" << link_.string() << "\n";
-        MessageBoxes::SetHook(
-            [this](QWidget*, const MessageBoxes::TBox& b) { boxes.push_back(b); });
+    Rig()
+        : TSimWindowRig({"--alarm-every", "0", "--no-pace", "-v"}, {.control = true, .wait = 30s}) {
         MessageBoxes::SetConfirmHook([this](QWidget*, const MessageBoxes::TBox& b) {
             questions.push_back(b.Text);
             return answer;
         });
-        form = std::make_unique<TForm1>(QString::fromStdString(settings.string()));
         AddScanButton(*form);
         AddParamSetButton(*form);
     }
     ~Rig() {
-        form->close();
-        form.reset();
+        CloseWindow();
         MessageBoxes::SetConfirmHook(nullptr);
-        MessageBoxes::SetHook(nullptr);
     }
-    bool Ready() const { return fs::is_symlink(link_); }
-    template <class Pred>
-    bool Until(Pred pred, std::chrono::milliseconds limit = kLong) {
-        return WaitFor(pred, limit, [] { QTest::qWait(10); });
-    }
-    bool Open() {
-        Ui(*form).btnCommOpen->click();
-        return form->ComPort().Connected();
-    }
-    bool Control(const std::string& Cmd) { return SendControl(*sim_, pipe_, Cmd); }
     // Replies the simulator gave to sets (0x49).
-    int Sets() const {
-        const std::string log = sim_->Out();
+    int Sets() {
+        const std::string log = Sim().Out();
         int n = 0;
         for (auto p = log.find("cid2=49"); p != std::string::npos; p = log.find("cid2=49", p + 1))
             ++n;
         return n;
     }
-    QString File(const char* Name) const {
-        return QString::fromStdString((dir_.path() / Name).string());
-    }
-    std::unique_ptr<TForm1> form;
-    std::vector<MessageBoxes::TBox> boxes;
     std::vector<QString> questions;
     bool answer = true;
-
-  private:
-    TempDir dir_;
-    fs::path link_, pipe_;
-    std::unique_ptr<SimProcess> sim_;
 };
 
 QString Cell(TParamSetDialog& d, int Row, int Column) {

@@ -20,51 +20,20 @@
 #include "FormTestSupport.h"
 #include "MessageBoxes.h"
 #include "ScanDialog.h"
-#include "SimHarness.h"
+#include "SimWindowRig.h"
 
 using namespace simharness;
 
 namespace {
 
-constexpr auto kLong = 30s;
-
-class Rig {
+// Controllers at 1, 7 and 200 on a line kept at 9600 bit/s; the window's port at 2400.
+class Rig : public TSimWindowRig {
   public:
-    Rig() {
-        link_ = dir_.path() / "ttyACSIM0";
-        sim_ = std::make_unique<SimProcess>(
-            dir_.path(), std::vector<std::string>{"--link", link_.string(), "--addr", "1,7,200",
-                                                  "--line-baud", "9600"});
-        WaitFor([&] { return fs::is_symlink(link_); }, kLong);
-        const fs::path settings = dir_.path() / "ComSetting.ini";
-        std::ofstream(settings) << "[ComPort1]\nPort=" << link_.string() << "\nBaudRate=2400\n";
-        MessageBoxes::SetHook(
-            [this](QWidget*, const MessageBoxes::TBox& b) { boxes.push_back(b); });
-        form = std::make_unique<TForm1>(QString::fromStdString(settings.string()));
+    Rig()
+        : TSimWindowRig({"--addr", "1,7,200", "--line-baud", "9600"}, {.wait = 30s},
+                        "BaudRate=2400\n") {
         AddScanButton(*form);
     }
-    ~Rig() {
-        form->close();
-        form.reset();
-        MessageBoxes::SetHook(nullptr);
-    }
-    bool Ready() const { return fs::is_symlink(link_); }
-    template <class Pred>
-    bool Until(Pred pred, std::chrono::milliseconds limit = kLong) {
-        return WaitFor(pred, limit, [] { QTest::qWait(10); });
-    }
-    bool Open() {
-        Ui(*form).btnCommOpen->click();
-        return form->ComPort().Connected();
-    }
-    std::unique_ptr<TForm1> form;
-    std::vector<MessageBoxes::TBox> boxes;
-    SimProcess& Sim() { return *sim_; }
-
-  private:
-    TempDir dir_;
-    fs::path link_;
-    std::unique_ptr<SimProcess> sim_;
 };
 
 template <class T>

@@ -119,11 +119,6 @@ class Port {
     int fd_ = -1;
 };
 
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(p, ec);
-}
-
 // Writes one command to the simulator's control pipe and waits until it has
 // been carried out.
 void Control(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {

@@ -84,11 +84,6 @@ class Client {
     int fd_ = -1;
 };
 
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(p, ec);
-}
-
 bool Valid(const std::string& frame) {
     return TDH::CheckFrame({reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size()});
 }

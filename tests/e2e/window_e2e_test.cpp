@@ -5,13 +5,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include "HexLog.h"
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <cstdio>
 #include <memory>
 #include <set>
+#include "HexLog.h"
 
 #include "ComComboBox.h"
 #include "Form1.h"
@@ -19,6 +19,7 @@
 #include "Frame.h"
 #include "MessageBoxes.h"
 #include "SimHarness.h"
+#include "SimWindowRig.h"
 
 using namespace simharness;
 
@@ -72,22 +73,11 @@ QString AlarmText(std::uint8_t code) {
     }
 }
 
-// The window on a settings file that stores the simulator's link as its port,
-// with every message box caught and every dispatched reply counted.
-class Rig {
+// The window on the simulator, its frames logged, with every dispatched reply counted.
+class Rig : public TSimWindowRig {
   public:
-    explicit Rig(std::vector<std::string> simArgs) {
-        link_ = dir_.path() / "ttyACSIM0";
-        log_ = dir_.path() / "frames.log";
-        std::vector<std::string> args{"--link", link_.string(), "--log", log_.string()};
-        args.insert(args.end(), simArgs.begin(), simArgs.end());
-        sim_ = std::make_unique<SimProcess>(dir_.path(), args);
-        WaitFor([&] { return fs::is_symlink(link_); }, kLong);
-        const fs::path settings = dir_.path() / "ComSetting.ini";
-        std::ofstream(settings) << "[ComPort1]\nPort=" << link_.string() << "\n";
-        MessageBoxes::SetHook(
-            [this](QWidget*, const MessageBoxes::TBox& b) { boxes.push_back(b); });
-        form = std::make_unique<TForm1>(QString::fromStdString(settings.string()));
+    explicit Rig(std::vector<std::string> simArgs)
+        : TSimWindowRig(std::move(simArgs), {.log = true, .wait = kLong}) {
         spy_ = std::make_unique<TDispatchSpy>(
             *form, [this](TDH_Header, std::span<const std::uint8_t>, bool) { ++dispatched; });
         // Faster polling than the defaults keeps the run short; still one
@@ -99,25 +89,11 @@ class Rig {
         form->close();  // as the operator closes it: the port first
         spy_.reset();
         form.reset();
-        MessageBoxes::SetHook(nullptr);
     }
 
-    bool Ready() const { return fs::is_symlink(link_); }
-    QString LinkPath() const { return QString::fromStdString(link_.string()); }
-    SimProcess& Sim() { return *sim_; }
-    std::vector<LoggedReply> Replies() const { return ParseReplies(ReadFile(log_)); }
-    std::string Log() const { return ReadFile(log_); }
+    std::vector<LoggedReply> Replies() const { return ParseReplies(Log()); }
+    std::string Log() const { return ReadFile(Simulator().log); }
 
-    // Runs the event loop until pred holds or the time is up.
-    template <class Pred>
-    bool Until(Pred pred, std::chrono::milliseconds limit = kLong) {
-        return WaitFor(pred, limit, [] { QTest::qWait(10); });
-    }
-
-    bool Open() {
-        Ui(*form).btnCommOpen->click();
-        return form->ComPort().Connected();
-    }
     // Stops automatic polling and waits until the queue is worked off and the
     // line has been quiet for a moment, so that both sides can be compared.
     bool Settle() {
@@ -158,15 +134,8 @@ class Rig {
         return l ? l->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
     }
 
-    std::unique_ptr<TForm1> form;
     std::unique_ptr<TDispatchSpy> spy_;
-    std::vector<MessageBoxes::TBox> boxes;
     long dispatched = 0;
-
-  private:
-    TempDir dir_;
-    fs::path link_, log_;
-    std::unique_ptr<SimProcess> sim_;
 };
 
 // The last logged reply of a kind for a unit (-1: any unit).

@@ -6,8 +6,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <regex>
-#include <sstream>
 
 #include "Form1.h"
 #include "FormTestSupport.h"
@@ -21,21 +19,6 @@
 using namespace simharness;
 
 namespace {
-
-// The readings as JSON lines without their time stamps.
-std::string WithoutTime(const std::string& Line) {
-    static const std::regex time("\"time\":\"[^\"]*\",");
-    return std::regex_replace(Line, time, "");
-}
-
-std::vector<std::string> Lines(const std::string& Text) {
-    std::vector<std::string> out;
-    std::istringstream in(Text);
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty()) out.push_back(WithoutTime(line));
-    return out;
-}
 
 // What the window's views are given to show: each decoded reply as the poller's JSON line.
 struct TShown : aircon::IMonitorObserver {
@@ -51,17 +34,13 @@ class WindowListenE2ETest : public QObject {
     Q_OBJECT
   private slots:
     void windowHearsWhatThePollerReads() {
-        TempDir dir;
-        const fs::path link = dir.path() / "port", tap = dir.path() / "tap";
-        SimProcess sim(dir.path(), {"--link", link.string(), "--tap", tap.string(), "--addr", "1",
-                                    "--seed", "7"});
-        QVERIFY2(WaitFor([&] { return fs::exists(link) && fs::exists(tap); }, 10s),
-                 sim.Err().c_str());
+        SimOnLink s({"--addr", "1", "--seed", "7"}, {.tap = true});
+        QVERIFY2(s.ready, s.sim->Err().c_str());
 
         TSettingsDir settings;
         TBoxCatcher boxes;
         TForm1 form(settings.Path());
-        SelectPort(form, QString::fromStdString(tap.string()));
+        SelectPort(form, QString::fromStdString(s.tap.string()));
         TShown shown;
         form.Monitor().AddObserver(shown);
         Ui(form).edAddr->setText(QStringLiteral("1"));
@@ -70,18 +49,18 @@ class WindowListenE2ETest : public QObject {
         QVERIFY(form.ComPort().Connected());
         QCOMPARE(Ui(form).Label14->text(), QStringLiteral("通讯状态：监听中"));
 
-        ChildProcess master(AIRCONPOLL, dir.path() / "poll.out", dir.path() / "poll.err",
-                            {"--port", link.string(), "--json", "--interval", "200"});
+        PollerProcess master(s.dir.path(),
+                             {"--port", s.link.string(), "--json", "--interval", "200"});
         // A full round: the identity, the parameters and every polled reply of both units.
-        const auto masterLines = [&] { return Lines(master.Out()).size(); };
+        const auto masterLines = [&] { return ReadingLines(master.Out()).size(); };
         QVERIFY2(QTest::qWaitFor([&] { return masterLines() >= 14; }, 30000), master.Err().c_str());
         QCOMPARE(master.Stop(SIGTERM), std::optional<int>(0));
-        const std::vector<std::string> read = Lines(master.Out());
+        const std::vector<std::string> read = ReadingLines(master.Out());
         // The window has heard the last exchange by the time the master has ended.
         QVERIFY(QTest::qWaitFor([&] { return shown.Lines.size() >= read.size(); }, 5000));
         Ui(form).btnCommOpen->click();
         form.Monitor().RemoveObserver(shown);
-        QCOMPARE(sim.Stop(SIGTERM), std::optional<int>(0));
+        QCOMPARE(s.sim->Stop(SIGTERM), std::optional<int>(0));
 
         // The master's last command may have been answered after it stopped reading.
         QVERIFY(shown.Lines.size() <= read.size() + 1);
@@ -101,7 +80,7 @@ class WindowListenE2ETest : public QObject {
         QVERIFY2(commands >= read.size(), rows.c_str());
         QVERIFY2(replies == commands, rows.c_str());
         // The window wrote nothing on the line: the tap sent no byte.
-        QVERIFY2(sim.Out().find("tap_sent=0") != std::string::npos, sim.Out().c_str());
+        QVERIFY2(s.sim->Out().find("tap_sent=0") != std::string::npos, s.sim->Out().c_str());
         QVERIFY(boxes.Boxes.empty());
     }
 };

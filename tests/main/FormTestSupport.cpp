@@ -100,6 +100,17 @@ void SelectPort(TForm1& Form, const QString& Port) {
     box->setCurrentIndex(index);
 }
 
+bool OpenPort(TForm1& Form) {
+    Ui(Form).btnCommOpen->click();
+    return Form.ComPort().Connected();
+}
+
+bool OpenPortQuiet(TForm1& Form) {
+    if (!OpenPort(Form)) return false;
+    Ui(Form).cbAutoQuery->click();
+    return !Ui(Form).cbAutoQuery->isChecked();
+}
+
 QString Echo(const std::string& Frame) {
     QString text;
     for (unsigned char c : Frame)

@@ -1,5 +1,5 @@
-// Fixtures shared by the window tests: a pseudo-terminal that plays the
-// controller, a catcher for message boxes, and small helpers.
+// Fixtures shared by the window tests: the window on the fake serial platform, a
+// pseudo-terminal that plays the controller, a catcher for message boxes, and small helpers.
 #pragma once
 
 #include <QElapsedTimer>
@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "FakeClock.h"
+#include "FakeComPlatform.h"
 #include "Form1.h"
 #include "MessageBoxes.h"
 
@@ -131,6 +133,30 @@ class TSettingsDir {
 
 // Makes Port the selected entry of the port selector, adding it when missing.
 void SelectPort(TForm1& Form, const QString& Port);
+
+// Opens the port as the operator does, with its button; whether it is open.
+bool OpenPort(TForm1& Form);
+// The same, then automatic polling switched off: only the test's commands travel.
+bool OpenPortQuiet(TForm1& Form);
+
+// The window on the serial component's fake platform and the fake clock, the fake port
+// selected and every message box caught. The poll and send timers run only when the
+// test moves the clock on.
+struct TFakeFormRig {
+    static inline const QString Port = QStringLiteral("COM7");
+
+    TFakeFormRig() : Form(std::make_unique<TForm1>(Settings.Path(), Platform, &Clock)) {
+        SelectPort(*Form, Port);
+    }
+    bool Open() { return OpenPort(*Form); }
+    bool OpenQuiet() { return OpenPortQuiet(*Form); }
+
+    TSettingsDir Settings;
+    std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
+    TBoxCatcher Catcher;
+    aircon::TFakeClock Clock;
+    std::unique_ptr<TForm1> Form;
+};
 
 // The hexadecimal echo of a text frame: "7E 31 ... 0D " (two digits and a space a byte).
 QString Echo(const std::string& Frame);

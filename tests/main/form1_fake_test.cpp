@@ -18,29 +18,7 @@
 #include "FormTestSupport.h"
 
 namespace {
-const QString FakePort = QStringLiteral("COM7");
-
-struct TFakeRig {
-    TSettingsDir Settings;
-    std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
-    TBoxCatcher Catcher;
-    // The poll and send timers run only when the test moves this clock on.
-    aircon::TFakeClock Clock;
-    std::unique_ptr<TForm1> Form;
-
-    TFakeRig() {
-        Form = std::make_unique<TForm1>(Settings.Path(), Platform, &Clock);
-        SelectPort(*Form, FakePort);
-    }
-    bool Open() {
-        Ui(*Form).btnCommOpen->click();
-        return Form->ComPort().Connected();
-    }
-    bool OpenQuiet() {
-        if (!Open()) return false;
-        Ui(*Form).cbAutoQuery->click();
-        return !Ui(*Form).cbAutoQuery->isChecked();
-    }
+struct TFakeRig : TFakeFormRig {
     // The closed state after a close, without any message box.
     void VerifyClosedQuietly() const {
         TForm1& f = *Form;
@@ -123,7 +101,7 @@ class Form1FakeTest : public QObject {
         QFETCH(int, failure);
         TFakeRig rig;
         TForm1& f = *rig.Form;
-        if (failure == 0) rig.Platform->SetBusy(FakePort.toStdString());
+        if (failure == 0) rig.Platform->SetBusy(TFakeFormRig::Port.toStdString());
         if (failure == 1) rig.Platform->FailOn(TFakeOp::SetState, EINVAL);
         Ui(f).btnCommOpen->click();
         QVERIFY(!f.ComPort().Connected());
@@ -226,7 +204,7 @@ class Form1FakeTest : public QObject {
             TFakeRig rig;
             rig.Settings.Write("[ComPort1]\nPort=COM7\nBaudRate=19200\n");
             rig.Form = std::make_unique<TForm1>(rig.Settings.Path(), rig.Platform);
-            SelectPort(*rig.Form, FakePort);
+            SelectPort(*rig.Form, TFakeFormRig::Port);
             QCOMPARE(Ui(*rig.Form).cbBaudrate->currentText(), QStringLiteral("9600"));
             QVERIFY(rig.Open());
             QCOMPARE(rig.Platform->LastState().BaudRate, 19200);

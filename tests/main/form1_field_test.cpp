@@ -22,7 +22,6 @@
 
 namespace {
 using aircon::Millis;
-const QString FakePort = QStringLiteral("COM7");
 
 // Counts the frames the window has taken in.
 class TFrameCounter : public aircon::IMonitorObserver {
@@ -36,24 +35,9 @@ class TFrameCounter : public aircon::IMonitorObserver {
     TForm1& FForm;
 };
 
-struct TRig {
-    TSettingsDir Settings;
-    std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
-    TBoxCatcher Catcher;
-    aircon::TFakeClock Clock;
-    std::unique_ptr<TForm1> Form;
-    std::unique_ptr<TFrameCounter> Frames;
+struct TRig : TFakeFormRig {
+    std::unique_ptr<TFrameCounter> Frames = std::make_unique<TFrameCounter>(*Form);
 
-    TRig() {
-        Form = std::make_unique<TForm1>(Settings.Path(), Platform, &Clock);
-        SelectPort(*Form, FakePort);
-        Frames = std::make_unique<TFrameCounter>(*Form);
-    }
-    ~TRig() { Frames.reset(); }
-    bool Open() {
-        Ui(*Form).btnCommOpen->click();
-        return Form->ComPort().Connected();
-    }
     // Runs the clock for Span in 50 ms steps; every command written gets Reply (none
     // when empty) before the clock goes on.
     void Run(Millis Span, const std::string& Reply = {}) {

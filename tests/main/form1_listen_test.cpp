@@ -27,8 +27,6 @@
 #include "TrafficRows.h"
 
 namespace {
-const QString FakePort = QStringLiteral("COM7");
-
 // Analog readings of one controller: every reading the same value.
 coretest::Bytes AnalogOf(std::uint8_t Fill) {
     coretest::Bytes b(38, Fill);
@@ -37,18 +35,8 @@ coretest::Bytes AnalogOf(std::uint8_t Fill) {
     return b;
 }
 
-struct TListenRig {
-    TSettingsDir Settings;
-    std::shared_ptr<TFakeComPlatform> Platform = std::make_shared<TFakeComPlatform>();
-    TBoxCatcher Catcher;
-    aircon::TFakeClock Clock;
-    std::unique_ptr<TForm1> Form;
-
-    TListenRig() {
-        Form = std::make_unique<TForm1>(Settings.Path(), Platform, &Clock);
-        SelectPort(*Form, FakePort);
-        AddScanButton(*Form);
-    }
+struct TListenRig : TFakeFormRig {
+    TListenRig() { AddScanButton(*Form); }
     QCheckBox* Switch() const { return Form->ListenView().Switch(); }
     // Every sender of the window and of its status bar.
     std::vector<QPushButton*> Senders() const {

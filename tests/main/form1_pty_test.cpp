@@ -54,16 +54,9 @@ struct TRig {
     ~TRig() {
         if (Form) Form->Monitor().RemoveObserver(Sends);
     }
-    bool Open() {
-        Ui(*Form).btnCommOpen->click();
-        return Form->ComPort().Connected();
-    }
+    bool Open() { return OpenPort(*Form); }
     // Open with automatic polling switched off: only the test's commands travel.
-    bool OpenQuiet() {
-        if (!Open()) return false;
-        Ui(*Form).cbAutoQuery->click();
-        return !Ui(*Form).cbAutoQuery->isChecked();
-    }
+    bool OpenQuiet() { return OpenPortQuiet(*Form); }
     // Moves time on by Ms (the timers fire on the way), then lets the frames written
     // meanwhile reach the test's end of the line.
     void Run(qint64 Ms) {

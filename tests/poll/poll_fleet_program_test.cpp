@@ -23,33 +23,6 @@ namespace {
 using namespace simharness;
 using namespace std::chrono_literals;
 
-class TPoller : public ChildProcess {
-  public:
-    TPoller(const fs::path& dir, std::vector<std::string> args)
-        : ChildProcess(AIRCONPOLL, dir / "poll.out", dir / "poll.err", std::move(args)) {}
-};
-
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-struct TLineSim {
-    explicit TLineSim(std::vector<std::string> extra)
-        : link(dir.path() / "ttyAC0"), control(dir.path() / "control") {
-        std::vector<std::string> args{"--link",         link.string(),   "--control",
-                                      control.string(), "--alarm-every", "0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        sim.emplace(dir.path(), args);
-        ready = WaitFor([&] { return Exists(link) && Exists(control); }, 10s);
-    }
-    void Tell(const std::string& Command) { std::ofstream(control) << Command << '\n'; }
-    TempDir dir;
-    fs::path link, control;
-    std::optional<SimProcess> sim;
-    bool ready = false;
-};
-
 std::string Value(const exposition::TParsed& p, const std::string& name,
                   std::map<std::string, std::string> labels) {
     const auto found = p.Find(name, labels);
@@ -57,7 +30,7 @@ std::string Value(const exposition::TParsed& p, const std::string& name,
 }
 
 TEST(PollFleetProgram, OnceReadsEveryControllerAndNamesTheOneMissing) {
-    TLineSim s({"--addr", "1,2", "--no-pace"});
+    SimOnLink s({"--addr", "1,2", "--alarm-every", "0", "--no-pace"}, {.control = true});
     ASSERT_TRUE(s.ready) << s.sim->Err();
     const struct {
         std::string addr;
@@ -66,8 +39,8 @@ TEST(PollFleetProgram, OnceReadsEveryControllerAndNamesTheOneMissing) {
     } cases[] = {{"1,2", 0, {"1", "2"}}, {"1-3", 1, {"1", "2"}}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.addr);
-        TPoller poll(s.dir.path(),
-                     {"--port", s.link.string(), "--addr", c.addr, "--once", "--json"});
+        PollerProcess poll(s.dir.path(),
+                           {"--port", s.link.string(), "--addr", c.addr, "--once", "--json"});
         ASSERT_EQ(poll.Wait(90s), c.status) << poll.Err();
         std::set<std::string> addrs, kinds;
         std::istringstream out(poll.Out());
@@ -103,11 +76,11 @@ TEST(PollFleetProgram, OnceReadsEveryControllerAndNamesTheOneMissing) {
 }
 
 TEST(PollFleetProgram, RepliesOfAControllerAtTheWrongAddressOrLateAreNeverBookedToAnother) {
-    TLineSim s({"--addr", "1,2"});
+    SimOnLink s({"--addr", "1,2", "--alarm-every", "0"}, {.control = true});
     ASSERT_TRUE(s.ready) << s.sim->Err();
     const fs::path file = s.dir.path() / "m.prom";
-    TPoller poll(s.dir.path(),
-                 {"--port", s.link.string(), "--addr", "1,2", "--textfile", file.string()});
+    PollerProcess poll(s.dir.path(),
+                       {"--port", s.link.string(), "--addr", "1,2", "--textfile", file.string()});
     auto metrics = [&] { return exposition::Parse(ReadFile(file)); };
     auto up = [&](const std::string& a) { return Value(metrics(), "aircon_up", {{"addr", a}}); };
     ASSERT_TRUE(WaitFor([&] { return up("1") == "1" && up("2") == "1"; }, 30s)) << poll.Err();
@@ -126,8 +99,8 @@ TEST(PollFleetProgram, RepliesOfAControllerAtTheWrongAddressOrLateAreNeverBooked
         const double strays =
             std::stod("0" + Value(before, "aircon_stray_replies_total", {{"reason", c.reason}}));
         const std::string replies1 = Value(before, "aircon_replies_total", {{"addr", "1"}});
-        s.Tell("normal");
-        s.Tell(c.command);
+        ASSERT_EQ(s.Control("normal"), "");
+        ASSERT_EQ(s.Control(c.command), "");
         ASSERT_TRUE(WaitFor([&] { return up("2") == "0"; }, 30s)) << "its replies are not its own";
         ASSERT_TRUE(WaitFor(
             [&] {
@@ -146,7 +119,7 @@ TEST(PollFleetProgram, RepliesOfAControllerAtTheWrongAddressOrLateAreNeverBooked
         // Nothing of 2 is shown while no reply is its own.
         EXPECT_TRUE(after.Find("aircon_analog", {{"addr", "2"}}).empty());
     }
-    s.Tell("normal");
+    ASSERT_EQ(s.Control("normal"), "");
     EXPECT_TRUE(WaitFor([&] { return up("2") == "1"; }, 30s));
     EXPECT_EQ(poll.Stop(SIGTERM), 0);
 }

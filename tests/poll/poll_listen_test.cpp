@@ -124,40 +124,27 @@ TEST(ListenOptions, WhatGoesTogether) {
 
 using namespace simharness;
 
-std::vector<std::string> ReadingLines(const std::string& Text) {
-    std::vector<std::string> out;
-    std::istringstream in(Text);
-    std::string line;
-    static const std::regex time("\"time\":\"[^\"]*\",");
-    while (std::getline(in, line))
-        if (!line.empty()) out.push_back(std::regex_replace(line, time, ""));
-    return out;
-}
-
 std::size_t Count(const std::string& Text, char C) {
     return static_cast<std::size_t>(std::count(Text.begin(), Text.end(), C));
 }
 
 TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
-    TempDir dir;
-    const fs::path link = dir.path() / "port", tap = dir.path() / "tap";
-    SimProcess sim(dir.path(),
-                   {"--link", link.string(), "--tap", tap.string(), "--addr", "1", "--seed", "5"});
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(link) && fs::exists(tap); }, 10s)) << sim.Err();
+    SimOnLink s({"--addr", "1", "--seed", "5"}, {.tap = true});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
 
-    const fs::path prom = dir.path() / "listen.prom";
-    ChildProcess listener(AIRCONPOLL, dir.path() / "listen.out", dir.path() / "listen.err",
-                          {"--port", tap.string(), "--listen", "--json", "--textfile",
-                           prom.string(), "--capture", (dir.path() / "listen.pcap").string()});
+    const fs::path prom = s.dir.path() / "listen.prom";
+    PollerProcess listener(s.dir.path(),
+                           {"--port", s.tap.string(), "--listen", "--json", "--textfile",
+                            prom.string(), "--capture", (s.dir.path() / "listen.pcap").string()},
+                           "listen");
     ASSERT_TRUE(WaitFor(
         [&] {
-            return ReadFile(dir.path() / "listen.err").find("listening on") != std::string::npos;
+            return ReadFile(s.dir.path() / "listen.err").find("listening on") != std::string::npos;
         },
         10s))
-        << ReadFile(dir.path() / "listen.err");
-    ChildProcess master(AIRCONPOLL, dir.path() / "poll.out", dir.path() / "poll.err",
-                        {"--port", link.string(), "--json", "--interval", "200", "--capture",
-                         (dir.path() / "poll.pcap").string()});
+        << ReadFile(s.dir.path() / "listen.err");
+    PollerProcess master(s.dir.path(), {"--port", s.link.string(), "--json", "--interval", "200",
+                                        "--capture", (s.dir.path() / "poll.pcap").string()});
     // A full round: the identity, the parameters and every polled reply of both units.
     ASSERT_TRUE(WaitFor([&] { return Count(master.Out(), '\n') >= 14; }, 30s)) << master.Err();
     EXPECT_EQ(master.Stop(SIGTERM), 0);
@@ -165,7 +152,7 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
     ASSERT_TRUE(
         WaitFor([&] { return Count(listener.Out(), '\n') >= Count(master.Out(), '\n'); }, 5s));
     EXPECT_EQ(listener.Stop(SIGTERM), 0);
-    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    EXPECT_EQ(s.sim->Stop(SIGTERM), 0);
 
     const auto heard = ReadingLines(listener.Out());
     const auto read = ReadingLines(master.Out());
@@ -177,7 +164,7 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
         EXPECT_EQ(heard[i], read[i]) << i;
 
     // The line: every command the simulator took came from the master; the tap sent none.
-    const std::string counts = sim.Out();
+    const std::string counts = s.sim->Out();
     EXPECT_NE(counts.find("tap_sent=0"), std::string::npos) << counts;
     const auto m = exposition::Parse(ReadFile(prom));
     ASSERT_EQ(m.Error, "");
@@ -190,17 +177,16 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
     // Both captures replayed give what was read live: the master's own (its commands and
     // the replies it read) and the listener's (the line as heard).
     auto replay = [&](const std::string& Name, std::vector<std::string> Extra = {}) {
-        std::vector<std::string> args{"--replay", (dir.path() / Name).string(), "--json"};
+        std::vector<std::string> args{"--replay", (s.dir.path() / Name).string(), "--json"};
         args.insert(args.end(), Extra.begin(), Extra.end());
-        ChildProcess r(AIRCONPOLL, dir.path() / (Name + ".out"), dir.path() / (Name + ".err"),
-                       args);
+        PollerProcess r(s.dir.path(), args, Name);
         EXPECT_EQ(r.Wait(60s), 0) << r.Err();
         return r.Out();
     };
     EXPECT_EQ(ReadingLines(replay("poll.pcap")), read);
     EXPECT_EQ(ReadingLines(replay("listen.pcap")), heard);
     // At the recorded pace it takes at least as long as the capture spans.
-    const aircon::TCaptureFile file = aircon::ReadCapture((dir.path() / "listen.pcap").string());
+    const aircon::TCaptureFile file = aircon::ReadCapture((s.dir.path() / "listen.pcap").string());
     ASSERT_EQ(file.Error, "");
     ASSERT_GE(file.Records.size(), 2u);
     const auto span = file.Records.back().Time - file.Records.front().Time;
@@ -214,38 +200,35 @@ TEST(ListenProgram, HearsWhatTheMasterReadsAndWritesNothing) {
 // at that speed; the listener on the tap hears garbage at 9600 and 19200, finds 4800
 // with nothing written, and from then on hears what the master reads.
 TEST(ListenProgram, FindsTheLineSpeedThroughTheTap) {
-    TempDir dir;
-    const fs::path link = dir.path() / "port", tap = dir.path() / "tap";
-    SimProcess sim(dir.path(), {"--link", link.string(), "--tap", tap.string(), "--addr", "1",
-                                "--seed", "5", "--line-baud", "4800"});
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(link) && fs::exists(tap); }, 10s)) << sim.Err();
-    ChildProcess master(AIRCONPOLL, dir.path() / "poll.out", dir.path() / "poll.err",
-                        {"--port", link.string(), "--baud", "4800", "--json", "--interval", "200"});
+    SimOnLink s({"--addr", "1", "--seed", "5", "--line-baud", "4800"}, {.tap = true});
+    ASSERT_TRUE(s.ready) << s.sim->Err();
+    PollerProcess master(
+        s.dir.path(), {"--port", s.link.string(), "--baud", "4800", "--json", "--interval", "200"});
     ASSERT_TRUE(WaitFor([&] { return Count(master.Out(), '\n') >= 3; }, 20s)) << master.Err();
-    ChildProcess listener(AIRCONPOLL, dir.path() / "listen.out", dir.path() / "listen.err",
-                          {"--port", tap.string(), "--listen", "--find-speed", "--json"});
+    PollerProcess listener(
+        s.dir.path(), {"--port", s.tap.string(), "--listen", "--find-speed", "--json"}, "listen");
     ASSERT_TRUE(WaitFor(
         [&] {
-            return ReadFile(dir.path() / "listen.err").find("the line runs at") !=
+            return ReadFile(s.dir.path() / "listen.err").find("the line runs at") !=
                    std::string::npos;
         },
         40s))
-        << ReadFile(dir.path() / "listen.err");
-    EXPECT_NE(ReadFile(dir.path() / "listen.err").find("the line runs at 4800 bit/s"),
+        << ReadFile(s.dir.path() / "listen.err");
+    EXPECT_NE(ReadFile(s.dir.path() / "listen.err").find("the line runs at 4800 bit/s"),
               std::string::npos)
-        << ReadFile(dir.path() / "listen.err");
+        << ReadFile(s.dir.path() / "listen.err");
     // Heard from then on: a few polled replies, each one the master read too.
     ASSERT_TRUE(WaitFor([&] { return Count(listener.Out(), '\n') >= 6; }, 20s)) << listener.Err();
     EXPECT_EQ(listener.Stop(SIGTERM), 0);
     EXPECT_EQ(master.Stop(SIGTERM), 0);
-    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    EXPECT_EQ(s.sim->Stop(SIGTERM), 0);
     const auto heard = ReadingLines(listener.Out());
     const auto read = ReadingLines(master.Out());
     ASSERT_GE(heard.size(), 6u);
     // The master's last command may have been answered after it stopped reading.
     for (std::size_t i = 0; i + 1 < heard.size(); ++i)
         EXPECT_NE(std::find(read.begin(), read.end(), heard[i]), read.end()) << heard[i];
-    EXPECT_NE(sim.Out().find("tap_sent=0"), std::string::npos) << sim.Out();
+    EXPECT_NE(s.sim->Out().find("tap_sent=0"), std::string::npos) << s.sim->Out();
 }
 
 }  // namespace

@@ -23,52 +23,18 @@ using namespace simharness;
 using namespace std::chrono_literals;
 using airconpoll::ParseOptions;
 
-class TPoller : public ChildProcess {
-  public:
-    TPoller(const fs::path& dir, std::vector<std::string> args)
-        : ChildProcess(AIRCONPOLL, dir / "poll.out", dir / "poll.err", std::move(args)) {}
-};
-
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);)
-        out.push_back(l);
-    return out;
-}
-
-// Writes one command to the simulator's control pipe and waits until it has
-// been carried out.
-void Control(SimProcess& sim, const fs::path& pipe, const std::string& cmd) {
-    ASSERT_TRUE(SendControl(sim, pipe, cmd)) << cmd << "\n" << sim.Out() << sim.Err();
-}
-
 // One controller at address 1 with a control pipe; no alarms of its own.
-struct TSim {
-    TSim() : link(dir.path() / "ttyAC0"), pipe(dir.path() / "control") {
-        sim.emplace(dir.path(),
-                    std::vector<std::string>{"--link", link.string(), "--control", pipe.string(),
-                                             "--alarm-every", "0", "--no-pace", "-v"});
-        ready = WaitFor([&] { return Exists(link) && Exists(pipe); }, 10s);
-    }
+struct TSim : SimOnLink {
+    TSim() : SimOnLink({"--alarm-every", "0", "--no-pace", "-v"}, {.control = true}) {}
     // Runs the poller with Args after the port and waits for its exit status.
     int Run(std::vector<std::string> Args, std::string* Out = nullptr, std::string* Err = nullptr) {
         Args.insert(Args.begin(), {"--port", link.string(), "--timeout", "150"});
-        TPoller p(dir.path(), Args);
+        PollerProcess p(dir.path(), Args);
         const auto rc = p.Wait(60s);
         if (Out) *Out = p.Out();
         if (Err) *Err = p.Err();
         return rc ? *rc : -1;
     }
-    TempDir dir;
-    fs::path link, pipe;
-    std::optional<SimProcess> sim;
-    bool ready = false;
 };
 
 TEST(ParamsOptions, GoodAndBadLines) {
@@ -119,7 +85,7 @@ TEST(ParamsProgram, ASetRoundTrips) {
     ASSERT_EQ(s.Run({"--params-check", file}, &out, &err), 0) << err;
     EXPECT_EQ(out, "");
 
-    Control(*s.sim, s.pipe, "param 1 0xC1 1");
+    ASSERT_EQ(s.Control("param 1 0xC1 1"), "");
     ASSERT_EQ(s.Run({"--params-check", file}, &out, &err), 1) << err;
     EXPECT_EQ(out, "indoor_fan_speed (内风机风速设定, 0xC1): file 高风, controller 低风\n");
     EXPECT_NE(err.find("1 of 16 parameters differ"), std::string::npos) << err;
@@ -141,7 +107,7 @@ TEST(ParamsProgram, ARefusedWriteIsReportedAndTheRestWritten) {
     const fs::path file = s.dir.path() / "std.ini";
     std::ofstream(file) << "format_version = 1\n[parameters]\n"
                            "run_mode = 空调\ntemp_set_point = 23\n";
-    Control(*s.sim, s.pipe, "choices 1 0xC0 0-4");
+    ASSERT_EQ(s.Control("choices 1 0xC0 0-4"), "");
     std::string out, err;
     ASSERT_EQ(s.Run({"--params-apply", file.string()}, &out, &err), 1) << err;
     const auto lines = Lines(out);
@@ -179,14 +145,14 @@ TEST(ParamsProgram, BadFilesDeadPortsAndSilentControllersHaveTheirOwnStatus) {
                     &out, &err),
               3);
 
-    TPoller gone(s.dir.path(), {"--port", (s.dir.path() / "nothing").string(), "--params-save",
-                                (s.dir.path() / "a.ini").string()});
+    PollerProcess gone(s.dir.path(), {"--port", (s.dir.path() / "nothing").string(),
+                                      "--params-save", (s.dir.path() / "a.ini").string()});
     EXPECT_EQ(gone.Wait(30s), 4) << gone.Err();
-    Control(*s.sim, s.pipe, "silent 1");
+    ASSERT_EQ(s.Control("silent 1"), "");
     EXPECT_EQ(s.Run({"--params-save", (s.dir.path() / "a.ini").string()}, &out, &err), 4);
     EXPECT_NE(err.find("no reply from the controller to 0x47"), std::string::npos) << err;
     EXPECT_FALSE(Exists(s.dir.path() / "a.ini"));
-    TPoller cmdline(s.dir.path(), {"--params-save"});
+    PollerProcess cmdline(s.dir.path(), {"--params-save"});
     EXPECT_EQ(cmdline.Wait(30s), 2);
 }
 
@@ -198,8 +164,8 @@ TEST(ParamsProgram, DriftFromTheReferenceIsAMetric) {
     const fs::path ref = s.dir.path() / "ref.ini";
     std::ofstream(ref) << "format_version = 1\n[parameters]\non_temp = 28\nrun_mode = 制热\n";
     const fs::path prom = s.dir.path() / "m.prom";
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", prom.string(),
-                                "--params-reference", ref.string()});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--textfile", prom.string(),
+                                      "--params-reference", ref.string()});
     const std::string drift = "aircon_parameter_drift{port=\"" + s.link.string() + "\",name=";
     ASSERT_TRUE(WaitFor(
         [&] { return ReadFile(prom).find(drift + "\"run_mode\"} 1\n") != std::string::npos; }, 20s))

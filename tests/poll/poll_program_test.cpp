@@ -27,18 +27,6 @@ namespace {
 using namespace simharness;
 using namespace std::chrono_literals;
 
-// AirConPoll as a child process, its output in files.
-class TPoller : public ChildProcess {
-  public:
-    TPoller(const fs::path& dir, std::vector<std::string> args)
-        : ChildProcess(AIRCONPOLL, dir / "poll.out", dir / "poll.err", std::move(args)) {}
-};
-
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
 // The metrics file as a scraper reads it; empty text when it is not there yet.
 exposition::TParsed Metrics(const fs::path& file) {
     const std::string text = ReadFile(file);
@@ -54,38 +42,21 @@ std::optional<std::string> JsonField(const std::string& line, const std::string&
     return m[1].str();
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        out.push_back(l);
-    return out;
-}
-
 std::int32_t Word(const std::vector<std::uint8_t>& info, std::size_t at, bool isSigned) {
     const auto w = static_cast<std::uint16_t>(info.at(at) << 8 | info.at(at + 1));
     return isSigned ? static_cast<std::int16_t>(w) : w;
 }
 
-struct TSimOnPty {
+// The simulator on its link, its frames logged.
+struct TSimOnPty : SimOnLink {
     explicit TSimOnPty(std::vector<std::string> extra)
-        : link(dir.path() / "ttyAC0"), log(dir.path() / "sim.log") {
-        std::vector<std::string> args{"--link", link.string(), "--log", log.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        sim.emplace(dir.path(), args);
-        ready = WaitFor([&] { return Exists(link); }, 10s);
-    }
-    TempDir dir;
-    fs::path link, log;
-    std::optional<SimProcess> sim;
-    bool ready = false;
+        : SimOnLink(std::move(extra), {.log = true}) {}
 };
 
 TEST(PollProgram, OnceReadsBothUnitsAndPrintsTheSimulatorsValuesAsJson) {
     TSimOnPty s({});
     ASSERT_TRUE(s.ready) << s.sim->Err();
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once", "--json"});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--once", "--json"});
     ASSERT_EQ(poll.Wait(60s), 0) << poll.Err();
     EXPECT_EQ(poll.Err(), "") << "a one-shot read that succeeds says nothing on standard error";
 
@@ -144,7 +115,7 @@ TEST(PollProgram, OnceReadsBothUnitsAndPrintsTheSimulatorsValuesAsJson) {
 TEST(PollProgram, OnceWithoutOutputOptionsPrintsTheMetrics) {
     TSimOnPty s({"--no-pace"});
     ASSERT_TRUE(s.ready) << s.sim->Err();
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once"});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--once"});
     ASSERT_EQ(poll.Wait(60s), 0) << poll.Err();
     const auto p = exposition::Parse(poll.Out());
     ASSERT_EQ(p.Error, "") << poll.Out();
@@ -162,7 +133,7 @@ TEST(PollProgram, ASilentControllerFailsWithAClearMessage) {
     TSimOnPty s({"--drop", "1.0"});
     ASSERT_TRUE(s.ready) << s.sim->Err();
     const auto start = Clock::now();
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once", "--json"});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--once", "--json"});
     EXPECT_EQ(poll.Wait(60s), 1);
     EXPECT_LT(Clock::now() - start, 15s) << "given up after one unanswered cycle";
     EXPECT_EQ(poll.Out(), "");
@@ -175,7 +146,7 @@ TEST(PollProgram, ASilentControllerFailsWithAClearMessage) {
 TEST(PollProgram, AControllerAtAnotherAddressIsSilentToo) {
     TSimOnPty s({"--addr", "7", "--no-pace"});
     ASSERT_TRUE(s.ready) << s.sim->Err();
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once", "--addr", "8"});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--once", "--addr", "8"});
     EXPECT_EQ(poll.Wait(60s), 1);
     EXPECT_NE(poll.Err().find("no reply from the controller at address 8 on "), std::string::npos)
         << poll.Err();
@@ -184,7 +155,7 @@ TEST(PollProgram, AControllerAtAnotherAddressIsSilentToo) {
 TEST(PollProgram, OneUnitOnlyIsReportedByName) {
     TSimOnPty s({"--units", "0", "--no-pace"});
     ASSERT_TRUE(s.ready) << s.sim->Err();
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--once"});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--once"});
     EXPECT_EQ(poll.Wait(90s), 1);
     const std::string err = poll.Err();
     EXPECT_TRUE(err.starts_with("AirConPoll: the controller at address 1 on " + s.link.string() +
@@ -200,7 +171,7 @@ TEST(PollProgram, OneUnitOnlyIsReportedByName) {
 
 TEST(PollProgram, APortThatCannotBeOpened) {
     TempDir dir;
-    TPoller poll(dir.path(), {"--port", (dir.path() / "nothing").string(), "--once"});
+    PollerProcess poll(dir.path(), {"--port", (dir.path() / "nothing").string(), "--once"});
     EXPECT_EQ(poll.Wait(30s), 1);
     const std::string port = (dir.path() / "nothing").string();
     EXPECT_EQ(poll.Err(),
@@ -214,7 +185,7 @@ TEST(PollProgram, APortThatVanishesIsReopenedAndTheMetricsSaySo) {
     ASSERT_TRUE(s.ready) << s.sim->Err();
     const fs::path file = s.dir.path() / "metrics" / "aircon.prom";
     fs::create_directory(file.parent_path());
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string()});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string()});
     auto value = [&](const std::string& name) { return Metrics(file).Value(name); };
 
     ASSERT_TRUE(WaitFor([&] { return value("aircon_up") == "1"; }, 20s)) << poll.Err();
@@ -256,7 +227,7 @@ TEST(PollProgram, AControllerThatRefusesEverythingIsNotUp) {
     TSimOnPty s({"--no-pace", "--rtn", "4"});
     ASSERT_TRUE(s.ready) << s.sim->Err();
     const fs::path file = s.dir.path() / "aircon.prom";
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string()});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string()});
     bool everUp = false;
     auto replies = [&] {
         const auto p = Metrics(file);
@@ -290,7 +261,8 @@ void EndsCleanlyOnSignal(int sig) {
     TSimOnPty s({});
     ASSERT_TRUE(s.ready) << s.sim->Err();
     const fs::path file = s.dir.path() / "aircon.prom";
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--textfile", file.string(), "--json"});
+    PollerProcess poll(s.dir.path(),
+                       {"--port", s.link.string(), "--textfile", file.string(), "--json"});
     ASSERT_TRUE(WaitFor([&] { return Metrics(file).Value("aircon_up") == "1"; }, 20s))
         << poll.Err();
     std::this_thread::sleep_for(700ms);  // somewhere inside a poll cycle
@@ -331,8 +303,8 @@ TEST(PollProgram, SighupEndsItCleanlyWithinASecond) {
 TEST(PollProgram, SigtermWhileWaitingToReopen) {
     TempDir dir;
     const fs::path file = dir.path() / "aircon.prom";
-    TPoller poll(dir.path(),
-                 {"--port", (dir.path() / "gone").string(), "--textfile", file.string()});
+    PollerProcess poll(dir.path(),
+                       {"--port", (dir.path() / "gone").string(), "--textfile", file.string()});
     ASSERT_TRUE(
         WaitFor([&] { return poll.Err().find("trying again in 1 s") != std::string::npos; }, 10s))
         << poll.Err();
@@ -350,8 +322,8 @@ TEST(PollProgram, SigtermWhileWaitingToReopen) {
 
 TEST(PollProgram, AMetricsFileThatCannotBeWrittenIsAFailureAtTheStart) {
     TempDir dir;
-    TPoller poll(dir.path(),
-                 {"--port", "ttyNONE", "--textfile", (dir.path() / "no" / "a.prom").string()});
+    PollerProcess poll(
+        dir.path(), {"--port", "ttyNONE", "--textfile", (dir.path() / "no" / "a.prom").string()});
     EXPECT_EQ(poll.Wait(10s), 1);
     EXPECT_EQ(poll.Err(), "AirConPoll: cannot create a file in " + (dir.path() / "no").string() +
                               ": No such file or directory\n");

@@ -25,37 +25,9 @@ using namespace simharness;
 using namespace std::chrono_literals;
 using airconpoll::ParseOptions;
 
-class TPoller : public ChildProcess {
-  public:
-    TPoller(const fs::path& dir, std::vector<std::string> args)
-        : ChildProcess(AIRCONPOLL, dir / "poll.out", dir / "poll.err", std::move(args)) {}
-};
-
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    std::string l;
-    while (std::getline(in, l))
-        out.push_back(l);
-    return out;
-}
-
 // Controllers at 1, 7 and 200 on a line kept at 9600 bit/s.
-struct TSimLine {
-    TSimLine() : link(dir.path() / "ttyAC0") {
-        sim.emplace(dir.path(), std::vector<std::string>{"--link", link.string(), "--addr",
-                                                         "1,7,200", "--line-baud", "9600"});
-        ready = WaitFor([&] { return Exists(link); }, 10s);
-    }
-    TempDir dir;
-    fs::path link;
-    std::optional<SimProcess> sim;
-    bool ready = false;
+struct TSimLine : SimOnLink {
+    TSimLine() : SimOnLink({"--addr", "1,7,200", "--line-baud", "9600"}) {}
 };
 
 }  // namespace
@@ -158,8 +130,8 @@ TEST(ScanProgram, FindsExactlyTheControllersPlaced) {
     TSimLine s;
     ASSERT_TRUE(s.ready);
     {
-        TPoller poll(s.dir.path(), {"--port", s.link.string(), "--scan", "--baud-list",
-                                    "4800,9600,19200", "--addr-range", "0-10"});
+        PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--scan", "--baud-list",
+                                          "4800,9600,19200", "--addr-range", "0-10"});
         ASSERT_EQ(poll.Wait(60s), 0) << poll.Err();
         const auto lines = Lines(poll.Out());
         ASSERT_EQ(lines.size(), 2u) << poll.Out();
@@ -172,8 +144,8 @@ TEST(ScanProgram, FindsExactlyTheControllersPlaced) {
         EXPECT_NE(poll.Err().find("2 controller(s) found"), std::string::npos) << poll.Err();
     }
     {
-        TPoller poll(s.dir.path(), {"--port", s.link.string(), "--scan", "--baud-list", "9600",
-                                    "--addr-range", "195-205", "--json"});
+        PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--scan", "--baud-list",
+                                          "9600", "--addr-range", "195-205", "--json"});
         ASSERT_EQ(poll.Wait(60s), 0) << poll.Err();
         const auto lines = Lines(poll.Out());
         ASSERT_EQ(lines.size(), 1u) << poll.Out();
@@ -184,8 +156,8 @@ TEST(ScanProgram, FindsExactlyTheControllersPlaced) {
     }
     {
         // At the wrong rates, or where nobody is: none found, exit status 1.
-        TPoller poll(s.dir.path(), {"--port", s.link.string(), "--scan", "--baud-list",
-                                    "4800,19200", "--addr-range", "0-8"});
+        PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--scan", "--baud-list",
+                                          "4800,19200", "--addr-range", "0-8"});
         EXPECT_EQ(poll.Wait(60s), 1) << poll.Err();
         EXPECT_EQ(poll.Out(), "");
         EXPECT_NE(poll.Err().find("0 controller(s) found"), std::string::npos) << poll.Err();
@@ -197,8 +169,8 @@ TEST(ScanProgram, FindsExactlyTheControllersPlaced) {
 TEST(ScanProgram, StoppedCleanlyHalfway) {
     TSimLine s;
     ASSERT_TRUE(s.ready);
-    TPoller poll(s.dir.path(), {"--port", s.link.string(), "--baud", "2400", "--scan",
-                                "--baud-list", "9600,19200", "--scan-listen", "0"});
+    PollerProcess poll(s.dir.path(), {"--port", s.link.string(), "--baud", "2400", "--scan",
+                                      "--baud-list", "9600,19200", "--scan-listen", "0"});
     // Address 7 is found within the first second at 9600 (69 ms an address).
     ASSERT_TRUE(WaitFor([&] { return poll.Out().find("address 7,") != std::string::npos; }, 20s))
         << poll.Err();
