@@ -1,7 +1,5 @@
 #include "TrendWords.h"
 
-#include <cstring>
-
 using namespace aircon;
 
 namespace {
@@ -90,7 +88,7 @@ QString RecordingLoadFailureText(const TRecordingLoad& L) {
         case TLoadFailure::None:
             break;
         case TLoadFailure::CannotOpen:
-            return "无法打开文件：" + Q(std::strerror(L.OpenError.value())) + "。";
+            return "无法打开文件：" + Q(L.OpenError.message()) + "。";
         case TLoadFailure::Folder:
             return "这是一个文件夹，不是记录文件。";
         case TLoadFailure::NotARecording:

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 using aircon::TRecordingProblem;
@@ -37,7 +36,7 @@ QString FileSystemReasonText(std::error_code Error) {
         case EIO:
             return "输入/输出错误";
         default:
-            return QString::fromStdString(std::strerror(Error.value()));
+            return QString::fromStdString(Error.message());
     }
 }
 
